@@ -1,0 +1,176 @@
+#include "serial/CSXCom.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
+#include "serial/PortNames.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t MsUntil(Clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+}
+
+int ClampMs(std::int64_t ms) {
+    return static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT32_MAX));
+}
+
+}  // namespace
+
+CSXCom::~CSXCom() {
+    Close();
+}
+
+int CSXCom::Open(int port, int baudRate) {
+    if (port < serial::kFirstPort || port > serial::kLastPort) {
+        return 0;
+    }
+    if (!OpenPort(port)) {
+        return 0;
+    }
+    // Driver queue sizes and time-outs need no device call here: the kernel sizes its
+    // queues and Read and Write apply the time limits themselves.
+    if (Purge(PURGE_ALL) == 0) {
+        return 0;
+    }
+    return ConfigurePort(baudRate) ? 1 : 0;
+}
+
+bool CSXCom::OpenPort(int port) {
+    if (device_.IsOpen()) {
+        return false;
+    }
+    deviceName_ = serial::PortDevicePath(port);
+    return device_.Open(deviceName_);
+}
+
+bool CSXCom::ConfigurePort(int baudRate) {
+    return device_.Configure(baudRate);
+}
+
+void CSXCom::Close() {
+    device_.Close();
+    device_.ClearWake();
+}
+
+int CSXCom::Purge(unsigned flags) {
+    if (!device_.IsOpen()) {
+        return 0;
+    }
+    // Reads and writes are synchronous, so no request is ever pending to abort.
+    bool input = (flags & PURGE_RXCLEAR) != 0;
+    bool output = (flags & PURGE_TXCLEAR) != 0;
+    return device_.Flush(input, output) ? 1 : 0;
+}
+
+int CSXCom::Write(const void* data, int length) {
+    if (!device_.IsOpen() || length < 0 || (data == nullptr && length > 0)) {
+        return 0;
+    }
+    bool lineError = false;
+    std::size_t queued = 0;
+    if (device_.QueryStatus(lineError, queued) && lineError) {
+        Purge(PURGE_TXABORT | PURGE_TXCLEAR);
+        return 0;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(
+                                             timing_.writeTotalConstMs +
+                                             std::int64_t{timing_.writeTotalPerByteMs} * length);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::size_t written = 0;
+    const auto total = static_cast<std::size_t>(length);
+    while (written < total) {
+        long n = device_.WriteSome(bytes + written, total - written);
+        if (n < 0) {
+            return 0;
+        }
+        written += static_cast<std::size_t>(n);
+        if (written == total) {
+            break;
+        }
+        std::int64_t remaining = MsUntil(deadline);
+        if (remaining <= 0 ||
+            device_.WaitWritable(ClampMs(remaining)) != serial::WaitResult::Ready) {
+            return 0;  // bytes already sent stay sent
+        }
+    }
+    return 1;
+}
+
+int CSXCom::Read(void* buffer, int capacity) {
+    if (!device_.IsOpen() || buffer == nullptr || capacity <= 0) {
+        return 0;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timing_.firstByteWaitMs);
+    bool lineError = false;
+    std::size_t queued = 0;
+    if (!device_.QueryStatus(lineError, queued)) {
+        return 0;
+    }
+    for (;;) {
+        if (lineError) {
+            Purge(PURGE_RXABORT | PURGE_RXCLEAR);
+            return 0;
+        }
+        std::int64_t remaining = MsUntil(deadline);
+        if (queued > 0) {
+            return ReadQueued(buffer, capacity, ClampMs(remaining));
+        }
+        if (remaining <= 0) {
+            return 0;
+        }
+        // Each step ends early when input arrives, so a reply is seen without delay.
+        int step = ClampMs(std::min<std::int64_t>(timing_.pollStepMs, remaining));
+        serial::WaitResult waited = device_.WaitReadable(step);
+        if (waited == serial::WaitResult::Woken || waited == serial::WaitResult::Failed) {
+            return 0;
+        }
+        if (!device_.QueryStatus(lineError, queued)) {
+            return 0;
+        }
+    }
+}
+
+int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
+    if (!device_.IsOpen() || buffer == nullptr || capacity <= 0) {
+        return 0;
+    }
+    bool lineError = false;
+    std::size_t queued = 0;
+    if (!device_.QueryStatus(lineError, queued) || lineError || queued == 0) {
+        return 0;
+    }
+    // The burst ends at the sooner of its own time-out and the caller's wait. What arrived
+    // by then is returned rather than dropped, so no modem output is lost.
+    const std::int64_t burstLimit =
+        timing_.readTotalConstMs + std::int64_t{timing_.readTotalPerByteMs} * capacity;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(std::min<std::int64_t>(burstLimit, waitMs));
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    const auto total = static_cast<std::size_t>(capacity);
+    std::size_t got = 0;
+    for (;;) {
+        long n = device_.ReadSome(bytes + got, total - got);
+        if (n < 0) {
+            return 0;
+        }
+        got += static_cast<std::size_t>(n);
+        std::int64_t remaining = MsUntil(deadline);
+        if (got == total || remaining <= 0) {
+            return static_cast<int>(got);
+        }
+        int gap = ClampMs(std::min<std::int64_t>(timing_.burstGapMs, remaining));
+        switch (device_.WaitReadable(gap)) {
+            case serial::WaitResult::Ready:
+                break;
+            case serial::WaitResult::Woken:
+                return 0;
+            case serial::WaitResult::TimedOut:
+            case serial::WaitResult::Failed:
+                return static_cast<int>(got);
+        }
+    }
+}

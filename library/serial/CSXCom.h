@@ -1,0 +1,58 @@
+// The one serial link to the modem: opened by port number and baud rate, written in whole
+// commands, read in bursts that end when the line falls quiet.
+#pragma once
+
+#include <string>
+
+#include "serial/SerialDevice.h"
+#include "serial/SerialTiming.h"
+
+inline constexpr unsigned PURGE_TXABORT = 0x0001;
+inline constexpr unsigned PURGE_RXABORT = 0x0002;
+inline constexpr unsigned PURGE_TXCLEAR = 0x0004;
+inline constexpr unsigned PURGE_RXCLEAR = 0x0008;
+inline constexpr unsigned PURGE_ALL = 0x000F;
+
+// One caller at a time, except Interrupt, which any thread may call at any time.
+class CSXCom {
+public:
+    CSXCom() = default;
+    virtual ~CSXCom();
+    CSXCom(const CSXCom&) = delete;
+    CSXCom& operator=(const CSXCom&) = delete;
+
+    // 1 when the port is open and configured. A failed Open may leave the device held;
+    // the caller calls Close.
+    int Open(int port, int baudRate);
+    // Releases whatever Open acquired; safe on a closed or half-open port.
+    void Close();
+    bool IsOpen() const { return device_.IsOpen(); }
+
+    // PURGE_* mask; 1 on success.
+    int Purge(unsigned flags);
+    // 1 when all bytes went out within the write time-out.
+    int Write(const void* data, int length);
+    // One burst: waits for the first byte, then collects until the line is quiet, the
+    // buffer is full or the burst time-out ends it. Returns the bytes placed, not
+    // terminated; 0 for no input and for every failure.
+    int Read(void* buffer, int capacity);
+    // The collecting half of Read, for input already waiting; gives up after waitMs.
+    int ReadQueued(void* buffer, int capacity, int waitMs);
+
+    // Makes every wait of this port return at once, failing, until the port is closed.
+    void Interrupt() { device_.Wake(); }
+
+    const std::string& DeviceName() const { return deviceName_; }
+
+    // Tests shorten the time limits of their own instance.
+    void SetTiming(const serial::SerialTiming& timing) { timing_ = timing; }
+    const serial::SerialTiming& Timing() const { return timing_; }
+
+private:
+    bool OpenPort(int port);
+    bool ConfigurePort(int baudRate);
+
+    serial::CSerialDevice device_;
+    serial::SerialTiming timing_ = serial::kDefaultTiming;
+    std::string deviceName_;
+};

@@ -1,0 +1,21 @@
+// Every time limit of the serial port, in one place. The values mirror the driver time-outs
+// the modem dialogue was tuned for; tests may shorten them on their own port instance.
+#pragma once
+
+#include <cstdint>
+
+namespace serial {
+
+struct SerialTiming {
+    int firstByteWaitMs = 5000;    // a read waits this long for the first byte
+    int pollStepMs = 10;           // ...looking at the input queue this often
+    int burstGapMs = 300;          // silence that ends a burst
+    int readTotalConstMs = 1000;   // a burst ends at the latest after this
+    int readTotalPerByteMs = 1;    // ...plus this per byte of capacity
+    int writeTotalConstMs = 2000;  // a write gives up after this
+    int writeTotalPerByteMs = 50;  // ...plus this per byte written
+};
+
+inline constexpr SerialTiming kDefaultTiming{};
+
+}  // namespace serial

@@ -1,0 +1,37 @@
+// The library's internal message record: one short message, or one part of a long one, in
+// either direction. Plain data with no dependencies, so every area may use it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace GSM {
+
+struct MsgRecord {
+    // Outgoing: the service centre read at start. Incoming: from a PDU listing only.
+    char serviceCentre[30];
+    // Outgoing: prefix followed by number. Incoming: the originator.
+    char number[30];
+    uint8_t protocolId;
+    // Outgoing: 0 plain text, 8 UCS2. Incoming: the data coding scheme (PDU listing only).
+    uint8_t coding;
+    // Incoming: digit pairs yy mm dd hh mm ss, then the time zone from a PDU listing.
+    char timestamp[16];
+    char text[512];
+    // Outgoing: low byte of the sequence number. Incoming: low byte of the storage index.
+    int8_t tag;
+};
+
+inline constexpr uint8_t kCodingPlain = 0;
+inline constexpr uint8_t kCodingUcs2 = 8;
+
+static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");
+static_assert(offsetof(MsgRecord, serviceCentre) == 0);
+static_assert(offsetof(MsgRecord, number) == 30);
+static_assert(offsetof(MsgRecord, protocolId) == 60);
+static_assert(offsetof(MsgRecord, coding) == 61);
+static_assert(offsetof(MsgRecord, timestamp) == 62);
+static_assert(offsetof(MsgRecord, text) == 78);
+static_assert(offsetof(MsgRecord, tag) == 590);
+
+}  // namespace GSM

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds Tarvik and runs its tests: the plain build, then under AddressSanitizer with
+# UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# Usage: scripts/test.sh [all|plain|asan|tsan]   (default: all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+which=${1:-all}
+
+bash scripts/deps.sh
+
+jobs=$(nproc)
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+run_tests() {
+  local dir=$1; shift
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+}
+
+if [ "$which" = all ] || [ "$which" = plain ]; then
+  build build
+  run_tests build
+fi
+if [ "$which" = all ] || [ "$which" = asan ]; then
+  build build-asan -DTARVIK_SANITIZE=address
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_tests build-asan -LE tree
+fi
+if [ "$which" = all ] || [ "$which" = tsan ]; then
+  build build-tsan -DTARVIK_SANITIZE=thread
+  # Labels of the test areas that run threads.
+  # Without address-space randomisation: some kernels map memory where the gcc 12
+  # ThreadSanitizer runtime cannot cope.
+  norandom=()
+  setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial'
+fi

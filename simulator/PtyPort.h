@@ -1,0 +1,118 @@
+// The far end of a serial line: a pseudo-terminal whose device the library opens through
+// the link <folder>/COM<n>. Every byte received is recorded with its time; replies are
+// played as bursts with pauses between them.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace ModemSim {
+
+using Clock = std::chrono::steady_clock;
+
+// One burst of output, written after `pauseMs` of silence following the previous burst.
+struct Burst {
+    std::string bytes;
+    int pauseMs = 0;
+};
+using Script = std::vector<Burst>;
+
+struct ReceivedByte {
+    Clock::time_point at;
+    unsigned char value;
+};
+
+class CPtyPort {
+public:
+    // Runs on the port's own thread with every chunk of input as it arrives.
+    using Handler = std::function<void(CPtyPort& port, std::string_view chunk)>;
+
+    // Throws std::runtime_error when the pseudo-terminal or the link cannot be made.
+    CPtyPort(std::string linkDir, int port);
+    ~CPtyPort();
+    CPtyPort(const CPtyPort&) = delete;
+    CPtyPort& operator=(const CPtyPort&) = delete;
+
+    const std::string& DevicePath() const { return devicePath_; }
+    const std::string& LinkPath() const { return linkPath_; }
+    int PortNumber() const { return port_; }
+
+    void SetHandler(Handler handler);
+
+    // Queues the bursts behind any output still waiting. Safe from any thread.
+    void Reply(const Script& script);
+    void Send(std::string bytes) { Reply({Burst{std::move(bytes), 0}}); }
+    // True once every queued burst has been written.
+    bool WaitOutputDone(std::chrono::milliseconds timeout) const;
+
+    // While paused, nothing is read, so the library's writes back up and block.
+    void PauseReading(bool paused);
+
+    std::string Received() const;
+    std::vector<ReceivedByte> ReceivedLog() const;
+    void ClearReceived();
+    bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Pending {
+        std::string bytes;
+        int pauseMs;
+        std::size_t written = 0;
+        std::optional<Clock::time_point> due;
+    };
+
+    void Run();
+    void WakeThread();
+    void ReadInput();
+    void WriteDueOutput();
+
+    int port_;
+    std::string devicePath_;
+    std::string linkPath_;
+    int master_ = -1;
+    int slave_ = -1;  // held open so the line never hangs up between the library's opens
+    int wake_ = -1;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    Handler handler_;
+    std::deque<Pending> output_;
+    std::vector<ReceivedByte> received_;
+    bool paused_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// A handler that answers scripted replies to triggers: when the input gathered since the
+// last match holds a trigger, the input up to its end is consumed and the script played.
+// Rules are tried in the order added; a rule with a use count disappears when used up.
+class CReplyScript {
+public:
+    void On(std::string trigger, Script script, int uses = -1);
+    CPtyPort::Handler Handler();
+
+private:
+    struct Rule {
+        std::string trigger;
+        Script script;
+        int uses;
+    };
+    struct State {
+        std::mutex mutex;
+        std::vector<Rule> rules;
+        std::string input;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+}  // namespace ModemSim
