@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "Tarvik.h"
+#include "engine/ProcessState.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ TARVIK_API int32_t SMSSendMessage2(const char* /*text*/, const char* /*number*/,
     return Guarded(kNotStarted, [] { return kNotStarted; });
 }
 
-TARVIK_API int32_t SMSGetLastError(char* /*buffer*/) {
-    return Guarded(0, [] { return 0; });
+TARVIK_API int32_t SMSGetLastError(char* buffer) {
+    return Guarded(0, [&] { return GSM::CopyLastError(buffer); });
 }
 
 TARVIK_API int32_t SMSReport(SendReport* /*report*/) {

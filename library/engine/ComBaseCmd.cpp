@@ -1,0 +1,361 @@
+#include "engine/ComBaseCmd.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "engine/CommandText.h"
+#include "engine/ModelTable.h"
+#include "engine/ProcessState.h"
+
+namespace GSM {
+
+namespace {
+
+constexpr int kAttempts = 5;
+constexpr int kReplyCapacity = 1024;
+constexpr int kQueryPauseMs = 10;
+
+// Reads one burst, always leaving a NUL behind it for the substring searches.
+int ReadReply(CSXCom& port, char (&reply)[kReplyCapacity]) {
+    return port.Read(reply, kReplyCapacity - 1);
+}
+
+bool Holds(const char* reply, const char* word) {
+    return std::strstr(reply, word) != nullptr;
+}
+
+int WriteText(CSXCom& port, const char* text) {
+    return port.Write(text, static_cast<int>(std::strlen(text)));
+}
+
+// Query transaction: up to five writes, each followed by a short pause and one read, until
+// `accept` takes the reply or the modem answers "ERROR".
+template <typename Accept>
+int Query(CSXCom& port, const char* command, Accept&& accept) {
+    if (!port.IsOpen()) {
+        return 0;
+    }
+    char reply[kReplyCapacity] = {};
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        WriteText(port, command);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kQueryPauseMs));
+        int n = ReadReply(port, reply);
+        if (accept(reply, n)) {
+            return 1;
+        }
+        if (n > 0 && Holds(reply, "ERROR")) {
+            break;
+        }
+    }
+    SetLastError(kTextNoSimCard);
+    return 0;
+}
+
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// A modem whose character set is UCS2 gives the number as hex groups ("002B0038..."); such
+// a number is turned back into its characters. Anything else is returned unchanged.
+std::string DecodeUcs2Number(const std::string& text) {
+    if (text.size() < 8 || text.size() % 4 != 0) {
+        return text;
+    }
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        if (text[i] != '0' || text[i + 1] != '0' || !IsHex(text[i + 2]) || !IsHex(text[i + 3])) {
+            return text;
+        }
+        char c = static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+') {
+            return text;
+        }
+        decoded.push_back(c);
+    }
+    return decoded;
+}
+
+// The number between the quotes of a "+CSCA:" line, its "+" dropped.
+bool ParseServiceCentre(const char* reply, char* number, bool* international) {
+    const char* tag = std::strstr(reply, "+CSCA:");
+    if (tag == nullptr) {
+        return false;
+    }
+    const char* lineEnd = tag + std::strcspn(tag, "\r\n");
+    const char* open = std::strchr(tag, '"');
+    if (open == nullptr || open >= lineEnd) {
+        return false;
+    }
+    const char* close = std::strchr(open + 1, '"');
+    if (close == nullptr || close >= lineEnd) {
+        return false;
+    }
+    std::string digits = DecodeUcs2Number(std::string(open + 1, close));
+    bool plus = !digits.empty() && digits.front() == '+';
+    if (plus) {
+        digits.erase(0, 1);
+    }
+    if (digits.empty() || digits.size() >= static_cast<std::size_t>(kServiceCentreCapacity)) {
+        return false;
+    }
+    // The type of number follows the closing quote: 145 is international.
+    const char* type = close + 1;
+    while (type < lineEnd && (*type == ',' || *type == ' ')) {
+        ++type;
+    }
+    bool typeInternational = std::strncmp(type, "145", 3) == 0 && type + 3 <= lineEnd;
+    std::memset(number, 0, kServiceCentreCapacity);
+    std::memcpy(number, digits.data(), digits.size());
+    if (international != nullptr) {
+        *international = plus || typeInternational;
+    }
+    return true;
+}
+
+// The first run of at least five digits: the start of the subscriber identity.
+const char* FindIdentity(const char* reply) {
+    for (const char* p = reply; *p != '\0'; ++p) {
+        std::size_t run = std::strspn(p, "0123456789");
+        if (run >= 5) {
+            return p;
+        }
+        p += run;
+        if (*p == '\0') {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
+    char reply[kReplyCapacity] = {};
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        WriteText(port, command);
+        // Each read fills the buffer from its start; a reply split in two bursts sends the
+        // command again and the second read still finds the first burst's "OK".
+        int n = ReadReply(port, reply);
+        if (n > 0) {
+            if (Holds(reply, "OK")) {
+                return kStatusOk;
+            }
+            if (Holds(reply, "ERROR")) {
+                break;
+            }
+        }
+    }
+    return kStatusFailed;
+}
+
+int IComBaseCmd::RunStatusCommand(CSXCom& port, const char* command, const char* failureText) {
+    int status = command[0] == '\0' ? kStatusFailed : SendSimpleCommand(port, command);
+    if (status != kStatusOk && failureText != nullptr) {
+        SetLastError(failureText);
+    }
+    return status;
+}
+
+int IComBaseCmd::Identify(CSXCom& port) {
+    if (!port.IsOpen()) {
+        return -1;
+    }
+    static constexpr const char* kQueries[] = {"AT+GMM\r\n", "AT+CGMM\r\n", "AT+CGMR\r\n"};
+    int32_t code = kModelNone;
+    char reply[kReplyCapacity];
+    for (int pass = 0; pass < kAttempts; ++pass) {
+        for (const char* query : kQueries) {
+            if (query == kQueries[2]) {
+                port.Purge(PURGE_ALL);  // what the first two left unread must not match here
+            }
+            WriteText(port, query);
+            std::memset(reply, 0, sizeof reply);
+            ReadReply(port, reply);
+            if (MatchModel(reply, code) != 0) {
+                return code;
+            }
+        }
+    }
+    return kModelNone;
+}
+
+void IComBaseCmd::SetCountryCode(int32_t code) {
+    countryCode = code;
+}
+
+int IComBaseCmd::CheckAt(CSXCom& port) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    return RunStatusCommand(port, "AT\r\n", kTextNoBaudRate);
+}
+
+int IComBaseCmd::EchoOff(CSXCom& port) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    return RunStatusCommand(port, "ATE0\r\n", kTextEchoOffFailed);
+}
+
+int IComBaseCmd::MatchModel(const char* reply, int32_t& code) {
+    if (reply != nullptr) {
+        for (const ModelName& model : ModelNames()) {
+            if (Holds(reply, model.name)) {
+                code = model.code;
+                return 1;
+            }
+        }
+    }
+    SetLastError(kTextNoDeviceType);
+    return 0;
+}
+
+int IComBaseCmd::SetMessageFormat(CSXCom& port, int mode) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    char command[512];
+    FormatCommand(command, sizeof command, "AT+CMGF=%d\r\n", mode);
+    return RunStatusCommand(port, command, nullptr);
+}
+
+int IComBaseCmd::CheckSim(CSXCom& port) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    // Only "OK" counts; a SIM waiting for its PIN passes.
+    return RunStatusCommand(port, "AT+CPIN?\r\n", kTextNoSimCard);
+}
+
+int IComBaseCmd::SetNewMessageIndication(CSXCom& port, int mode, int mt, int bm, int ds, int bfr) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    char command[512];
+    FormatCommand(command, sizeof command, "AT+CNMI=%d,%d,%d,%d,%d\r\n", mode, mt, bm, ds, bfr);
+    return RunStatusCommand(port, command, kTextCnmiError);
+}
+
+int IComBaseCmd::SetPreferredStorage(CSXCom& port, const char* storages) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    char command[512];
+    FormatCommand(command, sizeof command, "AT+CPMS=\"%s\"\r\n", storages ? storages : "");
+    return RunStatusCommand(port, command, kTextCpmsError);
+}
+
+int IComBaseCmd::SetServiceCentre(CSXCom& port, const char* number) {
+    char command[32];
+    if (!FormatCommand(command, sizeof command, "AT+CSCA=\"%s\"\r\n", number ? number : "")) {
+        return 0;  // too long for the command: never sent cut short
+    }
+    return Query(port, command, [](const char* reply, int) { return Holds(reply, "OK"); });
+}
+
+int IComBaseCmd::GetServiceCentre(CSXCom& port, char* number, bool* international) {
+    if (number == nullptr) {
+        return 0;
+    }
+    return Query(port, "AT+CSCA?\r\n", [&](const char* reply, int) {
+        return ParseServiceCentre(reply, number, international);
+    });
+}
+
+int IComBaseCmd::SetCharacterSet(CSXCom& port, const char* name) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    char command[512];
+    FormatCommand(command, sizeof command, "AT+CSCS=\"%s\"\r\n", name ? name : "");
+    return RunStatusCommand(port, command, nullptr);
+}
+
+int IComBaseCmd::SetSubmitParameters(CSXCom& port) {
+    if (!port.IsOpen()) {
+        return kStatusPortClosed;
+    }
+    return RunStatusCommand(port, "AT+CSMP=4098,0,\"15/12/25,16:15:00\",1,1\r\n", nullptr);
+}
+
+void IComBaseCmd::SetMessageEncoding(CSXCom& port, int first, int second) {
+    if (!port.IsOpen()) {
+        return;
+    }
+    char command[512];
+    FormatCommand(command, sizeof command, "AT+ZMSGL=%d,%d\r\n", first, second);
+    RunStatusCommand(port, command, nullptr);
+}
+
+int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
+    if (operatorCode == nullptr) {
+        return 0;
+    }
+    // The subscriber identity is the first run of digits; its first five digits are the
+    // country and network codes, whatever the country.
+    return Query(port, "AT+CIMI\r\n", [&](const char* reply, int n) {
+        if (n <= 5 || !Holds(reply, "OK")) {
+            return false;
+        }
+        const char* identity = FindIdentity(reply);
+        if (identity == nullptr) {
+            return false;
+        }
+        std::memcpy(operatorCode, identity, 5);
+        return true;
+    });
+}
+
+int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
+    if (code == kModelSIM7600CE) {
+        char operatorCode[260] = {};
+        if (engine.GetOperatorCode(port, operatorCode) == 0) {
+            return 0;
+        }
+        for (const char* network : Ucs2OperatorCodes()) {
+            if (std::strcmp(operatorCode, network) == 0) {
+                code = kModelSIM7600CEUcs2;
+                modelCode.store(code);
+                break;
+            }
+        }
+    }
+    auto steps = SetupSequence(code);
+    if (steps.empty()) {
+        return 0;
+    }
+    for (const SetupStep& step : steps) {
+        int status = kStatusFailed;
+        switch (step.kind) {
+            case SetupStepKind::EchoOff:
+                status = engine.EchoOff(port);
+                break;
+            case SetupStepKind::CheckSim:
+                status = engine.CheckSim(port);
+                break;
+            case SetupStepKind::PreferredStorage:
+                status = engine.SetPreferredStorage(port, step.text);
+                break;
+            case SetupStepKind::NewMessageIndication:
+                status =
+                    engine.SetNewMessageIndication(port, step.values[0], step.values[1],
+                                                   step.values[2], step.values[3], step.values[4]);
+                break;
+            case SetupStepKind::MessageFormat:
+                status = engine.SetMessageFormat(port, step.values[0]);
+                break;
+            case SetupStepKind::CharacterSet:
+                status = engine.SetCharacterSet(port, step.text);
+                break;
+        }
+        if (status != kStatusOk) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+}  // namespace GSM

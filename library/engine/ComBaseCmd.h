@@ -1,0 +1,84 @@
+// The AT-command engine: every modem operation the library needs, as exchanges of commands
+// and replies over the serial port.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/CSXCom.h"
+#include "service/MsgRecord.h"
+
+namespace GSM {
+
+// Status results: 0 success, 1 failure, -1 port not open (nothing written).
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusFailed = 1;
+inline constexpr int kStatusPortClosed = -1;
+
+// A listing fills at most this many records or indexes.
+inline constexpr int kMaxListed = 200;
+
+// Buffer for the service-centre number: up to 63 characters and a NUL.
+inline constexpr int kServiceCentreCapacity = 64;
+
+// Failure texts left for SMSGetLastError.
+inline constexpr const char* kTextNoBaudRate = "Device Not Connected,or wrong Baud rate";
+inline constexpr const char* kTextEchoOffFailed = "Device Not Connected,or wrong Baud rate ";
+inline constexpr const char* kTextNoSimCard = "Device Not Connected,or No SIM card";
+inline constexpr const char* kTextNoDeviceType = "Can not find the device type";
+inline constexpr const char* kTextCnmiError = "CNMI ERROR";
+inline constexpr const char* kTextCpmsError = "CPMS ERROR";
+inline constexpr const char* kTextCmgsFailed = "CMGS FAILED";
+inline constexpr const char* kTextCmglError = "CMGL ERROR";
+inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
+
+// Operations are virtual in a fixed order so that a model-specific engine can replace any
+// of them; the dispatching operations call the specific ones through the table. The engine
+// keeps no state between calls except countryCode, and takes no lock: its callers make sure
+// that one operation runs at a time.
+class IComBaseCmd {
+public:
+    int32_t countryCode = 0;
+
+    /* 0 */ virtual int Identify(CSXCom& port);
+    /* 1 */ virtual void SetCountryCode(int32_t code);
+    /* 2 */ virtual int CheckAt(CSXCom& port);
+    /* 3 */ virtual int EchoOff(CSXCom& port);
+    /* 4 */ virtual int MatchModel(const char* reply, int32_t& code);
+    /* 5 */ virtual int SetMessageFormat(CSXCom& port, int mode);
+    /* 6 */ virtual int CheckSim(CSXCom& port);
+    /* 7 */ virtual int SetNewMessageIndication(CSXCom& port, int mode, int mt, int bm, int ds,
+                                                int bfr);
+    /* 8 */ virtual int SetPreferredStorage(CSXCom& port, const char* storages);
+    /* 9 */ virtual int SetServiceCentre(CSXCom& port, const char* number);
+    // Fills `number` (kServiceCentreCapacity bytes, terminated) with the digits and tells
+    // whether the modem gave the number in international form.
+    /* 10 */ virtual int GetServiceCentre(CSXCom& port, char* number, bool* international);
+    /* 11 */ virtual int SetCharacterSet(CSXCom& port, const char* name);
+    /* 12 */ virtual int SetSubmitParameters(CSXCom& port);
+    /* 13 */ virtual void SetMessageEncoding(CSXCom& port, int first, int second);
+    // Stores exactly five characters, the operator code, without a terminator.
+    /* 14 */ virtual int GetOperatorCode(CSXCom& port, char* operatorCode);
+    /* 15 */ virtual int SendMessage(CSXCom& port, const MsgRecord& part);
+    /* 16 */ virtual int ReadMessages(CSXCom& port, MsgRecord* records);
+    /* 17 */ virtual int DeleteMessage(CSXCom& port, int index);
+    /* 18 */ virtual int SendMessageUnprompted(CSXCom& port, const MsgRecord& part);
+    /* 19 */ virtual int ReadMessagesByIndex(CSXCom& port, MsgRecord* records);
+    /* 20 */ virtual int SendMessageUcs2(CSXCom& port, const MsgRecord& part);
+    /* 21 */ virtual int ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records);
+    /* 22 */ virtual int ListMessageIndexes(CSXCom& port, int* indexes, const char* status);
+    /* 23 */ virtual int ReadMessage(CSXCom& port, int index, MsgRecord& record);
+
+    // Writes the command and reads the reply, up to five times: 0 when the modem answered
+    // "OK", 1 after "ERROR" or five unanswered attempts.
+    int SendSimpleCommand(CSXCom& port, const char* command);
+
+private:
+    int RunStatusCommand(CSXCom& port, const char* command, const char* failureText);
+};
+
+// Runs the set-up sequence of a model code on the open port: 1 when every step succeeded,
+// 0 at the first failing step (its text left) or for a code without a sequence. Code 19 is
+// first refined by the SIM's operator, which may set modelCode to 20.
+int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code);
+
+}  // namespace GSM

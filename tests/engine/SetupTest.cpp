@@ -1,0 +1,114 @@
+// Set-up sequences by model code, checked by the exact bytes the modem received.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "EngineFixture.h"
+#include "Tarvik.h"
+
+using TestSupport::EngineTest;
+using TestSupport::LastError;
+
+namespace {
+
+const std::string kCommonSetup =
+    "ATE0\r\n"
+    "AT+CPIN?\r\n"
+    "AT+CNMI=1,0,0,0,1\r\n"
+    "AT+CMGF=0\r\n";
+
+const std::string kUcs2Setup =
+    "ATE0\r\n"
+    "AT+CPIN?\r\n"
+    "AT+CPMS=\"SM\"\r\n"
+    "AT+CNMI=1,0,0,0,1\r\n"
+    "AT+CMGF=1\r\n"
+    "AT+CSCS=\"UCS2\"\r\n";
+
+TEST_F(EngineTest, EachCodeWritesItsSequence) {
+    const std::pair<int, std::string> cases[] = {
+        {7,
+         "ATE0\r\nAT+CPIN?\r\nAT+CPMS=\"SM\",\"SM\",\"SM\"\r\nAT+CNMI=1,3,0,0,0\r\n"
+         "AT+CMGF=0\r\n"},
+        {8, "ATE0\r\nAT+CPIN?\r\nAT+CPMS=\"SM\"\r\nAT+CNMI=3,0,1,1,0\r\nAT+CMGF=0\r\n"},
+        {9, kCommonSetup},
+        {10, "ATE0\r\nAT+CPIN?\r\nAT+CPMS=\"MT\"\r\nAT+CNMI=2,1,1,1,0\r\nAT+CMGF=1\r\n"},
+        {11, "ATE0\r\nAT+CPIN?\r\nAT+CPMS=\"MT\"\r\nAT+CNMI=2,1,1,1,0\r\nAT+CMGF=1\r\n"},
+        {13, "ATE0\r\nAT+CPIN?\r\nAT+CPMS=\"SM\"\r\nAT+CNMI=1,0,0,0,1\r\nAT+CMGF=0\r\n"},
+        {15, kUcs2Setup},
+        {16, kCommonSetup},
+        {17, kCommonSetup},
+        {18, kCommonSetup},
+        {20, kUcs2Setup},
+    };
+    for (const auto& [code, wire] : cases) {
+        modem.Port().ClearReceived();
+        EXPECT_EQ(GSM::SetupModem(engine, port, code), 1) << code;
+        EXPECT_EQ(Wire(), wire) << code;
+    }
+    EXPECT_EQ(modem.CharacterSet(), "UCS2");
+    EXPECT_EQ(modem.MessageFormat(), 1);
+}
+
+TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
+    GSM::SetLastError("Can not find the device type");
+    for (int code : {-1, 0, 1, 6, 12, 14, 21}) {
+        EXPECT_EQ(GSM::SetupModem(engine, port, code), 0) << code;
+    }
+    EXPECT_EQ(Wire(), "");
+    EXPECT_EQ(LastError(), "Can not find the device type");
+}
+
+TEST_F(EngineTest, TheFirstFailingStepEndsTheSetUpWithItsText) {
+    modem.FailCommand("AT+CPIN?", "\r\n+CME ERROR: 10\r\n", 1);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\n");
+    EXPECT_EQ(LastError(), "Device Not Connected,or No SIM card");
+
+    modem.Port().ClearReceived();
+    modem.FailCommand("AT+CNMI", "\r\nERROR\r\n", 1);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\nAT+CNMI=1,0,0,0,1\r\n");
+    EXPECT_EQ(LastError(), "CNMI ERROR");
+}
+
+TEST_F(EngineTest, AFailingEchoOffLeavesItsTextWithTheTrailingBlank) {
+    modem.FailCommand("ATE0", "\r\nERROR\r\n", 1);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    char text[1024];
+    std::memset(text, '#', sizeof text);
+    const std::string expected = "Device Not Connected,or wrong Baud rate ";
+    ASSERT_EQ(SMSGetLastError(text), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(std::string(text, expected.size()), expected);
+    EXPECT_EQ(text[expected.size()], '#');  // no terminator written
+    EXPECT_EQ(SMSGetLastError(nullptr), static_cast<int32_t>(expected.size()));
+}
+
+TEST_F(EngineTest, CodeNineteenIsRefinedByTheNetworkOfItsSim) {
+    struct Case {
+        const char* imsi;
+        int code;
+    };
+    for (const Case& c :
+         {Case{"460111234567890", 20}, Case{"460031234567890", 20}, Case{"460051234567890", 20},
+          Case{"460011234567890", 19}, Case{"234101234567890", 19}}) {
+        modem.UpdateProfile([&](ModemSim::ModemProfile& p) { p.imsi = c.imsi; });
+        modem.Port().ClearReceived();
+        GSM::modelCode = 19;
+        EXPECT_EQ(GSM::SetupModem(engine, port, 19), 1) << c.imsi;
+        EXPECT_EQ(GSM::modelCode.load(), c.code) << c.imsi;
+        EXPECT_EQ(Wire(), "AT+CIMI\r\n" + (c.code == 20 ? kUcs2Setup : kCommonSetup)) << c.imsi;
+    }
+
+    // No identity at all fails the set-up before any set-up command.
+    modem.Port().ClearReceived();
+    modem.FailCommand("AT+CIMI", "\r\n+CME ERROR: 10\r\n", 1);
+    GSM::modelCode = 19;
+    EXPECT_EQ(GSM::SetupModem(engine, port, 19), 0);
+    EXPECT_EQ(Wire(), "AT+CIMI\r\n");
+    EXPECT_EQ(LastError(), "Device Not Connected,or No SIM card");
+    EXPECT_EQ(GSM::modelCode.load(), 19);
+}
+
+}  // namespace
