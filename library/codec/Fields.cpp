@@ -1,0 +1,92 @@
+#include "codec/Fields.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace GSM::Fields {
+
+namespace {
+
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The longest prefix of `value` of at most `room` bytes that does not end inside a UTF-8
+// sequence. Bytes that are not UTF-8 are taken as they stand.
+std::size_t BoundaryBefore(std::string_view value, std::size_t room) {
+    if (value.size() <= room) {
+        return value.size();
+    }
+    std::size_t cut = room;
+    // A sequence is at most 4 bytes: back off over at most 3 continuation bytes.
+    for (int i = 0; i < 3 && cut > 0 && IsContinuation(value[cut]); ++i) {
+        --cut;
+    }
+    return IsContinuation(value[cut]) ? room : cut;
+}
+
+}  // namespace
+
+std::size_t Copy(std::span<char> field, std::string_view value) {
+    if (field.empty()) {
+        return 0;
+    }
+    const std::size_t n = BoundaryBefore(value, field.size() - 1);
+    std::copy_n(value.data(), n, field.data());
+    field[n] = '\0';
+    return n;
+}
+
+bool Append(std::span<char> field, std::size_t& used, std::string_view piece) {
+    if (used >= field.size() || piece.size() > field.size() - used - 1) {
+        return false;
+    }
+    std::copy(piece.begin(), piece.end(), field.begin() + static_cast<std::ptrdiff_t>(used));
+    used += piece.size();
+    field[used] = '\0';
+    return true;
+}
+
+long ReadNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr long kLimit = std::numeric_limits<long>::max() / 10 - 9;
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < kLimit) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    return negative ? -value : value;
+}
+
+void WriteStamp(std::span<char> field, const std::array<long, 6>& values) {
+    std::size_t used = 0;
+    for (long value : values) {
+        const long clamped = std::clamp(value, 0L, 99L);
+        const char pair[2] = {static_cast<char>('0' + clamped / 10),
+                              static_cast<char>('0' + clamped % 10)};
+        if (!Append(field, used, std::string_view(pair, 2))) {
+            return;
+        }
+    }
+}
+
+std::string_view View(std::span<const char> field) {
+    const void* end = std::memchr(field.data(), '\0', field.size());
+    const std::size_t n =
+        end == nullptr ? field.size()
+                       : static_cast<std::size_t>(static_cast<const char*>(end) - field.data());
+    return {field.data(), n};
+}
+
+}  // namespace GSM::Fields

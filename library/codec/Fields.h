@@ -1,0 +1,29 @@
+// Helpers shared by the parsers: bounded copies into record fields, whole numbers read the
+// lenient way the modems' texts need, and time-stamp digits.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace GSM::Fields {
+
+// Copies `value` into `field` and terminates it, cut at a UTF-8 character boundary so that
+// it fits with its NUL. Returns the bytes copied.
+std::size_t Copy(std::span<char> field, std::string_view value);
+
+// Appends `piece` behind the `used` bytes of `field` when it fits whole with a NUL after it.
+bool Append(std::span<char> field, std::size_t& used, std::string_view piece);
+
+// A whole number as atoi reads it: leading blanks, an optional sign, digits up to the first
+// other character, 0 when there are none. Saturates instead of overflowing.
+long ReadNumber(std::string_view text);
+
+// Writes the six values as two digits each (clamped to 0..99) and a NUL.
+void WriteStamp(std::span<char> field, const std::array<long, 6>& values);
+
+// The text of a NUL-terminated field, never reading past its end.
+std::string_view View(std::span<const char> field);
+
+}  // namespace GSM::Fields
