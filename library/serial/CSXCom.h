@@ -39,6 +39,9 @@ public:
     // The collecting half of Read, for input already waiting; gives up after waitMs.
     int ReadQueued(void* buffer, int capacity, int waitMs);
 
+    // Waits waitMs unless the port is interrupted first; 1 when the whole wait passed.
+    int Pause(int waitMs) { return device_.Sleep(waitMs) ? 1 : 0; }
+
     // Makes every wait of this port return at once, failing, until the port is closed.
     void Interrupt() { device_.Wake(); }
 

@@ -42,6 +42,9 @@ public:
 
     bool Flush(bool input, bool output);
 
+    // Sleeps up to timeoutMs; false when woken.
+    bool Sleep(int timeoutMs);
+
     // Makes every wait return Woken until ClearWake. Safe from any thread at any time.
     void Wake();
     void ClearWake();

@@ -241,6 +241,20 @@ bool CSerialDevice::Flush(bool input, bool output) {
     return ::tcflush(fd_, which) == 0;
 }
 
+bool CSerialDevice::Sleep(int timeoutMs) {
+    if (woken_.load(std::memory_order_acquire) || !EnsureWakeChannel()) {
+        return !woken_.load(std::memory_order_acquire);
+    }
+    pollfd wake = {wakeFd_.load(), POLLIN, 0};
+    for (;;) {
+        int rc = ::poll(&wake, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        return !woken_.load(std::memory_order_acquire);
+    }
+}
+
 void CSerialDevice::Wake() {
     woken_.store(true, std::memory_order_release);
     int wake = wakeFd_.load();
