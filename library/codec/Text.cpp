@@ -249,4 +249,37 @@ std::size_t GsmToLocal(std::span<const uint8_t> codes, std::span<char> out) {
     return used;
 }
 
+std::u16string LocalToUtf16(std::string_view text) {
+    // Never more units than input bytes; the replacement U+FFFD stands for at least one byte.
+    std::string wide(2 * text.size(), '\0');
+    Converter converter("UTF-16BE", "UTF-8");
+    std::size_t produced = 0;
+    if (!converter.Ok() || !converter.Run(text, wide, produced, "\xFF\xFD", 1)) {
+        return {};
+    }
+    std::u16string units(produced / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<uint8_t>(wide[2 * i]) << 8 |
+                                         static_cast<uint8_t>(wide[2 * i + 1]));
+    }
+    return units;
+}
+
+std::string Utf16ToLocal(std::u16string_view units) {
+    std::string wide(2 * units.size(), '\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        wide[2 * i] = static_cast<char>(units[i] >> 8);
+        wide[2 * i + 1] = static_cast<char>(units[i] & 0xFF);
+    }
+    // At most 3 bytes per unit, and "?" for a lone one.
+    std::string local(3 * units.size(), '\0');
+    Converter converter("UTF-8", "UTF-16BE");
+    std::size_t produced = 0;
+    if (!converter.Ok() || !converter.Run(wide, local, produced, "?", 2)) {
+        return {};
+    }
+    local.resize(produced);
+    return local;
+}
+
 }  // namespace GSM

@@ -58,4 +58,10 @@ std::string_view FromGsmExtensionChar(uint8_t code);
 // boundary when `out` is too small. Returns the bytes written, without the NUL.
 std::size_t GsmToLocal(std::span<const uint8_t> codes, std::span<char> out);
 
+// Local text of any length to UTF-16 units; invalid input becomes U+FFFD.
+std::u16string LocalToUtf16(std::string_view text);
+
+// UTF-16 units to local text; a lone surrogate becomes "?".
+std::string Utf16ToLocal(std::u16string_view units);
+
 }  // namespace GSM
