@@ -161,6 +161,11 @@ bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgR
     return false;
 }
 
+// A leading "+" only says the number is international, which its type of address says too.
+std::string_view WithoutPlus(std::string_view number) {
+    return number.starts_with('+') ? number.substr(1) : number;
+}
+
 std::string HexOctet(uint8_t value) {
     return BytesToHexString(std::span(&value, 1));
 }
@@ -192,8 +197,8 @@ std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
     if (record.coding != kCodingUcs2) {
         return 0;
     }
-    const std::string_view centre = Fields::View(record.serviceCentre);
-    const std::string_view number = Fields::View(record.number);
+    const std::string_view centre = WithoutPlus(Fields::View(record.serviceCentre));
+    const std::string_view number = WithoutPlus(Fields::View(record.number));
     std::array<uint8_t, 2 * kMaxUcs2Units> text{};
     const std::string_view local = Fields::View(record.text);
     const std::size_t textOctets = LocalToUcs2(local, text);

@@ -14,8 +14,9 @@ namespace GSM {
 // Writes the SMS-SUBMIT unit of a UCS2 record (coding 8) as hex text and a NUL into `out`:
 // service centre (type 0x91 when `serviceCentreInternational`, else 0x81; an empty one as
 // length 00, the modem's own), destination of type 0x91, validity 24 hours, the text as
-// UCS2. Returns the hex digits written; 0 for another coding, a number that is not digits,
-// "*" and "#", a text over 140 octets, or a unit that does not fit `out`.
+// UCS2. A leading "+" of either number is dropped. Returns the hex digits written; 0 for
+// another coding, a number that is not digits, "*" and "#", a text over 140 octets, or a unit
+// that does not fit `out`.
 std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
                            bool serviceCentreInternational);
 
