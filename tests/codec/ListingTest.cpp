@@ -1,0 +1,141 @@
+// The two text-mode listing dialects and the splitter they share.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RecordText.h"
+#include "codec/Listing.h"
+
+namespace {
+
+using CodecTest::Cleared;
+using CodecTest::Field;
+using Pieces = std::vector<std::string>;
+
+TEST(Split, KeepsEmptyPieces) {
+    EXPECT_EQ(GSM::Split("a,,b", ","), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(GSM::Split("a,", ","), (Pieces{"a", ""}));
+    EXPECT_EQ(GSM::Split("", ","), (Pieces{""}));
+    EXPECT_EQ(GSM::Split("h\r\nb\r\n", "\r\n"), (Pieces{"h", "b", ""}));
+    EXPECT_EQ(GSM::Split("a\rb", "\r\n"), (Pieces{"a\rb"}));
+}
+
+// What follows "+CMGR:" in a read reply.
+std::string ReadReply(std::string_view coding, std::string_view body) {
+    return std::string(" \"REC UNREAD\",\"13912345678\",\"2018/09/28 09:39:55\",0,") +
+           std::string(coding) + ",0,0,\"+8613800100500\",145,5\r\n" + std::string(body);
+}
+
+TEST(ParseReadReply, PlainBodyWithNumberAndStamp) {
+    auto record = Cleared();
+    record.tag = 7;
+    ASSERT_TRUE(GSM::ParseReadReply(ReadReply("2", "Hello\r\n\r\nOK\r\n"), record));
+    EXPECT_EQ(Field(record.number), "13912345678");
+    EXPECT_EQ(Field(record.timestamp), "180928093955");
+    EXPECT_EQ(Field(record.text), "Hello");
+    EXPECT_EQ(record.tag, 7);
+    EXPECT_EQ(Field(record.serviceCentre), "");
+    EXPECT_EQ(record.coding, 0);
+}
+
+TEST(ParseReadReply, RawUcs2BodyEndsAtItsLineEnd) {
+    auto record = Cleared();
+    const std::string body("\x4F\x60\x00\x41\x59\x7D\r\n\r\nOK\r\n", 12);
+    ASSERT_TRUE(GSM::ParseReadReply(ReadReply("4", body), record));
+    EXPECT_EQ(Field(record.text), "你A好");
+    // A body running to the end of what was read is converted whole.
+    ASSERT_TRUE(GSM::ParseReadReply(ReadReply("4", std::string("\x00\x41\x00\x42", 4)), record));
+    EXPECT_EQ(Field(record.text), "AB");
+}
+
+TEST(ParseReadReply, OtherCodingsArePlainText) {
+    auto record = Cleared();
+    ASSERT_TRUE(GSM::ParseReadReply(ReadReply("6", "Hi there\r\nOK\r\n"), record));
+    EXPECT_EQ(Field(record.text), "Hi there");
+}
+
+TEST(ParseReadReply, FourFieldHeaderGivesOnlyThePlainBody) {
+    auto record = Cleared();
+    ASSERT_TRUE(GSM::ParseReadReply(" 1,\"139\",\"2018/09/28 09:39:55\",0\r\nBody\r\n", record));
+    EXPECT_EQ(Field(record.number), "");
+    EXPECT_EQ(Field(record.timestamp), "");
+    EXPECT_EQ(Field(record.text), "Body");
+}
+
+TEST(ParseReadReply, RefusesWhatHasNoLineEnds) {
+    auto record = Cleared();
+    record.text[0] = 'x';
+    EXPECT_FALSE(GSM::ParseReadReply(" \"REC READ\",\"139\"", record));
+    EXPECT_EQ(record.text[0], 'x');  // untouched
+    EXPECT_FALSE(GSM::ParseReadReply(ReadReply("2", "no end"), record));
+}
+
+TEST(ParseReadReply, ShortAndOversizedFieldsStayInside) {
+    auto record = Cleared();
+    // Fields too short for their quotes.
+    ASSERT_TRUE(GSM::ParseReadReply(" x,\",\",1,2\r\nB\r\n", record));
+    EXPECT_EQ(Field(record.number), "");
+    EXPECT_EQ(Field(record.timestamp), "");
+    EXPECT_EQ(Field(record.text), "B");
+
+    const std::string longNumber(40, '9');
+    const std::string header = " 1,\"" + longNumber + "\",\"20180/09/28 109:39:55\",0,2\r\n";
+    ASSERT_TRUE(GSM::ParseReadReply(header + std::string(600, 'b') + "\r\n", record));
+    EXPECT_EQ(Field(record.number), longNumber.substr(0, 29));
+    EXPECT_EQ(Field(record.timestamp), "990928993955");  // pieces clamped to two digits
+    EXPECT_EQ(Field(record.text), std::string(511, 'b'));
+}
+
+TEST(ParseUcs2ListEntry, FillsNumberStampTextAndIndex) {
+    auto record = Cleared();
+    ASSERT_TRUE(GSM::ParseUcs2ListEntry(
+        "+CMGL: 3,\"REC UNREAD\",\"002B0031003300390031\",\"18/09/28,09:39:55+32\"\r\n"
+        "00410042\r\n",
+        record));
+    EXPECT_EQ(record.tag, 3);
+    EXPECT_EQ(Field(record.number), "+1391");
+    EXPECT_EQ(Field(record.timestamp), "180928093955");
+    EXPECT_EQ(Field(record.text), "AB");
+}
+
+TEST(ParseUcs2ListEntry, ThreeFieldHeaderStillGivesTheText) {
+    auto record = Cleared();
+    ASSERT_TRUE(GSM::ParseUcs2ListEntry("+CMGL: 3,\"REC READ\",\"0031\"\r\n4F60597D\r\n", record));
+    EXPECT_EQ(record.tag, 0);
+    EXPECT_EQ(Field(record.number), "");
+    EXPECT_EQ(Field(record.timestamp), "");
+    EXPECT_EQ(Field(record.text), "你好");
+}
+
+TEST(ParseUcs2ListEntry, IndexLowByteAndExactBody) {
+    auto record = Cleared();
+    ASSERT_TRUE(
+        GSM::ParseUcs2ListEntry("+CMGL: 300,\"\",\"\",\"\",\"\"\r\n00410D0A0042\r\n", record));
+    EXPECT_EQ(record.tag, 44);
+    EXPECT_EQ(Field(record.text),
+              "A\xE0\xB4\x8A"
+              "B");  // U+0D0A is a letter here
+    ASSERT_TRUE(GSM::ParseUcs2ListEntry("+CMGL: 200,\"\",\"\",\"\",\"\"\r\n\r\n", record));
+    EXPECT_EQ(record.tag, -56);
+    EXPECT_EQ(Field(record.text), "");
+}
+
+TEST(ParseUcs2ListEntry, LongNumberAndBodyAreCutInsideTheirFields) {
+    auto record = Cleared();
+    std::string number;
+    std::string body;
+    for (int i = 0; i < 64; ++i) {
+        number += "0039";
+    }
+    for (int i = 0; i < 300; ++i) {
+        body += "4F60";
+    }
+    ASSERT_TRUE(GSM::ParseUcs2ListEntry(
+        "+CMGL: 1,\"\",\"" + number + "\",\"18/09/28,09:39:55+32\"\r\n" + body + "\r\n", record));
+    EXPECT_EQ(Field(record.number), std::string(29, '9'));
+    EXPECT_EQ(Field(record.text).size(), 510u);  // whole characters only
+    EXPECT_FALSE(GSM::ParseUcs2ListEntry("+CMGL: 1,\"\",\"0031\"", record));
+}
+
+}  // namespace
