@@ -26,7 +26,7 @@ fi
 if [ "$which" = all ] || [ "$which" = asan ]; then
   build build-asan -DTARVIK_SANITIZE=address
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_tests build-asan -LE tree
+    run_tests build-asan -LE 'tree|fuzz'
 fi
 if [ "$which" = all ] || [ "$which" = tsan ]; then
   build build-tsan -DTARVIK_SANITIZE=thread
