@@ -103,6 +103,11 @@ TEST(ParseDeliverPdu, OnlyDeliverUnitsAreMessages) {
     EXPECT_FALSE(report.result.parsed);
     EXPECT_EQ(report.result.type, GSM::PduType::StatusReport);
     EXPECT_EQ(Parse("").result.type, GSM::PduType::Unreadable);
+    // A reserved type is read as a deliver unit, as a receiver should, and reported as such
+    // so that the listing can leave it alone.
+    const Parsed reserved = Parse("00030D91683119325476F800004230504170902300");
+    EXPECT_TRUE(reserved.result.parsed);
+    EXPECT_EQ(reserved.result.type, GSM::PduType::Reserved);
 }
 
 TEST(ParseDeliverPdu, UnitsThatHoldLessThanTheyAnnounceAreRejected) {
