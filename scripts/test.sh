@@ -36,5 +36,5 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   norandom=()
   setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine'
+    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service'
 fi

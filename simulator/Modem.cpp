@@ -72,6 +72,9 @@ void CModem::OnInput(std::string_view chunk) {
     std::vector<std::string> lines;
     {
         std::lock_guard lock(mutex_);
+        if (profile_.baudRate != 0 && port_.LineSpeed() != profile_.baudRate) {
+            return;
+        }
         if (profile_.echo) {
             port_.Send(std::string(chunk));
         }

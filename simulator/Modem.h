@@ -17,6 +17,9 @@ struct ModemProfile {
     // here is answered "ERROR".
     std::map<std::string, std::string> identity;
     bool echo = false;  // echo on until "ATE0"
+    // The rate the modem listens at; at any other rate of the line it hears only noise and
+    // stays silent. 0: any rate.
+    int baudRate = 0;
     std::string imsi = "460001234567890";
     std::string serviceCentreLine = "+CSCA: \"+8613800100500\",145";
 };

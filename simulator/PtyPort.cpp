@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 namespace ModemSim {
 
@@ -238,6 +239,25 @@ CPtyPort::Handler CReplyScript::Handler() {
             }
         }
     };
+}
+
+int CPtyPort::LineSpeed() const {
+    termios t{};
+    if (::tcgetattr(slave_, &t) != 0) {
+        return 0;
+    }
+    static constexpr std::pair<speed_t, int> kRates[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
+    };
+    const speed_t speed = ::cfgetospeed(&t);
+    for (const auto& [code, rate] : kRates) {
+        if (code == speed) {
+            return rate;
+        }
+    }
+    return 0;
 }
 
 }  // namespace ModemSim

@@ -55,6 +55,9 @@ public:
     // True once every queued burst has been written.
     bool WaitOutputDone(std::chrono::milliseconds timeout) const;
 
+    // The baud rate the far end set on the line, 0 when it is not a standard rate.
+    int LineSpeed() const;
+
     // While paused, nothing is read, so the library's writes back up and block.
     void PauseReading(bool paused);
 

@@ -2,6 +2,7 @@
 // and replies over the serial port.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "serial/CSXCom.h"
@@ -37,7 +38,7 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 // that one operation runs at a time.
 class IComBaseCmd {
 public:
-    int32_t countryCode = 0;
+    std::atomic<int32_t> countryCode{0};
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);
@@ -58,12 +59,12 @@ public:
     /* 13 */ virtual void SetMessageEncoding(CSXCom& port, int first, int second);
     // Stores exactly five characters, the operator code, without a terminator.
     /* 14 */ virtual int GetOperatorCode(CSXCom& port, char* operatorCode);
-    /* 15 */ virtual int SendMessage(CSXCom& port, const MsgRecord& part);
+    /* 15 */ virtual int SendMessage(CSXCom& port, const OutgoingPart& part);
     /* 16 */ virtual int ReadMessages(CSXCom& port, MsgRecord* records);
     /* 17 */ virtual int DeleteMessage(CSXCom& port, int index);
-    /* 18 */ virtual int SendMessageUnprompted(CSXCom& port, const MsgRecord& part);
+    /* 18 */ virtual int SendMessageUnprompted(CSXCom& port, const OutgoingPart& part);
     /* 19 */ virtual int ReadMessagesByIndex(CSXCom& port, MsgRecord* records);
-    /* 20 */ virtual int SendMessageUcs2(CSXCom& port, const MsgRecord& part);
+    /* 20 */ virtual int SendMessageUcs2(CSXCom& port, const OutgoingPart& part);
     /* 21 */ virtual int ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records);
     /* 22 */ virtual int ListMessageIndexes(CSXCom& port, int* indexes, const char* status);
     /* 23 */ virtual int ReadMessage(CSXCom& port, int index, MsgRecord& record);

@@ -4,7 +4,7 @@
 
 namespace GSM {
 
-int IComBaseCmd::SendMessage(CSXCom&, const MsgRecord&) {
+int IComBaseCmd::SendMessage(CSXCom&, const OutgoingPart&) {
     return 0;
 }
 int IComBaseCmd::ReadMessages(CSXCom&, MsgRecord*) {
@@ -13,13 +13,13 @@ int IComBaseCmd::ReadMessages(CSXCom&, MsgRecord*) {
 int IComBaseCmd::DeleteMessage(CSXCom&, int) {
     return 0;
 }
-int IComBaseCmd::SendMessageUnprompted(CSXCom&, const MsgRecord&) {
+int IComBaseCmd::SendMessageUnprompted(CSXCom&, const OutgoingPart&) {
     return 0;
 }
 int IComBaseCmd::ReadMessagesByIndex(CSXCom&, MsgRecord*) {
     return 0;
 }
-int IComBaseCmd::SendMessageUcs2(CSXCom&, const MsgRecord&) {
+int IComBaseCmd::SendMessageUcs2(CSXCom&, const OutgoingPart&) {
     return 0;
 }
 int IComBaseCmd::ReadAllMessagesUcs2(CSXCom&, MsgRecord*) {

@@ -88,6 +88,23 @@ std::span<const SetupStep> SetupSequence(int32_t code) {
     return {};
 }
 
+ModelTraits TraitsFor(int32_t code) {
+    switch (code) {
+        case kModelMC8332:
+            return {120, 60, false, false, CodingSwitch::MessageEncoding};
+        case kModelMC8618:
+            return {159, 69, false, false, CodingSwitch::MessageEncoding};
+        case kModelLQCIT:
+        case kModelUC20:
+            return {140, 70, true, true, CodingSwitch::MessageFormat};
+        case kModelSIM6320C:
+        case kModelSIM7600CEUcs2:
+            return {140, 70, false, true, CodingSwitch::CharacterSet};
+        default:
+            return {140, 70, false, true, CodingSwitch::MessageFormat};
+    }
+}
+
 std::span<const char* const> Ucs2OperatorCodes() {
     return kUcs2Operators;
 }

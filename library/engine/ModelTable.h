@@ -49,6 +49,24 @@ struct SetupStep {
 // The set-up sequence of a model code; empty for codes that have none.
 std::span<const SetupStep> SetupSequence(int32_t code);
 
+// How the worker puts the modem into a part's coding before submitting it.
+enum class CodingSwitch {
+    MessageFormat,    // "AT+CMGF" 1 or 0 before, and 0 again after every part
+    CharacterSet,     // "AT+CSCS" "GSM" or "UCS2"
+    MessageEncoding,  // "AT+ZMSGL" 1,2 or 6,4
+};
+
+// The per-model choices of segmentation and submission.
+struct ModelTraits {
+    int plainPartBytes;        // bytes of a plain-text part
+    int ucs2PartUnits;         // UTF-16 units of a UCS2 part
+    bool alwaysUcs2;           // every text goes as UCS2
+    bool plainMapsThroughGsm;  // plain text is mapped to the GSM alphabet on submission
+    CodingSwitch codingSwitch;
+};
+
+ModelTraits TraitsFor(int32_t code);
+
 // Networks on which code 19 modules take the UCS2 text-mode dialect (code 20).
 std::span<const char* const> Ucs2OperatorCodes();
 

@@ -4,6 +4,7 @@
 
 #include "Tarvik.h"
 #include "engine/ProcessState.h"
+#include "service/ServiceHost.h"
 
 namespace {
 
@@ -22,46 +23,64 @@ constexpr int32_t kNotStarted = -1;
 
 extern "C" {
 
-TARVIK_API int32_t SMSStartService(int32_t /*port*/, int32_t /*baudRate*/, int32_t, int32_t,
-                                   int32_t, int32_t, const char*) {
-    return Guarded(0, [] { return 0; });
+TARVIK_API int32_t SMSStartService(int32_t port, int32_t baudRate, int32_t, int32_t, int32_t,
+                                   int32_t, const char*) {
+    return Guarded(0, [&] { return GSM::ServiceHost().Start(port, baudRate); });
 }
 
 TARVIK_API int32_t SMSStopSerice(void) {
-    return Guarded(1, [] { return 1; });
+    return Guarded(1, [] {
+        GSM::ServiceHost().Stop();
+        return 1;
+    });
 }
 
-TARVIK_API int32_t SMSSendMessage(const char* /*text*/, const char* /*number*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSSendMessage(const char* text, const char* number) {
+    return Guarded(kNotStarted, [&] { return GSM::ServiceHost().SendMessage(text, number, "86"); });
 }
 
-TARVIK_API int32_t SMSSendMessage2(const char* /*text*/, const char* /*number*/,
-                                   const char* /*prefix*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSSendMessage2(const char* text, const char* number, const char* prefix) {
+    return Guarded(kNotStarted,
+                   [&] { return GSM::ServiceHost().SendMessage(text, number, prefix); });
 }
 
 TARVIK_API int32_t SMSGetLastError(char* buffer) {
     return Guarded(0, [&] { return GSM::CopyLastError(buffer); });
 }
 
-TARVIK_API int32_t SMSReport(SendReport* /*report*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSReport(SendReport* report) {
+    return Guarded(kNotStarted, [&]() -> int32_t {
+        const auto service = GSM::ServiceHost().Current();
+        if (service == nullptr) {
+            return kNotStarted;
+        }
+        return report != nullptr && service->PopReport(*report) ? 1 : 0;
+    });
 }
 
-TARVIK_API int32_t SMSGetNextMessage(RecvMsg* /*message*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSGetNextMessage(RecvMsg* message) {
+    return Guarded(kNotStarted, [&]() -> int32_t {
+        const auto service = GSM::ServiceHost().Current();
+        if (service == nullptr) {
+            return kNotStarted;
+        }
+        return message != nullptr && service->PopReceived(*message) ? 1 : 0;
+    });
 }
 
-TARVIK_API int32_t SMSSetCountryCode(int32_t /*countryCode*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSSetCountryCode(int32_t countryCode) {
+    return Guarded(kNotStarted, [&] { return GSM::ServiceHost().SetCountryCode(countryCode); });
 }
 
 TARVIK_API int32_t SMSCounts(void) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+    return Guarded(kNotStarted, []() -> int32_t {
+        const auto service = GSM::ServiceHost().Current();
+        return service != nullptr ? static_cast<int32_t>(service->OutgoingCount()) : kNotStarted;
+    });
 }
 
-TARVIK_API int32_t SMSCommand(const char* /*command*/, char* /*reply*/, int32_t /*waitMs*/) {
-    return Guarded(kNotStarted, [] { return kNotStarted; });
+TARVIK_API int32_t SMSCommand(const char* command, char* reply, int32_t waitMs) {
+    return Guarded(kNotStarted, [&] { return GSM::ServiceHost().Command(command, reply, waitMs); });
 }
 
 }  // extern "C"

@@ -25,6 +25,13 @@ struct MsgRecord {
 inline constexpr uint8_t kCodingPlain = 0;
 inline constexpr uint8_t kCodingUcs2 = 8;
 
+// A queued outgoing part: the record, and how many leading characters of its number field
+// are the caller's prefix, left out of text-mode destinations and of the report.
+struct OutgoingPart {
+    MsgRecord record;
+    uint8_t prefixLength;
+};
+
 static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");
 static_assert(offsetof(MsgRecord, serviceCentre) == 0);
 static_assert(offsetof(MsgRecord, number) == 30);

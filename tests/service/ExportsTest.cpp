@@ -11,7 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "Modem.h"
 #include "Tarvik.h"
+#include "support/TempPortDir.h"
 
 namespace {
 
@@ -105,6 +107,24 @@ TEST_F(LoadedLibrary, BeforeAStartTheExportsAnswerNotStarted) {
     // A start on a port with no device fails and leaves the service stopped.
     EXPECT_EQ(start(1000, 115200, 2, 8, 0, 1, "card"), 0);
     EXPECT_EQ(counts(), -1);
+}
+
+// Unloading the library while its service runs stops the service and frees the port.
+TEST_F(LoadedLibrary, UnloadingWhileRunningStopsTheServiceAndFreesThePort) {
+    TestSupport::TempPortDir dir;
+    ModemSim::CModem modem(dir.Path(), 3, ModemSim::ProfileFor("MU609"));
+    for (int load = 0; load < 2; ++load) {
+        auto* start = Bind<decltype(SMSStartService)>("SMSStartService");
+        auto* send = Bind<decltype(SMSSendMessage)>("SMSSendMessage");
+        auto* counts = Bind<decltype(SMSCounts)>("SMSCounts");
+        ASSERT_FALSE(HasFailure());
+        ASSERT_EQ(start(3, 115200, 2, 8, 0, 1, "card"), 1) << "load " << load;
+        EXPECT_EQ(send("hello", "13912345678"), 1);
+        EXPECT_GE(counts(), 0);
+        ASSERT_EQ(::dlclose(handle), 0);
+        handle = ::dlopen(TARVIK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << ::dlerror();
+    }
 }
 
 TEST(SharedObject, ExportsExactlyTheTenFunctionsAndCarriesASoname) {

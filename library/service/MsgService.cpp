@@ -1,0 +1,153 @@
+#include "service/MsgService.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec/Fields.h"
+#include "engine/ProcessState.h"
+
+namespace GSM {
+
+namespace {
+
+// Pauses of a pass: after a submission and after its closing mode command; after a
+// listing, twice.
+constexpr int kAfterSubmitMs = 100;
+constexpr int kAfterPartMs = 500;
+constexpr int kAfterListingMs = 200;
+constexpr int kBetweenListingsMs = 500;
+
+}  // namespace
+
+void FormatReceivedStamp(const char* digits, char (&out)[32]) {
+    std::memset(out, 0, sizeof out);
+    constexpr char kSeparators[] = {'-', '-', ' ', ':', ':'};
+    std::size_t used = 0;
+    out[used++] = '2';
+    out[used++] = '0';
+    for (std::size_t pair = 0; pair < 6; ++pair) {
+        if (pair > 0) {
+            out[used++] = kSeparators[pair - 1];
+        }
+        for (std::size_t i = 0; i < 2; ++i) {
+            const char c = digits[2 * pair + i];
+            if (c == '\0') {
+                out[used] = '\0';
+                return;
+            }
+            out[used++] = c;
+        }
+    }
+}
+
+CSendMsgThread::CSendMsgThread(CMsgService& service, ModemLink link)
+    : service_(service), link_(link) {}
+
+int32_t CSendMsgThread::Run(int32_t /*argument*/) {
+    listing_.resize(kMaxListed);
+    while (!StopRequested()) {
+        OutgoingPart part{};
+        if (service_.PopOutgoing(part)) {
+            SendPart(part);
+        } else {
+            ReceivePass();
+        }
+    }
+    return 0;
+}
+
+void CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
+    if (coding != kCodingPlain && coding != kCodingUcs2) {
+        return;
+    }
+    const bool plain = coding == kCodingPlain;
+    std::lock_guard hold(link_.lock);
+    switch (TraitsFor(code).codingSwitch) {
+        case CodingSwitch::MessageEncoding:
+            link_.engine.SetMessageEncoding(link_.port, plain ? 1 : 6, plain ? 2 : 4);
+            break;
+        case CodingSwitch::CharacterSet:
+            link_.engine.SetCharacterSet(link_.port, plain ? "GSM" : "UCS2");
+            break;
+        case CodingSwitch::MessageFormat:
+            link_.engine.SetMessageFormat(link_.port, plain ? 1 : 0);
+            break;
+    }
+}
+
+void CSendMsgThread::SendPart(const OutgoingPart& part) {
+    const int32_t code = modelCode.load();
+    SwitchCoding(code, part.record.coding);
+
+    SendReport report{};
+    const MsgRecord& record = part.record;
+    Fields::Copy(report.text, Fields::View(record.text));
+    const std::string_view number = Fields::View(record.number);
+    Fields::Copy(report.number,
+                 number.substr(std::min<std::size_t>(part.prefixLength, number.size())));
+    report.sequence = record.tag;
+
+    int accepted = 0;
+    {
+        std::lock_guard hold(link_.lock);
+        if (StopRequested()) {
+            return;
+        }
+        accepted = link_.engine.SendMessage(link_.port, part);
+    }
+    // A submission cut off by stop has no outcome to report.
+    if (StopRequested()) {
+        return;
+    }
+    report.result = accepted != 0 ? 1 : 0;
+    service_.PushReport(report);
+
+    if (!SleepFor(kAfterSubmitMs)) {
+        return;
+    }
+    if (TraitsFor(code).codingSwitch == CodingSwitch::MessageFormat) {
+        std::lock_guard hold(link_.lock);
+        link_.engine.SetMessageFormat(link_.port, 0);
+    }
+    SleepFor(kAfterPartMs);
+}
+
+void CSendMsgThread::ReceivePass() {
+    std::fill(listing_.begin(), listing_.end(), MsgRecord{});
+    {
+        // The listing and its deletions are one operation on the line.
+        std::lock_guard hold(link_.lock);
+        if (StopRequested()) {
+            return;
+        }
+        const int count = std::min(link_.engine.ReadMessages(link_.port, listing_.data()),
+                                   static_cast<int>(listing_.size()));
+        for (int i = 0; i < count && !StopRequested(); ++i) {
+            const MsgRecord& record = listing_[static_cast<std::size_t>(i)];
+            RecvMsg message{};
+            Fields::Copy(message.text, Fields::View(record.text));
+            Fields::Copy(message.number, Fields::View(record.number));
+            FormatReceivedStamp(record.timestamp, message.timestamp);
+            service_.PushReceived(message);
+            link_.engine.DeleteMessage(link_.port, record.tag);
+        }
+    }
+    if (SleepFor(kAfterListingMs)) {
+        SleepFor(kBetweenListingsMs);
+    }
+}
+
+CMsgService::CMsgService(ModemLink link) : sendThread(*this, link) {}
+
+CMsgService::~CMsgService() {
+    sendThread.Stop();
+    Discard();
+}
+
+void CMsgService::Discard() {
+    reportStore_.Clear();
+    inStore_.Clear();
+    outQueue_.Clear();
+}
+
+}  // namespace GSM

@@ -1,0 +1,89 @@
+// The running service: the service-centre number, the worker thread and the three stores
+// between the caller's threads and the worker.
+#pragma once
+
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "Tarvik.h"
+#include "engine/ComBaseCmd.h"
+#include "engine/ModelTable.h"
+#include "platform/Thread.h"
+#include "serial/CSXCom.h"
+#include "service/MsgRecord.h"
+#include "service/Stores.h"
+
+namespace GSM {
+
+class CMsgService;
+
+// The port, the engine and the lock that gives one user the whole of each modem operation,
+// so that the bytes of two operations never interleave on the line.
+struct ModemLink {
+    CSXCom& port;
+    IComBaseCmd& engine;
+    std::mutex& lock;
+};
+
+// The worker: submits queued parts one at a time and, when none waits, moves the modem's
+// received messages into the caller's store.
+class CSendMsgThread : public NorvaneBase32::CThread<CSendMsgThread> {
+public:
+    CSendMsgThread(CMsgService& service, ModemLink link);
+    // The body uses this object's members, so it ends before they go.
+    ~CSendMsgThread() override { Stop(); }
+
+    int32_t Run(int32_t argument) override;
+
+private:
+    void SendPart(const OutgoingPart& part);
+    void ReceivePass();
+    void SwitchCoding(int32_t code, uint8_t coding);
+
+    CMsgService& service_;
+    ModemLink link_;
+    std::vector<MsgRecord> listing_;
+};
+
+class CMsgService {
+public:
+    explicit CMsgService(ModemLink link);
+    // Stops the worker before the stores it uses go.
+    ~CMsgService();
+    CMsgService(const CMsgService&) = delete;
+    CMsgService& operator=(const CMsgService&) = delete;
+
+    bool PushOutgoing(const OutgoingPart& part) { return outQueue_.Push(part); }
+    // A whole message or nothing; `prepare` runs under the lock once the parts are known to
+    // fit, so what it hands out is spent only on a message that is really queued.
+    template <typename Prepare>
+    bool PushOutgoingAll(std::span<OutgoingPart> parts, Prepare&& prepare) {
+        return outQueue_.PushAll(parts, prepare);
+    }
+    bool PopOutgoing(OutgoingPart& part) { return outQueue_.Pop(part); }
+    bool PushReceived(const RecvMsg& message) { return inStore_.Push(message); }
+    bool PopReceived(RecvMsg& message) { return inStore_.Pop(message); }
+    bool PushReport(const SendReport& report) { return reportStore_.Push(report); }
+    bool PopReport(SendReport& report) { return reportStore_.Pop(report); }
+    std::size_t OutgoingCount() const { return outQueue_.Size(); }
+
+    // Discards every waiting record.
+    void Discard();
+
+    // Up to 63 characters and a NUL; empty when the modem did not report it.
+    char serviceCentre[kServiceCentreCapacity] = {};
+    bool serviceCentreInternational = true;
+    CSendMsgThread sendThread;
+
+private:
+    CBoundedStore<OutgoingPart> outQueue_;
+    CBoundedStore<RecvMsg> inStore_;
+    CBoundedStore<SendReport> reportStore_;
+};
+
+// "20yy-mm-dd hh:mm:ss" from the digit pairs of a record's time stamp, ending where the
+// digits end.
+void FormatReceivedStamp(const char* digits, char (&out)[32]);
+
+}  // namespace GSM

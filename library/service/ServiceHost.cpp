@@ -1,0 +1,135 @@
+#include "service/ServiceHost.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "engine/ProcessState.h"
+#include "service/Segmentation.h"
+
+namespace GSM {
+
+namespace {
+
+// Reply buffer of a raw command; the caller's buffer holds one byte more.
+constexpr int kCommandReplyCapacity = 1024;
+
+}  // namespace
+
+CServiceHost& ServiceHost() {
+    static CServiceHost host;
+    return host;
+}
+
+std::shared_ptr<CMsgService> CServiceHost::Current() const {
+    std::lock_guard hold(serviceLock_);
+    return service_;
+}
+
+int CServiceHost::Start(int portNumber, int baudRate) {
+    std::lock_guard lifecycle(lifecycleLock_);
+    std::unique_lock line(engineLock_);
+    if (!port.IsOpen() && port.Open(portNumber, baudRate) == 0) {
+        port.Close();
+        return 0;
+    }
+    modelCode.store(engine.Identify(port));
+    if (SetupModem(engine, port, modelCode.load()) == 0) {
+        return 0;
+    }
+    if (Current() != nullptr) {
+        return 1;
+    }
+    auto service = std::make_shared<CMsgService>(ModemLink{port, engine, engineLock_});
+    // A missing number leaves the field empty and its reason in the last-error text.
+    engine.GetServiceCentre(port, service->serviceCentre, &service->serviceCentreInternational);
+    line.unlock();
+    // Published only once its worker runs: a service without one would take messages it
+    // never sends.
+    if (!service->sendThread.Start()) {
+        return 0;
+    }
+    std::lock_guard hold(serviceLock_);
+    service_ = std::move(service);
+    return 1;
+}
+
+void CServiceHost::Stop() {
+    // Ask first, then wake every wait of the port: a start, a raw command or the worker
+    // gives up its modem exchange at once instead of finishing it.
+    if (auto running = Current()) {
+        running->sendThread.RequestStop();
+    }
+    port.Interrupt();
+
+    std::lock_guard lifecycle(lifecycleLock_);
+    std::shared_ptr<CMsgService> service;
+    {
+        std::lock_guard hold(serviceLock_);
+        service.swap(service_);
+    }
+    if (service != nullptr) {
+        service->sendThread.Stop();
+    }
+    {
+        std::lock_guard line(engineLock_);
+        port.Close();
+    }
+    if (service != nullptr) {
+        // A caller still holding the service finds it empty; the last holder frees it.
+        service->Discard();
+    }
+}
+
+int32_t CServiceHost::SendMessage(const char* text, const char* number, const char* prefix) {
+    const auto service = Current();
+    if (service == nullptr) {
+        return -1;
+    }
+    std::vector<OutgoingPart> parts =
+        CutMessage(text, number, prefix, modelCode.load(), service->serviceCentre);
+    if (parts.empty()) {
+        return -1;
+    }
+    int32_t sequence = -1;
+    const bool queued = service->PushOutgoingAll(parts, [&](std::span<OutgoingPart> fitting) {
+        sequence = sequenceCounter_.fetch_add(1) + 1;
+        for (OutgoingPart& part : fitting) {
+            part.record.tag = static_cast<int8_t>(static_cast<uint8_t>(sequence & 0xFF));
+        }
+    });
+    return queued ? sequence : -1;
+}
+
+int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs) {
+    const auto service = Current();
+    if (service == nullptr) {
+        return -1;
+    }
+    if (command == nullptr || reply == nullptr) {
+        return 0;
+    }
+    // Waits for the operation the worker has under way, then has the line to itself.
+    std::lock_guard line(engineLock_);
+    if (!port.IsOpen()) {
+        return 0;
+    }
+    port.Write(command, static_cast<int>(std::strlen(command)));
+    port.Pause(std::max(0, waitMs));
+    char received[kCommandReplyCapacity] = {};
+    const int count = std::max(0, port.Read(received, kCommandReplyCapacity));
+    std::memcpy(reply, received, static_cast<std::size_t>(count));
+    reply[count] = '\0';
+    return count;
+}
+
+int32_t CServiceHost::SetCountryCode(int32_t code) {
+    if (Current() == nullptr) {
+        return -1;
+    }
+    engine.SetCountryCode(code);
+    return 1;
+}
+
+}  // namespace GSM

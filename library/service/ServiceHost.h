@@ -1,0 +1,57 @@
+// The process-wide service: the port, the engine, the sequence counter and, while started,
+// the running CMsgService. Start and stop are serialised; every other caller takes its own
+// hold on the service for the length of its call, so a stop never frees what another
+// thread is still using.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "engine/ComBaseCmd.h"
+#include "serial/CSXCom.h"
+#include "service/MsgService.h"
+
+namespace GSM {
+
+class CServiceHost {
+public:
+    CServiceHost() = default;
+    // A process that exits or unloads the library while the service runs stops it first.
+    ~CServiceHost() { Stop(); }
+    CServiceHost(const CServiceHost&) = delete;
+    CServiceHost& operator=(const CServiceHost&) = delete;
+
+    // 1 when the service runs afterwards, 0 on failure.
+    int Start(int portNumber, int baudRate);
+    void Stop();
+
+    // The running service, or null when not started.
+    std::shared_ptr<CMsgService> Current() const;
+
+    // The sequence number of a queued message; -1 when not started or the input is
+    // unusable, or when the whole message does not fit the queue.
+    int32_t SendMessage(const char* text, const char* number, const char* prefix);
+    // Raw command: reply bytes, 0 when the port is closed or an argument is null, -1 when
+    // not started.
+    int32_t Command(const char* command, char* reply, int32_t waitMs);
+    int32_t SetCountryCode(int32_t code);
+
+    // Declared first so that it goes last.
+    CSXCom port;
+    IComBaseCmd engine;
+
+private:
+    // Held for each whole modem operation: by the worker, a raw command, a start.
+    std::mutex engineLock_;
+    std::mutex lifecycleLock_;
+    mutable std::mutex serviceLock_;
+    std::shared_ptr<CMsgService> service_;
+    std::atomic<int32_t> sequenceCounter_{0};
+};
+
+// The one instance, created at first use.
+CServiceHost& ServiceHost();
+
+}  // namespace GSM
