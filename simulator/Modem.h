@@ -1,5 +1,6 @@
-// A modem on a pseudo-terminal: answers AT commands as a chosen model would, and can be told
-// to fail, stay silent or split its replies for a named command.
+// A modem on a pseudo-terminal: answers AT commands as a chosen model would, keeps a message
+// storage, takes submissions, and can be told to fail, stay silent or split its replies for a
+// named command.
 #pragma once
 
 #include <map>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "PtyPort.h"
 
 namespace ModemSim {
@@ -22,10 +24,37 @@ struct ModemProfile {
     int baudRate = 0;
     std::string imsi = "460001234567890";
     std::string serviceCentreLine = "+CSCA: \"+8613800100500\",145";
+
+    // Messages submitted to this number come back as received messages.
+    std::string ownNumber = "+8613800138000";
+    // Dropped from the front of a destination before comparing it with the own number.
+    std::string countryCode = "86";
+
+    // Submission: the prompt that opens text entry, and what ESC in text entry answers.
+    std::string prompt = "\r\n> ";
+    std::string cancelReply;
+    // Text-mode "AT+CMGS" takes the body in the same write, without a prompt, and the
+    // result ends with a "+CDS:" report this long after the final result.
+    bool unpromptedSubmit = false;
+    int reportPauseMs = 100;
+
+    // Storage: indexes from `firstIndex`, at most `capacity` messages.
+    int firstIndex = 1;
+    int capacity = 1000;
+    std::string storageName = "SM";
+    bool indicateNewMessages = false;  // "+CMTI:" for each message stored
+
+    // Listings: the tag of a PDU-mode entry, and an empty line after its header.
+    std::string listTag = "+CMGL:";
+    bool blankLineAfterListHeader = false;
+    // Text mode lists one entry per burst, these pauses apart, and reads in the layout
+    // with the coding field.
+    bool indexDialect = false;
+    int burstPauseMs = 400;
 };
 
-// A profile that names `model` in its answers to "AT+GMM" and "AT+CGMM" and gives a
-// revision to "AT+CGMR".
+// A profile whose answers to "AT+GMM", "AT+CGMM" and "AT+CGMR" name `model`, with the
+// quirks of that model's family.
 ModemProfile ProfileFor(const std::string& model);
 
 class CModem {
@@ -38,13 +67,28 @@ public:
     CPtyPort& Port() { return port_; }
 
     // Switches for the commands that begin with `prefix` ("AT+CPIN?", "AT+CNMI"), used up
-    // after `uses` matches (-1: never).
+    // after `uses` matches (-1: never). The first switch that matches a command applies.
     void FailCommand(const std::string& prefix, std::string reply = "\r\nERROR\r\n", int uses = -1);
     void SilenceCommand(const std::string& prefix, int uses = -1);
     // Answers with `script` instead of the modem's own reply.
     void ReplyTo(const std::string& prefix, Script script, int uses = -1);
     // Sends the information part of the reply, pauses, then the final result.
     void SplitReply(const std::string& prefix, int pauseMs, int uses = -1);
+    // The modem's own reply, begun only after `delayMs`.
+    void DelayReply(const std::string& prefix, int delayMs, int uses = -1);
+    // The modem's own reply with `entries` listed entries per burst (the final result
+    // counting as one), bursts `pauseMs` apart.
+    void SplitListing(const std::string& prefix, int entries, int pauseMs, int uses = -1);
+
+    // Unsolicited lines, sent as "\r\n<line>\r\n": now, or around the reply to the next
+    // `uses` commands beginning with `prefix`.
+    void SendUnsolicited(const std::string& line);
+    void UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses = 1);
+
+    // The result of the next `uses` submissions: `reply` instead of "+CMGS:" (the message
+    // is refused), or the modem's own result cut into `bursts` pieces `pauseMs` apart.
+    void FailSubmission(std::string reply = "\r\n+CMS ERROR: 500\r\n", int uses = -1);
+    void SplitSubmitResult(int bursts, int pauseMs, int uses = -1);
 
     // Changes the profile while the modem runs.
     template <typename Change>
@@ -53,32 +97,77 @@ public:
         change(profile_);
     }
 
+    // The index the message got, or -1 when the storage is full, the index is taken or the
+    // text does not fit one message.
+    int StoreMessage(const StoredMessage& message);
+    // By index.
+    std::vector<StoredMessage> Storage() const;
+    void ClearStorage();
+    // Accepted submissions, oldest first.
+    std::vector<Submission> Submitted() const;
+
     // Complete command lines received, without their line end.
     std::vector<std::string> Commands() const;
     int MessageFormat() const;
     std::string CharacterSet() const;
     bool Echo() const;
+    // True between a submission's command and its terminator or ESC.
+    bool InTextEntry() const;
 
 private:
+    enum class OverrideKind { Replace, Split, Delay, Bursts, Before, After };
     struct Override {
         std::string prefix;
-        std::optional<Script> script;  // empty optional: split the modem's own reply
-        int splitPauseMs = 0;
+        OverrideKind kind = OverrideKind::Replace;
+        Script script;
+        int pauseMs = 0;
+        int entries = 0;
+        int uses = -1;
+    };
+    // A reply as pieces: each piece with a pause starts a new burst after that pause.
+    using Pieces = std::vector<Burst>;
+    struct EntryState {
+        SubmitMethod method = SubmitMethod::Text;
+        bool ucs2 = false;  // hex text or raw UTF-16 octets
+        std::string destination;
+        int announced = 0;  // PDU mode: the length the command gave
+        std::string body;
+    };
+    struct ResultSwitch {
+        std::optional<std::string> failure;
+        int bursts = 0;
+        int pauseMs = 0;
         int uses = -1;
     };
 
     void OnInput(std::string_view chunk);
+    void TakeBody();
+    void FinishEntry(bool cancelled);
     void HandleCommand(const std::string& line);
-    // The modem's own answer: information text (may be empty) and final result.
-    std::pair<std::string, std::string> Answer(const std::string& line);
+    // The modem's own answer; may open text entry.
+    Pieces Answer(const std::string& line);
+    Pieces AnswerSubmit(const std::string& line);
+    Pieces AnswerList(const std::string& line);
+    Pieces AnswerRead(const std::string& line);
+    Pieces AnswerDelete(const std::string& line);
+    std::optional<Submission> ReadSubmission(const EntryState& entry, std::string& error) const;
+    bool IsOwnNumber(const std::string& destination) const;
+    int StoreLocked(StoredMessage message);
+    std::string ServiceCentreDigits() const;
 
     mutable std::mutex mutex_;
     ModemProfile profile_;
     std::string pending_;
     std::vector<std::string> commands_;
     std::vector<Override> overrides_;
+    std::vector<ResultSwitch> resultSwitches_;
     int messageFormat_ = 0;
     std::string characterSet_ = "IRA";
+    bool rawUcs2_ = false;  // chosen by "AT+ZMSGL" for unprompted submissions
+    std::optional<EntryState> entry_;
+    std::map<int, StoredMessage> storage_;
+    std::vector<Submission> submitted_;
+    int nextReference_ = 0;
     CPtyPort port_;
 };
 
