@@ -59,13 +59,19 @@ public:
     /* 13 */ virtual void SetMessageEncoding(CSXCom& port, int first, int second);
     // Stores exactly five characters, the operator code, without a terminator.
     /* 14 */ virtual int GetOperatorCode(CSXCom& port, char* operatorCode);
+    // Submission of one part by the model's method: 1 when the modem accepted it, 0 with the
+    // reason left as the last-error text.
     /* 15 */ virtual int SendMessage(CSXCom& port, const OutgoingPart& part);
-    /* 16 */ virtual int ReadMessages(CSXCom& port, MsgRecord* records);
+    // Listings fill `records` and, beside each, its whole storage index in `indexes` (room
+    // for kMaxListed of each); they return the count. Only messages received and read
+    // whole are listed; the modem keeps the rest for a later pass.
+    /* 16 */ virtual int ReadMessages(CSXCom& port, MsgRecord* records, int* indexes);
+    // 1 when the modem answered "OK".
     /* 17 */ virtual int DeleteMessage(CSXCom& port, int index);
     /* 18 */ virtual int SendMessageUnprompted(CSXCom& port, const OutgoingPart& part);
-    /* 19 */ virtual int ReadMessagesByIndex(CSXCom& port, MsgRecord* records);
+    /* 19 */ virtual int ReadMessagesByIndex(CSXCom& port, MsgRecord* records, int* indexes);
     /* 20 */ virtual int SendMessageUcs2(CSXCom& port, const OutgoingPart& part);
-    /* 21 */ virtual int ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records);
+    /* 21 */ virtual int ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* indexes);
     /* 22 */ virtual int ListMessageIndexes(CSXCom& port, int* indexes, const char* status);
     /* 23 */ virtual int ReadMessage(CSXCom& port, int index, MsgRecord& record);
 

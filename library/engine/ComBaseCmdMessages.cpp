@@ -1,34 +1,522 @@
-// Submission and retrieval: these operations arrive with the send worker. Until then each
-// reports failure, so nothing is ever claimed as sent or received.
+// Submission of one part, and the listing, reading and deletion of received messages.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "codec/Fields.h"
+#include "codec/Listing.h"
+#include "codec/Pdu.h"
+#include "codec/Text.h"
 #include "engine/ComBaseCmd.h"
+#include "engine/CommandText.h"
+#include "engine/ModelTable.h"
+#include "engine/ProcessState.h"
 
 namespace GSM {
 
-int IComBaseCmd::SendMessage(CSXCom&, const OutgoingPart&) {
+namespace {
+
+constexpr int kAttempts = 5;
+constexpr int kResultCapacity = 512;
+constexpr int kBodyCapacity = 1024;
+constexpr int kListingCapacity = 10240;
+constexpr int kReadReplyCapacity = 1024;
+constexpr int kDeleteReplyCapacity = 256;
+constexpr std::string_view kPrompt = "\r\n> ";
+constexpr char kCtrlZ = 0x1A;
+constexpr char kEscape = 0x1B;
+
+constexpr int kUcs2LeadMs = 1000;   // before a text-mode UCS2 submission
+constexpr int kUcs2BodyMs = 200;    // between its body and the first result read
+constexpr int kUcs2ReadMs = 20;     // before each of its result reads
+constexpr int kListingStepMs = 30;  // before each read of a listing
+constexpr int kListingWindowS = 2;  // whole seconds a listing is collected
+constexpr int kReadMessagePauseMs = 500;
+
+bool Holds(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
+
+int WriteBytes(CSXCom& port, std::string_view bytes) {
+    return port.Write(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+int Fail(const char* text) {
+    SetLastError(text);
     return 0;
 }
-int IComBaseCmd::ReadMessages(CSXCom&, MsgRecord*) {
-    return 0;
+
+// The number as text-mode and unprompted submissions address it: without the caller's
+// prefix.
+std::string_view Destination(const OutgoingPart& part) {
+    const std::string_view number = Fields::View(part.record.number);
+    return number.substr(std::min<std::size_t>(part.prefixLength, number.size()));
 }
-int IComBaseCmd::DeleteMessage(CSXCom&, int) {
-    return 0;
+
+// Leaves the modem's text entry, so that what comes next is read as a command again.
+void CancelTextEntry(CSXCom& port) {
+    WriteBytes(port, std::string_view(&kEscape, 1));
 }
-int IComBaseCmd::SendMessageUnprompted(CSXCom&, const OutgoingPart&) {
-    return 0;
+
+// Writes the command and waits for the prompt, accepting an echo of the command in front
+// of it.
+bool PromptExchange(CSXCom& port, std::string_view command) {
+    if (WriteBytes(port, command) == 0) {
+        return false;
+    }
+    char reply[kResultCapacity] = {};
+    const int n = port.Read(reply, kResultCapacity - 1);
+    const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
+    const std::size_t echo = burst.find(command);
+    if (echo != std::string_view::npos) {
+        return burst.substr(echo + command.size()).substr(0, kPrompt.size()) == kPrompt;
+    }
+    return burst == kPrompt;
 }
-int IComBaseCmd::ReadMessagesByIndex(CSXCom&, MsgRecord*) {
-    return 0;
+
+// Collects the result of a submission over up to five reads: 1 when `success` appears,
+// 0 when "ERROR" appears first (the reply itself becomes the last-error text) or never.
+int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
+    char reply[kResultCapacity] = {};
+    int collected = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (pauseBeforeReadMs > 0 && port.Pause(pauseBeforeReadMs) == 0) {
+            break;
+        }
+        const int room = kResultCapacity - 1 - collected;
+        const int n = room > 0 ? port.Read(reply + collected, room) : 0;
+        if (n <= 0) {
+            continue;
+        }
+        collected += n;
+        const std::string_view text(reply, static_cast<std::size_t>(collected));
+        if (Holds(text, success)) {
+            return 1;
+        }
+        if (Holds(text, "ERROR")) {
+            SetLastError(reply, static_cast<std::size_t>(collected));
+            return 0;
+        }
+    }
+    return Fail(kTextCmgsFailed);
 }
-int IComBaseCmd::SendMessageUcs2(CSXCom&, const OutgoingPart&) {
-    return 0;
+
+// The text of the part through the send mapping of the GSM alphabet, and Ctrl-Z.
+std::string MappedBody(const MsgRecord& record) {
+    std::string body;
+    for (char c : Fields::View(record.text)) {
+        body.push_back(static_cast<char>(ToGsmChar(c)));
+    }
+    body.push_back(kCtrlZ);
+    return body;
 }
-int IComBaseCmd::ReadAllMessagesUcs2(CSXCom&, MsgRecord*) {
-    return 0;
+
+// A prompted submission: command, prompt, body, result. The modem is never left waiting
+// for a body that will not come.
+int PromptedSubmission(CSXCom& port, std::string_view command, std::string_view body,
+                       int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
+    if (!PromptExchange(port, command)) {
+        CancelTextEntry(port);
+        return Fail(kTextCmgsFailed);
+    }
+    if (WriteBytes(port, body) == 0) {
+        CancelTextEntry(port);
+        return Fail(kTextCmgsFailed);
+    }
+    if (pauseAfterBodyMs > 0 && port.Pause(pauseAfterBodyMs) == 0) {
+        return Fail(kTextCmgsFailed);
+    }
+    return CollectResult(port, "OK", pauseBeforeReadMs);
 }
-int IComBaseCmd::ListMessageIndexes(CSXCom&, int*, const char*) {
-    return 0;
+
+std::string Ucs2Hex(std::string_view text) {
+    uint8_t units[2 * kMaxUcs2Units] = {};
+    const std::size_t n = LocalToUcs2(text, units);
+    return BytesToHexString(std::span<const uint8_t>(units, n));
 }
-int IComBaseCmd::ReadMessage(CSXCom&, int, MsgRecord&) {
+
+// The seconds of the steady clock, so that a listing window is counted in whole seconds.
+long WholeSeconds() {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+
+// Reads and drops what is left of an answer that did not fit, so that it does not land in
+// the next command's reply.
+void DrainAnswer(CSXCom& port) {
+    char scrap[kListingCapacity];
+    for (int i = 0; i < 64; ++i) {
+        const int n = port.Read(scrap, sizeof scrap - 1);
+        if (n <= 0) {
+            return;
+        }
+        scrap[n] = '\0';
+        if (Holds(std::string_view(scrap, static_cast<std::size_t>(n)), "OK\r\n")) {
+            return;
+        }
+    }
+}
+
+// Writes a listing command and collects its answer for the window. Empty when the last
+// read was silent or the modem answered "ERROR".
+std::string CollectListing(CSXCom& port, const char* command) {
+    std::string listing(kListingCapacity, '\0');
+    if (!port.IsOpen() || WriteBytes(port, command) == 0) {
+        return {};
+    }
+    const long start = WholeSeconds();
+    int collected = 0;
+    int last = 0;
+    bool full = false;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            const std::string_view text(listing.data(), static_cast<std::size_t>(collected));
+            if (WholeSeconds() >= start + kListingWindowS || Holds(text, "OK")) {
+                break;
+            }
+        }
+        const int room = kListingCapacity - 1 - collected;
+        if (room <= 0) {
+            full = true;
+            break;
+        }
+        if (port.Pause(kListingStepMs) == 0) {
+            return {};
+        }
+        last = port.Read(listing.data() + collected, room);
+        collected += std::max(last, 0);
+    }
+    listing.resize(static_cast<std::size_t>(collected));
+    if (full) {
+        DrainAnswer(port);
+    }
+    if (last <= 0 || Holds(listing, "ERROR")) {
+        return {};
+    }
+    return listing;
+}
+
+// "REC UNREAD" and "REC READ" (0 and 1 in PDU mode) are received; the rest were written
+// on the modem and are not the caller's.
+bool IsReceivedStatus(std::string_view status) {
+    const long value = Fields::ReadNumber(status);
+    if (Holds(status, "STO") || Holds(status, "SENT")) {
+        return false;
+    }
+    return Holds(status, "REC") || value == 0 || value == 1;
+}
+
+// The status field of an entry header "<tag> <index>,<status>,...".
+std::string_view StatusField(std::string_view header) {
+    const std::size_t comma = header.find(',');
+    if (comma == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = header.substr(comma + 1);
+    return rest.substr(0, rest.find(','));
+}
+
+// Whether the unit holds the octets its entry header announces (the last field: the
+// octets behind the service-centre part). A header without a length passes.
+bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
+    const std::size_t comma = header.rfind(',');
+    if (comma == std::string_view::npos || unit.size() < 2) {
+        return unit.size() >= 2;
+    }
+    const long announced = Fields::ReadNumber(header.substr(comma + 1));
+    uint8_t centre = 0;
+    if (HexToBytes(unit.substr(0, 2), std::span<uint8_t>(&centre, 1)) != 1) {
+        return true;  // not hex: the parser rejects it
+    }
+    return announced <= 0 || unit.size() >= 2 * (static_cast<std::size_t>(centre) + 1 +
+                                                 static_cast<std::size_t>(announced));
+}
+
+}  // namespace
+
+int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
+    const int32_t code = modelCode.load();
+    const SubmitMethod method = TraitsFor(code).submitMethod;
+    if (method == SubmitMethod::Unprompted) {
+        return SendMessageUnprompted(port, part);
+    }
+    if (method == SubmitMethod::Ucs2Text) {
+        return SendMessageUcs2(port, part);
+    }
+    const MsgRecord& record = part.record;
+    if (record.coding == kCodingPlain) {
+        char command[kBodyCapacity];
+        const std::string destination(Destination(part));
+        if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
+            return Fail(kTextCmgsFailed);
+        }
+        return PromptedSubmission(port, command, MappedBody(record));
+    }
+    if (record.coding != kCodingUcs2) {
+        return Fail(kTextCmgsFailed);
+    }
+    char pdu[kBodyCapacity] = {};
+    const std::size_t h = BuildSubmitPdu(record, std::span<char>(pdu, kBodyCapacity - 1),
+                                         part.serviceCentreInternational);
+    uint8_t centreLength = 0;
+    if (h < 2 || HexToBytes(std::string_view(pdu, 2), std::span<uint8_t>(&centreLength, 1)) != 1) {
+        return Fail(kTextCmgsFailed);
+    }
+    // The length announced counts the octets behind the service-centre part.
+    const long announced = static_cast<long>(h / 2) - ((centreLength + 1) % 256);
+    char command[32];
+    FormatCommand(command, sizeof command, "AT+CMGS=%ld\r", announced);
+    pdu[h] = kCtrlZ;
+    return PromptedSubmission(port, command, std::string_view(pdu, h + 1));
+}
+
+int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
+    const MsgRecord& record = part.record;
+    std::string body;
+    if (record.coding == kCodingPlain) {
+        body = Fields::View(record.text);
+    } else if (record.coding == kCodingUcs2) {
+        uint8_t units[2 * kMaxUcs2Units] = {};
+        const std::size_t n = LocalToUcs2(Fields::View(record.text), units);
+        for (std::size_t i = 0; i + 1 < n; i += 2) {
+            // The raw body ends at the first Ctrl-Z and an escape cancels it: such a text
+            // cannot go this way.
+            if (units[i] == 0 && (units[i + 1] == 0x1A || units[i + 1] == 0x1B)) {
+                return Fail(kTextCmgsFailed);
+            }
+        }
+        body.assign(reinterpret_cast<const char*>(units), n);
+        body.push_back('\0');
+    } else {
+        return Fail(kTextCmgsFailed);
+    }
+    body.push_back(kCtrlZ);
+    char command[kBodyCapacity];
+    const std::string destination(Destination(part));
+    if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
+        return Fail(kTextCmgsFailed);
+    }
+    if (WriteBytes(port, std::string(command) + body) == 0) {
+        CancelTextEntry(port);
+        return Fail(kTextCmgsFailed);
+    }
+    return CollectResult(port, "+CDS:");
+}
+
+int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
+    const MsgRecord& record = part.record;
+    if (record.coding != kCodingPlain && record.coding != kCodingUcs2) {
+        return Fail(kTextCmgsFailed);
+    }
+    if (port.Pause(kUcs2LeadMs) == 0) {
+        return Fail(kTextCmgsFailed);
+    }
+    const bool plain = record.coding == kCodingPlain;
+    const std::string destination =
+        plain ? std::string(Destination(part)) : Ucs2Hex(Destination(part));
+    char command[kBodyCapacity];
+    if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r\n", destination.c_str())) {
+        return Fail(kTextCmgsFailed);
+    }
+    std::string body;
+    if (plain) {
+        body = MappedBody(record);
+    } else {
+        body = Ucs2Hex(Fields::View(record.text));
+        body.push_back('\0');
+        body.push_back(kCtrlZ);
+    }
+    return PromptedSubmission(port, command, body, kUcs2BodyMs, kUcs2ReadMs);
+}
+
+int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
+    const int32_t code = modelCode.load();
+    const ModelTraits traits = TraitsFor(code);
+    if (traits.receiveMethod == ReceiveMethod::ByIndex) {
+        return ReadMessagesByIndex(port, records, indexes);
+    }
+    if (traits.receiveMethod == ReceiveMethod::Ucs2Text) {
+        return ReadAllMessagesUcs2(port, records, indexes);
+    }
+    const std::string listing = CollectListing(port, "AT+CMGL=4\r\n");
+    const std::string_view text(listing);
+    const std::string_view tag = traits.listingTag;
+    const std::string_view headerEnd = traits.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
+    int count = 0;
+    for (std::size_t cursor = text.find(tag);
+         cursor != std::string_view::npos && count < kMaxListed; cursor = text.find(tag, cursor)) {
+        const std::size_t headerStop = text.find(headerEnd, cursor);
+        if (headerStop == std::string_view::npos) {
+            break;  // cut off by the window
+        }
+        const std::string_view header = text.substr(cursor, headerStop - cursor);
+        const std::size_t pduStart = headerStop + headerEnd.size();
+        const std::size_t pduStop = text.find("\r\n", pduStart);
+        if (pduStop == std::string_view::npos) {
+            break;  // the unit did not arrive whole: it stays for a later pass
+        }
+        const std::string_view unit = text.substr(pduStart, pduStop - pduStart);
+        if (!HoldsAnnouncedOctets(header, unit)) {
+            break;  // the rest of this answer is not to be trusted: a later pass reads it
+        }
+        cursor = pduStop;
+        const int index = static_cast<int>(Fields::ReadNumber(header.substr(tag.size())));
+        if (!IsReceivedStatus(StatusField(header))) {
+            continue;
+        }
+        MsgRecord& record = records[count];
+        std::memset(&record, 0, sizeof record);
+        const DeliverResult result = ParseDeliverPdu(unit, record);
+        if (result.type != PduType::Deliver && result.type != PduType::Unreadable) {
+            std::memset(&record, 0, sizeof record);
+            continue;  // a report or a submission: not a received message
+        }
+        if (!result.parsed) {
+            std::memset(&record, 0, sizeof record);
+            DeleteMessage(port, index);
+            continue;
+        }
+        record.tag = static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF));
+        indexes[count] = index;
+        ++count;
+    }
+    return count;
+}
+
+int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* indexes) {
+    if (SetCharacterSet(port, "UCS2") != kStatusOk) {
+        return 0;  // the entries would be read in the wrong character set
+    }
+    const std::string listing = CollectListing(port, "AT+CMGL=\"ALL\"\r\n");
+    const std::string_view text(listing);
+    constexpr std::string_view kTag = "+CMGL:";
+    int count = 0;
+    for (std::size_t at = text.find(kTag); at != std::string_view::npos && count < kMaxListed;) {
+        const std::size_t headerStop = text.find("\r\n", at + kTag.size());
+        if (headerStop == std::string_view::npos) {
+            break;
+        }
+        const std::size_t bodyStop = text.find("\r\n", headerStop + 2);
+        if (bodyStop == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = bodyStop + 2;
+        const std::string_view header = text.substr(at, headerStop - at);
+        const std::string_view entry = text.substr(at, end - at);
+        at = text.find(kTag, end);
+        if (!IsReceivedStatus(StatusField(header))) {
+            continue;
+        }
+        MsgRecord& record = records[count];
+        std::memset(&record, 0, sizeof record);
+        if (ParseUcs2ListEntry(entry, record)) {
+            indexes[count] = static_cast<int>(Fields::ReadNumber(header.substr(kTag.size())));
+            ++count;
+        } else {
+            std::memset(&record, 0, sizeof record);
+        }
+    }
+    return count;
+}
+
+int IComBaseCmd::ReadMessagesByIndex(CSXCom& port, MsgRecord* records, int* indexes) {
+    int listed[kMaxListed] = {};
+    int n = ListMessageIndexes(port, listed, "UREAD");
+    if (n == 0) {
+        n = ListMessageIndexes(port, listed, "READ");
+    }
+    int count = 0;
+    for (int i = 0; i < n; ++i) {
+        MsgRecord& record = records[count];
+        if (ReadMessage(port, listed[i], record) == 1) {
+            record.tag = static_cast<int8_t>(static_cast<uint8_t>(listed[i] & 0xFF));
+            indexes[count] = listed[i];
+            ++count;
+        }
+    }
+    return count;
+}
+
+int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* status) {
+    if (!port.IsOpen()) {
+        return 0;
+    }
+    char command[64];
+    if (!FormatCommand(command, sizeof command, "AT+CMGL=\"%s\"\r\n", status ? status : "")) {
+        return 0;
+    }
+    WriteBytes(port, command);
+    int stored = 0;
+    for (;;) {
+        if (port.Pause(kListingStepMs) == 0) {
+            return stored;
+        }
+        char reply[kReadReplyCapacity] = {};
+        const int n = port.Read(reply, kReadReplyCapacity - 1);
+        const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
+        const std::size_t tag = burst.find("+CMGL:");
+        if (tag != std::string_view::npos) {
+            indexes[stored++] = static_cast<int>(Fields::ReadNumber(burst.substr(tag + 6)));
+            if (stored == kMaxListed) {
+                return stored;
+            }
+        } else if (n <= 0) {
+            return stored;
+        } else if (Holds(burst, "ERROR")) {
+            SetLastError(kTextCmglError);
+            return stored;
+        } else if (Holds(burst, "OK")) {
+            return stored;
+        }
+    }
+}
+
+int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
+    if (!port.IsOpen()) {
+        return 0;
+    }
+    char command[64];
+    FormatCommand(command, sizeof command, "AT+CMGR=%d\r\n", index);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        WriteBytes(port, command);
+        if (port.Pause(kReadMessagePauseMs) == 0) {
+            break;
+        }
+        char reply[kReadReplyCapacity] = {};
+        const int n = port.Read(reply, kReadReplyCapacity - 1);
+        const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
+        const std::size_t tag = burst.find("+CMGR:");
+        if (tag != std::string_view::npos) {
+            if (ParseReadReply(burst.substr(tag + 6), record)) {
+                return 1;
+            }
+        } else if (n > 0 && Holds(burst, "ERROR")) {
+            break;
+        }
+    }
+    return Fail(kTextCmgrFailed);
+}
+
+int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
+    char command[32];
+    FormatCommand(command, sizeof command, "AT+CMGD=%d\r", index);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char reply[kDeleteReplyCapacity] = {};
+        WriteBytes(port, command);
+        const int n = port.Read(reply, kDeleteReplyCapacity - 1);
+        if (n > 0) {
+            const std::string_view burst(reply, static_cast<std::size_t>(n));
+            if (Holds(burst, "OK")) {
+                return 1;
+            }
+            if (Holds(burst, "ERROR")) {
+                break;
+            }
+        }
+    }
     return 0;
 }
 

@@ -89,20 +89,37 @@ std::span<const SetupStep> SetupSequence(int32_t code) {
 }
 
 ModelTraits TraitsFor(int32_t code) {
+    ModelTraits traits;
     switch (code) {
         case kModelMC8332:
-            return {120, 60, false, false, CodingSwitch::MessageEncoding};
         case kModelMC8618:
-            return {159, 69, false, false, CodingSwitch::MessageEncoding};
+            traits.plainPartBytes = code == kModelMC8332 ? 120 : 159;
+            traits.ucs2PartUnits = code == kModelMC8332 ? 60 : 69;
+            traits.plainMapsThroughGsm = false;
+            traits.codingSwitch = CodingSwitch::MessageEncoding;
+            traits.submitMethod = SubmitMethod::Unprompted;
+            traits.receiveMethod = ReceiveMethod::ByIndex;
+            break;
         case kModelLQCIT:
         case kModelUC20:
-            return {140, 70, true, true, CodingSwitch::MessageFormat};
+            traits.alwaysUcs2 = true;
+            break;
         case kModelSIM6320C:
         case kModelSIM7600CEUcs2:
-            return {140, 70, false, true, CodingSwitch::CharacterSet};
+            traits.codingSwitch = CodingSwitch::CharacterSet;
+            traits.submitMethod = SubmitMethod::Ucs2Text;
+            traits.receiveMethod = ReceiveMethod::Ucs2Text;
+            break;
+        case kModelA8500:
+            traits.blankLineAfterHeader = true;
+            break;
+        case kModelCEM630:
+            traits.listingTag = "^HCMGL:";
+            break;
         default:
-            return {140, 70, false, true, CodingSwitch::MessageFormat};
+            break;
     }
+    return traits;
 }
 
 std::span<const char* const> Ucs2OperatorCodes() {

@@ -56,13 +56,31 @@ enum class CodingSwitch {
     MessageEncoding,  // "AT+ZMSGL" 1,2 or 6,4
 };
 
-// The per-model choices of segmentation and submission.
+// How a part is submitted.
+enum class SubmitMethod {
+    Prompted,    // text mode for plain parts, PDU mode for UCS2 parts, after a prompt
+    Ucs2Text,    // text mode after a prompt, UCS2 parts with number and text as UCS2 hex
+    Unprompted,  // command and body in one write
+};
+
+// How received messages are listed.
+enum class ReceiveMethod {
+    PduListing,  // "AT+CMGL=4"
+    Ucs2Text,    // "AT+CMGL=\"ALL\"" in the UCS2 character set
+    ByIndex,     // indexes by status, then "AT+CMGR" for each
+};
+
+// The per-model choices of segmentation, submission and retrieval.
 struct ModelTraits {
-    int plainPartBytes;        // bytes of a plain-text part
-    int ucs2PartUnits;         // UTF-16 units of a UCS2 part
-    bool alwaysUcs2;           // every text goes as UCS2
-    bool plainMapsThroughGsm;  // plain text is mapped to the GSM alphabet on submission
-    CodingSwitch codingSwitch;
+    int plainPartBytes = 140;         // bytes of a plain-text part
+    int ucs2PartUnits = 70;           // UTF-16 units of a UCS2 part
+    bool alwaysUcs2 = false;          // every text goes as UCS2
+    bool plainMapsThroughGsm = true;  // plain text is mapped to the GSM alphabet on submission
+    CodingSwitch codingSwitch = CodingSwitch::MessageFormat;
+    SubmitMethod submitMethod = SubmitMethod::Prompted;
+    ReceiveMethod receiveMethod = ReceiveMethod::PduListing;
+    const char* listingTag = "+CMGL:";  // the tag of a PDU listing entry
+    bool blankLineAfterHeader = false;  // a PDU listing entry's header ends in an empty line
 };
 
 ModelTraits TraitsFor(int32_t code);

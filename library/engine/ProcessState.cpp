@@ -1,5 +1,6 @@
 #include "engine/ProcessState.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -21,7 +22,11 @@ void SetLastError(const char* text) {
     if (text == nullptr) {
         return;
     }
-    std::size_t length = ::strnlen(text, kLastErrorCapacity - 1);
+    SetLastError(text, ::strnlen(text, kLastErrorCapacity - 1));
+}
+
+void SetLastError(const char* text, std::size_t length) {
+    length = std::min<std::size_t>(length, kLastErrorCapacity - 1);
     std::lock_guard lock(lastErrorLock);
     std::memcpy(lastErrorText, text, length);
     std::memset(lastErrorText + length, 0, kLastErrorCapacity - length);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace GSM {
@@ -15,6 +16,8 @@ inline constexpr int kLastErrorCapacity = 1024;
 
 // Replaces the last-error text (cut to 1023 bytes). Success never clears it.
 void SetLastError(const char* text);
+// The same for bytes that may hold NULs, such as a modem's reply taken as it came.
+void SetLastError(const char* text, std::size_t length);
 // Copies the text without a terminator into `out` (1024 bytes suffice; null copies nothing)
 // and returns its length. Text and length always belong to the same failure.
 int32_t CopyLastError(char* out);

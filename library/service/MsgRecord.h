@@ -30,6 +30,8 @@ inline constexpr uint8_t kCodingUcs2 = 8;
 struct OutgoingPart {
     MsgRecord record;
     uint8_t prefixLength;
+    // How the modem reported the service centre: its type in a PDU submission.
+    bool serviceCentreInternational;
 };
 
 static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");

@@ -45,6 +45,7 @@ CSendMsgThread::CSendMsgThread(CMsgService& service, ModemLink link)
 
 int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     listing_.resize(kMaxListed);
+    indexes_.resize(kMaxListed);
     while (!StopRequested()) {
         OutgoingPart part{};
         if (service_.PopOutgoing(part)) {
@@ -56,28 +57,29 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     return 0;
 }
 
-void CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
+bool CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
     if (coding != kCodingPlain && coding != kCodingUcs2) {
-        return;
+        return true;
     }
     const bool plain = coding == kCodingPlain;
     std::lock_guard hold(link_.lock);
     switch (TraitsFor(code).codingSwitch) {
         case CodingSwitch::MessageEncoding:
             link_.engine.SetMessageEncoding(link_.port, plain ? 1 : 6, plain ? 2 : 4);
-            break;
+            return true;
         case CodingSwitch::CharacterSet:
-            link_.engine.SetCharacterSet(link_.port, plain ? "GSM" : "UCS2");
-            break;
+            return link_.engine.SetCharacterSet(link_.port, plain ? "GSM" : "UCS2") == kStatusOk;
         case CodingSwitch::MessageFormat:
-            link_.engine.SetMessageFormat(link_.port, plain ? 1 : 0);
-            break;
+            return link_.engine.SetMessageFormat(link_.port, plain ? 1 : 0) == kStatusOk;
     }
+    return false;
 }
 
 void CSendMsgThread::SendPart(const OutgoingPart& part) {
     const int32_t code = modelCode.load();
-    SwitchCoding(code, part.record.coding);
+    // In the wrong mode the modem would read the body as something else: a PDU's hex as
+    // the text of a message to the number its length gives.
+    const bool inMode = SwitchCoding(code, part.record.coding);
 
     SendReport report{};
     const MsgRecord& record = part.record;
@@ -88,12 +90,14 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     report.sequence = record.tag;
 
     int accepted = 0;
-    {
+    if (inMode) {
         std::lock_guard hold(link_.lock);
         if (StopRequested()) {
             return;
         }
         accepted = link_.engine.SendMessage(link_.port, part);
+    } else {
+        SetLastError(kTextCmgsFailed);
     }
     // A submission cut off by stop has no outcome to report.
     if (StopRequested()) {
@@ -114,22 +118,27 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
 
 void CSendMsgThread::ReceivePass() {
     std::fill(listing_.begin(), listing_.end(), MsgRecord{});
+    std::fill(indexes_.begin(), indexes_.end(), 0);
     {
         // The listing and its deletions are one operation on the line.
         std::lock_guard hold(link_.lock);
         if (StopRequested()) {
             return;
         }
-        const int count = std::min(link_.engine.ReadMessages(link_.port, listing_.data()),
-                                   static_cast<int>(listing_.size()));
+        const int count =
+            std::min(link_.engine.ReadMessages(link_.port, listing_.data(), indexes_.data()),
+                     static_cast<int>(listing_.size()));
         for (int i = 0; i < count && !StopRequested(); ++i) {
-            const MsgRecord& record = listing_[static_cast<std::size_t>(i)];
+            const auto at = static_cast<std::size_t>(i);
+            const MsgRecord& record = listing_[at];
             RecvMsg message{};
             Fields::Copy(message.text, Fields::View(record.text));
             Fields::Copy(message.number, Fields::View(record.number));
             FormatReceivedStamp(record.timestamp, message.timestamp);
-            service_.PushReceived(message);
-            link_.engine.DeleteMessage(link_.port, record.tag);
+            // A message the store cannot take stays on the modem for a later pass.
+            if (service_.PushReceived(message)) {
+                link_.engine.DeleteMessage(link_.port, indexes_[at]);
+            }
         }
     }
     if (SleepFor(kAfterListingMs)) {

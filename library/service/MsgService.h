@@ -39,11 +39,13 @@ public:
 private:
     void SendPart(const OutgoingPart& part);
     void ReceivePass();
-    void SwitchCoding(int32_t code, uint8_t coding);
+    // Puts the modem into the part's coding; false when its command failed.
+    bool SwitchCoding(int32_t code, uint8_t coding);
 
     CMsgService& service_;
     ModemLink link_;
     std::vector<MsgRecord> listing_;
+    std::vector<int> indexes_;
 };
 
 class CMsgService {

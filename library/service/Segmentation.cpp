@@ -71,7 +71,8 @@ bool NeedsUcs2(std::string_view text, int32_t modelCode) {
 }
 
 std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const char* prefix,
-                                     int32_t modelCode, std::string_view serviceCentre) {
+                                     int32_t modelCode, std::string_view serviceCentre,
+                                     bool serviceCentreInternational) {
     std::string destination;
     uint8_t prefixLength = 0;
     if (text == nullptr || *text == '\0' ||
@@ -91,6 +92,7 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
         part.record.coding = coding;
         Fields::Copy(part.record.text, piece);
         part.prefixLength = prefixLength;
+        part.serviceCentreInternational = serviceCentreInternational;
     };
 
     if (!NeedsUcs2(body, modelCode)) {

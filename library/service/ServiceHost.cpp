@@ -88,7 +88,8 @@ int32_t CServiceHost::SendMessage(const char* text, const char* number, const ch
         return -1;
     }
     std::vector<OutgoingPart> parts =
-        CutMessage(text, number, prefix, modelCode.load(), service->serviceCentre);
+        CutMessage(text, number, prefix, modelCode.load(), service->serviceCentre,
+                   service->serviceCentreInternational);
     if (parts.empty()) {
         return -1;
     }

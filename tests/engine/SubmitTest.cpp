@@ -1,0 +1,130 @@
+// Submission of one part by each method, as the bytes on the line show it.
+#include <string>
+
+#include "ScriptedFixture.h"
+#include "engine/ModelTable.h"
+#include "pdu/Pdu.h"
+
+namespace {
+
+using TestSupport::MakePart;
+using TestSupport::ScriptedTest;
+
+constexpr char kAccepted[] = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+
+class SubmitTest : public ScriptedTest {};
+
+TEST_F(SubmitTest, TextModeWritesTheMappedBodyAfterThePrompt) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"13912345678\"\r", "\r\n> ");
+    On("\x1A", kAccepted);
+    EXPECT_EQ(engine.SendMessage(port, MakePart("8613912345678", 2, "Hello [x]", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"13912345678\"\rHello .x.\x1A");
+
+    // Without a prefix the first two characters still go; a "+" number goes whole.
+    On("AT+CMGS=\"912345678\"\r", "\r\n> ");
+    far.ClearReceived();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("13912345678", 2, "Hi", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"912345678\"\rHi\x1A");
+    On("AT+CMGS=\"+447700900123\"\r", "\r\n> ");
+    far.ClearReceived();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("+447700900123", 0, "Hi", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"+447700900123\"\rHi\x1A");
+}
+
+TEST_F(SubmitTest, AnEchoInFrontOfThePromptIsAccepted) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"139\"\r", "AT+CMGS=\"139\"\r\r\n> ");
+    On("\x1A", kAccepted);
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 1);
+}
+
+TEST_F(SubmitTest, NoPromptMeansNoBodyAndTheModemLeavesTextEntry) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"139\"\r", "\r\n> x");
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 0);
+    EXPECT_EQ(LastError(), "CMGS FAILED");
+    ASSERT_TRUE(far.WaitForReceived(15, std::chrono::seconds(2)));
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r\x1B");
+}
+
+TEST_F(SubmitTest, AnErrorReplyBecomesTheLastErrorByteForByte) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"139\"\r", "\r\n> ");
+    On("\x1A", "\r\n+CMS ERROR: 500\r\n");
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 0);
+    EXPECT_EQ(LastError(), "\r\n+CMS ERROR: 500\r\n");
+}
+
+TEST_F(SubmitTest, AResultInSeveralBurstsIsCollected) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"139\"\r", "\r\n> ");
+    script.On("\x1A",
+              ModemSim::Script{{"\r\n+CMG", 0}, {"S: 7\r\n", 100}, {"\r\nO", 100}, {"K\r\n", 100}});
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 1);
+}
+
+TEST_F(SubmitTest, PduModeAnnouncesTheOctetsBehindTheServiceCentre) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("\r", "\r\n> ", 1);
+    On("\x1A", kAccepted);
+    EXPECT_EQ(engine.SendMessage(port, MakePart("8613912345678", 2, "你好", 8)), 1);
+
+    const std::string wire = Wire();
+    const std::size_t commandEnd = wire.find('\r');
+    ASSERT_NE(commandEnd, std::string::npos);
+    const std::string hex = wire.substr(commandEnd + 1, wire.size() - commandEnd - 2);
+    ASSERT_EQ(wire.back(), '\x1A');
+    const auto unit = ModemSim::Pdu::DecodeSubmit(hex);
+    ASSERT_TRUE(unit.has_value()) << hex;
+    EXPECT_EQ(wire.substr(0, commandEnd), "AT+CMGS=" + std::to_string(unit->tpduOctets));
+    EXPECT_EQ(unit->number, "8613912345678");
+    EXPECT_EQ(unit->text, "你好");
+    EXPECT_EQ(unit->serviceCentre, "8613800100500");
+}
+
+TEST_F(SubmitTest, UnpromptedModelsWriteEverythingAtOnceAndWaitForTheReport) {
+    GSM::modelCode.store(GSM::kModelMC8332);
+    On("\x1A", "\r\nOK\r\n\r\n+CDS: 0\r\n");
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi [x]", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\rHi [x]\x1A");
+
+    far.ClearReceived();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "AB", 8)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r" + std::string("\0A\0B\0\x1A", 6));
+
+    // "OK" alone is not the report.
+    script = ModemSim::CReplyScript();
+    far.SetHandler(script.Handler());
+    On("\x1A", "\r\nOK\r\n");
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 0);
+    EXPECT_EQ(LastError(), "CMGS FAILED");
+
+    // A character that would end or cancel the raw body is never written.
+    far.ClearReceived();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "a\x1A", 8)), 0);
+    EXPECT_EQ(LastError(), "CMGS FAILED");
+    EXPECT_EQ(Wire(), "");
+}
+
+TEST_F(SubmitTest, Ucs2TextModeSendsNumberAndTextAsHex) {
+    GSM::modelCode.store(GSM::kModelSIM7600CEUcs2);
+    On("AT+CMGS=\"003100330039\"\r\n", "\r\n> ");
+    On("\x1A", "\r\nOK\r\n");
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "AB", 8)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"003100330039\"\r\n00410042" + std::string("\0\x1A", 2));
+
+    On("AT+CMGS=\"139\"\r\n", "\r\n> ");
+    far.ClearReceived();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r\nHi\x1A");
+}
+
+TEST_F(SubmitTest, AClosedPortFailsAtOnce) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    port.Close();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 0);
+    EXPECT_EQ(LastError(), "CMGS FAILED");
+}
+
+}  // namespace
