@@ -36,7 +36,7 @@ struct ModemProfile {
     // Text-mode "AT+CMGS" takes the body in the same write, without a prompt, and the
     // result ends with a "+CDS:" report this long after the final result.
     bool unpromptedSubmit = false;
-    int reportPauseMs = 100;
+    int reportPauseMs = 500;
 
     // Storage: indexes from `firstIndex`, at most `capacity` messages.
     int firstIndex = 1;
