@@ -148,6 +148,19 @@ TEST_F(RetrievalTest, AListingThatEndsInErrorOrSilenceGivesNothing) {
     EXPECT_EQ(List(), 0);
 }
 
+TEST_F(RetrievalTest, ACollectionEndsWithItsWindowAndKeepsWhatArrived) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    Script slow{{"\r\n" + Entry(1, 0, Unit("1", "early")), 0}};
+    // Something every 200 ms, so that no read of the window is silent; "OK" after it.
+    for (int i = 0; i < 13; ++i) {
+        slow.push_back({"\r\nRING\r\n", 200});
+    }
+    slow.push_back({"\r\nOK\r\n", 200});
+    script.On("AT+CMGL=4\r\n", slow);
+    ASSERT_EQ(List(), 1);
+    EXPECT_EQ(std::string(records[0].text), "early");
+}
+
 TEST_F(RetrievalTest, TheIndexDialectListsByStatusThenReadsEachMessage) {
     GSM::modelCode.store(GSM::kModelMC8332);
     script.On(

@@ -1,0 +1,235 @@
+// The running service against the simulated modem: what a caller sends comes back, what the
+// modem stores reaches the caller once, and nothing is lost or repeated on the way.
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ServiceFixture.h"
+
+namespace {
+
+using TestSupport::LastError;
+using TestSupport::ServiceTest;
+using TestSupport::WaitFor;
+using namespace std::chrono_literals;
+
+constexpr char kOwnNumber[] = "13800138000";  // the simulator's own, behind "+86"
+
+std::vector<RecvMsg> Fetch(std::size_t count, std::chrono::milliseconds limit = 20s) {
+    std::vector<RecvMsg> messages;
+    WaitFor(
+        [&] {
+            RecvMsg message{};
+            while (SMSGetNextMessage(&message) == 1) {
+                messages.push_back(message);
+            }
+            return messages.size() >= count;
+        },
+        limit);
+    return messages;
+}
+
+std::vector<SendReport> Reports(std::size_t count, std::chrono::milliseconds limit = 20s) {
+    std::vector<SendReport> reports;
+    WaitFor(
+        [&] {
+            SendReport report{};
+            while (SMSReport(&report) == 1) {
+                reports.push_back(report);
+            }
+            return reports.size() >= count;
+        },
+        limit);
+    return reports;
+}
+
+ModemSim::StoredMessage Received(
+    const std::string& text, int index = -1,
+    ModemSim::MessageStatus status = ModemSim::MessageStatus::ReceivedUnread) {
+    ModemSim::StoredMessage message;
+    message.index = index;
+    message.status = status;
+    message.number = "+8613912345678";
+    message.text = text;
+    return message;
+}
+
+// One test per model code: a model name of that code, and the operator that decides
+// between codes 19 and 20.
+struct ModelCase {
+    const char* model;
+    const char* imsi;
+};
+
+void PrintTo(const ModelCase& model, std::ostream* out) {
+    *out << model.model << " on " << model.imsi;
+}
+
+class LoopbackTest : public ServiceTest, public ::testing::WithParamInterface<ModelCase> {
+protected:
+    LoopbackTest() : ServiceTest(GetParam().model) {
+        modem.UpdateProfile(
+            [](ModemSim::ModemProfile& profile) { profile.imsi = GetParam().imsi; });
+    }
+};
+
+TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmpty) {
+    ASSERT_EQ(Start(), 1) << LastError();
+    const int plain = SMSSendMessage("Hello", kOwnNumber);
+    const int wide = SMSSendMessage("Grüße 你好 €", kOwnNumber);
+    ASSERT_GE(plain, 1);
+    ASSERT_EQ(wide, plain + 1);
+
+    const auto reports = Reports(2);
+    ASSERT_EQ(reports.size(), 2u);
+    for (const auto& report : reports) {
+        EXPECT_EQ(report.result, 1) << report.text << ": " << LastError();
+        EXPECT_EQ(std::string(report.number), kOwnNumber);
+    }
+
+    const auto messages = Fetch(2);
+    ASSERT_EQ(messages.size(), 2u);
+    std::set<std::string> texts;
+    for (const auto& message : messages) {
+        texts.insert(message.text);
+        EXPECT_NE(std::string(message.number).find(kOwnNumber), std::string::npos)
+            << message.number;
+        EXPECT_TRUE(std::regex_match(std::string(message.timestamp),
+                                     std::regex(R"(20\d\d-\d\d-\d\d \d\d:\d\d:\d\d)")))
+            << message.timestamp;
+    }
+    EXPECT_EQ(texts, (std::set<std::string>{"Hello", "Grüße 你好 €"}));
+    EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryModelCode, LoopbackTest,
+    ::testing::Values(
+        ModelCase{"MG3732", "460001234567890"}, ModelCase{"MT3732", "460001234567890"},
+        ModelCase{"MU609", "460001234567890"}, ModelCase{"MC8332", "460001234567890"},
+        ModelCase{"MC8618", "460001234567890"}, ModelCase{"LQCIT", "460001234567890"},
+        ModelCase{"SIM6320C", "460001234567890"}, ModelCase{"A8500", "460001234567890"},
+        ModelCase{"CEM630", "460001234567890"}, ModelCase{"UC20", "460001234567890"},
+        ModelCase{"SIM7600CE", "460001234567890"}, ModelCase{"SIM7600CE", "460031234567890"}),
+    [](const auto& model) {
+        return std::string(model.param.model) +
+               (std::string(model.param.imsi).rfind("46003", 0) == 0 ? "OnUcs2Network" : "");
+    });
+
+class EndToEndTest : public ServiceTest {};
+
+TEST_F(EndToEndTest, QueuedPartsGoFirstAndARefusedOneIsReportedOnce) {
+    ASSERT_EQ(Start(), 1);
+    modem.FailSubmission("\r\n+CMS ERROR: 500\r\n", 1);
+    ASSERT_GE(SMSSendMessage(std::string(10 * 140, 'a').c_str(), "13912345678"), 1);
+    const auto reports = Reports(10, 30s);
+    ASSERT_EQ(reports.size(), 10u);
+    EXPECT_EQ(reports[0].result, 0);
+    for (std::size_t i = 1; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].result, 1) << i;
+    }
+    EXPECT_EQ(modem.Submitted().size(), 9u);
+
+    // No listing between the first submission and the last.
+    const auto commands = modem.Commands();
+    std::vector<std::size_t> submits;
+    std::vector<std::size_t> listings;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (commands[i].rfind("AT+CMGS", 0) == 0) {
+            submits.push_back(i);
+        }
+        if (commands[i].rfind("AT+CMGL", 0) == 0) {
+            listings.push_back(i);
+        }
+    }
+    ASSERT_EQ(submits.size(), 10u);
+    for (std::size_t listing : listings) {
+        EXPECT_TRUE(listing < submits.front() || listing > submits.back()) << listing;
+    }
+}
+
+TEST_F(EndToEndTest, AFailedModeCommandStopsThePartBeforeItIsSubmitted) {
+    ASSERT_EQ(Start(), 1);
+    modem.FailCommand("AT+CMGF=1");
+    ASSERT_GE(SMSSendMessage("plain", "13912345678"), 1);
+    const auto reports = Reports(1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].result, 0);
+    EXPECT_EQ(LastError(), "CMGS FAILED");
+    const auto commands = modem.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("AT+CMGS", 0) == 0; }),
+              0);
+}
+
+TEST_F(EndToEndTest, OnlyReceivedMessagesAreDeliveredAndDeletedByTheirWholeIndex) {
+    ASSERT_GE(modem.StoreMessage(Received("kept as sent", 2, ModemSim::MessageStatus::StoredSent)),
+              0);
+    ASSERT_EQ(modem.StoreMessage(Received("far up", 300)), 300);
+    ASSERT_EQ(modem.StoreMessage(Received("first", 1)), 1);
+    ASSERT_EQ(Start(), 1);
+
+    const auto messages = Fetch(2);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(std::string(messages[0].text), "first");
+    EXPECT_EQ(std::string(messages[1].text), "far up");
+    EXPECT_EQ(std::string(messages[0].number), "8613912345678");
+    ASSERT_TRUE(WaitFor([&] { return modem.Storage().size() == 1; }));
+    EXPECT_EQ(modem.Storage()[0].text, "kept as sent");
+    std::this_thread::sleep_for(1500ms);  // another pass delivers nothing twice
+    RecvMsg again{};
+    EXPECT_EQ(SMSGetNextMessage(&again), 0);
+}
+
+TEST_F(EndToEndTest, AFullStoreLeavesTheNextMessageOnTheModemUntilThereIsRoom) {
+    serial::SerialTiming quick;
+    quick.firstByteWaitMs = 400;
+    quick.burstGapMs = 10;
+    GSM::ServiceHost().port.SetTiming(quick);
+    for (int i = 1; i <= 501; ++i) {
+        ASSERT_EQ(modem.StoreMessage(Received("m" + std::to_string(i), i)), i);
+    }
+    ASSERT_EQ(Start(), 1);
+    ASSERT_TRUE(WaitFor([&] { return modem.Storage().size() == 1; }, 90s));
+    // The store is full: further passes leave the last message where it is.
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(modem.Storage().size(), 1u);
+
+    std::map<std::string, int> seen;
+    for (const auto& message : Fetch(501, 30s)) {
+        ++seen[message.text];
+    }
+    EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
+    for (const auto& message : Fetch(1)) {
+        ++seen[message.text];
+    }
+    EXPECT_EQ(seen.size(), 501u);
+    for (const auto& [text, count] : seen) {
+        EXPECT_EQ(count, 1) << text;
+    }
+}
+
+TEST_F(EndToEndTest, StopDuringASubmissionReturnsAtOnce) {
+    serial::SerialTiming patient;
+    GSM::ServiceHost().port.SetTiming(patient);
+    ASSERT_EQ(Start(), 1);
+    modem.SilenceCommand("AT+CMGS");
+    ASSERT_GE(SMSSendMessage("Hello", "13912345678"), 1);
+    ASSERT_TRUE(WireShows("AT+CMGS="));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(SMSStopSerice(), 1);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr auto kLimit = 300ms;  // the sanitizers slow every thread switch
+#else
+    constexpr auto kLimit = 100ms;
+#endif
+    EXPECT_LT(std::chrono::steady_clock::now() - before, kLimit);
+    SendReport report{};
+    EXPECT_EQ(SMSReport(&report), -1);
+}
+
+}  // namespace
