@@ -12,40 +12,14 @@
 
 namespace {
 
+using TestSupport::Fetch;
 using TestSupport::LastError;
+using TestSupport::Reports;
 using TestSupport::ServiceTest;
 using TestSupport::WaitFor;
 using namespace std::chrono_literals;
 
 constexpr char kOwnNumber[] = "13800138000";  // the simulator's own, behind "+86"
-
-std::vector<RecvMsg> Fetch(std::size_t count, std::chrono::milliseconds limit = 20s) {
-    std::vector<RecvMsg> messages;
-    WaitFor(
-        [&] {
-            RecvMsg message{};
-            while (SMSGetNextMessage(&message) == 1) {
-                messages.push_back(message);
-            }
-            return messages.size() >= count;
-        },
-        limit);
-    return messages;
-}
-
-std::vector<SendReport> Reports(std::size_t count, std::chrono::milliseconds limit = 20s) {
-    std::vector<SendReport> reports;
-    WaitFor(
-        [&] {
-            SendReport report{};
-            while (SMSReport(&report) == 1) {
-                reports.push_back(report);
-            }
-            return reports.size() >= count;
-        },
-        limit);
-    return reports;
-}
 
 ModemSim::StoredMessage Received(
     const std::string& text, int index = -1,

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Modem.h"
 #include "Tarvik.h"
@@ -34,6 +35,32 @@ bool WaitFor(Condition&& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Everything `fetch` copies out (1 per record) until `count` records came or `limit` passed.
+template <typename Record, typename Fetch>
+std::vector<Record> Collect(Fetch&& fetch, std::size_t count, std::chrono::milliseconds limit) {
+    std::vector<Record> records;
+    WaitFor(
+        [&] {
+            Record record{};
+            while (fetch(&record) == 1) {
+                records.push_back(record);
+            }
+            return records.size() >= count;
+        },
+        limit);
+    return records;
+}
+
+inline std::vector<SendReport> Reports(std::size_t count,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return Collect<SendReport>(SMSReport, count, limit);
+}
+
+inline std::vector<RecvMsg> Fetch(std::size_t count,
+                                  std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return Collect<RecvMsg>(SMSGetNextMessage, count, limit);
 }
 
 class ServiceTest : public ::testing::Test {

@@ -12,23 +12,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using TestSupport::LastError;
+using TestSupport::Reports;
 using TestSupport::ServiceTest;
 using TestSupport::WaitFor;
 using namespace std::chrono_literals;
-
-std::vector<SendReport> CollectReports(std::size_t count) {
-    std::vector<SendReport> reports;
-    WaitFor(
-        [&] {
-            SendReport report{};
-            while (SMSReport(&report) == 1) {
-                reports.push_back(report);
-            }
-            return reports.size() >= count;
-        },
-        15s);
-    return reports;
-}
 
 // When the first byte of `text` reached the modem.
 Clock::time_point ArrivalOf(ModemSim::CModem& modem, const std::string& text) {
@@ -159,7 +146,7 @@ TEST_F(ServiceTest, ReportsComeInOrderWithTheirTagsAndTheNumberAsGiven) {
     ASSERT_GE(s, 1);
     EXPECT_EQ(SMSSendMessage(chinese.c_str(), "13912345678"), s + 1);
 
-    const auto reports = CollectReports(6);
+    const auto reports = Reports(6);
     ASSERT_EQ(reports.size(), 6u);
     const std::vector<int> sequences = {s, s, s, s + 1, s + 1, s + 1};
     const std::vector<std::string> numbers = {"2025550100",  "2025550100",  "2025550100",
@@ -200,7 +187,7 @@ TEST_F(ServiceTest, The130thMessageReportsSequenceMinus126) {
     SMSStopSerice();
     ASSERT_EQ(Start(), 1);
     EXPECT_EQ(SMSSendMessage("über", "13912345678"), 130);
-    const auto reports = CollectReports(1);
+    const auto reports = Reports(1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].sequence, -126);
     EXPECT_EQ(std::string(reports[0].text), "über");
