@@ -127,9 +127,7 @@ std::optional<ListedUnit> UnitOf(const StoredMessage& message, const std::string
     deliver.serviceCentre = serviceCentre;
     std::tie(deliver.sender, deliver.senderType) = AddressOf(message.number);
     deliver.dataCoding = DataCodingOf(message.coding);
-    const MessageTime& t = message.time;
-    deliver.stamp =
-        Pdu::Timestamp{t.year % 100, t.month, t.day, t.hour, t.minute, t.second, t.zoneQuarters};
+    deliver.stamp = message.time;
     deliver.text = message.text;
     std::string hex = Pdu::EncodeDeliver(deliver);
     if (hex.empty()) {
@@ -148,7 +146,7 @@ std::string PduEntry(const std::string& tag, int index, MessageStatus status,
 
 std::string TextStamp(const MessageTime& t) {
     const int zone = t.zoneQuarters < 0 ? -t.zoneQuarters : t.zoneQuarters;
-    return Format("%02d/%02d/%02d,%02d:%02d:%02d", t.year % 100, t.month, t.day, t.hour, t.minute,
+    return Format("%02d/%02d/%02d,%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second) +
            (t.zoneQuarters < 0 ? "-" : "+") + Format("%02d", zone, 0, 0, 0, 0, 0);
 }
@@ -179,8 +177,8 @@ std::string IndexDialectEntry(const StoredMessage& message, int index) {
     const MessageTime& t = message.time;
     std::string header = index >= 0 ? "+CMGL: " + std::to_string(index) + "," : "+CMGR: ";
     header += std::string("\"") + StatusText(message.status) + "\",\"" + message.number + "\",\"" +
-              Format("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                     t.second) +
+              Format("%04d/%02d/%02d %02d:%02d:%02d", 2000 + t.year, t.month, t.day, t.hour,
+                     t.minute, t.second) +
               "\",0," + std::to_string(encoding) + ",0," + std::to_string(body.size());
     return header + "\r\n" + body;
 }

@@ -25,7 +25,7 @@ MessageTime TimeNow() {
     std::tm local{};
     ::localtime_r(&now, &local);
     MessageTime t;
-    t.year = local.tm_year + 1900;
+    t.year = local.tm_year % 100;
     t.month = local.tm_mon + 1;
     t.day = local.tm_mday;
     t.hour = local.tm_hour;

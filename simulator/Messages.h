@@ -20,15 +20,8 @@ enum class MessageStatus { ReceivedUnread = 0, ReceivedRead = 1, StoredUnsent = 
 // "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT".
 const char* StatusText(MessageStatus status);
 
-struct MessageTime {
-    int year = 2018;  // four digits
-    int month = 9;
-    int day = 28;
-    int hour = 9;
-    int minute = 39;
-    int second = 55;
-    int zoneQuarters = 32;  // quarter hours from UTC
-};
+// Year in two digits, as the network stamps it.
+using MessageTime = Pdu::Timestamp;
 
 // The local time now, as a network would stamp a message.
 MessageTime TimeNow();
@@ -37,7 +30,7 @@ struct StoredMessage {
     int index = -1;  // -1 when storing: the lowest free index
     MessageStatus status = MessageStatus::ReceivedUnread;
     std::string number;  // digits, "+" and digits, or an alphanumeric sender
-    MessageTime time;
+    MessageTime time = {18, 9, 28, 9, 39, 55, 32};
     std::string text;  // UTF-8; for 8-bit data the octets as they stand
     Coding coding = Coding::Gsm7;
 };

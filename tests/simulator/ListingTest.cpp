@@ -91,7 +91,7 @@ protected:
 TEST_F(Ucs2ListingTest, TextModeListingInUcs2) {
     modem.StoreMessage(Received("+8613912345678", "AB", Coding::Ucs2));
     auto early = Received("10086", "Hi");
-    early.time = {2017, 1, 2, 3, 4, 5, -20};
+    early.time = {17, 1, 2, 3, 4, 5, -20};
     modem.StoreMessage(early);
     EXPECT_EQ(line.Ask("AT+CMGF=1\r\n"), kOk);
     EXPECT_EQ(line.Ask("AT+CSCS=\"UCS2\"\r\n"), kOk);

@@ -130,6 +130,7 @@ protected:
         message.number = number;
         message.text = text;
         message.coding = coding;
+        message.time = {18, 9, 28, 9, 39, 55, 32};
         return message;
     }
 
