@@ -7,6 +7,9 @@ packages=(
   g++ cmake ninja-build pkg-config binutils
   libgtest-dev libgmock-dev
   clang clang-format libclang-rt-14-dev
+  # Quorrel: Qt 6 Widgets, its metric-compatible dialog font, a CJK font for the Chinese
+  # captions, and a virtual display for running it without one.
+  qt6-base-dev fonts-liberation2 fonts-noto-cjk xvfb xauth
 )
 
 missing=()

@@ -1,0 +1,32 @@
+// The Tarvik library as the program sees it: loaded once, never unloaded, and every export
+// looked up by name at the moment it is used, so that a library lacking one still serves
+// the others.
+#pragma once
+
+#include <QString>
+
+#include "Tarvik.h"
+
+class CTarvikLibrary {
+public:
+    // Looks for the library in `ownFolder` first, then through the platform's search.
+    explicit CTarvikLibrary(const QString& ownFolder);
+    CTarvikLibrary(const CTarvikLibrary&) = delete;
+    CTarvikLibrary& operator=(const CTarvikLibrary&) = delete;
+    // The library stays loaded until the process ends.
+    ~CTarvikLibrary() = default;
+
+    bool IsLoaded() const { return handle_ != nullptr; }
+
+    // The export `name` with the type of its declaration in Tarvik.h, or null when the
+    // library is not loaded or lacks it. Use as Find<decltype(SMSReport)>("SMSReport").
+    template <typename Function>
+    Function* Find(const char* name) const {
+        return reinterpret_cast<Function*>(Symbol(name));
+    }
+
+private:
+    void* Symbol(const char* name) const;
+
+    void* handle_ = nullptr;
+};
