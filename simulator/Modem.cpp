@@ -364,14 +364,14 @@ void CModem::FinishEntry(bool cancelled) {
     entry_.reset();
     if (cancelled) {
         if (!profile_.cancelReply.empty()) {
-            port_.Send(profile_.cancelReply);
+            Play({Burst{profile_.cancelReply, 0}});
         }
         return;
     }
     std::string error;
     std::optional<Submission> submission = ReadSubmission(entry, error);
     if (!submission) {
-        port_.Send(error);
+        Play({Burst{error, 0}});
         return;
     }
     ResultSwitch used;
@@ -383,7 +383,7 @@ void CModem::FinishEntry(bool cancelled) {
         break;
     }
     if (used.failure) {
-        port_.Send(*used.failure);
+        Play({Burst{*used.failure, 0}});
         return;
     }
 
@@ -420,7 +420,7 @@ void CModem::FinishEntry(bool cancelled) {
                 Burst{Line("+CMTI: \"" + profile_.storageName + "\"," + std::to_string(index)), 0});
         }
     }
-    port_.Reply(script);
+    Play(std::move(script));
 }
 
 std::optional<Submission> CModem::ReadSubmission(const EntryState& entry,
@@ -537,8 +537,15 @@ void CModem::HandleCommand(const std::string& line) {
     script.insert(script.begin(), before.begin(), before.end());
     script.insert(script.end(), after.begin(), after.end());
     if (!script.empty()) {
-        port_.Reply(script);
+        Play(std::move(script));
     }
+}
+
+void CModem::Play(Script script) {
+    if (!script.empty()) {
+        script.front().pauseMs += profile_.replyLatencyMs;
+    }
+    port_.Reply(script);
 }
 
 CModem::Pieces CModem::Answer(const std::string& line) {
@@ -611,6 +618,12 @@ CModem::Pieces CModem::Answer(const std::string& line) {
     }
     if (StartsWith(line, "AT+CMGD=")) {
         return AnswerDelete(line);
+    }
+    if (profile_.generic) {
+        const bool probe =
+            std::any_of(profile_.modeSwitchProbes.begin(), profile_.modeSwitchProbes.end(),
+                        [&](const std::string& prefix) { return StartsWith(line, prefix); });
+        return reply("", probe ? kError : kOk);
     }
     return reply("", kError);
 }

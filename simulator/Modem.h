@@ -51,6 +51,14 @@ struct ModemProfile {
     // with the coding field.
     bool indexDialect = false;
     int burstPauseMs = 400;
+
+    // Every reply (final results, the prompt, submission results) begins this long after
+    // the command or body that asked for it, as a module's own processing time.
+    int replyLatencyMs = 0;
+    // A module of no particular dialect: commands it does not know are answered "OK",
+    // except the vendor mode-switch probes, which it refuses.
+    bool generic = false;
+    std::vector<std::string> modeSwitchProbes = {"AT+MODE="};
 };
 
 // A profile whose answers to "AT+GMM", "AT+CGMM" and "AT+CGMR" name `model`, with the
@@ -140,6 +148,8 @@ private:
         int uses = -1;
     };
 
+    // Plays a reply after the profile's latency.
+    void Play(Script script);
     void OnInput(std::string_view chunk);
     void TakeBody();
     void FinishEntry(bool cancelled);

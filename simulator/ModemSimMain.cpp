@@ -14,10 +14,12 @@ namespace {
 
 const char kUsage[] =
     "usage: tarvik-modemsim [--dir FOLDER] [--port N] [--model NAME] [--own-number NUMBER]\n"
-    "                       [--echo] [--message NUMBER:TEXT]...\n"
+    "                       [--echo] [--message NUMBER:TEXT]... [--latency MS] [--generic]\n"
     "Links FOLDER/COM<N> (FOLDER defaults to $TARVIK_PORT_DIR, else /tmp; N to 1) to a\n"
     "pseudo-terminal answering as the modem NAME (default MU609). Each --message is stored as\n"
-    "an unread message from NUMBER. Runs until SIGINT or SIGTERM.\n";
+    "an unread message from NUMBER. --latency delays every reply by MS milliseconds;\n"
+    "--generic answers unknown commands \"OK\" and vendor mode-switch probes \"ERROR\".\n"
+    "Runs until SIGINT or SIGTERM.\n";
 
 int Usage(int code) {
     std::fputs(kUsage, code == 0 ? stdout : stderr);
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
     std::string model = "MU609";
     std::string ownNumber;
     bool echo = false;
+    bool generic = false;
+    int latencyMs = 0;
     std::vector<ModemSim::StoredMessage> messages;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -54,6 +58,10 @@ int main(int argc, char** argv) {
             echo = true;
             continue;
         }
+        if (arg == "--generic") {
+            generic = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             return Usage(2);
         }
@@ -63,6 +71,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--port") {
             port = std::atoi(value.c_str());
             if (port < 1 || port > 1024) {
+                return Usage(2);
+            }
+        } else if (arg == "--latency") {
+            latencyMs = std::atoi(value.c_str());
+            if (latencyMs < 0 || latencyMs > 60000 ||
+                value.find_first_not_of("0123456789") != std::string::npos) {
                 return Usage(2);
             }
         } else if (arg == "--model") {
@@ -96,6 +110,8 @@ int main(int argc, char** argv) {
     try {
         ModemSim::ModemProfile profile = ModemSim::ProfileFor(model);
         profile.echo = echo;
+        profile.generic = generic;
+        profile.replyLatencyMs = latencyMs;
         if (!ownNumber.empty()) {
             profile.ownNumber = ownNumber;
         }

@@ -1,0 +1,127 @@
+// The reply latency and the generic mode of the profile, and the program's options for them.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "SimFixture.h"
+
+using TestSupport::SimTest;
+
+namespace {
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kError = "\r\nERROR\r\n";
+
+ModemSim::ModemProfile Slow(int latencyMs) {
+    ModemSim::ModemProfile profile = ModemSim::ProfileFor("MU609");
+    profile.replyLatencyMs = latencyMs;
+    return profile;
+}
+
+class LatencyTest : public SimTest {
+protected:
+    LatencyTest() : SimTest(Slow(600)) {}
+};
+
+TEST_F(LatencyTest, EveryReplyWaitsItsLatency) {
+    line.Write("AT\r\n");
+    EXPECT_EQ(line.ReadUntil("", 300).bytes, "");
+    EXPECT_EQ(line.ReadUntil(kOk).bytes, kOk);
+
+    // The prompt, and the result that the body asks for, each wait as long.
+    line.Write("AT+CMGF=1\r\n");
+    EXPECT_EQ(line.ReadUntil(kOk).bytes, kOk);
+    line.Write("AT+CMGS=\"13912345678\"\r");
+    EXPECT_EQ(line.ReadUntil("", 300).bytes, "");
+    EXPECT_EQ(line.ReadUntil("> ").bytes, "\r\n> ");
+    line.Write("Hi\x1A");
+    EXPECT_EQ(line.ReadUntil("", 300).bytes, "");
+    EXPECT_EQ(line.ReadUntil(kOk).bytes, "\r\n+CMGS: 1\r\n" + kOk);
+}
+
+TEST_F(LatencyTest, EchoIsNotDelayed) {
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) { p.echo = true; });
+    line.Write("AT\r\n");
+    EXPECT_EQ(line.ReadUntil("", 300).bytes, "AT\r\n");
+    EXPECT_EQ(line.ReadUntil(kOk).bytes, kOk);
+}
+
+TEST_F(SimTest, UnknownCommandsFailUnlessGeneric) {
+    EXPECT_EQ(line.Ask("AT+CMEE=1\r\n", "ERROR\r\n"), kError);
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) { p.generic = true; });
+    EXPECT_EQ(line.Ask("AT+CMEE=1\r\n"), kOk);
+    EXPECT_EQ(line.Ask("AT+CGSN\r\n"), kOk);
+    // Mode-switch probes are refused, so that a peer does not take the modem for a vendor's.
+    EXPECT_EQ(line.Ask("AT+MODE=2\r\n", "ERROR\r\n"), kError);
+    // What the modem knows it still answers as itself.
+    EXPECT_EQ(line.Ask("AT+CGMM\r\n"), "\r\nMU609\r\n" + kOk);
+    EXPECT_EQ(line.Ask("AT+CMGF=1\r\n"), kOk);
+    EXPECT_EQ(line.Ask("AT+CMGR=9\r\n", "321\r\n"), "\r\n+CMS ERROR: 321\r\n");
+}
+
+int RunProgram(const std::vector<const char*>& options) {
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<const char*> argv = {"tarvik-modemsim"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back(nullptr);
+        ::execv(TARVIK_MODEMSIM_PATH, const_cast<char* const*>(argv.data()));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ModemSimProgram, LatencyMustBeANumberOfMilliseconds) {
+    EXPECT_EQ(RunProgram({"--latency", "-5"}), 2);
+    EXPECT_EQ(RunProgram({"--latency", "20ms"}), 2);
+    EXPECT_EQ(RunProgram({"--latency"}), 2);
+}
+
+TEST(ModemSimProgram, GenericAndLatencyOptions) {
+    TestSupport::TempPortDir dir;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::execl(TARVIK_MODEMSIM_PATH, "tarvik-modemsim", "--dir", dir.Path().c_str(), "--port", "7",
+                "--generic", "--latency", "500", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string printed;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') {
+        printed.push_back(c);
+    }
+    ::close(out[0]);
+    {
+        TestSupport::ModemLine line(printed);
+        ASSERT_TRUE(line.IsOpen());
+        line.Write("AT+CMEE=1\r\n");
+        EXPECT_EQ(line.ReadUntil("", 250).bytes, "");
+        EXPECT_EQ(line.ReadUntil(kOk).bytes, kOk);
+        EXPECT_EQ(line.Ask("AT+MODE=2\r\n", "ERROR\r\n"), kError);
+    }
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
