@@ -143,4 +143,29 @@ TEST(SharedObject, ExportsExactlyTheTenFunctionsAndCarriesASoname) {
     EXPECT_NE(headers.find("SONAME               libTarvik.so.1"), std::string::npos) << headers;
 }
 
+TEST(SharedObject, IsBuiltHardened) {
+    const std::string dynamic = RunCommand(std::string("readelf -d ") + TARVIK_LIBRARY_PATH);
+    EXPECT_NE(dynamic.find("BIND_NOW"), std::string::npos) << dynamic;
+    const std::string segments = RunCommand(std::string("readelf -lW ") + TARVIK_LIBRARY_PATH);
+    EXPECT_NE(segments.find("GNU_RELRO"), std::string::npos) << segments;
+    const std::size_t stack = segments.find("GNU_STACK");
+    ASSERT_NE(stack, std::string::npos) << segments;
+    const std::string stackLine = segments.substr(stack, segments.find('\n', stack) - stack);
+    EXPECT_EQ(stackLine.find("RWE"), std::string::npos) << stackLine;
+
+    const std::string symbols =
+        RunCommand(std::string("nm -D --undefined-only ") + TARVIK_LIBRARY_PATH);
+    EXPECT_NE(symbols.find("__stack_chk_fail"), std::string::npos);
+#ifdef TARVIK_FORTIFIED
+    // Fortified string and formatting functions end in "_chk" (__vsnprintf_chk@GLIBC_...).
+    bool fortified = false;
+    std::istringstream lines(symbols);
+    for (std::string line; std::getline(lines, line);) {
+        line = line.substr(0, line.find('@'));
+        fortified = fortified || (line.size() > 4 && line.compare(line.size() - 4, 4, "_chk") == 0);
+    }
+    EXPECT_TRUE(fortified) << symbols;
+#endif
+}
+
 }  // namespace
