@@ -1,0 +1,91 @@
+#include "QuorrelTestSupport.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+QuorrelWindow::QuorrelWindow(const QString& libraryFolder) : libraryFolder_(libraryFolder) {
+    qputenv("TARVIK_PORT_DIR", portDir_.path().toLocal8Bit());
+}
+
+void QuorrelWindow::Open() {
+    QuorrelPaths paths;
+    paths.libraryFolder = libraryFolder_;
+    paths.ttyClassDir = ttyDir_.path();
+    dialog_ = std::make_unique<CQuorrelDlg>(paths);
+    dialog_->show();
+    if (!QTest::qWaitForWindowExposed(dialog_.get())) {
+        qFatal("the window does not show");
+    }
+}
+
+void QuorrelWindow::Click(const char* button) {
+    QTest::mouseClick(Get<QPushButton>(button), Qt::LeftButton);
+}
+
+bool QuorrelWindow::Enabled(const char* control) {
+    return Get<QWidget>(control)->isEnabled();
+}
+
+StubState& FreshStub(const QString& folder) {
+    // The same file the window loads, so the same library object.
+    void* handle = ::dlopen(QString(folder + "/libTarvik.so").toLocal8Bit().constData(),
+                            RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        qFatal("no stand-in library in %s: %s", qPrintable(folder), ::dlerror());
+    }
+    auto* state =
+        reinterpret_cast<decltype(QuorrelStubState)*>(::dlsym(handle, "QuorrelStubState"))();
+    *state = StubState{};
+    return *state;
+}
+
+std::shared_ptr<QStringList> DescribeNextModal(std::function<QStringList(QWidget*)> describe) {
+    auto seen = std::make_shared<QStringList>();
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, seen, describe] {
+        QWidget* window = QApplication::activePopupWidget();
+        if (window == nullptr) {
+            window = QApplication::activeModalWidget();
+        }
+        if (window == nullptr) {
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        *seen = describe(window);
+        window->close();
+    });
+    poll->start();
+    return seen;
+}
+
+namespace {
+
+template <std::size_t N>
+void Put(char (&field)[N], const char* text) {
+    std::strncpy(field, text, N - 1);
+}
+
+}  // namespace
+
+RecvMsg Message(const char* timestamp, const char* number, const char* text) {
+    RecvMsg message{};
+    Put(message.timestamp, timestamp);
+    Put(message.number, number);
+    Put(message.text, text);
+    return message;
+}
+
+SendReport Report(int32_t result, const char* number, const char* text) {
+    SendReport report{};
+    report.result = result;
+    Put(report.number, number);
+    Put(report.text, text);
+    return report;
+}
