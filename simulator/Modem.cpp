@@ -587,6 +587,26 @@ CModem::Pieces CModem::Answer(const std::string& line) {
         messageFormat_ = line.back() - '0';
         return reply("", kOk);
     }
+    // The standard queries a general-purpose peer asks before it trusts a modem.
+    if (line == "AT+CSCS?") {
+        return reply("+CSCS: \"" + characterSet_ + "\"", kOk);
+    }
+    if (line == "AT+CSCS=?") {
+        return reply("+CSCS: (\"IRA\",\"GSM\",\"UCS2\")", kOk);
+    }
+    if (line == "AT+CMGF=?") {
+        return reply("+CMGF: (0,1)", kOk);
+    }
+    if (line == "AT+CPMS=?") {
+        const std::string name = "\"" + profile_.storageName + "\"";
+        return reply("+CPMS: (" + name + "),(" + name + "),(" + name + ")", kOk);
+    }
+    if (line == "AT+CPMS?") {
+        const std::string used = std::to_string(storage_.size());
+        const std::string total = std::to_string(profile_.capacity);
+        const std::string name = "\"" + profile_.storageName + "\"," + used + "," + total;
+        return reply("+CPMS: " + name + "," + name + "," + name, kOk);
+    }
     if (StartsWith(line, "AT+CSCS=\"") && line.size() > 10 && line.back() == '"') {
         characterSet_ = line.substr(9, line.size() - 10);
         return reply("", kOk);

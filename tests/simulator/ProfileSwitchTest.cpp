@@ -125,3 +125,19 @@ TEST(ModemSimProgram, GenericAndLatencyOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SimTest, AnswersTheStandardQueriesOfAPeer) {
+    EXPECT_EQ(line.Ask("AT+CSCS?\r\n"), "\r\n+CSCS: \"IRA\"\r\n" + kOk);
+    EXPECT_EQ(line.Ask("AT+CSCS=\"UCS2\"\r\n"), kOk);
+    EXPECT_EQ(line.Ask("AT+CSCS?\r\n"), "\r\n+CSCS: \"UCS2\"\r\n" + kOk);
+    EXPECT_EQ(line.Ask("AT+CSCS=?\r\n"), "\r\n+CSCS: (\"IRA\",\"GSM\",\"UCS2\")\r\n" + kOk);
+    EXPECT_EQ(line.Ask("AT+CMGF=?\r\n"), "\r\n+CMGF: (0,1)\r\n" + kOk);
+    modem.StoreMessage(Received("10086", "Hi"));
+    EXPECT_EQ(line.Ask("AT+CPMS?\r\n"),
+              "\r\n+CPMS: \"SM\",1,1000,\"SM\",1,1000,\"SM\",1,1000\r\n" + kOk);
+    EXPECT_EQ(line.Ask("AT+CPMS=?\r\n"), "\r\n+CPMS: (\"SM\"),(\"SM\"),(\"SM\")\r\n" + kOk);
+}
+
+}  // namespace
