@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config binutils
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   # Quorrel: Qt 6 Widgets, its metric-compatible dialog font, a CJK font for the Chinese
   # captions, and a virtual display for running it without one.
