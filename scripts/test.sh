@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tarvik and runs its tests: the plain build, then under AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
-# Usage: scripts/test.sh [all|plain|asan|tsan]   (default: all)
+# Usage: scripts/test.sh [all|plain|asan|tsan|soak]   (default: all; soak runs the
+# hours-long soak alone, TARVIK_SOAK_MESSAGES messages each way, 10000 unless set)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
@@ -21,12 +22,12 @@ run_tests() {
 
 if [ "$which" = all ] || [ "$which" = plain ]; then
   build build
-  run_tests build
+  run_tests build -LE soak
 fi
 if [ "$which" = all ] || [ "$which" = asan ]; then
   build build-asan -DTARVIK_SANITIZE=address
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_tests build-asan -LE 'tree|fuzz'
+    run_tests build-asan -LE 'tree|fuzz|soak'
 fi
 if [ "$which" = all ] || [ "$which" = tsan ]; then
   build build-tsan -DTARVIK_SANITIZE=thread
@@ -37,4 +38,9 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service'
+fi
+if [ "$which" = soak ]; then
+  build build
+  TARVIK_SOAK_MESSAGES=${TARVIK_SOAK_MESSAGES:-10000} \
+    ctest --test-dir build --output-on-failure -V -L soak
 fi
