@@ -1,10 +1,8 @@
 #include "engine/ComBaseCmd.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "engine/CommandText.h"
 #include "engine/ModelTable.h"
@@ -41,7 +39,10 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
     char reply[kReplyCapacity] = {};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         WriteText(port, command);
-        std::this_thread::sleep_for(std::chrono::milliseconds(kQueryPauseMs));
+        // The pause gives way to a stop like every other wait of the port.
+        if (port.Pause(kQueryPauseMs) == 0) {
+            break;
+        }
         int n = ReadReply(port, reply);
         if (accept(reply, n)) {
             return 1;
