@@ -4,6 +4,7 @@
 // burst is a read that finds the line silent.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -99,6 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             GSM::modelCode.store(Pick(kSubmitCodes, variant));
             const int result = engine.SendMessage(port, Part(variant));
             Require(result == 0 || result == 1, "submission gives 0 or 1");
+            // An accepted part was sent whole: its body, closed by Ctrl-Z, went out.
+            Require(result == 0 || EngineFuzz::Line().Written().find('\x1A') != std::string::npos,
+                    "an accepted part's body was written");
             break;
         }
         case 3: {
