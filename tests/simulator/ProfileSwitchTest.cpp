@@ -1,16 +1,14 @@
 // The reply latency and the generic mode of the profile, and the program's options for them.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "SimFixture.h"
 
+using TestSupport::RunProgram;
 using TestSupport::SimTest;
 
 namespace {
@@ -65,24 +63,6 @@ TEST_F(SimTest, UnknownCommandsFailUnlessGeneric) {
     EXPECT_EQ(line.Ask("AT+CMGR=9\r\n", "321\r\n"), "\r\n+CMS ERROR: 321\r\n");
 }
 
-int RunProgram(const std::vector<const char*>& options) {
-    const pid_t child = ::fork();
-    if (child < 0) {
-        return -1;
-    }
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stderr);
-        std::vector<const char*> argv = {"tarvik-modemsim"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.push_back(nullptr);
-        ::execv(TARVIK_MODEMSIM_PATH, const_cast<char* const*>(argv.data()));
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(ModemSimProgram, LatencyMustBeANumberOfMilliseconds) {
     EXPECT_EQ(RunProgram({"--latency", "-5"}), 2);
     EXPECT_EQ(RunProgram({"--latency", "20ms"}), 2);
@@ -91,25 +71,10 @@ TEST(ModemSimProgram, LatencyMustBeANumberOfMilliseconds) {
 
 TEST(ModemSimProgram, GenericAndLatencyOptions) {
     TestSupport::TempPortDir dir;
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execl(TARVIK_MODEMSIM_PATH, "tarvik-modemsim", "--dir", dir.Path().c_str(), "--port", "7",
-                "--generic", "--latency", "500", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string printed;
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') {
-        printed.push_back(c);
-    }
-    ::close(out[0]);
+    const auto program = TestSupport::LaunchProgram(
+        {"--dir", dir.Path(), "--port", "7", "--generic", "--latency", "500"});
+    ASSERT_GT(program.pid, 0);
+    const std::string& printed = program.firstLine;
     {
         TestSupport::ModemLine line(printed);
         ASSERT_TRUE(line.IsOpen());
@@ -118,9 +83,8 @@ TEST(ModemSimProgram, GenericAndLatencyOptions) {
         EXPECT_EQ(line.ReadUntil(kOk).bytes, kOk);
         EXPECT_EQ(line.Ask("AT+MODE=2\r\n", "ERROR\r\n"), kError);
     }
-    ASSERT_EQ(::kill(child, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = TestSupport::Terminate(program);
+    ASSERT_NE(status, -1);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 

@@ -1,40 +1,22 @@
 // The tarvik-modemsim program: it names its link, answers on it, and ends on SIGTERM.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "ProgramRun.h"
 #include "SimFixture.h"
 
 namespace {
 
 TEST(ModemSimProgram, ServesItsLinkUntilTerminated) {
     TestSupport::TempPortDir dir;
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execl(TARVIK_MODEMSIM_PATH, "tarvik-modemsim", "--dir", dir.Path().c_str(), "--port", "6",
-                "--model", "MC8618", "--message", "10086:Hi there", "--own-number",
-                "+8613912345678", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string printed;
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') {
-        printed.push_back(c);
-    }
-    ::close(out[0]);
+    const auto program = TestSupport::LaunchProgram({"--dir", dir.Path(), "--port", "6", "--model",
+                                                     "MC8618", "--message", "10086:Hi there",
+                                                     "--own-number", "+8613912345678"});
+    ASSERT_GT(program.pid, 0);
+    const std::string& printed = program.firstLine;
     const std::string link = dir.Path() + "/COM6";
     EXPECT_EQ(printed, link);
 
@@ -52,26 +34,15 @@ TEST(ModemSimProgram, ServesItsLinkUntilTerminated) {
         EXPECT_NE(line.Ask("AT+CMGR=2\r\n").find("\r\nLoop\r\n"), std::string::npos);
     }
 
-    ASSERT_EQ(::kill(child, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = TestSupport::Terminate(program);
+    ASSERT_NE(status, -1);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST(ModemSimProgram, RefusesUnknownOptions) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stderr);
-        ::execl(TARVIK_MODEMSIM_PATH, "tarvik-modemsim", "--colour", "blue",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(TestSupport::RunProgram({"--colour", "blue"}), 2);
 }
 
 }  // namespace
