@@ -69,6 +69,26 @@ long ReadNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
+int ReadIndex(std::string_view fields) {
+    std::size_t i = fields.find_first_not_of(' ');
+    if (i == std::string_view::npos) {
+        return -1;
+    }
+    const std::size_t digitsStart = i;
+    int value = 0;
+    for (; i < fields.size() && fields[i] >= '0' && fields[i] <= '9'; ++i) {
+        if (i - digitsStart == 5) {
+            return -1;
+        }
+        value = value * 10 + (fields[i] - '0');
+    }
+    if (i == digitsStart) {
+        return -1;
+    }
+    i = std::min(fields.find_first_not_of(' ', i), fields.size());
+    return i == fields.size() || fields[i] == ',' || fields[i] == '\r' ? value : -1;
+}
+
 void WriteStamp(std::span<char> field, const std::array<long, 6>& values) {
     std::size_t used = 0;
     for (long value : values) {

@@ -20,6 +20,11 @@ bool Append(std::span<char> field, std::size_t& used, std::string_view piece);
 // other character, 0 when there are none. Saturates instead of overflowing.
 long ReadNumber(std::string_view text);
 
+// The storage index that opens a listing entry's fields ("3,1,,23" or " 3,\"REC UNREAD\""):
+// blanks, one to five digits, blanks, then a comma, CR or the end. -1 when the field is anything
+// else, since a garbled index would name another message to the deletion that follows.
+int ReadIndex(std::string_view fields);
+
 // Writes the six values as two digits each (clamped to 0..99) and a NUL.
 void WriteStamp(std::span<char> field, const std::array<long, 6>& values);
 

@@ -363,8 +363,8 @@ int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
             break;  // the rest of this answer is not to be trusted: a later pass reads it
         }
         cursor = pduStop;
-        const int index = static_cast<int>(Fields::ReadNumber(header.substr(tag.size())));
-        if (!IsReceivedStatus(StatusField(header))) {
+        const int index = Fields::ReadIndex(header.substr(tag.size()));
+        if (index < 0 || !IsReceivedStatus(StatusField(header))) {
             continue;
         }
         MsgRecord& record = records[count];
@@ -407,13 +407,14 @@ int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* inde
         const std::string_view header = text.substr(at, headerStop - at);
         const std::string_view entry = text.substr(at, end - at);
         at = text.find(kTag, end);
-        if (!IsReceivedStatus(StatusField(header))) {
+        const int index = Fields::ReadIndex(header.substr(kTag.size()));
+        if (index < 0 || !IsReceivedStatus(StatusField(header))) {
             continue;
         }
         MsgRecord& record = records[count];
         std::memset(&record, 0, sizeof record);
         if (ParseUcs2ListEntry(entry, record)) {
-            indexes[count] = static_cast<int>(Fields::ReadNumber(header.substr(kTag.size())));
+            indexes[count] = index;
             ++count;
         } else {
             std::memset(&record, 0, sizeof record);
@@ -459,7 +460,11 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
         const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
         const std::size_t tag = burst.find("+CMGL:");
         if (tag != std::string_view::npos) {
-            indexes[stored++] = static_cast<int>(Fields::ReadNumber(burst.substr(tag + 6)));
+            // A garbled index is left out: the message waits for a cleaner listing.
+            const int index = Fields::ReadIndex(burst.substr(tag + 6));
+            if (index >= 0) {
+                indexes[stored++] = index;
+            }
             if (stored == kMaxListed) {
                 return stored;
             }

@@ -113,6 +113,39 @@ TEST_F(RetrievalTest, TheWholeStorageIndexIsKeptBesideTheTag) {
     EXPECT_EQ(records[0].tag, 44);
 }
 
+// A line error inside the index would otherwise name another message to the deletion.
+TEST_F(RetrievalTest, AnEntryWithAGarbledIndexIsNeitherTakenNorDeleted) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    std::string garbled = Entry(3, 0, Unit("1", "garbled"));
+    garbled.replace(7, 1, "3\x7f");
+    std::string unreadable = Entry(4, 0, "00040B913119325476F800244230504170702305C8329BFD06");
+    unreadable.replace(7, 1, "?4");
+    On("AT+CMGL=4\r\n", Listing(garbled + unreadable + Entry(123456, 0, Unit("2", "too long")) +
+                                Entry(9, 0, Unit("3", "clean"))));
+    ASSERT_EQ(List(), 1);
+    EXPECT_EQ(std::string(records[0].text), "clean");
+    EXPECT_EQ(indexes[0], 9);
+    EXPECT_EQ(Wire(), "AT+CMGL=4\r\n");
+
+    script = ModemSim::CReplyScript();
+    far.SetHandler(script.Handler());
+    far.ClearReceived();
+    GSM::modelCode.store(GSM::kModelMC8332);
+    On("AT+CMGL=\"UREAD\"\r\n",
+       "\r\n+CMGL: 3x,\"REC UNREAD\",\"139\",\"24/03/05,14:07:09+32\"\r\n\r\nOK\r\n");
+    On("AT+CMGL=\"READ\"\r\n", "\r\nOK\r\n");
+    EXPECT_EQ(List(), 0);
+    EXPECT_EQ(Wire().find("AT+CMGR"), std::string::npos);
+
+    script = ModemSim::CReplyScript();
+    far.SetHandler(script.Handler());
+    GSM::modelCode.store(GSM::kModelSIM6320C);
+    On("AT+CSCS=\"UCS2\"\r\n", "\r\nOK\r\n");
+    On("AT+CMGL=\"ALL\"\r\n",
+       "\r\n+CMGL: -1,\"REC UNREAD\",\"0031\",\"24/03/05,14:07:09+32\"\r\n0041\r\n\r\nOK\r\n");
+    EXPECT_EQ(List(), 0);
+}
+
 TEST_F(RetrievalTest, AFullListingStopsAtTwoHundredAndTheRestIsReadAway) {
     GSM::modelCode.store(GSM::kModelCommon);
     std::string entries;
