@@ -1,11 +1,9 @@
 #include "codec/Text.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
+#include <initializer_list>
 
 #include "codec/Fields.h"
 
@@ -15,52 +13,149 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// One conversion descriptor for one call; iconv keeps shift state in it, so none is shared.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
-    ~Converter() {
-        if (Ok()) {
-            ::iconv_close(cd_);
-        }
+// UTF-8 and UTF-16BE are converted here rather than through iconv: the local code page is
+// UTF-8, and opening a converter per call cost more than the conversion and took a
+// process-wide lock that the exports' callers would wait on.
+
+// The code point of the UTF-8 sequence at the front of `in` and its length. `length` 0: the
+// first byte starts no valid sequence (overlong forms, surrogates and values past U+10FFFF
+// included); `cut`: a valid start that the end of `in` cuts off.
+struct Decoded {
+    char32_t point = 0;
+    std::size_t length = 0;
+    bool cut = false;
+};
+
+Decoded DecodeUtf8(std::string_view in) {
+    const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(in[i]); };
+    const uint8_t lead = byte(0);
+    if (lead < 0x80) {
+        return {lead, 1, false};
     }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)); }
-
-    // Converts `in` into `out` from `produced` on; on a sequence it cannot convert it writes
-    // `replacement`, skips `skip` input bytes and goes on. False when `out` is too small.
-    bool Run(std::string_view in, std::span<char> out, std::size_t& produced,
-             std::string_view replacement, std::size_t skip) {
-        char* src = const_cast<char*>(in.data());
-        std::size_t srcLeft = in.size();
-        char* dst = out.data() + produced;
-        std::size_t dstLeft = out.size() - produced;
-        while (srcLeft > 0) {
-            if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1)) {
-                break;
+    std::size_t length = 0;
+    uint8_t low = 0x80;
+    uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return {};
+    }
+    if (in.size() < length) {
+        // Cut off: judged by the continuation bytes alone, the way iconv has always judged it.
+        for (std::size_t i = 1; i < in.size(); ++i) {
+            if ((byte(i) & 0xC0) != 0x80) {
+                return {};
             }
-            if (errno != EILSEQ && errno != EINVAL) {
-                return false;  // E2BIG
-            }
-            if (dstLeft < replacement.size()) {
+        }
+        return {0, 0, true};
+    }
+    char32_t point = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const uint8_t next = byte(i);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+            return {};
+        }
+        point = point << 6 | (next & 0x3F);
+    }
+    return {point, length, false};
+}
+
+// Writes `bytes` at `produced` when they fit.
+bool Put(std::span<char> out, std::size_t& produced, std::initializer_list<uint8_t> bytes) {
+    if (out.size() - produced < bytes.size()) {
+        return false;
+    }
+    for (uint8_t b : bytes) {
+        out[produced++] = static_cast<char>(b);
+    }
+    return true;
+}
+
+// UTF-8 to UTF-16BE from `produced` on; U+FFFD for each byte that starts no character, one for
+// a character cut off at the end. False when `out` is too small.
+bool Utf8ToUtf16Be(std::string_view in, std::span<char> out, std::size_t& produced) {
+    while (!in.empty()) {
+        const Decoded d = DecodeUtf8(in);
+        if (d.cut || d.length == 0) {
+            if (!Put(out, produced, {0xFF, 0xFD})) {
                 return false;
             }
-            dst = std::copy(replacement.begin(), replacement.end(), dst);
-            dstLeft -= replacement.size();
-            // EINVAL: an incomplete sequence at the end; nothing follows it.
-            const std::size_t n = errno == EINVAL ? srcLeft : std::min(skip, srcLeft);
-            src += n;
-            srcLeft -= n;
+            in.remove_prefix(d.cut ? in.size() : 1);
+            continue;
         }
-        produced = out.size() - dstLeft;
-        return true;
+        in.remove_prefix(d.length);
+        if (d.point < 0x10000) {
+            if (!Put(out, produced,
+                     {static_cast<uint8_t>(d.point >> 8), static_cast<uint8_t>(d.point)})) {
+                return false;
+            }
+            continue;
+        }
+        const char32_t v = d.point - 0x10000;
+        const auto highUnit = static_cast<char16_t>(0xD800 | (v >> 10));
+        const auto lowUnit = static_cast<char16_t>(0xDC00 | (v & 0x3FF));
+        if (!Put(out, produced,
+                 {static_cast<uint8_t>(highUnit >> 8), static_cast<uint8_t>(highUnit),
+                  static_cast<uint8_t>(lowUnit >> 8), static_cast<uint8_t>(lowUnit)})) {
+            return false;
+        }
     }
+    return true;
+}
 
-private:
-    iconv_t cd_;
-};
+// UTF-16BE (an even number of bytes) to UTF-8 from `produced` on; "?" for a lone surrogate.
+bool Utf16BeToUtf8(std::string_view in, std::span<char> out, std::size_t& produced) {
+    const auto unit = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<uint8_t>(in[i]) << 8 |
+                                     static_cast<uint8_t>(in[i + 1]));
+    };
+    for (std::size_t i = 0; i + 1 < in.size(); i += 2) {
+        char32_t point = unit(i);
+        if (point >= 0xD800 && point <= 0xDFFF) {
+            const bool paired = point <= 0xDBFF && i + 3 < in.size() && unit(i + 2) >= 0xDC00 &&
+                                unit(i + 2) <= 0xDFFF;
+            if (!paired) {
+                if (!Put(out, produced, {'?'})) {
+                    return false;
+                }
+                continue;
+            }
+            point = 0x10000 + ((point - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        }
+        bool fits = false;
+        if (point < 0x80) {
+            fits = Put(out, produced, {static_cast<uint8_t>(point)});
+        } else if (point < 0x800) {
+            fits = Put(out, produced,
+                       {static_cast<uint8_t>(0xC0 | point >> 6),
+                        static_cast<uint8_t>(0x80 | (point & 0x3F))});
+        } else if (point < 0x10000) {
+            fits = Put(out, produced,
+                       {static_cast<uint8_t>(0xE0 | point >> 12),
+                        static_cast<uint8_t>(0x80 | (point >> 6 & 0x3F)),
+                        static_cast<uint8_t>(0x80 | (point & 0x3F))});
+        } else {
+            fits = Put(out, produced,
+                       {static_cast<uint8_t>(0xF0 | point >> 18),
+                        static_cast<uint8_t>(0x80 | (point >> 12 & 0x3F)),
+                        static_cast<uint8_t>(0x80 | (point >> 6 & 0x3F)),
+                        static_cast<uint8_t>(0x80 | (point & 0x3F))});
+        }
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -93,10 +188,8 @@ constexpr std::array<std::string_view, 128> kGsmAlphabet = {
 std::size_t LocalToUcs2(std::string_view text, std::span<uint8_t> out) {
     std::array<char, 2 * kMaxUcs2Units> units{};
     const std::size_t room = std::min(units.size(), out.size() & ~std::size_t{1});
-    Converter converter("UTF-16BE", "UTF-8");
     std::size_t produced = 0;
-    if (!converter.Ok() ||
-        !converter.Run(text, std::span(units).first(room), produced, "\xFF\xFD", 1)) {
+    if (!Utf8ToUtf16Be(text, std::span(units).first(room), produced)) {
         return 0;
     }
     std::transform(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(produced),
@@ -120,10 +213,9 @@ std::size_t Ucs2ToLocal(std::span<const uint8_t> data, std::span<char> out, CrLf
     }
     // At most 3 bytes per unit (4 per surrogate pair): the whole input always fits here.
     std::array<char, kMaxUcs2InputBytes / 2 * 3> local{};
-    Converter converter("UTF-8", "UTF-16BE");
     std::size_t produced = 0;
     const std::string_view in(reinterpret_cast<const char*>(data.data()), length);
-    if (!converter.Ok() || !converter.Run(in, local, produced, "?", 2)) {
+    if (!Utf16BeToUtf8(in, local, produced)) {
         return 0;
     }
     return Fields::Copy(out, std::string_view(local.data(), produced));
@@ -252,9 +344,8 @@ std::size_t GsmToLocal(std::span<const uint8_t> codes, std::span<char> out) {
 std::u16string LocalToUtf16(std::string_view text) {
     // Never more units than input bytes; the replacement U+FFFD stands for at least one byte.
     std::string wide(2 * text.size(), '\0');
-    Converter converter("UTF-16BE", "UTF-8");
     std::size_t produced = 0;
-    if (!converter.Ok() || !converter.Run(text, wide, produced, "\xFF\xFD", 1)) {
+    if (!Utf8ToUtf16Be(text, wide, produced)) {
         return {};
     }
     std::u16string units(produced / 2, u'\0');
@@ -273,9 +364,8 @@ std::string Utf16ToLocal(std::u16string_view units) {
     }
     // At most 3 bytes per unit, and "?" for a lone one.
     std::string local(3 * units.size(), '\0');
-    Converter converter("UTF-8", "UTF-16BE");
     std::size_t produced = 0;
-    if (!converter.Ok() || !converter.Run(wide, local, produced, "?", 2)) {
+    if (!Utf16BeToUtf8(wide, local, produced)) {
         return {};
     }
     local.resize(produced);

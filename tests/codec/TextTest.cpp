@@ -38,6 +38,16 @@ TEST(LocalToUcs2, WritesBigEndianUnits) {
     EXPECT_EQ(Ucs2Of("\xF0\x9F\x98\x80"), (Bytes{0xD8, 0x3D, 0xDE, 0x00}));  // U+1F600
     // Bytes that are not UTF-8 become U+FFFD, as the platform converter does without flags.
     EXPECT_EQ(Ucs2Of("a\xFF"), (Bytes{0x00, 0x61, 0xFF, 0xFD}));
+    // Overlong forms and encoded surrogates are not UTF-8 either: one U+FFFD per byte.
+    EXPECT_EQ(Ucs2Of("\xC0\xAF"), (Bytes{0xFF, 0xFD, 0xFF, 0xFD}));
+    EXPECT_EQ(Ucs2Of("\xED\xA0\x80"
+                     "b"),
+              (Bytes{0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0x00, 0x62}));
+    // A character cut off at the end is one U+FFFD; cut off in the middle, one per byte.
+    EXPECT_EQ(Ucs2Of("b\xE4\xBD"), (Bytes{0x00, 0x62, 0xFF, 0xFD}));
+    EXPECT_EQ(Ucs2Of("\xE4\xBD"
+                     "b"),
+              (Bytes{0xFF, 0xFD, 0xFF, 0xFD, 0x00, 0x62}));
 }
 
 TEST(LocalToUcs2, RefusesMoreThan128UnitsAndLeavesOutAlone) {
