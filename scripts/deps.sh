@@ -10,6 +10,9 @@ packages=(
   # Quorrel: Qt 6 Widgets, its metric-compatible dialog font, a CJK font for the Chinese
   # captions, and a virtual display for running it without one.
   qt6-base-dev fonts-liberation2 fonts-noto-cjk xvfb xauth
+  # The Debian package (dependencies of its programs, found by dpkg-shlibdeps) and the
+  # README's Python example.
+  dpkg-dev file python3
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tarvik and runs its tests: the plain build, then under AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
-# Usage: scripts/test.sh [all|plain|asan|tsan|soak]   (default: all; soak runs the
+# Usage: scripts/test.sh [all|plain|package|asan|tsan|soak]   (default: all; package makes
+# the Debian package, installs it and checks it, as root or through sudo; soak runs the
 # hours-long soak alone, TARVIK_SOAK_MESSAGES messages each way, 10000 unless set)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,9 @@ run_tests() {
 if [ "$which" = all ] || [ "$which" = plain ]; then
   build build
   run_tests build -LE soak
+fi
+if [ "$which" = all ] || [ "$which" = package ]; then
+  bash scripts/check-package.sh
 fi
 if [ "$which" = all ] || [ "$which" = asan ]; then
   build build-asan -DTARVIK_SANITIZE=address

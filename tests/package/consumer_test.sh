@@ -2,7 +2,8 @@
 # Installs the build into a fresh prefix and uses it as another program would: builds the
 # README's C example against it through the CMake package or pkg-config, or runs the Python
 # example, then runs it against the installed simulator and checks what it printed.
-# Usage: consumer_test.sh cmake|pkgconfig|python BUILD_DIR SOURCE_DIR C_COMPILER
+# Usage: consumer_test.sh cmake|pkgconfig|python BUILD_DIR|system SOURCE_DIR C_COMPILER
+#   system: no installation; the one already in /usr (the Debian package) is used.
 set -euo pipefail
 way=$1 build=$2 source=$3 cc=$4
 
@@ -15,9 +16,14 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
-libdir=$(dirname "$(find "$prefix" -name libTarvik.so.1 -print -quit)")
+if [ "$build" = system ]; then
+  prefix=/usr
+  libdir=$(dirname "$(ldconfig -p | awk '$1 == "libTarvik.so.1" { print $NF; exit }')")
+else
+  prefix=$work/prefix
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  libdir=$(dirname "$(find "$prefix" -name libTarvik.so.1 -print -quit)")
+fi
 [ -f "$prefix/include/Tarvik.h" ] || fail "the header is not installed"
 [ "$(readlink "$libdir/libTarvik.so.1")" = libTarvik.so.1.0.0 ] || fail "libTarvik.so.1 is not the versioned file"
 objdump -p "$libdir/libTarvik.so.1.0.0" | grep -q 'SONAME *libTarvik\.so\.1$' || fail "no SONAME libTarvik.so.1"
@@ -26,27 +32,28 @@ example=$source/docs/examples/send_receive
 program=$work/send_receive
 case $way in
   cmake)
+    # Under /usr the package is found without being told where.
+    search=()
+    [ "$build" = system ] || search=(-DCMAKE_PREFIX_PATH="$prefix")
     CC=$cc cmake -S "$source/tests/package/consumer" -B "$work/build" -G Ninja \
-      -DCMAKE_PREFIX_PATH="$prefix" -DEXAMPLE_SOURCE="$example.c" >/dev/null
+      "${search[@]}" -DEXAMPLE_SOURCE="$example.c" >/dev/null
     cmake --build "$work/build" >/dev/null
     program=$work/build/send_receive
     ;;
   pkgconfig)
-    export PKG_CONFIG_PATH=$libdir/pkgconfig
+    [ "$build" = system ] || export PKG_CONFIG_PATH=$libdir/pkgconfig
     [ "$(pkg-config --modversion tarvik)" = 1.0.0 ] || fail "pkg-config does not know tarvik 1.0.0"
     # shellcheck disable=SC2046
     "$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror -o "$program" "$example.c" \
       $(pkg-config --cflags --libs tarvik)
-    # Not a system folder: the loader learns it from the environment, as after any
-    # installation outside the library path.
-    export LD_LIBRARY_PATH=$libdir
     ;;
-  python)
-    export LD_LIBRARY_PATH=$libdir
-    ;;
+  python) ;;
   *) fail "unknown way $way" ;;
 esac
 
+# Outside the library path the loader learns the folder from the environment, as after
+# any installation there.
+[ "$build" = system ] || export LD_LIBRARY_PATH=$libdir
 if [ "$way" != python ]; then
   # Linked by the SONAME, resolved to the installed file, not to the build tree.
   objdump -p "$program" | grep -q 'NEEDED *libTarvik\.so\.1$' || fail "not linked against libTarvik.so.1"

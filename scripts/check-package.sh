@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Makes the Debian package libtarvik, installs it with apt-get as a user would, and checks
+# it: its programs' libraries are among its declared dependencies, Quorrel starts and loads
+# the installed library, and the README's examples build against /usr and work on the
+# installed simulator. Removes the package again at the end. Needs root (or sudo).
+# The build goes to build-deb/ (TARVIK_DEB_BUILD_DIR to change it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+build=${TARVIK_DEB_BUILD_DIR:-build-deb}
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+fail() { echo "check-package: FAIL: $*" >&2; exit 1; }
+
+bash scripts/deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DTARVIK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+rm -f "$build"/libtarvik_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(echo "$PWD/$build"/libtarvik_*.deb)
+[ -f "$deb" ] || fail "cpack made no package"
+echo "check-package: $deb"
+
+# What the package declares.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+depended=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
+listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for path in /usr/bin/Quorrel /usr/bin/tarvik-modemsim /usr/include/Tarvik.h \
+  "/usr/lib/$multiarch/libTarvik.so.1.0.0" "/usr/lib/$multiarch/libTarvik.so.1" \
+  "/usr/lib/$multiarch/libTarvik.so" "/usr/lib/$multiarch/pkgconfig/tarvik.pc" \
+  "/usr/lib/$multiarch/cmake/Tarvik/TarvikConfig.cmake" /usr/share/doc/libtarvik/README.md; do
+  grep -qx "$path" <<<"$listing" || fail "the package lacks $path"
+done
+grep -qx fonts-liberation2 <<<"$depended" || fail "no dependency on the dialog's font"
+
+# Earlier installs would hide a missing file.
+if dpkg-query -W -f='${Status}' libtarvik 2>/dev/null | grep -q 'install ok installed'; then
+  $sudo apt-get purge -y -q libtarvik >/dev/null
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get install -y -q --no-install-recommends "$deb" >/dev/null
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-package.XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+  [ -n "${TARVIK_KEEP_PACKAGE:-}" ] || $sudo apt-get purge -y -q libtarvik >/dev/null || true
+}
+trap cleanup EXIT
+
+# The package that holds a file; dpkg knows each file by one of its names (/lib or /usr/lib
+# on a merged /usr, the link or its target).
+owner_of() {
+  local real name
+  real=$(readlink -f "$1")
+  for name in "$1" "$real" "${1#/usr}" "${real#/usr}" "/usr$1" "/usr$real"; do
+    dpkg-query -S "$name" 2>/dev/null | head -1 | cut -d: -f1 | grep . && return
+  done
+  true
+}
+
+# Every library a packaged program or library names comes from a package it depends on.
+for file in /usr/bin/Quorrel /usr/bin/tarvik-modemsim "/usr/lib/$multiarch/libTarvik.so.1.0.0"; do
+  ldd "$file" | grep -q 'not found' && fail "$file misses libraries: $(ldd "$file" | grep 'not found')"
+  for needed in $(objdump -p "$file" | awk '$1 == "NEEDED" { print $2 }'); do
+    path=$(ldd "$file" | awk -v n="$needed" '$1 == n { print $3 }')
+    owner=$(owner_of "$path")
+    [ -n "$owner" ] || fail "no package owns $path, which $file needs"
+    [ "$owner" = libtarvik ] && continue
+    grep -qxF "$owner" <<<"$depended" || fail "$file needs $needed of $owner, not a dependency"
+  done
+done
+
+# Quorrel from the package: it answers its options, and its window comes up and loads the
+# installed library.
+export QT_QPA_PLATFORM=offscreen
+/usr/bin/Quorrel --version | grep -q '^Quorrel ' || fail "Quorrel does not start"
+/usr/bin/Quorrel --port COM1 >"$work/quorrel.log" 2>&1 &
+pids+=($!)
+loaded=""
+for _ in $(seq 50); do
+  kill -0 "${pids[0]}" 2>/dev/null || { cat "$work/quorrel.log"; fail "Quorrel ended by itself"; }
+  if grep -q "/usr/lib/$multiarch/libTarvik.so.1.0.0" "/proc/${pids[0]}/maps"; then loaded=yes; break; fi
+  sleep 0.1
+done
+[ -n "$loaded" ] || fail "Quorrel did not load the installed library"
+echo "check-package: Quorrel runs with /usr/lib/$multiarch/libTarvik.so.1.0.0"
+
+# The examples against the installed tree, as a user builds them.
+for way in cmake pkgconfig python; do
+  bash tests/package/consumer_test.sh "$way" system "$source_dir" cc >/dev/null ||
+    fail "the $way example does not work against the package"
+  echo "check-package: the $way example sends and receives on the installed simulator"
+done
+echo "check-package: passed"
