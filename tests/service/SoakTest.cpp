@@ -96,6 +96,10 @@ TEST_F(SoakTest, MessagesBothWaysThroughRandomFaults) {
         if (i == count / 4) {
             settled = ResidentKiB();
         }
+        if (i > 0 && i % 1000 == 0) {
+            std::cout << "soak: " << i << " each way, " << faults << " faults, resident "
+                      << ResidentKiB() << " KiB" << std::endl;
+        }
     }
     TestSupport::WaitFor(
         [&] {
