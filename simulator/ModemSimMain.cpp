@@ -1,10 +1,14 @@
 // tarvik-modemsim: a simulated modem on a pseudo-terminal, for trying the library without
 // hardware. It links COM<n> in a folder, prints the link, and answers until told to stop.
+// The fault options reach the simulator's own switches, so that a user can see from the
+// command line what the tests inject.
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,13 +17,36 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tarvik-modemsim [--dir FOLDER] [--port N] [--model NAME] [--own-number NUMBER]\n"
-    "                       [--echo] [--message NUMBER:TEXT]... [--latency MS] [--generic]\n"
-    "Links FOLDER/COM<N> (FOLDER defaults to $TARVIK_PORT_DIR, else /tmp; N to 1) to a\n"
-    "pseudo-terminal answering as the modem NAME (default MU609). Each --message is stored as\n"
-    "an unread message from NUMBER. --latency delays every reply by MS milliseconds;\n"
-    "--generic answers unknown commands \"OK\" and vendor mode-switch probes \"ERROR\".\n"
-    "Runs until SIGINT or SIGTERM.\n";
+    "usage: tarvik-modemsim [OPTION]...\n"
+    "A simulated modem on a pseudo-terminal, for trying a program that uses Tarvik without\n"
+    "hardware. Links FOLDER/COM<N> to the pseudo-terminal, prints the link's path, and\n"
+    "answers there until SIGINT or SIGTERM. Point the program at it with\n"
+    "TARVIK_PORT_DIR=FOLDER and port number N.\n"
+    "\n"
+    "  --dir FOLDER          folder of the link (default: $TARVIK_PORT_DIR, else /tmp)\n"
+    "  --port N              the link is COM<N>, N from 1 to 1024 (default 1)\n"
+    "  --model NAME          answer the identification as the model NAME, with that\n"
+    "                        model's dialect (default MU609; the models are listed in the\n"
+    "                        README)\n"
+    "  --own-number NUMBER   the modem's own number (default +8613800138000): a message sent\n"
+    "                        to it comes back as a received message\n"
+    "  --imsi DIGITS         the SIM's subscriber identity, whose first five digits name the\n"
+    "                        network (default 460001234567890); a SIM7600CE on 46003, 46005\n"
+    "                        or 46011 speaks another dialect\n"
+    "  --message NUMBER:TEXT store an unread message from NUMBER (UTF-8 text); repeatable\n"
+    "  --messages FILE       store one message for each NUMBER:TEXT line of FILE; empty\n"
+    "                        lines and lines beginning with # are skipped\n"
+    "  --latency MS          begin every reply MS milliseconds after its command (0..60000)\n"
+    "  --echo                echo commands until the program switches echo off\n"
+    "  --generic             a modem of no particular dialect: unknown commands are answered\n"
+    "                        OK and the vendor mode-switch probes ERROR\n"
+    "Faults, for seeing how a program copes:\n"
+    "  --fail PREFIX         answer ERROR to every command beginning with PREFIX\n"
+    "                        (such as AT+CPIN? or AT+CMGL); repeatable\n"
+    "  --silence PREFIX      answer nothing to every command beginning with PREFIX;\n"
+    "                        repeatable\n"
+    "  --refuse-sends        refuse every submitted message with +CMS ERROR: 500\n"
+    "  -h, --help            show this text\n";
 
 int Usage(int code) {
     std::fputs(kUsage, code == 0 ? stdout : stderr);
@@ -35,6 +62,62 @@ bool IsAscii(const std::string& text) {
     return true;
 }
 
+// "NUMBER:TEXT" as an unread message stamped now; none when NUMBER is missing.
+std::optional<ModemSim::StoredMessage> ParseMessage(const std::string& value) {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos || colon == 0) {
+        return std::nullopt;
+    }
+    ModemSim::StoredMessage message;
+    message.number = value.substr(0, colon);
+    message.text = value.substr(colon + 1);
+    message.time = ModemSim::TimeNow();
+    message.coding = IsAscii(message.text) ? ModemSim::Coding::Gsm7 : ModemSim::Coding::Ucs2;
+    return message;
+}
+
+// Appends the messages of a file; false, with the reason printed, when it cannot be read or
+// a line is not NUMBER:TEXT.
+bool ReadMessages(const std::string& path, std::vector<ModemSim::StoredMessage>& messages) {
+    std::ifstream file(path);
+    if (!file) {
+        std::fprintf(stderr, "tarvik-modemsim: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        auto message = ParseMessage(line);
+        if (!message) {
+            std::fprintf(stderr, "tarvik-modemsim: %s:%d is not NUMBER:TEXT\n", path.c_str(),
+                         number);
+            return false;
+        }
+        messages.push_back(*message);
+    }
+    return true;
+}
+
+// A decimal number from `low` to `high` and nothing else ("7x" and "" are not), or -1.
+int NumberIn(const std::string& value, int low, int high) {
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    const int number = std::stoi(value);
+    return number >= low && number <= high ? number : -1;
+}
+
+bool IsImsi(const std::string& value) {
+    return value.size() >= 6 && value.size() <= 15 &&
+           value.find_first_not_of("0123456789") == std::string::npos;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +129,10 @@ int main(int argc, char** argv) {
     bool echo = false;
     bool generic = false;
     int latencyMs = 0;
+    std::string imsi;
+    bool refuseSends = false;
+    std::vector<std::string> failing;
+    std::vector<std::string> silent;
     std::vector<ModemSim::StoredMessage> messages;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -62,6 +149,10 @@ int main(int argc, char** argv) {
             generic = true;
             continue;
         }
+        if (arg == "--refuse-sends") {
+            refuseSends = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             return Usage(2);
         }
@@ -69,32 +160,38 @@ int main(int argc, char** argv) {
         if (arg == "--dir") {
             dir = value;
         } else if (arg == "--port") {
-            port = std::atoi(value.c_str());
-            if (port < 1 || port > 1024) {
+            port = NumberIn(value, 1, 1024);
+            if (port < 0) {
                 return Usage(2);
             }
         } else if (arg == "--latency") {
-            latencyMs = std::atoi(value.c_str());
-            if (latencyMs < 0 || latencyMs > 60000 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
+            latencyMs = NumberIn(value, 0, 60000);
+            if (latencyMs < 0) {
                 return Usage(2);
             }
         } else if (arg == "--model") {
             model = value;
         } else if (arg == "--own-number") {
             ownNumber = value;
-        } else if (arg == "--message") {
-            const std::size_t colon = value.find(':');
-            if (colon == std::string::npos || colon == 0) {
+        } else if (arg == "--imsi") {
+            if (!IsImsi(value)) {
                 return Usage(2);
             }
-            ModemSim::StoredMessage message;
-            message.number = value.substr(0, colon);
-            message.text = value.substr(colon + 1);
-            message.time = ModemSim::TimeNow();
-            message.coding =
-                IsAscii(message.text) ? ModemSim::Coding::Gsm7 : ModemSim::Coding::Ucs2;
-            messages.push_back(message);
+            imsi = value;
+        } else if (arg == "--message") {
+            auto message = ParseMessage(value);
+            if (!message) {
+                return Usage(2);
+            }
+            messages.push_back(*message);
+        } else if (arg == "--messages") {
+            if (!ReadMessages(value, messages)) {
+                return 2;
+            }
+        } else if (arg == "--fail" && !value.empty()) {
+            failing.push_back(value);
+        } else if (arg == "--silence" && !value.empty()) {
+            silent.push_back(value);
         } else {
             return Usage(2);
         }
@@ -115,7 +212,19 @@ int main(int argc, char** argv) {
         if (!ownNumber.empty()) {
             profile.ownNumber = ownNumber;
         }
+        if (!imsi.empty()) {
+            profile.imsi = imsi;
+        }
         ModemSim::CModem modem(dir, port, profile);
+        for (const auto& prefix : failing) {
+            modem.FailCommand(prefix);
+        }
+        for (const auto& prefix : silent) {
+            modem.SilenceCommand(prefix);
+        }
+        if (refuseSends) {
+            modem.FailSubmission();
+        }
         for (const auto& message : messages) {
             if (modem.StoreMessage(message) < 0) {
                 std::fprintf(stderr, "tarvik-modemsim: message from %s does not fit\n",

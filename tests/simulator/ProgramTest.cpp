@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "ProgramRun.h"
 #include "SimFixture.h"
@@ -43,6 +45,69 @@ TEST(ModemSimProgram, ServesItsLinkUntilTerminated) {
 
 TEST(ModemSimProgram, RefusesUnknownOptions) {
     EXPECT_EQ(TestSupport::RunProgram({"--colour", "blue"}), 2);
+}
+
+// The options a user tests a program with: messages from a file, the network of the SIM,
+// and faults on the commands named.
+TEST(ModemSimProgram, StoresAFilesMessagesAndInjectsTheFaultsNamed) {
+    TestSupport::TempPortDir dir;
+    const std::string file = dir.Path() + "/inbox.txt";
+    std::ofstream(file) << "# two messages\n\n10086:First one\r\n+8613900000001:Second: a:b\n";
+    const auto program = TestSupport::LaunchProgram(
+        {"--dir", dir.Path(), "--port", "3", "--model", "SIM7600CE", "--messages", file, "--imsi",
+         "460031234567890", "--fail", "AT+CNMI", "--silence", "AT+CPIN?", "--refuse-sends"});
+    ASSERT_GT(program.pid, 0);
+    ASSERT_EQ(program.firstLine, dir.Path() + "/COM3");
+    {
+        TestSupport::ModemLine line(program.firstLine);
+        ASSERT_TRUE(line.IsOpen());
+        EXPECT_EQ(line.Ask("AT+CIMI\r\n"), "\r\n460031234567890\r\n\r\nOK\r\n");
+        EXPECT_EQ(line.Ask("AT+CNMI=1,0,0,0,1\r\n", "ERROR\r\n"), "\r\nERROR\r\n");
+        line.Write("AT+CPIN?\r\n");
+        EXPECT_EQ(line.ReadUntil("OK\r\n", 1000).bytes, "");
+        // Commands the faults do not name are answered as ever.
+        EXPECT_EQ(line.Ask("AT+CMGF=1\r\n"), "\r\nOK\r\n");
+        const std::string listing = line.Ask("AT+CMGL=\"ALL\"\r\n");
+        EXPECT_NE(listing.find("+CMGL: 1,\"REC UNREAD\",\"10086\","), std::string::npos);
+        EXPECT_NE(listing.find("\r\nFirst one\r\n"), std::string::npos);
+        // Only the first colon ends the number.
+        EXPECT_NE(listing.find("+CMGL: 2,\"REC UNREAD\",\"+8613900000001\","), std::string::npos);
+        EXPECT_NE(listing.find("\r\nSecond: a:b\r\n"), std::string::npos);
+        EXPECT_EQ(listing.find("+CMGL: 3"), std::string::npos);
+        // A refused message is not looped back to its own number.
+        line.Write("AT+CMGS=\"13800138000\"\rLoop\x1A");
+        const std::string result = line.ReadUntil("500\r\n").bytes;
+        EXPECT_NE(result.find("+CMS ERROR: 500"), std::string::npos);
+        EXPECT_EQ(result.find("+CMGS:"), std::string::npos);
+        line.Write("AT+CMGR=3\r\n");
+        EXPECT_EQ(line.ReadUntil("OK\r\n", 1000).bytes.find("Loop"), std::string::npos);
+    }
+    EXPECT_NE(TestSupport::Terminate(program), -1);
+}
+
+TEST(ModemSimProgram, RefusesUnusableValues) {
+    TestSupport::TempPortDir dir;
+    const std::string badFile = dir.Path() + "/bad.txt";
+    std::ofstream(badFile) << "10086:fine\nno colon here\n";
+    for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{
+             {"--port", "0"},
+             {"--port", "1025"},
+             {"--port", "7x"},
+             {"--port", ""},
+             {"--latency", "-5"},
+             {"--latency", "99999999999999"},
+             {"--imsi", "4600x1234"},
+             {"--message", ":no number"},
+             {"--messages", dir.Path() + "/missing.txt"},
+             {"--messages", badFile},
+             {"--fail", ""},
+             {"--silence", ""},
+             {"--model"},
+         }) {
+        EXPECT_EQ(TestSupport::RunProgram(options), 2) << options[0] << " " << options.back();
+    }
+    // Nothing was linked by a refused start.
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.Path() + "/COM1")));
 }
 
 }  // namespace
