@@ -172,6 +172,11 @@ void CModem::SplitReply(const std::string& prefix, int pauseMs, int uses) {
     overrides_.push_back(Override{prefix, OverrideKind::Split, {}, pauseMs, 0, uses});
 }
 
+void CModem::CutReply(const std::string& prefix, int pauseMs, int uses) {
+    std::lock_guard lock(mutex_);
+    overrides_.push_back(Override{prefix, OverrideKind::Cut, {}, pauseMs, 0, uses});
+}
+
 void CModem::DelayReply(const std::string& prefix, int delayMs, int uses) {
     std::lock_guard lock(mutex_);
     overrides_.push_back(Override{prefix, OverrideKind::Delay, {}, delayMs, 0, uses});
@@ -191,6 +196,12 @@ void CModem::UnsolicitedAround(const std::string& prefix, std::string line, bool
     std::lock_guard lock(mutex_);
     overrides_.push_back(Override{prefix, before ? OverrideKind::Before : OverrideKind::After,
                                   Script{Burst{Line(line), 0}}, 0, 0, uses});
+}
+
+void CModem::UnsolicitedInside(const std::string& prefix, std::string line, int uses) {
+    std::lock_guard lock(mutex_);
+    overrides_.push_back(
+        Override{prefix, OverrideKind::Inside, Script{Burst{Line(line), 0}}, 0, 0, uses});
 }
 
 void CModem::FailSubmission(std::string reply, int uses) {
@@ -480,17 +491,21 @@ void CModem::HandleCommand(const std::string& line) {
     }
     commands_.push_back(line);
     Script before;
+    Script inside;
     Script after;
     const Override* shaping = nullptr;
     Override chosen;
     for (auto it = overrides_.begin(); it != overrides_.end();) {
-        const bool around = it->kind == OverrideKind::Before || it->kind == OverrideKind::After;
+        const bool around = it->kind == OverrideKind::Before || it->kind == OverrideKind::Inside ||
+                            it->kind == OverrideKind::After;
         if (!StartsWith(line, it->prefix) || (!around && shaping != nullptr)) {
             ++it;
             continue;
         }
         if (around) {
-            Script& target = it->kind == OverrideKind::Before ? before : after;
+            Script& target = it->kind == OverrideKind::Before   ? before
+                             : it->kind == OverrideKind::Inside ? inside
+                                                                : after;
             target.insert(target.end(), it->script.begin(), it->script.end());
         } else {
             chosen = *it;
@@ -508,6 +523,9 @@ void CModem::HandleCommand(const std::string& line) {
         script = shaping->script;
     } else {
         Pieces pieces = Answer(line);
+        if (!inside.empty() && !pieces.empty()) {
+            pieces.insert(pieces.end() - 1, inside.begin(), inside.end());
+        }
         if (shaping != nullptr && shaping->kind == OverrideKind::Split) {
             std::string info;
             for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
@@ -533,6 +551,15 @@ void CModem::HandleCommand(const std::string& line) {
                 }
             }
         }
+    }
+    if (shaping != nullptr && shaping->kind == OverrideKind::Cut) {
+        Script halves;
+        for (const Burst& burst : script) {
+            const std::size_t middle = burst.bytes.size() / 2;
+            halves.push_back(Burst{burst.bytes.substr(0, middle), burst.pauseMs});
+            halves.push_back(Burst{burst.bytes.substr(middle), shaping->pauseMs});
+        }
+        script = std::move(halves);
     }
     script.insert(script.begin(), before.begin(), before.end());
     script.insert(script.end(), after.begin(), after.end());

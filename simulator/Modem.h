@@ -82,6 +82,9 @@ public:
     void ReplyTo(const std::string& prefix, Script script, int uses = -1);
     // Sends the information part of the reply, pauses, then the final result.
     void SplitReply(const std::string& prefix, int pauseMs, int uses = -1);
+    // Cuts every burst of the reply in half, the halves `pauseMs` apart: inside "OK",
+    // between the prompt's bytes.
+    void CutReply(const std::string& prefix, int pauseMs, int uses = -1);
     // The modem's own reply, begun only after `delayMs`.
     void DelayReply(const std::string& prefix, int delayMs, int uses = -1);
     // The modem's own reply with `entries` listed entries per burst (the final result
@@ -92,6 +95,8 @@ public:
     // `uses` commands beginning with `prefix`.
     void SendUnsolicited(const std::string& line);
     void UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses = 1);
+    // ...or inside it, in front of its final result.
+    void UnsolicitedInside(const std::string& prefix, std::string line, int uses = 1);
 
     // The result of the next `uses` submissions: `reply` instead of "+CMGS:" (the message
     // is refused), or the modem's own result cut into `bursts` pieces `pauseMs` apart.
@@ -123,7 +128,7 @@ public:
     bool InTextEntry() const;
 
 private:
-    enum class OverrideKind { Replace, Split, Delay, Bursts, Before, After };
+    enum class OverrideKind { Replace, Split, Cut, Delay, Bursts, Before, Inside, After };
     struct Override {
         std::string prefix;
         OverrideKind kind = OverrideKind::Replace;

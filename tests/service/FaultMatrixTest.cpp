@@ -64,9 +64,17 @@ const Fault kFaults[] = {
          m.FailCommand(p, "\r\n+CMS ERROR: 500\r\n", kFaultUses);
      }},
     {"SplitReply", [](CModem& m, const std::string& p) { m.SplitReply(p, 350, kFaultUses); }},
+    {"CutInHalf", [](CModem& m, const std::string& p) { m.CutReply(p, 100, kFaultUses); }},
     {"UnsolicitedBefore",
      [](CModem& m, const std::string& p) {
          m.UnsolicitedAround(p, "+CMTI: \"SM\",3", true, kFaultUses);
+     }},
+    {"UnsolicitedInside",
+     [](CModem& m, const std::string& p) {
+         m.UnsolicitedInside(p,
+                             "+CDS: 6,202,\"13912345678\",129,\"24/03/05,14:07:09+32\","
+                             "\"24/03/05,14:07:10+32\",0",
+                             kFaultUses);
      }},
     {"UnsolicitedAfter",
      [](CModem& m, const std::string& p) { m.UnsolicitedAround(p, "RING", false, kFaultUses); }},

@@ -230,12 +230,28 @@ TEST_F(SimTest, UnsolicitedLines) {
     EXPECT_EQ(line.Ask("AT+CMGL=4\r\n", "RING\r\n"),
               "\r\n+CMTI: \"SM\",3\r\n" + kOk + "\r\nRING\r\n");
     EXPECT_EQ(line.Ask("AT+CMGL=4\r\n"), kOk);
+    modem.UnsolicitedInside("AT+CGMM", "^BOOT:1,0");
+    EXPECT_EQ(line.Ask("AT+CGMM\r\n"), "\r\nMU609\r\n\r\n^BOOT:1,0\r\n" + kOk);
 
     EXPECT_EQ(modem.StoreMessage(Received("10086", "Hi")), 1);
     EXPECT_EQ(line.ReadUntil("", 200).bytes, "");
     modem.UpdateProfile([](ModemSim::ModemProfile& p) { p.indicateNewMessages = true; });
     EXPECT_EQ(modem.StoreMessage(Received("10086", "Hi")), 2);
     EXPECT_EQ(line.ReadUntil(",2\r\n").bytes, "\r\n+CMTI: \"SM\",2\r\n");
+}
+
+// Awkward cuts: inside "OK" and between the prompt's bytes.
+TEST_F(SimTest, RepliesCutInHalf) {
+    EXPECT_EQ(line.Ask("AT+CMGF=1\r\n"), kOk);
+    modem.CutReply("AT", 300, 2);
+    line.Write("AT\r\n");
+    auto heard = line.ReadUntil("OK\r\n");
+    EXPECT_EQ(heard.bursts, (std::vector<std::string>{"\r\nO", "K\r\n"}));
+    line.Write("AT+CMGS=\"139\"\r");
+    heard = line.ReadUntil("> ");
+    EXPECT_EQ(heard.bursts, (std::vector<std::string>{"\r\n", "> "}));
+    line.Write("\x1B");
+    EXPECT_EQ(line.Ask("AT\r\n"), kOk);
 }
 
 }  // namespace
