@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Tarvik and runs its tests: the plain build, then under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# Builds Tarvik and runs its tests: the plain build, then the Debian package (made,
+# installed and checked), then under AddressSanitizer with UndefinedBehaviorSanitizer,
+# then the threaded tests under ThreadSanitizer.
 # Usage: scripts/test.sh [all|plain|package|asan|tsan|soak]   (default: all; package makes
 # the Debian package, installs it and checks it, as root or through sudo; soak runs the
 # hours-long soak alone, TARVIK_SOAK_MESSAGES messages each way, 10000 unless set)
