@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,30 @@ TEST(ModemSimProgram, StoresAFilesMessagesAndInjectsTheFaultsNamed) {
         EXPECT_EQ(line.ReadUntil("OK\r\n", 1000).bytes.find("Loop"), std::string::npos);
     }
     EXPECT_NE(TestSupport::Terminate(program), -1);
+}
+
+// Every option the program takes is in its --help, so a new one cannot go undocumented.
+TEST(ModemSimProgram, HelpNamesEveryOption) {
+    std::ifstream source(TARVIK_MODEMSIM_SOURCE);
+    ASSERT_TRUE(source.is_open());
+    const std::string code((std::istreambuf_iterator<char>(source)),
+                           std::istreambuf_iterator<char>());
+    std::string help;
+    FILE* out = ::popen(TARVIK_MODEMSIM_PATH " --help", "r");
+    ASSERT_NE(out, nullptr);
+    char chunk[512];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) {
+        help.append(chunk, n);
+    }
+    EXPECT_EQ(::pclose(out), 0);
+
+    const std::regex option(R"re(arg == "(--[a-z-]+)")re");
+    int options = 0;
+    for (std::sregex_iterator it(code.begin(), code.end(), option), end; it != end; ++it) {
+        ++options;
+        EXPECT_NE(help.find(" " + (*it)[1].str() + " "), std::string::npos) << (*it)[1];
+    }
+    EXPECT_GE(options, 14);
 }
 
 TEST(ModemSimProgram, RefusesUnusableValues) {
