@@ -97,7 +97,8 @@ typedef struct RecvMsg {
  * and starts the worker thread. Takes some seconds; blocks the calling thread meanwhile.
  * @param port      1 to 1024, the n of COM<n>; see "Ports" above
  * @param baudRate  the line's rate, such as 115200 (a rate the system does not know fails)
- * @param reserved1..reserved5  accepted and ignored (pass 0 and "" or NULL)
+ * @param reserved1,reserved2,reserved3,reserved4,reserved5  accepted and ignored (pass 0,
+ *        and "" or NULL)
  * @return 1 when the service runs (also when it already ran), 0 when the port cannot be
  *         opened, the modem does not answer, or its set-up fails; SMSGetLastError says
  *         why. After a failed start, call SMSStopSerice before trying another port.
