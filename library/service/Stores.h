@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <span>
+#include <vector>
 
 namespace GSM {
 
@@ -14,13 +14,17 @@ inline constexpr std::size_t kStoreCapacity = 500;
 template <typename Record>
 class CBoundedStore {
 public:
+    // Every slot is allocated and written here, at start: a caller's append never waits for
+    // fresh memory to be mapped in.
+    CBoundedStore() : slots_(kStoreCapacity) {}
+
     // False, dropping the record, when the store is full.
     bool Push(const Record& record) {
         std::lock_guard lock(mutex_);
-        if (records_.size() >= kStoreCapacity) {
+        if (count_ == kStoreCapacity) {
             return false;
         }
-        records_.push_back(record);
+        Append(record);
         return true;
     }
 
@@ -29,38 +33,49 @@ public:
     template <typename Prepare>
     bool PushAll(std::span<Record> records, Prepare&& prepare) {
         std::lock_guard lock(mutex_);
-        if (records.size() > kStoreCapacity - records_.size()) {
+        if (records.size() > kStoreCapacity - count_) {
             return false;
         }
         prepare(records);
-        records_.insert(records_.end(), records.begin(), records.end());
+        for (const Record& record : records) {
+            Append(record);
+        }
         return true;
     }
 
     // Copies the oldest record into `destination` and removes it; false when empty.
     bool Pop(Record& destination) {
         std::lock_guard lock(mutex_);
-        if (records_.empty()) {
+        if (count_ == 0) {
             return false;
         }
-        destination = records_.front();
-        records_.pop_front();
+        destination = slots_[head_];
+        head_ = (head_ + 1) % kStoreCapacity;
+        --count_;
         return true;
     }
 
     std::size_t Size() const {
         std::lock_guard lock(mutex_);
-        return records_.size();
+        return count_;
     }
 
     void Clear() {
         std::lock_guard lock(mutex_);
-        records_.clear();
+        head_ = 0;
+        count_ = 0;
     }
 
 private:
+    void Append(const Record& record) {
+        slots_[(head_ + count_) % kStoreCapacity] = record;
+        ++count_;
+    }
+
     mutable std::mutex mutex_;
-    std::deque<Record> records_;
+    std::vector<Record> slots_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
 };
 
 }  // namespace GSM

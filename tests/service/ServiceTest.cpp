@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "service/Stores.h"
 
 namespace {
 
@@ -119,6 +120,45 @@ TEST_F(ServiceTest, AFullQueueTakesWholeMessagesOrNothing) {
     EXPECT_EQ(SMSSendMessage("e", "13912345678"), first + 2);
     EXPECT_EQ(SMSSendMessage("f", "13912345678"), -1);
     EXPECT_EQ(SMSCounts(), 500);
+}
+
+// The stores are rings: order and the all-or-nothing rule must hold where they wrap.
+TEST(BoundedStore, KeepsOrderAndItsLimitWhereItWraps) {
+    GSM::CBoundedStore<int> store;
+    int next = 0;
+    int expected = 0;
+    int taken = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 300; ++i) {
+            ASSERT_TRUE(store.Push(next++));
+        }
+        for (int i = 0; i < 300; ++i) {
+            ASSERT_TRUE(store.Pop(taken));
+            ASSERT_EQ(taken, expected++);
+        }
+    }
+    while (store.Push(next)) {
+        ++next;
+    }
+    EXPECT_EQ(store.Size(), GSM::kStoreCapacity);
+    ASSERT_TRUE(store.Pop(taken));
+    EXPECT_EQ(taken, expected++);
+    std::vector<int> two = {-1, -2};
+    bool prepared = false;
+    EXPECT_FALSE(store.PushAll(std::span(two), [&](auto) { prepared = true; }));
+    EXPECT_FALSE(prepared);
+    EXPECT_TRUE(store.PushAll(std::span(two).first(1), [&](auto) { prepared = true; }));
+    EXPECT_TRUE(prepared);
+    while (store.Pop(taken) && taken >= 0) {
+        EXPECT_EQ(taken, expected++);
+    }
+    EXPECT_EQ(taken, -1);
+    EXPECT_EQ(expected, next);
+    EXPECT_FALSE(store.Pop(taken));
+    store.Push(7);
+    store.Clear();
+    EXPECT_EQ(store.Size(), 0u);
+    EXPECT_FALSE(store.Pop(taken));
 }
 
 TEST_F(ServiceTest, BadInputIsRefusedWithoutSpendingASequenceNumber) {
