@@ -242,6 +242,15 @@ std::vector<Submission> CModem::Submitted() const {
     return submitted_;
 }
 
+void CModem::ClearLogs() {
+    {
+        std::lock_guard lock(mutex_);
+        submitted_.clear();
+        commands_.clear();
+    }
+    port_.ClearReceived();
+}
+
 std::vector<std::string> CModem::Commands() const {
     std::lock_guard lock(mutex_);
     return commands_;

@@ -118,6 +118,9 @@ public:
     void ClearStorage();
     // Accepted submissions, oldest first.
     std::vector<Submission> Submitted() const;
+    // Forgets the submissions, commands and bytes received so far: a long run keeps its
+    // books round by round.
+    void ClearLogs();
 
     // Complete command lines received, without their line end.
     std::vector<std::string> Commands() const;
