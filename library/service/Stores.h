@@ -2,6 +2,7 @@
 // the worker. Its lock is held for one append or one take, including the copy.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <span>
@@ -51,31 +52,30 @@ public:
         }
         destination = slots_[head_];
         head_ = (head_ + 1) % kStoreCapacity;
-        --count_;
+        count_.store(count_ - 1, std::memory_order_release);
         return true;
     }
 
-    std::size_t Size() const {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
+    // Without the lock: a caller polling the count never holds up the others.
+    std::size_t Size() const { return count_.load(std::memory_order_acquire); }
 
     void Clear() {
         std::lock_guard lock(mutex_);
         head_ = 0;
-        count_ = 0;
+        count_.store(0, std::memory_order_release);
     }
 
 private:
     void Append(const Record& record) {
         slots_[(head_ + count_) % kStoreCapacity] = record;
-        ++count_;
+        count_.store(count_ + 1, std::memory_order_release);
     }
 
     mutable std::mutex mutex_;
     std::vector<Record> slots_;
     std::size_t head_ = 0;
-    std::size_t count_ = 0;
+    // Changed only under the lock; read without it by Size().
+    std::atomic<std::size_t> count_ = 0;
 };
 
 }  // namespace GSM
