@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
                 // The queue is kept well below its 500 parts, so that every queueing is a
                 // real one; the worker submits them one by one meanwhile.
                 if (op == kSend && SMSCounts() >= kQueueLimit) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
                     continue;
                 }
                 const auto t0 = Clock::now();
