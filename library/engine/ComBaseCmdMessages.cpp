@@ -508,10 +508,17 @@ int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
 int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGD=%d\r", index);
+    // Once anything came back, the modem has the command: its result is waited for, never
+    // asked for again, since a second deletion would hit a message that has taken the freed
+    // index meanwhile. Only a command met by silence is sent again.
+    bool heard = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         char reply[kDeleteReplyCapacity] = {};
-        WriteBytes(port, command);
+        if (!heard) {
+            WriteBytes(port, command);
+        }
         const int n = port.Read(reply, kDeleteReplyCapacity - 1);
+        heard = heard || n > 0;
         if (n > 0) {
             const std::string_view burst(reply, static_cast<std::size_t>(n));
             if (Holds(burst, "OK")) {

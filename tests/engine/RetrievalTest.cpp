@@ -256,4 +256,19 @@ TEST_F(RetrievalTest, DeletionTakesTheWholeIndexAndGivesUpOnError) {
     EXPECT_EQ(Wire(), "AT+CMGD=4\r");
 }
 
+// Asking twice could delete a new message that took the freed index in between.
+TEST_F(RetrievalTest, ADeletionWhoseResultComesLateIsNotSentTwice) {
+    script.On("AT+CMGD=3\r", Script{{"\r\n+CMTI: \"SM\",3\r\n", 0}, {"\r\nOK\r\n", 600}});
+    EXPECT_EQ(engine.DeleteMessage(port, 3), 1);
+    EXPECT_EQ(Wire(), "AT+CMGD=3\r");
+    // Silence is a command the modem did not take: that one is sent again.
+    script = ModemSim::CReplyScript();
+    far.SetHandler(script.Handler());
+    far.ClearReceived();
+    On("AT+CMGD=5\r", "", 1);
+    On("AT+CMGD=5\r", "\r\nOK\r\n");
+    EXPECT_EQ(engine.DeleteMessage(port, 5), 1);
+    EXPECT_EQ(Wire(), "AT+CMGD=5\rAT+CMGD=5\r");
+}
+
 }  // namespace
