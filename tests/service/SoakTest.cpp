@@ -1,6 +1,6 @@
 // Messages both ways for a long time with random faults: nothing lost, nothing repeated
 // without a failed deletion to explain it, memory flat. TARVIK_SOAK_MESSAGES sets the count.
-// The books are settled and closed every round, so that the test's own records do not grow
+// The books are settled and closed every round of 100, so that the test's own records do not grow
 // with the run and the memory figures are the service's.
 #include <cstdlib>
 #include <fstream>
@@ -16,7 +16,9 @@ namespace {
 using namespace std::chrono_literals;
 using TestSupport::ServiceTest;
 
-constexpr int kRound = 500;
+// Sending always goes before receiving, so a caller that keeps parts waiting holds off the
+// receive passes; the rounds are short enough that the modem's storage never fills meanwhile.
+constexpr int kRound = 100;
 
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
@@ -134,7 +136,13 @@ TEST_F(SoakTest, MessagesBothWaysThroughRandomFaults) {
             roundDeletionFaults = 0;
             lastRoundEnd = ResidentKiB();
             peak = std::max(peak, lastRoundEnd);
-            firstRoundEnd = firstRoundEnd == 0 ? lastRoundEnd : firstRoundEnd;
+            // Memory is compared from a quarter of the way on, once the heap has settled.
+            if (firstRoundEnd == 0 && i + 1 >= count / 4) {
+                firstRoundEnd = lastRoundEnd;
+            }
+            if ((i + 1) % 1000 != 0 && i + 1 != count) {
+                continue;
+            }
             std::cout << "soak: " << i + 1 << " each way, " << faults << " faults ("
                       << deletionFaults << " on deletion), " << duplicates
                       << " explained duplicates, resident " << lastRoundEnd << " KiB" << std::endl;
@@ -144,9 +152,9 @@ TEST_F(SoakTest, MessagesBothWaysThroughRandomFaults) {
     std::cout << "soak: " << count << " messages each way, " << faults << " faults ("
               << deletionFaults << " on deletion), " << duplicates
               << " explained duplicates, resident " << firstRoundEnd
-              << " KiB after the first round, " << lastRoundEnd << " KiB after the last, " << peak
+              << " KiB a quarter of the way, " << lastRoundEnd << " KiB after the last, " << peak
               << " KiB peak\n";
-    if (count >= 4 * kRound) {
+    if (count >= 20 * kRound) {
         EXPECT_LT(lastRoundEnd - firstRoundEnd, 1024) << "memory grows";
     }
 }
