@@ -77,6 +77,18 @@ public:
         return problems;
     }
 
+    // Takes every report and message waiting in the library into the books.
+    void Drain() {
+        SendReport report{};
+        while (SMSReport(&report) == 1) {
+            Report(report);
+        }
+        RecvMsg message{};
+        while (SMSGetNextMessage(&message) == 1) {
+            Delivered(message);
+        }
+    }
+
     std::size_t ReportCount() const { return reports_.size(); }
     std::size_t QueuedCount() const { return queued_.size(); }
     bool AllDelivered(ModemSim::CModem& modem) const {

@@ -137,14 +137,7 @@ protected:
     void Drain(TestSupport::CAccounting& books, std::chrono::milliseconds limit) {
         TestSupport::WaitFor(
             [&] {
-                SendReport report{};
-                while (SMSReport(&report) == 1) {
-                    books.Report(report);
-                }
-                RecvMsg message{};
-                while (SMSGetNextMessage(&message) == 1) {
-                    books.Delivered(message);
-                }
+                books.Drain();
                 return books.ReportCount() >= books.QueuedCount() && books.AllDelivered(*modem);
             },
             limit);

@@ -45,24 +45,13 @@ protected:
         GSM::ServiceHost().port.SetTiming(quick);
     }
 
-    void Drain(TestSupport::CAccounting& books) {
-        SendReport report{};
-        while (SMSReport(&report) == 1) {
-            books.Report(report);
-        }
-        RecvMsg message{};
-        while (SMSGetNextMessage(&message) == 1) {
-            books.Delivered(message);
-        }
-    }
-
     // Waits until every part is reported and every message delivered and gone from the
     // modem (a second delivery after a refused deletion then falls in this round too), and
     // returns the deliveries beyond the first, failing the test for anything unexplained.
     int CloseRound(TestSupport::CAccounting& books, int deletionFaults) {
         const bool settled = TestSupport::WaitFor(
             [&] {
-                Drain(books);
+                books.Drain();
                 return books.ReportCount() >= books.QueuedCount() && books.AllDelivered(modem) &&
                        modem.Storage().empty();
             },
@@ -126,7 +115,7 @@ TEST_F(SoakTest, MessagesBothWaysThroughRandomFaults) {
         }
         // A caller that keeps up: never more than a few parts waiting.
         TestSupport::WaitFor([&] {
-            Drain(books);
+            books.Drain();
             return SMSCounts() < 4;
         });
         peak = std::max(peak, ResidentKiB());
