@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <dlfcn.h>
@@ -10,6 +11,10 @@
 
 QuorrelWindow::QuorrelWindow(const QString& libraryFolder) : libraryFolder_(libraryFolder) {
     qputenv("TARVIK_PORT_DIR", portDir_.path().toLocal8Bit());
+    // Qt scales the style's pixmaps on its pool threads, which otherwise idle on until the
+    // process ends; one still ending then has its thread data reported as leaked. Let each
+    // one end as soon as its work is done.
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
 }
 
 void QuorrelWindow::Open() {
