@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <random>
 
 #include "Formats.h"
 #include "pdu/Alphabet.h"
@@ -151,7 +152,61 @@ CModem::CModem(std::string linkDir, int port, ModemProfile profile)
 }
 
 CModem::~CModem() {
+    StopChatter();
     port_.SetHandler(nullptr);
+}
+
+void CModem::StartChatter(std::vector<std::string> lines, int periodMs, int jitterMs) {
+    StopChatter();
+    if (lines.empty() || periodMs <= 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(chatterMutex_);
+        chatterStop_ = false;
+    }
+    jitterMs = std::clamp(jitterMs, 0, periodMs - 1);
+    chatter_ = std::thread([this, lines = std::move(lines), periodMs, jitterMs] {
+        // The same sequence of pauses for the same port, so that a failing run can be repeated.
+        std::minstd_rand random(static_cast<unsigned>(port_.PortNumber()));
+        std::uniform_int_distribution<int> jitter(-jitterMs, jitterMs);
+        std::unique_lock lock(chatterMutex_);
+        for (std::size_t next = 0;; ++next) {
+            const auto pause = std::chrono::milliseconds(periodMs + jitter(random));
+            if (chatterChanged_.wait_for(lock, pause, [this] { return chatterStop_; })) {
+                return;
+            }
+            port_.Interject(Line(lines[next % lines.size()]));
+        }
+    });
+}
+
+void CModem::StopChatter() {
+    {
+        std::lock_guard lock(chatterMutex_);
+        chatterStop_ = true;
+    }
+    chatterChanged_.notify_all();
+    if (chatter_.joinable()) {
+        chatter_.join();
+    }
+}
+
+void CModem::Restart(bool announce) {
+    std::lock_guard lock(mutex_);
+    profile_.echo = true;
+    messageFormat_ = 0;
+    characterSet_ = "IRA";
+    rawUcs2_ = false;
+    entry_.reset();
+    pending_.clear();
+    if (announce) {
+        std::string boot;
+        for (const std::string& line : profile_.bootLines) {
+            boot += Line(line);
+        }
+        port_.Send(boot);
+    }
 }
 
 void CModem::FailCommand(const std::string& prefix, std::string reply, int uses) {
@@ -412,13 +467,14 @@ void CModem::FinishEntry(bool cancelled) {
     submitted_.push_back(*submission);
     const std::string result = Line("+CMGS: " + std::to_string(nextReference_)) + Line(kOk);
     Script script;
+    const int confirmMs = profile_.networkDelayMs;
     if (used.bursts > 1) {
         const std::size_t size = (result.size() + used.bursts - 1) / used.bursts;
         for (std::size_t at = 0; at < result.size(); at += size) {
-            script.push_back(Burst{result.substr(at, size), at == 0 ? 0 : used.pauseMs});
+            script.push_back(Burst{result.substr(at, size), at == 0 ? confirmMs : used.pauseMs});
         }
     } else {
-        script.push_back(Burst{result, 0});
+        script.push_back(Burst{result, confirmMs});
     }
     if (entry.method == SubmitMethod::Unprompted) {
         // These modems tell the outcome with a status report once the network took it.
@@ -689,6 +745,9 @@ CModem::Pieces CModem::AnswerSubmit(const std::string& line) {
     const std::string arg = line.substr(8);
     EntryState entry;
     if (messageFormat_ == 0) {
+        if (!arg.empty() && arg.front() == '"') {
+            return {Burst{Line("+CMS ERROR: 302"), 0}};  // a text-mode address in PDU mode
+        }
         const auto length = WholeNumber(arg);
         if (!length || *length < 1 || *length > 164) {
             return error;
@@ -722,9 +781,11 @@ CModem::Pieces CModem::AnswerSubmit(const std::string& line) {
 
 CModem::Pieces CModem::AnswerList(const std::string& line) {
     const bool pduMode = messageFormat_ == 0;
-    const auto filter = ListFilter(line.size() > 8 ? line.substr(8) : "", pduMode);
+    const std::string arg = line.size() > 8 ? line.substr(8) : "";
+    const auto filter = ListFilter(arg, pduMode);
     if (!filter) {
-        return {Burst{Line(kError), 0}};
+        const bool textForm = pduMode && !arg.empty() && arg.front() == '"';
+        return {Burst{Line(textForm ? "+CMS ERROR: 302" : kError), 0}};
     }
     const bool oneEntryPerBurst = !pduMode && profile_.indexDialect;
     const std::string serviceCentre = ServiceCentreDigits();
@@ -751,7 +812,20 @@ CModem::Pieces CModem::AnswerList(const std::string& line) {
             message.status = MessageStatus::ReceivedRead;
         }
         const int pause = oneEntryPerBurst && !pieces.empty() ? profile_.burstPauseMs : 0;
-        pieces.push_back(Burst{(pieces.empty() ? "\r\n" : "") + entry + "\r\n", pause});
+        const std::string lead = pieces.empty() ? "\r\n" : "";
+        const std::size_t bodyAt = entry.rfind("\r\n");
+        if ((profile_.listingPauseMs > 0 || !profile_.lineInsideEntries.empty()) &&
+            bodyAt != std::string::npos) {
+            // Header and body as the SIM hands them over, one line at a time.
+            const int slow = profile_.listingPauseMs;
+            pieces.push_back(Burst{lead + entry.substr(0, bodyAt + 2), std::max(pause, slow)});
+            if (!profile_.lineInsideEntries.empty()) {
+                pieces.push_back(Burst{Line(profile_.lineInsideEntries), 0});
+            }
+            pieces.push_back(Burst{entry.substr(bodyAt + 2) + "\r\n", slow});
+        } else {
+            pieces.push_back(Burst{lead + entry + "\r\n", pause});
+        }
     }
     const int pause = oneEntryPerBurst && !pieces.empty() ? profile_.burstPauseMs : 0;
     pieces.push_back(Burst{Line(kOk), pause});

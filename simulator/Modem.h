@@ -3,10 +3,12 @@
 // named command.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Messages.h"
@@ -51,6 +53,17 @@ struct ModemProfile {
     // with the coding field.
     bool indexDialect = false;
     int burstPauseMs = 400;
+    // A SIM that lists slowly: every header and body line of a listing comes this long after
+    // the one before. A line sent between each entry's header and its body, if not empty.
+    int listingPauseMs = 0;
+    std::string lineInsideEntries;
+
+    // The network confirms a submission this long after its body.
+    int networkDelayMs = 0;
+
+    // A restart brings the modem back with these announcements, echo on, PDU mode and its
+    // own character set: the modes of its set-up are gone.
+    std::vector<std::string> bootLines = {"RDY", "+CPIN: READY", "SMS Ready"};
 
     // Every reply (final results, the prompt, submission results) begins this long after
     // the command or body that asked for it, as a module's own processing time.
@@ -102,6 +115,14 @@ public:
     // is refused), or the modem's own result cut into `bursts` pieces `pauseMs` apart.
     void FailSubmission(std::string reply = "\r\n+CMS ERROR: 500\r\n", int uses = -1);
     void SplitSubmitResult(int bursts, int pauseMs, int uses = -1);
+
+    // Status lines sent on the modem's own, one every `periodMs` give or take `jitterMs`, in
+    // turn, between the bursts of any reply, until StopChatter or the end of the modem.
+    void StartChatter(std::vector<std::string> lines, int periodMs, int jitterMs);
+    void StopChatter();
+    // The module restarts as after a watchdog reset: its modes go back to those of power-up
+    // and, when `announce`, it sends its boot lines. Storage and profile stay.
+    void Restart(bool announce = true);
 
     // Changes the profile while the modem runs.
     template <typename Change>
@@ -187,6 +208,11 @@ private:
     std::vector<Submission> submitted_;
     int nextReference_ = 0;
     CPtyPort port_;
+
+    std::mutex chatterMutex_;
+    std::condition_variable chatterChanged_;
+    bool chatterStop_ = false;
+    std::thread chatter_;
 };
 
 }  // namespace ModemSim

@@ -40,6 +40,17 @@ const char kUsage[] =
     "  --echo                echo commands until the program switches echo off\n"
     "  --generic             a modem of no particular dialect: unknown commands are answered\n"
     "                        OK and the vendor mode-switch probes ERROR\n"
+    "Behaviour of real modules, for seeing how a program copes:\n"
+    "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
+    "                        give or take a third (100..600000), between the bursts of any\n"
+    "                        reply, as modules report signal and registration changes\n"
+    "  --chatter-line LINE   a status line for --chatter, sent in turn with the others;\n"
+    "                        repeatable (default ^RSSI:17, +CREG: 1, +CGREG: 1 and\n"
+    "                        +CMTI: \"SM\",3)\n"
+    "  --network-delay MS    the network confirms a submission MS milliseconds after its\n"
+    "                        text (0..600000)\n"
+    "  --slow-listing MS     the SIM hands over each line of a listing MS milliseconds after\n"
+    "                        the one before (0..60000)\n"
     "Faults, for seeing how a program copes:\n"
     "  --fail PREFIX         answer ERROR to every command beginning with PREFIX\n"
     "                        (such as AT+CPIN? or AT+CMGL); repeatable\n"
@@ -134,6 +145,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> failing;
     std::vector<std::string> silent;
     std::vector<ModemSim::StoredMessage> messages;
+    int chatterMs = 0;
+    std::vector<std::string> chatterLines;
+    int networkDelayMs = 0;
+    int slowListingMs = 0;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -167,6 +182,23 @@ int main(int argc, char** argv) {
         } else if (arg == "--latency") {
             latencyMs = NumberIn(value, 0, 60000);
             if (latencyMs < 0) {
+                return Usage(2);
+            }
+        } else if (arg == "--chatter") {
+            chatterMs = NumberIn(value, 100, 600000);
+            if (chatterMs < 0) {
+                return Usage(2);
+            }
+        } else if (arg == "--chatter-line" && !value.empty()) {
+            chatterLines.push_back(value);
+        } else if (arg == "--network-delay") {
+            networkDelayMs = NumberIn(value, 0, 600000);
+            if (networkDelayMs < 0) {
+                return Usage(2);
+            }
+        } else if (arg == "--slow-listing") {
+            slowListingMs = NumberIn(value, 0, 60000);
+            if (slowListingMs < 0) {
                 return Usage(2);
             }
         } else if (arg == "--model") {
@@ -209,6 +241,8 @@ int main(int argc, char** argv) {
         profile.echo = echo;
         profile.generic = generic;
         profile.replyLatencyMs = latencyMs;
+        profile.networkDelayMs = networkDelayMs;
+        profile.listingPauseMs = slowListingMs;
         if (!ownNumber.empty()) {
             profile.ownNumber = ownNumber;
         }
@@ -230,6 +264,12 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "tarvik-modemsim: message from %s does not fit\n",
                              message.number.c_str());
             }
+        }
+        if (chatterMs > 0) {
+            if (chatterLines.empty()) {
+                chatterLines = {"^RSSI:17", "+CREG: 1", "+CGREG: 1", "+CMTI: \"SM\",3"};
+            }
+            modem.StartChatter(chatterLines, chatterMs, chatterMs / 3);
         }
         std::printf("%s\n", modem.Port().LinkPath().c_str());
         std::fflush(stdout);

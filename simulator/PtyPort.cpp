@@ -88,6 +88,19 @@ void CPtyPort::Reply(const Script& script) {
     WakeThread();
 }
 
+void CPtyPort::Interject(std::string bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        auto at = output_.begin();
+        if (at != output_.end() && at->written > 0) {
+            ++at;  // a burst under way goes out whole
+        }
+        // A burst waiting out its pause keeps its due time.
+        output_.insert(at, Pending{std::move(bytes), 0, 0, std::nullopt});
+    }
+    WakeThread();
+}
+
 bool CPtyPort::WaitOutputDone(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [this] { return output_.empty(); });

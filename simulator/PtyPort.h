@@ -52,6 +52,9 @@ public:
     // Queues the bursts behind any output still waiting. Safe from any thread.
     void Reply(const Script& script);
     void Send(std::string bytes) { Reply({Burst{std::move(bytes), 0}}); }
+    // Sends the bytes at once, between two bursts of what is queued: a line the modem sends
+    // on its own while a reply is under way. Safe from any thread.
+    void Interject(std::string bytes);
     // True once every queued burst has been written.
     bool WaitOutputDone(std::chrono::milliseconds timeout) const;
 

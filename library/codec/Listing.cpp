@@ -1,6 +1,8 @@
 #include "codec/Listing.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -34,6 +36,14 @@ void WriteDateTime(MsgRecord& record, std::string_view year,
                        {Fields::ReadNumber(year), Fields::ReadNumber(datePieces[1]),
                         Fields::ReadNumber(datePieces[2]), Fields::ReadNumber(timePieces[0]),
                         Fields::ReadNumber(timePieces[1]), Fields::ReadNumber(timePieces[2])});
+}
+
+// A body of whole UTF-16 units in hex; anything else (a status line that came between the
+// header and the body, a cut entry) is not the message.
+bool IsUcs2Hex(std::string_view body) {
+    return body.size() % 4 == 0 && std::all_of(body.begin(), body.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+           });
 }
 
 void ClearAllButTag(MsgRecord& record) {
@@ -98,7 +108,7 @@ bool ParseReadReply(std::string_view reply, MsgRecord& record) {
 
 bool ParseUcs2ListEntry(std::string_view entry, MsgRecord& record) {
     const auto lines = Split(entry, kLineEnd);
-    if (lines.size() < 2) {
+    if (lines.size() < 2 || !IsUcs2Hex(lines[1])) {
         return false;
     }
     std::memset(&record, 0, sizeof record);

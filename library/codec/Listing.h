@@ -22,7 +22,7 @@ bool ParseReadReply(std::string_view reply, MsgRecord& record);
 
 // `entry`: one entry from "+CMGL:" through the CR LF that ends its body line. Fills number,
 // timestamp, text and tag (the storage index) and clears the other fields. False, with the
-// record untouched, when the entry has no line end.
+// record untouched, when the entry has no line end or its body is not UCS2 hex.
 bool ParseUcs2ListEntry(std::string_view entry, MsgRecord& record);
 
 }  // namespace GSM

@@ -7,6 +7,7 @@
 #include "engine/CommandText.h"
 #include "engine/ModelTable.h"
 #include "engine/ProcessState.h"
+#include "engine/ReplyReader.h"
 
 namespace GSM {
 
@@ -30,12 +31,14 @@ int WriteText(CSXCom& port, const char* text) {
 }
 
 // Query transaction: up to five writes, each followed by a short pause and one read, until
-// `accept` takes the reply or the modem answers "ERROR".
+// `accept` takes the reply or the modem answers "ERROR". `accept` sees the reply without
+// the modem's own lines and its length.
 template <typename Accept>
 int Query(CSXCom& port, const char* command, Accept&& accept) {
     if (!port.IsOpen()) {
         return 0;
     }
+    const std::string tag = TagOfCommand(command);
     char reply[kReplyCapacity] = {};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         WriteText(port, command);
@@ -43,11 +46,14 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
         if (port.Pause(kQueryPauseMs) == 0) {
             break;
         }
-        int n = ReadReply(port, reply);
-        if (accept(reply, n)) {
+        const ReplyBurst burst =
+            ReadReplyBurst(port, reply, kReplyCapacity, ReplyDeadline(port), {tag});
+        // What a longer earlier burst left behind the new one is still searched.
+        const std::string text = burst.count > 0 ? CleanReply(reply, {tag}) : std::string();
+        if (accept(text.c_str(), static_cast<int>(burst.text.size()))) {
             return 1;
         }
-        if (n > 0 && Holds(reply, "ERROR")) {
+        if (burst.count > 0 && Holds(text.c_str(), "ERROR")) {
             break;
         }
     }
@@ -134,17 +140,21 @@ const char* FindIdentity(const char* reply) {
 }  // namespace
 
 int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
+    const std::string tag = TagOfCommand(command);
     char reply[kReplyCapacity] = {};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         WriteText(port, command);
         // Each read fills the buffer from its start; a reply split in two bursts sends the
-        // command again and the second read still finds the first burst's "OK".
-        int n = ReadReply(port, reply);
-        if (n > 0) {
-            if (Holds(reply, "OK")) {
+        // command again and the second read still finds the first burst's "OK". Bursts of
+        // nothing but status lines are read past without writing the command again.
+        const ReplyBurst burst =
+            ReadReplyBurst(port, reply, kReplyCapacity, ReplyDeadline(port), {tag});
+        if (burst.count > 0) {
+            const std::string text = CleanReply(reply, {tag});
+            if (Holds(text.c_str(), "OK")) {
                 return kStatusOk;
             }
-            if (Holds(reply, "ERROR")) {
+            if (Holds(text.c_str(), "ERROR")) {
                 break;
             }
         }

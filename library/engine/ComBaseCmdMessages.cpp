@@ -1,5 +1,6 @@
 // Submission of one part, and the listing, reading and deletion of received messages.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "engine/CommandText.h"
 #include "engine/ModelTable.h"
 #include "engine/ProcessState.h"
+#include "engine/ReplyReader.h"
 
 namespace GSM {
 
@@ -25,6 +27,10 @@ constexpr int kListingCapacity = 10240;
 constexpr int kReadReplyCapacity = 1024;
 constexpr int kDeleteReplyCapacity = 256;
 constexpr std::string_view kPrompt = "\r\n> ";
+constexpr std::string_view kSubmitTag = "+CMGS:";
+constexpr std::string_view kReportTag = "+CDS:";
+constexpr std::string_view kListTag = "+CMGL:";
+constexpr std::string_view kReadTag = "+CMGR:";
 constexpr char kCtrlZ = 0x1A;
 constexpr char kEscape = 0x1B;
 
@@ -67,8 +73,9 @@ bool PromptExchange(CSXCom& port, std::string_view command) {
         return false;
     }
     char reply[kResultCapacity] = {};
-    const int n = port.Read(reply, kResultCapacity - 1);
-    const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
+    // A status line in the prompt's burst, or in a burst before it, is no answer.
+    const std::string burst =
+        ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text;
     const std::size_t echo = burst.find(command);
     if (echo != std::string_view::npos) {
         return burst.substr(echo + command.size()).substr(0, kPrompt.size()) == kPrompt;
@@ -77,27 +84,36 @@ bool PromptExchange(CSXCom& port, std::string_view command) {
 }
 
 // Collects the result of a submission over up to five reads: 1 when `success` appears,
-// 0 when "ERROR" appears first (the reply itself becomes the last-error text) or never.
+// 0 when "ERROR" appears first (the reply becomes the last-error text) or never. Reads
+// that bring nothing but the modem's own lines use up no read; however many arrive, the
+// wait ends when the network's time to confirm is over.
 int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
-    char reply[kResultCapacity] = {};
-    int collected = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const ReplyTags expected = {kSubmitTag, success == kReportTag ? kReportTag : kSubmitTag};
+    const auto limit =
+        ReplyClock::now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
+    std::string reply;
+    char chunk[kResultCapacity];
+    for (int attempt = 0; attempt < kAttempts && ReplyClock::now() < limit;) {
         if (pauseBeforeReadMs > 0 && port.Pause(pauseBeforeReadMs) == 0) {
             break;
         }
-        const int room = kResultCapacity - 1 - collected;
-        const int n = room > 0 ? port.Read(reply + collected, room) : 0;
+        const int room = kResultCapacity - 1 - static_cast<int>(reply.size());
+        const int n = room > 0 ? port.Read(chunk, room) : 0;
         if (n <= 0) {
+            ++attempt;
             continue;
         }
-        collected += n;
-        const std::string_view text(reply, static_cast<std::size_t>(collected));
-        if (Holds(text, success)) {
+        const std::size_t before = reply.size();
+        reply = CleanReply(reply + std::string(chunk, static_cast<std::size_t>(n)), expected);
+        if (Holds(reply, success)) {
             return 1;
         }
-        if (Holds(text, "ERROR")) {
-            SetLastError(reply, static_cast<std::size_t>(collected));
+        if (Holds(reply, "ERROR")) {
+            SetLastError(reply.data(), reply.size());
             return 0;
+        }
+        if (reply.size() > before) {
+            ++attempt;
         }
     }
     return Fail(kTextCmgsFailed);
@@ -148,37 +164,37 @@ long WholeSeconds() {
 // the next command's reply.
 void DrainAnswer(CSXCom& port) {
     char scrap[kListingCapacity];
-    for (int i = 0; i < 64; ++i) {
+    const auto deadline = ReplyDeadline(port);
+    for (int i = 0; i < 64 && ReplyClock::now() < deadline; ++i) {
         const int n = port.Read(scrap, sizeof scrap - 1);
         if (n <= 0) {
             return;
         }
-        scrap[n] = '\0';
-        if (Holds(std::string_view(scrap, static_cast<std::size_t>(n)), "OK\r\n")) {
+        if (Holds(CleanReply(std::string_view(scrap, static_cast<std::size_t>(n)), {}), "OK\r\n")) {
             return;
         }
     }
 }
 
-// Writes a listing command and collects its answer for the window. Empty when the last
-// read was silent or the modem answered "ERROR".
-std::string CollectListing(CSXCom& port, const char* command) {
-    std::string listing(kListingCapacity, '\0');
+// Writes a listing command and collects its answer: until its final result, a full
+// buffer, or, once the window is over, a read that brings no more of the answer. Status
+// lines neither end the collection inside the window nor prolong it; entries that keep
+// coming (a SIM that lists slowly) do. Empty when the last read was silent or the modem
+// answered "ERROR".
+std::string CollectListing(CSXCom& port, const char* command, std::string_view tag) {
     if (!port.IsOpen() || WriteBytes(port, command) == 0) {
         return {};
     }
     const long start = WholeSeconds();
-    int collected = 0;
+    std::string listing;
+    char chunk[kListingCapacity];
     int last = 0;
     bool full = false;
     for (bool first = true;; first = false) {
-        if (!first) {
-            const std::string_view text(listing.data(), static_cast<std::size_t>(collected));
-            if (WholeSeconds() >= start + kListingWindowS || Holds(text, "OK")) {
-                break;
-            }
+        if (!first && (Holds(listing, "OK") || Holds(listing, "ERROR"))) {
+            break;
         }
-        const int room = kListingCapacity - 1 - collected;
+        const int room = kListingCapacity - 1 - static_cast<int>(listing.size());
         if (room <= 0) {
             full = true;
             break;
@@ -186,10 +202,16 @@ std::string CollectListing(CSXCom& port, const char* command) {
         if (port.Pause(kListingStepMs) == 0) {
             return {};
         }
-        last = port.Read(listing.data() + collected, room);
-        collected += std::max(last, 0);
+        last = port.Read(chunk, room);
+        const std::size_t before = listing.size();
+        if (last > 0) {
+            listing =
+                CleanReply(listing + std::string(chunk, static_cast<std::size_t>(last)), {tag});
+        }
+        if (listing.size() <= before && WholeSeconds() >= start + kListingWindowS) {
+            break;
+        }
     }
-    listing.resize(static_cast<std::size_t>(collected));
     if (full) {
         DrainAnswer(port);
     }
@@ -219,6 +241,12 @@ std::string_view StatusField(std::string_view header) {
     return rest.substr(0, rest.find(','));
 }
 
+bool IsHexText(std::string_view text) {
+    return !text.empty() && text.size() % 2 == 0 &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
 // Whether the unit holds the octets its entry header announces (the last field: the
 // octets behind the service-centre part). A header without a length passes.
 bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
@@ -229,7 +257,7 @@ bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
     const long announced = Fields::ReadNumber(header.substr(comma + 1));
     uint8_t centre = 0;
     if (HexToBytes(unit.substr(0, 2), std::span<uint8_t>(&centre, 1)) != 1) {
-        return true;  // not hex: the parser rejects it
+        return false;
     }
     return announced <= 0 || unit.size() >= 2 * (static_cast<std::size_t>(centre) + 1 +
                                                  static_cast<std::size_t>(announced));
@@ -341,9 +369,9 @@ int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
     if (traits.receiveMethod == ReceiveMethod::Ucs2Text) {
         return ReadAllMessagesUcs2(port, records, indexes);
     }
-    const std::string listing = CollectListing(port, "AT+CMGL=4\r\n");
-    const std::string_view text(listing);
     const std::string_view tag = traits.listingTag;
+    const std::string listing = CollectListing(port, "AT+CMGL=4\r\n", tag);
+    const std::string_view text(listing);
     const std::string_view headerEnd = traits.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
     int count = 0;
     for (std::size_t cursor = text.find(tag);
@@ -359,6 +387,10 @@ int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
             break;  // the unit did not arrive whole: it stays for a later pass
         }
         const std::string_view unit = text.substr(pduStart, pduStop - pduStart);
+        if (!IsHexText(unit)) {
+            cursor = pduStop;
+            continue;  // not a unit at all: the entry is read again on a later pass
+        }
         if (!HoldsAnnouncedOctets(header, unit)) {
             break;  // the rest of this answer is not to be trusted: a later pass reads it
         }
@@ -390,7 +422,7 @@ int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* inde
     if (SetCharacterSet(port, "UCS2") != kStatusOk) {
         return 0;  // the entries would be read in the wrong character set
     }
-    const std::string listing = CollectListing(port, "AT+CMGL=\"ALL\"\r\n");
+    const std::string listing = CollectListing(port, "AT+CMGL=\"ALL\"\r\n", kListTag);
     const std::string_view text(listing);
     constexpr std::string_view kTag = "+CMGL:";
     int count = 0;
@@ -441,6 +473,34 @@ int IComBaseCmd::ReadMessagesByIndex(CSXCom& port, MsgRecord* records, int* inde
     return count;
 }
 
+namespace {
+
+// Whether a final result follows the first entry of a burst: a line of its own behind the
+// entry's header and body lines (a body may itself read "OK").
+bool FinalAfterEntry(std::string_view burst, std::size_t entry) {
+    std::size_t at = burst.find("\r\n", entry);
+    if (at == std::string_view::npos ||
+        (at = burst.find("\r\n", at + 2)) == std::string_view::npos) {
+        return false;
+    }
+    for (at += 2; at < burst.size();) {
+        const std::size_t end = burst.find("\r\n", at);
+        const std::string_view line =
+            burst.substr(at, end == std::string_view::npos ? end : end - at);
+        if (line == "OK" || line == "ERROR" || line.rfind("+CMS ERROR", 0) == 0 ||
+            line.rfind("+CME ERROR", 0) == 0) {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        at = end + 2;
+    }
+    return false;
+}
+
+}  // namespace
+
 int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* status) {
     if (!port.IsOpen()) {
         return 0;
@@ -451,29 +511,35 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
     }
     WriteBytes(port, command);
     int stored = 0;
+    // Entries push the end back; status lines, however many, do not.
+    auto deadline = ReplyDeadline(port);
     for (;;) {
         if (port.Pause(kListingStepMs) == 0) {
             return stored;
         }
         char reply[kReadReplyCapacity] = {};
-        const int n = port.Read(reply, kReadReplyCapacity - 1);
-        const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
-        const std::size_t tag = burst.find("+CMGL:");
+        const ReplyBurst read =
+            ReadReplyBurst(port, reply, kReadReplyCapacity, deadline, {kListTag}, true);
+        const std::string_view burst = read.text;
+        const std::size_t tag = burst.find(kListTag);
         if (tag != std::string_view::npos) {
             // A garbled index is left out: the message waits for a cleaner listing.
-            const int index = Fields::ReadIndex(burst.substr(tag + 6));
+            const int index = Fields::ReadIndex(burst.substr(tag + kListTag.size()));
             if (index >= 0) {
                 indexes[stored++] = index;
             }
-            if (stored == kMaxListed) {
+            if (stored == kMaxListed || FinalAfterEntry(burst, tag)) {
                 return stored;
             }
-        } else if (n <= 0) {
+            deadline = ReplyDeadline(port);
+        } else if (read.count <= 0 || burst.empty()) {
             return stored;
         } else if (Holds(burst, "ERROR")) {
             SetLastError(kTextCmglError);
             return stored;
         } else if (Holds(burst, "OK")) {
+            return stored;
+        } else if (ReplyClock::now() >= deadline) {
             return stored;
         }
     }
@@ -491,14 +557,15 @@ int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
             break;
         }
         char reply[kReadReplyCapacity] = {};
-        const int n = port.Read(reply, kReadReplyCapacity - 1);
-        const std::string_view burst(reply, static_cast<std::size_t>(std::max(n, 0)));
-        const std::size_t tag = burst.find("+CMGR:");
+        const ReplyBurst read =
+            ReadReplyBurst(port, reply, kReadReplyCapacity, ReplyDeadline(port), {kReadTag}, true);
+        const std::string_view burst = read.text;
+        const std::size_t tag = burst.find(kReadTag);
         if (tag != std::string_view::npos) {
-            if (ParseReadReply(burst.substr(tag + 6), record)) {
+            if (ParseReadReply(burst.substr(tag + kReadTag.size()), record)) {
                 return 1;
             }
-        } else if (n > 0 && Holds(burst, "ERROR")) {
+        } else if (read.count > 0 && Holds(burst, "ERROR")) {
             break;
         }
     }
@@ -517,10 +584,13 @@ int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
         if (!heard) {
             WriteBytes(port, command);
         }
-        const int n = port.Read(reply, kDeleteReplyCapacity - 1);
-        heard = heard || n > 0;
-        if (n > 0) {
-            const std::string_view burst(reply, static_cast<std::size_t>(n));
+        // Even a status line means the line works and the command arrived; its answer
+        // is read past the status lines.
+        const ReplyBurst read =
+            ReadReplyBurst(port, reply, kDeleteReplyCapacity, ReplyDeadline(port), {});
+        const std::string& burst = read.text;
+        heard = heard || read.heard;
+        if (!burst.empty()) {
             if (Holds(burst, "OK")) {
                 return 1;
             }

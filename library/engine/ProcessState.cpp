@@ -7,6 +7,7 @@
 namespace GSM {
 
 std::atomic<int32_t> modelCode{kModelCodeAtLoad};
+std::atomic<bool> setupLost{false};
 
 namespace {
 

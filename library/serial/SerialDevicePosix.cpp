@@ -183,10 +183,18 @@ WaitResult CSerialDevice::Wait(short events, int timeoutMs) {
         if (rc == 0) {
             return WaitResult::TimedOut;
         }
+        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            // A device that hung up stays "readable" for good; only input still queued is
+            // worth a read, or every wait after it would return at once.
+            int waiting = 0;
+            const bool queued = (events & POLLIN) != 0 && (fds[0].revents & POLLNVAL) == 0 &&
+                                ::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+            return queued ? WaitResult::Ready : WaitResult::Failed;
+        }
         if ((fds[0].revents & events) != 0) {
             return WaitResult::Ready;
         }
-        return WaitResult::Failed;  // hang-up or error without data
+        return WaitResult::Failed;
     }
 }
 

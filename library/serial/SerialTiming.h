@@ -14,6 +14,10 @@ struct SerialTiming {
     int readTotalPerByteMs = 1;    // ...plus this per byte of capacity
     int writeTotalConstMs = 2000;  // a write gives up after this
     int writeTotalPerByteMs = 50;  // ...plus this per byte written
+    // The network's confirmation of a submission is awaited this long, however many status
+    // lines the modem sends meanwhile: module manuals give up to 120 s as the longest a
+    // submission may take to answer.
+    int submitResultLimitMs = 120000;
 };
 
 inline constexpr SerialTiming kDefaultTiming{};

@@ -17,6 +17,9 @@ constexpr int kAfterPartMs = 500;
 constexpr int kAfterListingMs = 200;
 constexpr int kBetweenListingsMs = 500;
 
+// The reason of a part refused by a modem that had restarted and lost its modes.
+constexpr const char* kTextSetupLost = "CMGS FAILED: the modem had restarted and lost its set-up";
+
 }  // namespace
 
 void FormatReceivedStamp(const char* digits, char (&out)[32]) {
@@ -47,6 +50,7 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     listing_.resize(kMaxListed);
     indexes_.resize(kMaxListed);
     while (!StopRequested()) {
+        RenewSetup();
         OutgoingPart part{};
         if (service_.PopOutgoing(part)) {
             SendPart(part);
@@ -55,6 +59,23 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
         }
     }
     return 0;
+}
+
+bool CSendMsgThread::RenewSetup() {
+    if (!setupLost.exchange(false)) {
+        return true;
+    }
+    std::lock_guard hold(link_.lock);
+    if (StopRequested()) {
+        return false;
+    }
+    // Its sequence for the model it was identified as; a modem that still boots answers
+    // later, and a failure leaves the mark for the next pass.
+    if (SetupModem(link_.engine, link_.port, modelCode.load()) == 0) {
+        setupLost.store(true);
+        return false;
+    }
+    return true;
 }
 
 bool CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
@@ -78,8 +99,12 @@ bool CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
 void CSendMsgThread::SendPart(const OutgoingPart& part) {
     const int32_t code = modelCode.load();
     // In the wrong mode the modem would read the body as something else: a PDU's hex as
-    // the text of a message to the number its length gives.
-    const bool inMode = SwitchCoding(code, part.record.coding);
+    // the text of a message to the number its length gives. A restart shown by the mode
+    // command's own reply is dealt with before the part goes.
+    bool inMode = SwitchCoding(code, part.record.coding);
+    if (setupLost.load() && RenewSetup()) {
+        inMode = SwitchCoding(code, part.record.coding);
+    }
 
     SendReport report{};
     const MsgRecord& record = part.record;
@@ -96,6 +121,9 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
             return;
         }
         accepted = link_.engine.SendMessage(link_.port, part);
+        if (accepted == 0 && setupLost.load()) {
+            SetLastError(kTextSetupLost);
+        }
     } else {
         SetLastError(kTextCmgsFailed);
     }

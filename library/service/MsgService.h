@@ -41,6 +41,8 @@ private:
     void ReceivePass();
     // Puts the modem into the part's coding; false when its command failed.
     bool SwitchCoding(int32_t code, uint8_t coding);
+    // Sets the modem up again when it showed that it restarted; false when that failed.
+    bool RenewSetup();
 
     CMsgService& service_;
     ModemLink link_;

@@ -34,6 +34,8 @@ int CServiceHost::Start(int portNumber, int baudRate) {
         port.Close();
         return 0;
     }
+    // This set-up is the modem's newest; what it showed before is settled by it.
+    setupLost.store(false);
     modelCode.store(engine.Identify(port));
     if (SetupModem(engine, port, modelCode.load()) == 0) {
         return 0;

@@ -1,7 +1,5 @@
 // Each fault a modem or a cable can show, against each modem operation: the service never
 // crashes or hangs, stops at once, and loses or repeats no message.
-#include <sys/resource.h>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -83,8 +81,18 @@ const Fault kFaults[] = {
          m.ReplyTo(p, ModemSim::Script{{std::string("\0\xFF\x1B^BOOT:1,0\r\n\0", 15), 0}},
                    kFaultUses);
      }},
-    {"EchoOn", [](CModem& m, const std::string&) {
+    {"EchoOn",
+     [](CModem& m, const std::string&) {
          m.UpdateProfile([](ModemSim::ModemProfile& profile) { profile.echo = true; });
+     }},
+    // A module that reports signal and registration on its own all the time, confirms
+    // submissions slowly and lists slowly.
+    {"ChattyModem", [](CModem& m, const std::string&) {
+         m.UpdateProfile([](ModemSim::ModemProfile& profile) {
+             profile.networkDelayMs = 700;
+             profile.listingPauseMs = 60;
+         });
+         m.StartChatter({"^RSSI:17", "+CREG: 1", "+CGREG: 1", "+CMTI: \"SM\",3"}, 90, 30);
      }}};
 
 struct Case {
@@ -189,15 +197,7 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, FaultMatrixTest, ::testing::ValuesIn(Al
                                     test.param.fault->name;
                          });
 
-// Process CPU time, user and system.
-std::chrono::milliseconds CpuTime() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) {
-        return std::chrono::milliseconds(t.tv_sec * 1000 + t.tv_usec / 1000);
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
+using TestSupport::CpuTime;
 
 class VanishingModemTest : public FaultMatrixTest {};
 

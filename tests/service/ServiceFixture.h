@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -51,6 +52,16 @@ std::vector<Record> Collect(Fetch&& fetch, std::size_t count, std::chrono::milli
         },
         limit);
     return records;
+}
+
+// Process CPU time, user and system.
+inline std::chrono::milliseconds CpuTime() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) {
+        return std::chrono::milliseconds(t.tv_sec * 1000 + t.tv_usec / 1000);
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 inline std::vector<SendReport> Reports(std::size_t count,

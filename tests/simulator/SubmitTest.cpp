@@ -131,7 +131,9 @@ TEST_F(SimTest, PduModeChecksTheAnnouncedLength) {
     EXPECT_EQ(line.Ask(kUcs2Unit + "\x1A", "\r\n"), "\r\n+CMS ERROR: 304\r\n");
     EXPECT_EQ(line.Ask("AT+CMGS=19\r", kPrompt), kPrompt);
     EXPECT_EQ(line.Ask("0011000D91683119\x1A", "\r\n"), "\r\n+CMS ERROR: 304\r\n");
-    EXPECT_EQ(line.Ask("AT+CMGS=\"139\"\r", "\r\n"), "\r\nERROR\r\n");
+    // A text-mode address is not allowed in PDU mode, as after a restart.
+    EXPECT_EQ(line.Ask("AT+CMGS=\"139\"\r", "\r\n"), "\r\n+CMS ERROR: 302\r\n");
+    EXPECT_EQ(line.Ask("AT+CMGL=\"ALL\"\r", "\r\n"), "\r\n+CMS ERROR: 302\r\n");
 
     const auto sent = modem.Submitted();
     ASSERT_EQ(sent.size(), 2u);

@@ -1,0 +1,168 @@
+#include "codec/Unsolicited.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace GSM {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+bool IsHexLine(std::string_view line) {
+    return !line.empty() && line.size() % 2 == 0 &&
+           std::all_of(line.begin(), line.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Status words without a tag, as modules send them on their own.
+constexpr std::array<std::string_view, 8> kStatusWords = {
+    "RING", "NO CARRIER", "RDY", "SMS Ready", "Call Ready", "SMS DONE", "PB DONE", "POWERED DOWN"};
+
+// Announcements of a module that has just started.
+constexpr std::array<std::string_view, 4> kRestartWords = {"RDY", "^SYSSTART", "SMS Ready",
+                                                           "SMS DONE"};
+
+bool IsFinalResult(std::string_view line) {
+    return line == "OK" || line == "ERROR" || StartsWith(line, "+CMS ERROR") ||
+           StartsWith(line, "+CME ERROR");
+}
+
+// "+NAME:" or "^NAME:" for a tagged line, "^NAME" for a tag without a colon; empty when the
+// line carries no tag (a name must begin with a letter, so "+8613..." is a number).
+std::string_view TagOf(std::string_view line) {
+    if (line.size() < 2 || (line[0] != '+' && line[0] != '^') ||
+        std::isalpha(static_cast<unsigned char>(line[1])) == 0) {
+        return {};
+    }
+    std::size_t end = 1;
+    while (end < line.size() && IsNameChar(line[end])) {
+        ++end;
+    }
+    if (end < line.size() && line[end] == ':') {
+        return line.substr(0, end + 1);
+    }
+    return end == line.size() ? line : std::string_view();
+}
+
+bool Expected(std::string_view tag, ReplyTags expected) {
+    return std::any_of(expected.begin(), expected.end(), [&](std::string_view wanted) {
+        return !wanted.empty() && (tag == wanted || StartsWith(tag, wanted));
+    });
+}
+
+bool IsWord(std::string_view line, std::string_view word) {
+    return line == word || (StartsWith(line, word) && line.size() > word.size() &&
+                            (line[word.size()] == ' ' || line[word.size()] == ':'));
+}
+
+// "+CDS: 25", "+CMT: ,25", "+CBM: 88": a PDU-mode indication whose unit follows on the next
+// line.
+bool AnnouncesUnit(std::string_view line) {
+    for (std::string_view tag : {"+CDS:", "+CMT:", "+CBM:"}) {
+        if (StartsWith(line, tag)) {
+            std::string_view rest = line.substr(tag.size());
+            rest.remove_prefix(std::min(rest.find_first_not_of(" ,"), rest.size()));
+            return !rest.empty() && std::all_of(rest.begin(), rest.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) != 0;
+            });
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string TagOfCommand(std::string_view command) {
+    if (command.size() < 4 || std::toupper(static_cast<unsigned char>(command[0])) != 'A' ||
+        std::toupper(static_cast<unsigned char>(command[1])) != 'T' ||
+        (command[2] != '+' && command[2] != '^')) {
+        return {};
+    }
+    std::size_t end = 3;
+    while (end < command.size() && IsNameChar(command[end])) {
+        ++end;
+    }
+    if (end == 3) {
+        return {};
+    }
+    std::string tag(command.substr(2, end - 2));
+    for (char& c : tag) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return tag + ":";
+}
+
+bool IsUnsolicitedLine(std::string_view line, ReplyTags expected) {
+    if (line.empty() || IsFinalResult(line)) {
+        return false;
+    }
+    for (std::string_view word : kStatusWords) {
+        if (IsWord(line, word)) {
+            return true;
+        }
+    }
+    const std::string_view tag = TagOf(line);
+    return !tag.empty() && !Expected(tag, expected);
+}
+
+bool IsRestartLine(std::string_view line) {
+    return std::any_of(kRestartWords.begin(), kRestartWords.end(),
+                       [&](std::string_view word) { return IsWord(line, word); });
+}
+
+bool ShowsLostSetup(std::string_view reply) {
+    return reply.find("+CMS ERROR: 302") != std::string_view::npos;
+}
+
+CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
+    CleanedReply cleaned;
+    cleaned.text.reserve(text.size());
+    std::string& out = cleaned.text;
+    bool body = false;    // the next line is an entry's body
+    bool prompt = false;  // the last line kept is the prompt, which has no line end of its own
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find(kLineEnd, at);
+        if (end == std::string_view::npos) {
+            out.append(text.substr(at));  // not ended yet: a later read completes it
+            break;
+        }
+        const std::string_view line = text.substr(at, end - at);
+        at = end + kLineEnd.size();
+        if (body || !IsUnsolicitedLine(line, expected)) {
+            body = entryBodies && !body && !TagOf(line).empty() && Expected(TagOf(line), expected);
+            out.append(line).append(kLineEnd);
+            prompt = line == "> ";
+            continue;
+        }
+        cleaned.removed = true;
+        cleaned.restarted = cleaned.restarted || IsRestartLine(line);
+        // The line end in front of the line framed it, unless it ended a line of the reply
+        // (a command's echo ends in its own carriage return, so that one framed it too).
+        const std::size_t n = out.size();
+        if (n >= 2 && out.compare(n - 2, 2, kLineEnd) == 0 &&
+            (n == 2 || out[n - 3] == '\n' || out[n - 3] == '\r' || prompt)) {
+            out.resize(n - 2);
+        }
+        prompt = false;
+        if (AnnouncesUnit(line)) {
+            const std::size_t unitEnd = text.find(kLineEnd, at);
+            if (unitEnd != std::string_view::npos && IsHexLine(text.substr(at, unitEnd - at))) {
+                at = unitEnd + kLineEnd.size();
+            }
+        }
+    }
+    return cleaned;
+}
+
+}  // namespace GSM

@@ -1,0 +1,35 @@
+// Reading replies past the lines a modem sends on its own: they neither count as a reply
+// nor use up an attempt, and they cannot push back the end of a wait.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "codec/Unsolicited.h"
+#include "serial/CSXCom.h"
+
+namespace GSM {
+
+using ReplyClock = std::chrono::steady_clock;
+
+// How long a reply is awaited while only the modem's own lines arrive: as long as five
+// silent reads take, the longest a quiet modem makes any command wait.
+ReplyClock::time_point ReplyDeadline(const CSXCom& port);
+
+// The reply without unsolicited lines. A restart among them, or a refusal that means the
+// set-up is gone, is noted for the worker.
+std::string CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies = false);
+
+struct ReplyBurst {
+    int count = 0;       // bytes the last read placed in the buffer; 0 for silence
+    std::string text;    // that burst without unsolicited lines
+    bool heard = false;  // some read brought bytes, if only status lines
+};
+
+// Reads one burst into `buffer` from its start (capacity - 1 bytes, so a NUL stays behind
+// it), reading again while a burst holds nothing but unsolicited lines, until `deadline`.
+ReplyBurst ReadReplyBurst(CSXCom& port, char* buffer, int capacity, ReplyClock::time_point deadline,
+                          ReplyTags expected, bool entryBodies = false);
+
+}  // namespace GSM
