@@ -124,7 +124,9 @@ bool ShowsLostSetup(std::string_view reply) {
     return reply.find("+CMS ERROR: 302") != std::string_view::npos;
 }
 
-CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
+namespace {
+
+CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodies) {
     CleanedReply cleaned;
     cleaned.text.reserve(text.size());
     std::string& out = cleaned.text;
@@ -160,6 +162,24 @@ CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool en
             if (unitEnd != std::string_view::npos && IsHexLine(text.substr(at, unitEnd - at))) {
                 at = unitEnd + kLineEnd.size();
             }
+        }
+    }
+    return cleaned;
+}
+
+}  // namespace
+
+CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
+    CleanedReply cleaned = StripOnce(text, expected, entryBodies);
+    // A line end dropped in front of a line may join a carriage return and a line feed into
+    // a new line end: strip again until nothing more goes (each pass removes bytes).
+    for (bool more = cleaned.removed; more;) {
+        CleanedReply again = StripOnce(cleaned.text, expected, entryBodies);
+        more = again.removed;
+        if (more) {
+            again.removed = true;
+            again.restarted = again.restarted || cleaned.restarted;
+            cleaned = std::move(again);
         }
     }
     return cleaned;

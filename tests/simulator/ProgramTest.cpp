@@ -47,6 +47,30 @@ TEST(ModemSimProgram, ServesItsLinkUntilTerminated) {
 
 TEST(ModemSimProgram, RefusesUnknownOptions) {
     EXPECT_EQ(TestSupport::RunProgram({"--colour", "blue"}), 2);
+    EXPECT_EQ(TestSupport::RunProgram({"--chatter", "50"}), 2);
+    EXPECT_EQ(TestSupport::RunProgram({"--network-delay", "soon"}), 2);
+}
+
+// A modem that talks on its own, confirms slowly and lists slowly, from the command line.
+TEST(ModemSimProgram, TalksOnItsOwnAndTakesItsTimeWhenTold) {
+    TestSupport::TempPortDir dir;
+    const auto program = TestSupport::LaunchProgram(
+        {"--dir", dir.Path(), "--port", "4", "--chatter", "150", "--chatter-line", "^MODE:5,4",
+         "--network-delay", "600", "--slow-listing", "300", "--message", "10086:slow one"});
+    ASSERT_GT(program.pid, 0);
+    {
+        TestSupport::ModemLine line(program.firstLine);
+        ASSERT_TRUE(line.IsOpen());
+        // Unasked, again and again.
+        const std::string heard = line.ReadUntil("^MODE:5,4\r\n\r\n^MODE:5,4\r\n", 3000).bytes;
+        EXPECT_NE(heard.find("\r\n^MODE:5,4\r\n\r\n^MODE:5,4\r\n"), std::string::npos) << heard;
+        EXPECT_NE(line.Ask("AT+CMGF=1\r\n").find("OK"), std::string::npos);
+        const auto listed = line.Ask("AT+CMGL=\"ALL\"\r\n", "\r\nOK\r\n");
+        EXPECT_NE(listed.find("\r\nslow one\r\n"), std::string::npos) << listed;
+        line.Write("AT+CMGS=\"13912345678\"\rLater\x1A");
+        EXPECT_NE(line.ReadUntil("\r\nOK\r\n", 3000).bytes.find("+CMGS: 1"), std::string::npos);
+    }
+    EXPECT_NE(TestSupport::Terminate(program), -1);
 }
 
 // The options a user tests a program with: messages from a file, the network of the SIM,
