@@ -14,6 +14,7 @@
 #include <QScrollBar>
 
 #include <climits>
+#include <memory>
 
 #include "QuorrelTestSupport.h"
 
@@ -33,6 +34,24 @@ QList<qint64> EntryTimes(QuorrelWindow& window, const char* box, int count, int 
         }
     }
     return times;
+}
+
+// Whether a user sees the start or the end of a box's text: the cursor's place there lies
+// wholly inside the visible part of the box.
+bool InView(QPlainTextEdit* box, QTextCursor::MoveOperation where) {
+    QTextCursor cursor(box->document());
+    cursor.movePosition(where);
+    return box->viewport()->rect().contains(box->cursorRect(cursor));
+}
+bool EndInView(QPlainTextEdit* box) {
+    return InView(box, QTextCursor::End);
+}
+
+// A larger font: the box's text takes more lines, laid out after the entry that showed it.
+void Enlarge(QPlainTextEdit* box) {
+    QFont font = box->font();
+    font.setPointSize(font.pointSize() + 3);
+    box->setFont(font);
 }
 
 }  // namespace
@@ -349,9 +368,35 @@ private slots:
         window.Get<QPlainTextEdit>("logBox")->setPlainText(content);
         window.Click("startButton");
         QCOMPARE(window.Log(), restarts ? QStringLiteral("启动成功\n") : content + "\n启动成功\n");
-        // The end of the text is in view.
-        auto* bar = window.Get<QPlainTextEdit>("logBox")->verticalScrollBar();
-        QCOMPARE(bar->value(), bar->maximum());
+        QTRY_VERIFY(EndInView(window.Get<QPlainTextEdit>("logBox")));
+    }
+
+    // However late a box's layout changes after an entry, the box shows its end until the
+    // user scrolls away; the next entry brings the end back into view.
+    void boxKeepsItsEndInViewUntilTheUserScrollsAway() {
+        StubState& stub = FreshStub(OwnFolder());
+        QuorrelWindow window;
+        window.Open();
+        auto* box = window.Get<QPlainTextEdit>("receiveBox");
+        window.Click("startButton");
+        const std::string longText(sizeof(RecvMsg::text) - 1, 'w');
+        stub.messages.push_back(Message("2024-03-05 14:07:09", "10086", longText.c_str()));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.Received().isEmpty(), 5000);
+        QTRY_VERIFY(EndInView(box));
+        // A relayout that lengthens the text, as other font metrics do.
+        Enlarge(box);
+        QTRY_VERIFY(EndInView(box));
+
+        box->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        QTRY_VERIFY(InView(box, QTextCursor::Start));
+        Enlarge(box);
+        // Had the box been pulled back to its end, the start would be out of view by now.
+        QTest::qWait(200);
+        QVERIFY(InView(box, QTextCursor::Start));
+
+        stub.messages.push_back(Message("2024-03-05 14:07:10", "10086", "short"));
+        QTRY_VERIFY_WITH_TIMEOUT(window.Received().endsWith("    short\n"), 5000);
+        QTRY_VERIFY(EndInView(box));
     }
 
     void clearEmptiesOnlyTheTwoBoxes() {
