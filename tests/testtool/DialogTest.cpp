@@ -307,10 +307,11 @@ private slots:
             20000);
         // One entry each change, never two at once.
         QCOMPARE(received->counts, QList<qsizetype>({1, 2, 3}));
-        // The k-th tick comes k times 1500 ms after the start at the earliest: a load only
-        // delays it, and Qt's coarse timers fire at most 5% early.
+        // The k-th tick comes k intervals of 1500 ms after the start at the earliest: a load
+        // only delays it, and Qt's coarse timers fire up to 5% early in each interval (one
+        // run measured 2887 ms for the second).
         for (qsizetype k = 1; k <= 3; ++k) {
-            QVERIFY2(received->times[k - 1] >= k * 1500 - 100,
+            QVERIFY2(received->times[k - 1] >= k * 1400,
                      qPrintable(QString::number(received->times[k - 1])));
         }
         // The fourth report is the one not copied; once it is taken the log is complete.
