@@ -7,9 +7,11 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScrollBar>
 
 #include <array>
 #include <climits>
+#include <memory>
 
 #include "AboutDlg.h"
 #include "PortList.h"
@@ -80,6 +82,23 @@ void SetBoxText(QPlainTextEdit* box, const QByteArray& text) {
         QString::fromUtf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     box->moveCursor(QTextCursor::End);
     box->ensureCursorVisible();
+    QScrollBar* bar = box->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+// Lines are laid out lazily, so a long entry may grow the scroll range after the scroll
+// that showed its end, and other font metrics wrap it differently. A box at its end
+// therefore stays there when the range changes; one the user scrolled up stays put.
+void FollowEnd(QPlainTextEdit* box) {
+    QScrollBar* bar = box->verticalScrollBar();
+    auto atEnd = std::make_shared<bool>(true);
+    QObject::connect(bar, &QScrollBar::valueChanged, box,
+                     [bar, atEnd](int value) { *atEnd = value == bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, box, [bar, atEnd](int, int maximum) {
+        if (*atEnd) {
+            bar->setValue(maximum);
+        }
+    });
 }
 
 }  // namespace
@@ -108,6 +127,8 @@ void CQuorrelDlg::OnInitDialog(const QString& libraryFolder, const QString& ttyC
     connect(ui_->stopButton, &QPushButton::clicked, this, &CQuorrelDlg::OnStop);
     connect(ui_->sendButton, &QPushButton::clicked, this, &CQuorrelDlg::OnSend);
     connect(ui_->clearButton, &QPushButton::clicked, this, &CQuorrelDlg::OnClear);
+    FollowEnd(ui_->receiveBox);
+    FollowEnd(ui_->logBox);
     messageTimer_.setInterval(kMessagePollMs);
     reportTimer_.setInterval(kReportPollMs);
     connect(&messageTimer_, &QTimer::timeout, this, &CQuorrelDlg::OnMessagePoll);

@@ -22,9 +22,16 @@ namespace {
 
 constexpr int kPort = 7;
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+long long MsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
+long long MsSince(Clock::time_point start) {
+    return MsBetween(start, Clock::now());
+}
+
+// What "at once" allows a thread switch on a loaded machine under the sanitizers: far
+// below the five seconds a read waits for its first byte.
+constexpr long long kAtOnceMs = 1000;
 
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -137,7 +144,8 @@ TEST_F(SerialPortTest, ReadWithoutInputGivesUpAfterFiveSeconds) {
     EXPECT_EQ(ReadOnce(), "");
     const auto elapsed = MsSince(start);
     EXPECT_GE(elapsed, 4990);
-    EXPECT_LT(elapsed, 5600);
+    // Room for a loaded machine under the sanitizers; a wait that began again would not fit.
+    EXPECT_LT(elapsed, 7500);
 }
 
 TEST_F(SerialPortTest, ABurstThatNeverPausesIsCutAtTheBurstLimitAndNothingIsLost) {
@@ -227,9 +235,7 @@ TEST_F(SerialPortTest, InterruptEndsAWaitingReadAtOnceUntilThePortIsClosed) {
     ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
     auto [n, returnedAt] = reader.get();
     EXPECT_EQ(n, 0);
-    EXPECT_LT(
-        std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - interruptedAt).count(),
-        50);
+    EXPECT_LT(MsBetween(interruptedAt, returnedAt), kAtOnceMs);
 
     // Still interrupted: input is there, yet a read fails at once.
     modem.Send("late\r\n");
@@ -237,7 +243,7 @@ TEST_F(SerialPortTest, InterruptEndsAWaitingReadAtOnceUntilThePortIsClosed) {
     std::this_thread::sleep_for(50ms);
     const auto start = Clock::now();
     EXPECT_EQ(ReadOnce(), "");
-    EXPECT_LT(MsSince(start), 50);
+    EXPECT_LT(MsSince(start), kAtOnceMs);
 
     // A closed and reopened port works again.
     port.Close();
@@ -260,9 +266,7 @@ TEST_F(SerialPortTest, InterruptEndsABlockedWrite) {
     ASSERT_EQ(writer.wait_for(2s), std::future_status::ready);
     auto [ok, returnedAt] = writer.get();
     EXPECT_EQ(ok, 0);
-    EXPECT_LT(
-        std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - interruptedAt).count(),
-        50);
+    EXPECT_LT(MsBetween(interruptedAt, returnedAt), kAtOnceMs);
     port.Close();
     modem.PauseReading(false);
 }
@@ -278,7 +282,7 @@ TEST_F(SerialPortTest, AWriteThatCannotFinishFailsAtItsTimeLimit) {
     EXPECT_EQ(port.Write(big.data(), static_cast<int>(big.size())), 0);
     const auto elapsed = MsSince(start);
     EXPECT_GE(elapsed, 290);
-    EXPECT_LT(elapsed, 1500);
+    EXPECT_LT(elapsed, 3000);
     port.Close();
     modem.PauseReading(false);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -185,7 +186,14 @@ TEST_P(FaultMatrixTest, NothingIsLostRepeatedOrHung) {
     const auto before = Clock::now();
     EXPECT_EQ(SMSStopSerice(), 1);
     EXPECT_LT(Clock::now() - before, kStopLimit);
-    for (const auto& problem : books.Problems(*modem)) {
+    // A deletion answered without "OK" leaves the message for the next pass, which delivers
+    // it again when the drain outlasts the pause between passes, as on a loaded machine.
+    std::set<std::string> refused;
+    if (std::string(operation.prefix) == "AT+CMGD" &&
+        std::set<std::string>{"Error", "ExtendedError", "Garbage"}.count(fault.name) > 0) {
+        refused = {"stored one", "stored two"};
+    }
+    for (const auto& problem : books.Problems(*modem, refused)) {
         ADD_FAILURE() << problem;
     }
     EXPECT_EQ(books.ReportCount(), books.QueuedCount());

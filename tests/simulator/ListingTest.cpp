@@ -208,7 +208,8 @@ TEST_F(SimTest, ListingInBurstsOrLate) {
     for (int i = 0; i < 4; ++i) {
         modem.StoreMessage(Received("10086", "Hi"));
     }
-    modem.SplitListing("AT+CMGL", 2, 200, 1);
+    // Pauses well above the 150 ms that part two bursts, so that a late reader cannot merge them.
+    modem.SplitListing("AT+CMGL", 2, 600, 1);
     line.Write("AT+CMGL=4\r\n");
     const auto heard = line.ReadUntil("OK\r\n");
     ASSERT_EQ(heard.bursts.size(), 3u);
@@ -243,7 +244,7 @@ TEST_F(SimTest, UnsolicitedLines) {
 // Awkward cuts: inside "OK" and between the prompt's bytes.
 TEST_F(SimTest, RepliesCutInHalf) {
     EXPECT_EQ(line.Ask("AT+CMGF=1\r\n"), kOk);
-    modem.CutReply("AT", 300, 2);
+    modem.CutReply("AT", 600, 2);
     line.Write("AT\r\n");
     auto heard = line.ReadUntil("OK\r\n");
     EXPECT_EQ(heard.bursts, (std::vector<std::string>{"\r\nO", "K\r\n"}));
