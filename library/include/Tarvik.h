@@ -51,10 +51,18 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* TARVIK_CALL is the calling convention of the ten functions: __stdcall on 32-bit Windows,
+ * the one the platform has elsewhere. Consumers on Windows import them from Tarvik.dll. */
 #if defined(_WIN32)
-#define TARVIK_API __declspec(dllexport)
+#if defined(TARVIK_BUILDING)
+#define TARVIK_API /* the .def file alone names the exports, undecorated */
+#else
+#define TARVIK_API __declspec(dllimport)
+#endif
+#define TARVIK_CALL __stdcall
 #else
 #define TARVIK_API __attribute__((visibility("default")))
+#define TARVIK_CALL
 #endif
 
 #ifdef __cplusplus
@@ -103,9 +111,9 @@ typedef struct RecvMsg {
  *         opened, the modem does not answer, or its set-up fails; SMSGetLastError says
  *         why. After a failed start, call SMSStopSerice before trying another port.
  */
-TARVIK_API int32_t SMSStartService(int32_t port, int32_t baudRate, int32_t reserved1,
-                                   int32_t reserved2, int32_t reserved3, int32_t reserved4,
-                                   const char* reserved5);
+TARVIK_API int32_t TARVIK_CALL SMSStartService(int32_t port, int32_t baudRate, int32_t reserved1,
+                                               int32_t reserved2, int32_t reserved3,
+                                               int32_t reserved4, const char* reserved5);
 
 /**
  * Stops the service: ends the worker at once (mid-operation if need be, within a fraction
@@ -114,13 +122,13 @@ TARVIK_API int32_t SMSStartService(int32_t port, int32_t baudRate, int32_t reser
  * process stops the service too.
  * @return 1, always, also when nothing ran.
  */
-TARVIK_API int32_t SMSStopSerice(void);
+TARVIK_API int32_t TARVIK_CALL SMSStopSerice(void);
 
 /**
  * SMSSendMessage2(text, number, "86"): the number is national, and the default prefix
  * "86" is put in front of it.
  */
-TARVIK_API int32_t SMSSendMessage(const char* text, const char* number);
+TARVIK_API int32_t TARVIK_CALL SMSSendMessage(const char* text, const char* number);
 
 /**
  * Queues a text for sending and returns at once; the worker submits it, and each part's
@@ -137,7 +145,8 @@ TARVIK_API int32_t SMSSendMessage(const char* text, const char* number);
  *         else than digits or is too long, or when the queue cannot take every part. A
  *         text is queued whole or not at all.
  */
-TARVIK_API int32_t SMSSendMessage2(const char* text, const char* number, const char* prefix);
+TARVIK_API int32_t TARVIK_CALL SMSSendMessage2(const char* text, const char* number,
+                                               const char* prefix);
 
 /**
  * Copies the English text of the most recent failure (of a start, a set-up step or a
@@ -147,14 +156,14 @@ TARVIK_API int32_t SMSSendMessage2(const char* text, const char* number, const c
  * @param buffer  at least 1024 bytes, owned by the caller; NULL only asks the length
  * @return the length in bytes (at most 1023); 0 when nothing has failed since the load.
  */
-TARVIK_API int32_t SMSGetLastError(char* buffer);
+TARVIK_API int32_t TARVIK_CALL SMSGetLastError(char* buffer);
 
 /**
  * Copies the oldest submission report into `report` and removes it. Never blocks.
  * @param report  a caller's record of 552 bytes
  * @return 1 = copied, 0 = none waiting (or `report` is NULL), -1 = not started.
  */
-TARVIK_API int32_t SMSReport(SendReport* report);
+TARVIK_API int32_t TARVIK_CALL SMSReport(SendReport* report);
 
 /**
  * Copies the oldest received message into `message` and removes it. Never blocks. The
@@ -162,20 +171,20 @@ TARVIK_API int32_t SMSReport(SendReport* report);
  * @param message  a caller's record of 576 bytes
  * @return 1 = copied, 0 = none waiting (or `message` is NULL), -1 = not started.
  */
-TARVIK_API int32_t SMSGetNextMessage(RecvMsg* message);
+TARVIK_API int32_t TARVIK_CALL SMSGetNextMessage(RecvMsg* message);
 
 /**
  * Records a country code. Nothing in the library reads it: the prefix of a number comes
  * only from SMSSendMessage2's `prefix`.
  * @return 1 = recorded, -1 = not started.
  */
-TARVIK_API int32_t SMSSetCountryCode(int32_t countryCode);
+TARVIK_API int32_t TARVIK_CALL SMSSetCountryCode(int32_t countryCode);
 
 /**
  * @return the number of parts still waiting to be submitted (the part being submitted
  *         is no longer counted); -1 when not started.
  */
-TARVIK_API int32_t SMSCounts(void);
+TARVIK_API int32_t TARVIK_CALL SMSCounts(void);
 
 /**
  * Passes a raw command to the modem: waits for the operation the worker has under way,
@@ -189,7 +198,7 @@ TARVIK_API int32_t SMSCounts(void);
  * @return the number of reply bytes (0 when the modem said nothing, the port is closed or
  *         an argument is NULL); -1 when not started.
  */
-TARVIK_API int32_t SMSCommand(const char* command, char* reply, int32_t waitMs);
+TARVIK_API int32_t TARVIK_CALL SMSCommand(const char* command, char* reply, int32_t waitMs);
 
 #ifdef __cplusplus
 }
