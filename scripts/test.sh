@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tarvik and runs its tests: the plain build, then the Debian package (made,
 # installed and checked), then under AddressSanitizer with UndefinedBehaviorSanitizer,
-# then the threaded tests under ThreadSanitizer.
-# Usage: scripts/test.sh [all|plain|package|asan|tsan|soak]   (default: all; package makes
+# then the threaded tests under ThreadSanitizer, then the Windows build under Wine.
+# Usage: scripts/test.sh [all|plain|package|asan|tsan|windows|soak]   (default: all; package makes
 # the Debian package, installs it and checks it, as root or through sudo; soak runs the
 # hours-long soak alone, TARVIK_SOAK_MESSAGES messages each way, 10000 unless set)
 set -euo pipefail
@@ -43,6 +43,9 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service'
+fi
+if [ "$which" = all ] || [ "$which" = windows ]; then
+  bash scripts/test-windows.sh
 fi
 if [ "$which" = soak ]; then
   build build
