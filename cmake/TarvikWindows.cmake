@@ -4,6 +4,7 @@ set(TARVIK_BIN_DIR ${PROJECT_BINARY_DIR}/bin)
 set_target_properties(Tarvik PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${TARVIK_BIN_DIR}
   ARCHIVE_OUTPUT_DIRECTORY ${TARVIK_BIN_DIR})
+include(${PROJECT_SOURCE_DIR}/cmake/TarvikWindowsPackage.cmake)
 
 if(TARVIK_BUILD_TESTS)
   enable_testing()

@@ -19,3 +19,5 @@ target_link_options(Tarvik PRIVATE
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_link_options(Tarvik PRIVATE -Wl,--high-entropy-va)
 endif()
+# The zip ships it, as Tarvik.def.
+set(TARVIK_DEF_FILE ${TARVIK_DEF_FILE} PARENT_SCOPE)

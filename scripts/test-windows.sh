@@ -38,3 +38,7 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 ctest --test-dir build-win32 --output-on-failure
 ctest --test-dir build-win64 --output-on-failure -j "$jobs"
+
+# The zips, Tarvik-<version>-win64.zip and -win32.zip, in the two build folders.
+(cd build-win64 && cpack -G ZIP >/dev/null && ls Tarvik-*-win64.zip)
+(cd build-win32 && cpack -G ZIP >/dev/null && ls Tarvik-*-win32.zip)
