@@ -8,9 +8,9 @@
  * Results: every function returns a small integer and never throws. -1 means the service
  * is not started; 0 failure or nothing waiting; 1 success.
  *
- * Texts: NUL-terminated 8-bit strings in the local code page, which is UTF-8 on Linux, in
- * both directions. The library reads a caller's text only during the call and keeps no
- * pointer to it.
+ * Texts: NUL-terminated 8-bit strings in the local code page, which is UTF-8 on Linux and
+ * the system's ANSI code page on Windows, in both directions. The library reads a caller's
+ * text only during the call and keeps no pointer to it.
  *
  * Buffers: every buffer belongs to the caller. The library copies one whole record, or
  * the error text, into it during the call and never hands out pointers into its own
@@ -40,7 +40,8 @@
  * Ports: port number n (1 to 1024) names the entry COM<n> of the folder in the environment
  * variable TARVIK_PORT_DIR when that entry exists (a link to a device, or a device);
  * otherwise COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31 and COM65-COM96
- * /dev/ttyACM0-31. The port is opened exclusively, raw, 8N1 at the caller's baud rate.
+ * /dev/ttyACM0-31. On Windows port n is \\.\COMn. The port is opened exclusively, raw,
+ * 8N1 at the caller's baud rate.
  *
  * Storage: received messages and reports wait in stores of 500 records each; a record
  * that finds its store full is dropped. The outgoing queue holds 500 parts.
@@ -78,7 +79,7 @@ typedef struct SendReport {
     /** Low 8 bits of the sequence number SMSSendMessage2 returned, sign-extended:
      * 1..127 as they are, 128..255 read as -128..-1, 256 as 0, and so on. */
     int32_t sequence;
-    char text[512]; /**< the part's text, UTF-8 */
+    char text[512]; /**< the part's text, in the local code page */
     /** 1 = the modem accepted the part; 0 = it failed, and the reason is the text of
      * SMSGetLastError. A failed part is not tried again. */
     int32_t result;
@@ -94,7 +95,7 @@ typedef struct SendReport {
  * NUL-terminated.
  */
 typedef struct RecvMsg {
-    char text[512];  /**< the message text, UTF-8 */
+    char text[512];  /**< the message text, in the local code page */
     char number[32]; /**< the originator, as the network gave it */
     /** The service centre's time stamp, "2024-03-05 14:07:09", without its time zone. */
     char timestamp[32];
@@ -133,9 +134,9 @@ TARVIK_API int32_t TARVIK_CALL SMSSendMessage(const char* text, const char* numb
 /**
  * Queues a text for sending and returns at once; the worker submits it, and each part's
  * outcome arrives later through SMSReport.
- * @param text    UTF-8. Cut into parts that fit one message each: 140 characters when
- *                every character is safe in the GSM alphabet, else 70 UTF-16 units (some
- *                models take fewer); a surrogate pair is never split.
+ * @param text    in the local code page. Cut into parts that fit one message each: 140
+ *                characters when every character is safe in the GSM alphabet, else 70
+ *                UTF-16 units (some models take fewer); a surrogate pair is never split.
  * @param number  digits, or "+" and digits for a complete international number (then the
  *                prefix is not used)
  * @param prefix  digits put in front of the number, such as a country code; NULL or ""
