@@ -119,8 +119,9 @@ TARVIK_API int32_t TARVIK_CALL SMSStartService(int32_t port, int32_t baudRate, i
 /**
  * Stops the service: ends the worker at once (mid-operation if need be, within a fraction
  * of a second), closes the port and discards every report, received message and queued
- * part still waiting. Fetch what you need first. Unloading the library or ending the
- * process stops the service too.
+ * part still waiting. Fetch what you need first. On Linux, unloading the library or ending
+ * the process stops the service too. On Windows a running service keeps Tarvik.dll loaded
+ * until this stop, and a process that ends without it ends at once.
  * @return 1, always, also when nothing ran.
  */
 TARVIK_API int32_t TARVIK_CALL SMSStopSerice(void);
