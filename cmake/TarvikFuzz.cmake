@@ -9,7 +9,8 @@ endif()
 set(TARVIK_FUZZ_FLAGS -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
   -fno-sanitize-recover=all -fno-omit-frame-pointer -pthread
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
-  -I${PROJECT_SOURCE_DIR}/library -I${PROJECT_SOURCE_DIR}/library/include)
+  -I${PROJECT_SOURCE_DIR}/library -I${PROJECT_SOURCE_DIR}/library/include
+  -DTARVIK_SERIAL_STATE_HEADER=\"serial/SerialDeviceStatePosix.h\")
 
 # tarvik_fuzz_objects(<out> <source>...): library sources, named relative to library/ and
 # without their extension, compiled for fuzzing; the object files go into <out>.

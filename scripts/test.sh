@@ -2,8 +2,9 @@
 # Builds Tarvik and runs its tests: the plain build, then the Debian package (made,
 # installed and checked), then under AddressSanitizer with UndefinedBehaviorSanitizer,
 # then the threaded tests under ThreadSanitizer, then each GoogleTest program of the plain
-# build whole, shuffled (label whole), so that no test relies on another's leftovers.
-# Usage: scripts/test.sh [all|plain|package|asan|tsan|order|soak]   (default: all; package makes
+# build whole, shuffled (label whole), so that no test relies on another's leftovers, then
+# the Windows build under Wine.
+# Usage: scripts/test.sh [all|plain|package|asan|tsan|order|windows|soak]   (default: all; package makes
 # the Debian package, installs it and checks it, as root or through sudo; soak runs the
 # hours-long soak alone, TARVIK_SOAK_MESSAGES messages each way, 10000 unless set)
 set -euo pipefail
@@ -50,6 +51,9 @@ fi
 if [ "$which" = all ] || [ "$which" = order ]; then
   build build
   run_tests build -L whole
+fi
+if [ "$which" = all ] || [ "$which" = windows ]; then
+  bash scripts/test-windows.sh
 fi
 if [ "$which" = soak ]; then
   build build

@@ -5,35 +5,15 @@
 #include <cstring>
 #include <limits>
 
+#include "codec/LocalCodePage.h"
+
 namespace GSM::Fields {
-
-namespace {
-
-bool IsContinuation(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// The longest prefix of `value` of at most `room` bytes that does not end inside a UTF-8
-// sequence. Bytes that are not UTF-8 are taken as they stand.
-std::size_t BoundaryBefore(std::string_view value, std::size_t room) {
-    if (value.size() <= room) {
-        return value.size();
-    }
-    std::size_t cut = room;
-    // A sequence is at most 4 bytes: back off over at most 3 continuation bytes.
-    for (int i = 0; i < 3 && cut > 0 && IsContinuation(value[cut]); ++i) {
-        --cut;
-    }
-    return IsContinuation(value[cut]) ? room : cut;
-}
-
-}  // namespace
 
 std::size_t Copy(std::span<char> field, std::string_view value) {
     if (field.empty()) {
         return 0;
     }
-    const std::size_t n = BoundaryBefore(value, field.size() - 1);
+    const std::size_t n = CodePage::BoundaryBefore(value, field.size() - 1);
     std::copy_n(value.data(), n, field.data());
     field[n] = '\0';
     return n;

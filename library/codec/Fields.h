@@ -9,8 +9,8 @@
 
 namespace GSM::Fields {
 
-// Copies `value` into `field` and terminates it, cut at a UTF-8 character boundary so that
-// it fits with its NUL. Returns the bytes copied.
+// Copies `value` into `field` and terminates it, cut at a character boundary of the local code page
+// so that it fits with its NUL. Returns the bytes copied.
 std::size_t Copy(std::span<char> field, std::string_view value);
 
 // Appends `piece` behind the `used` bytes of `field` when it fits whole with a NUL after it.

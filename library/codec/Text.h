@@ -1,5 +1,5 @@
-// Conversions between local text (UTF-8), big-endian UCS2, hex text and the GSM default
-// alphabet. Pure functions on caller buffers; none keeps state.
+// Conversions between local text (in the local code page), big-endian UCS2, hex text and
+// the GSM default alphabet. Pure functions on caller buffers; none keeps state.
 #pragma once
 
 #include <cstddef>

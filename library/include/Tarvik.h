@@ -8,9 +8,9 @@
  * Results: every function returns a small integer and never throws. -1 means the service
  * is not started; 0 failure or nothing waiting; 1 success.
  *
- * Texts: NUL-terminated 8-bit strings in the local code page, which is UTF-8 on Linux, in
- * both directions. The library reads a caller's text only during the call and keeps no
- * pointer to it.
+ * Texts: NUL-terminated 8-bit strings in the local code page, which is UTF-8 on Linux and
+ * the system's ANSI code page on Windows, in both directions. The library reads a caller's
+ * text only during the call and keeps no pointer to it.
  *
  * Buffers: every buffer belongs to the caller. The library copies one whole record, or
  * the error text, into it during the call and never hands out pointers into its own
@@ -40,7 +40,8 @@
  * Ports: port number n (1 to 1024) names the entry COM<n> of the folder in the environment
  * variable TARVIK_PORT_DIR when that entry exists (a link to a device, or a device);
  * otherwise COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31 and COM65-COM96
- * /dev/ttyACM0-31. The port is opened exclusively, raw, 8N1 at the caller's baud rate.
+ * /dev/ttyACM0-31. On Windows port n is \\.\COMn. The port is opened exclusively, raw,
+ * 8N1 at the caller's baud rate.
  *
  * Storage: received messages and reports wait in stores of 500 records each; a record
  * that finds its store full is dropped. The outgoing queue holds 500 parts.
@@ -51,10 +52,18 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* TARVIK_CALL is the calling convention of the ten functions: __stdcall on 32-bit Windows,
+ * the one the platform has elsewhere. Consumers on Windows import them from Tarvik.dll. */
 #if defined(_WIN32)
-#define TARVIK_API __declspec(dllexport)
+#if defined(TARVIK_BUILDING)
+#define TARVIK_API /* the .def file alone names the exports, undecorated */
+#else
+#define TARVIK_API __declspec(dllimport)
+#endif
+#define TARVIK_CALL __stdcall
 #else
 #define TARVIK_API __attribute__((visibility("default")))
+#define TARVIK_CALL
 #endif
 
 #ifdef __cplusplus
@@ -70,7 +79,7 @@ typedef struct SendReport {
     /** Low 8 bits of the sequence number SMSSendMessage2 returned, sign-extended:
      * 1..127 as they are, 128..255 read as -128..-1, 256 as 0, and so on. */
     int32_t sequence;
-    char text[512]; /**< the part's text, UTF-8 */
+    char text[512]; /**< the part's text, in the local code page */
     /** 1 = the modem accepted the part; 0 = it failed, and the reason is the text of
      * SMSGetLastError. A failed part is not tried again. */
     int32_t result;
@@ -86,7 +95,7 @@ typedef struct SendReport {
  * NUL-terminated.
  */
 typedef struct RecvMsg {
-    char text[512];  /**< the message text, UTF-8 */
+    char text[512];  /**< the message text, in the local code page */
     char number[32]; /**< the originator, as the network gave it */
     /** The service centre's time stamp, "2024-03-05 14:07:09", without its time zone. */
     char timestamp[32];
@@ -103,31 +112,32 @@ typedef struct RecvMsg {
  *         opened, the modem does not answer, or its set-up fails; SMSGetLastError says
  *         why. After a failed start, call SMSStopSerice before trying another port.
  */
-TARVIK_API int32_t SMSStartService(int32_t port, int32_t baudRate, int32_t reserved1,
-                                   int32_t reserved2, int32_t reserved3, int32_t reserved4,
-                                   const char* reserved5);
+TARVIK_API int32_t TARVIK_CALL SMSStartService(int32_t port, int32_t baudRate, int32_t reserved1,
+                                               int32_t reserved2, int32_t reserved3,
+                                               int32_t reserved4, const char* reserved5);
 
 /**
  * Stops the service: ends the worker at once (mid-operation if need be, within a fraction
  * of a second), closes the port and discards every report, received message and queued
- * part still waiting. Fetch what you need first. Unloading the library or ending the
- * process stops the service too.
+ * part still waiting. Fetch what you need first. On Linux, unloading the library or ending
+ * the process stops the service too. On Windows a running service keeps Tarvik.dll loaded
+ * until this stop, and a process that ends without it ends at once.
  * @return 1, always, also when nothing ran.
  */
-TARVIK_API int32_t SMSStopSerice(void);
+TARVIK_API int32_t TARVIK_CALL SMSStopSerice(void);
 
 /**
  * SMSSendMessage2(text, number, "86"): the number is national, and the default prefix
  * "86" is put in front of it.
  */
-TARVIK_API int32_t SMSSendMessage(const char* text, const char* number);
+TARVIK_API int32_t TARVIK_CALL SMSSendMessage(const char* text, const char* number);
 
 /**
  * Queues a text for sending and returns at once; the worker submits it, and each part's
  * outcome arrives later through SMSReport.
- * @param text    UTF-8. Cut into parts that fit one message each: 140 characters when
- *                every character is safe in the GSM alphabet, else 70 UTF-16 units (some
- *                models take fewer); a surrogate pair is never split.
+ * @param text    in the local code page. Cut into parts that fit one message each: 140
+ *                characters when every character is safe in the GSM alphabet, else 70
+ *                UTF-16 units (some models take fewer); a surrogate pair is never split.
  * @param number  digits, or "+" and digits for a complete international number (then the
  *                prefix is not used)
  * @param prefix  digits put in front of the number, such as a country code; NULL or ""
@@ -137,7 +147,8 @@ TARVIK_API int32_t SMSSendMessage(const char* text, const char* number);
  *         else than digits or is too long, or when the queue cannot take every part. A
  *         text is queued whole or not at all.
  */
-TARVIK_API int32_t SMSSendMessage2(const char* text, const char* number, const char* prefix);
+TARVIK_API int32_t TARVIK_CALL SMSSendMessage2(const char* text, const char* number,
+                                               const char* prefix);
 
 /**
  * Copies the English text of the most recent failure (of a start, a set-up step or a
@@ -147,14 +158,14 @@ TARVIK_API int32_t SMSSendMessage2(const char* text, const char* number, const c
  * @param buffer  at least 1024 bytes, owned by the caller; NULL only asks the length
  * @return the length in bytes (at most 1023); 0 when nothing has failed since the load.
  */
-TARVIK_API int32_t SMSGetLastError(char* buffer);
+TARVIK_API int32_t TARVIK_CALL SMSGetLastError(char* buffer);
 
 /**
  * Copies the oldest submission report into `report` and removes it. Never blocks.
  * @param report  a caller's record of 552 bytes
  * @return 1 = copied, 0 = none waiting (or `report` is NULL), -1 = not started.
  */
-TARVIK_API int32_t SMSReport(SendReport* report);
+TARVIK_API int32_t TARVIK_CALL SMSReport(SendReport* report);
 
 /**
  * Copies the oldest received message into `message` and removes it. Never blocks. The
@@ -162,20 +173,20 @@ TARVIK_API int32_t SMSReport(SendReport* report);
  * @param message  a caller's record of 576 bytes
  * @return 1 = copied, 0 = none waiting (or `message` is NULL), -1 = not started.
  */
-TARVIK_API int32_t SMSGetNextMessage(RecvMsg* message);
+TARVIK_API int32_t TARVIK_CALL SMSGetNextMessage(RecvMsg* message);
 
 /**
  * Records a country code. Nothing in the library reads it: the prefix of a number comes
  * only from SMSSendMessage2's `prefix`.
  * @return 1 = recorded, -1 = not started.
  */
-TARVIK_API int32_t SMSSetCountryCode(int32_t countryCode);
+TARVIK_API int32_t TARVIK_CALL SMSSetCountryCode(int32_t countryCode);
 
 /**
  * @return the number of parts still waiting to be submitted (the part being submitted
  *         is no longer counted); -1 when not started.
  */
-TARVIK_API int32_t SMSCounts(void);
+TARVIK_API int32_t TARVIK_CALL SMSCounts(void);
 
 /**
  * Passes a raw command to the modem: waits for the operation the worker has under way,
@@ -189,7 +200,7 @@ TARVIK_API int32_t SMSCounts(void);
  * @return the number of reply bytes (0 when the modem said nothing, the port is closed or
  *         an argument is NULL); -1 when not started.
  */
-TARVIK_API int32_t SMSCommand(const char* command, char* reply, int32_t waitMs);
+TARVIK_API int32_t TARVIK_CALL SMSCommand(const char* command, char* reply, int32_t waitMs);
 
 #ifdef __cplusplus
 }

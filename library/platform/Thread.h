@@ -3,10 +3,6 @@
 // stopped thread never leaves a lock held.
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +12,8 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+
+#include "platform/ThreadPriority.h"
 
 namespace NorvaneBase32 {
 
@@ -54,7 +52,7 @@ public:
 
     static int32_t ThreadProc(T* self) {
         if (self->priority != 0) {
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), self->priority);
+            SetCurrentThreadPriority(self->priority);
         }
         int32_t exitCode = -1;
         try {

@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <string>
 
-#include <termios.h>
+// The platform's members of the device, chosen by the build beside its twin.
+#include TARVIK_SERIAL_STATE_HEADER
 
 namespace serial {
 
 enum class WaitResult { Ready, TimedOut, Woken, Failed };
 
-class CSerialDevice {
+class CSerialDevice : private CSerialDeviceState {
 public:
     CSerialDevice();
     ~CSerialDevice();
@@ -23,7 +24,7 @@ public:
     // Opens an existing device for exclusive, non-blocking use. False when it does not
     // exist, is no terminal, or another holder has it.
     bool Open(const std::string& path);
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return Held(); }
     void Close();
 
     // Raw 8N1 at baudRate, no flow control. False when the device refuses the rate.
@@ -54,16 +55,7 @@ private:
     WaitResult Wait(short events, int timeoutMs);
     bool EnsureWakeChannel();
 
-    int fd_ = -1;
-    std::atomic<int> wakeFd_{-1};
     std::atomic<bool> woken_{false};
-    termios lineSettings_{};
-    // Line-error counters at the last query; valid only where the driver keeps them.
-    bool haveCounters_ = false;
-    std::uint64_t lastErrorCount_ = 0;
 };
-
-// The termios speed for a baud rate, or false when Linux has no such standard rate.
-bool BaudToSpeed(int baudRate, speed_t& speed);
 
 }  // namespace serial

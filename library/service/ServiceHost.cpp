@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/ProcessState.h"
+#include "platform/LibraryHold.h"
 #include "service/Segmentation.h"
 
 namespace GSM {
@@ -16,11 +17,6 @@ namespace {
 constexpr int kCommandReplyCapacity = 1024;
 
 }  // namespace
-
-CServiceHost& ServiceHost() {
-    static CServiceHost host;
-    return host;
-}
 
 std::shared_ptr<CMsgService> CServiceHost::Current() const {
     std::lock_guard hold(serviceLock_);
@@ -49,7 +45,11 @@ int CServiceHost::Start(int portNumber, int baudRate) {
     line.unlock();
     // Published only once its worker runs: a service without one would take messages it
     // never sends.
+    if (!platform::HoldLibrary()) {
+        return 0;
+    }
     if (!service->sendThread.Start()) {
+        platform::ReleaseLibrary();
         return 0;
     }
     std::lock_guard hold(serviceLock_);
@@ -73,6 +73,7 @@ void CServiceHost::Stop() {
     }
     if (service != nullptr) {
         service->sendThread.Stop();
+        platform::ReleaseLibrary();
     }
     {
         std::lock_guard line(engineLock_);

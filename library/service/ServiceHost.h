@@ -19,6 +19,7 @@ class CServiceHost {
 public:
     CServiceHost() = default;
     // A process that exits or unloads the library while the service runs stops it first.
+    // On Windows the one instance is never destroyed (ServiceInstanceWin32.cpp).
     ~CServiceHost() { Stop(); }
     CServiceHost(const CServiceHost&) = delete;
     CServiceHost& operator=(const CServiceHost&) = delete;
