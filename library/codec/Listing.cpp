@@ -1,8 +1,6 @@
 #include "codec/Listing.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -41,9 +39,7 @@ void WriteDateTime(MsgRecord& record, std::string_view year,
 // A body of whole UTF-16 units in hex; anything else (a status line that came between the
 // header and the body, a cut entry) is not the message.
 bool IsUcs2Hex(std::string_view body) {
-    return body.size() % 4 == 0 && std::all_of(body.begin(), body.end(), [](char c) {
-               return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-           });
+    return body.empty() || (body.size() % 4 == 0 && IsHexText(body));
 }
 
 void ClearAllButTag(MsgRecord& record) {

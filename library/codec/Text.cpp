@@ -123,6 +123,11 @@ std::string BytesToHexString(std::span<const uint8_t> data) {
     return hex;
 }
 
+bool IsHexText(std::string_view text) {
+    return !text.empty() && text.size() % 2 == 0 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; });
+}
+
 std::size_t HexToBytes(std::string_view hex, std::span<uint8_t> out) {
     const std::size_t count = std::min(hex.size() / 2, out.size());
     for (std::size_t i = 0; i < count; ++i) {

@@ -39,6 +39,10 @@ std::string BytesToHexString(std::span<const uint8_t> data);
 // out.size() bytes. Returns the bytes written, or 0 when a digit is not hex.
 std::size_t HexToBytes(std::string_view hex, std::span<uint8_t> out);
 
+// Whether the text is whole bytes of hex digits (either case) and nothing else; false when
+// empty.
+bool IsHexText(std::string_view text);
+
 // Lenient hex for listing bodies: a digit stands for its value, anything else for its
 // upper-case code minus 55 (so A-F and a-f are 10-15). Returns the bytes written.
 std::size_t HexStringToBytes(std::string_view hex, std::span<uint8_t> out);

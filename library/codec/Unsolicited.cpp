@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "codec/Text.h"
+
 namespace GSM {
 
 namespace {
@@ -16,12 +18,6 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool IsNameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
-
-bool IsHexLine(std::string_view line) {
-    return !line.empty() && line.size() % 2 == 0 &&
-           std::all_of(line.begin(), line.end(),
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 // Status words without a tag, as modules send them on their own.
@@ -159,7 +155,7 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
         prompt = false;
         if (AnnouncesUnit(line)) {
             const std::size_t unitEnd = text.find(kLineEnd, at);
-            if (unitEnd != std::string_view::npos && IsHexLine(text.substr(at, unitEnd - at))) {
+            if (unitEnd != std::string_view::npos && IsHexText(text.substr(at, unitEnd - at))) {
                 at = unitEnd + kLineEnd.size();
             }
         }

@@ -1,6 +1,5 @@
 // Submission of one part, and the listing, reading and deletion of received messages.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -239,12 +238,6 @@ std::string_view StatusField(std::string_view header) {
     }
     const std::string_view rest = header.substr(comma + 1);
     return rest.substr(0, rest.find(','));
-}
-
-bool IsHexText(std::string_view text) {
-    return !text.empty() && text.size() % 2 == 0 &&
-           std::all_of(text.begin(), text.end(),
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 // Whether the unit holds the octets its entry header announces (the last field: the

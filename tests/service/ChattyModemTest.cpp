@@ -50,11 +50,7 @@ constexpr Model kPromptedModels[] = {{"MU609", "460001234567890"},
 class ChattyModemTest : public ::testing::TestWithParam<Model> {
 protected:
     void SetUp() override {
-        SMSStopSerice();
-        serial::SerialTiming timing;
-        timing.firstByteWaitMs = 400;
-        timing.burstGapMs = 25;
-        GSM::ServiceHost().port.SetTiming(timing);
+        TestSupport::FreshServicePort(400);
         modem = std::make_unique<CModem>(dir.Path(), kPort, ModemSim::ProfileFor(GetParam().name));
         modem->UpdateProfile([](ModemProfile& profile) {
             profile.imsi = GetParam().imsi;

@@ -118,11 +118,7 @@ std::vector<Case> AllCases() {
 class FaultMatrixTest : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        SMSStopSerice();
-        serial::SerialTiming quick;
-        quick.firstByteWaitMs = 300;
-        quick.burstGapMs = 25;
-        GSM::ServiceHost().port.SetTiming(quick);
+        TestSupport::FreshServicePort(300);
         modem = std::make_unique<CModem>(dir.Path(), kPort,
                                          ModemSim::ProfileFor(GetParam().operation->model));
         // The index dialect's pauses between bursts, shortened: the faults are the point.

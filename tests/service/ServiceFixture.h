@@ -74,6 +74,16 @@ inline std::vector<RecvMsg> Fetch(std::size_t count,
     return Collect<RecvMsg>(SMSGetNextMessage, count, limit);
 }
 
+// Stops a service an earlier test left and gives the service's port short time limits, so
+// that silence costs a fraction of a second.
+inline void FreshServicePort(int firstByteWaitMs) {
+    SMSStopSerice();
+    serial::SerialTiming timing;
+    timing.firstByteWaitMs = firstByteWaitMs;
+    timing.burstGapMs = 25;
+    GSM::ServiceHost().port.SetTiming(timing);
+}
+
 class ServiceTest : public ::testing::Test {
 protected:
     static constexpr int kPort = 7;
@@ -82,13 +92,7 @@ protected:
     explicit ServiceTest(const std::string& model = "MU609")
         : modem(dir.Path(), kPort, ModemSim::ProfileFor(model)) {}
 
-    void SetUp() override {
-        SMSStopSerice();
-        serial::SerialTiming timing;
-        timing.firstByteWaitMs = 400;
-        timing.burstGapMs = 25;
-        GSM::ServiceHost().port.SetTiming(timing);
-    }
+    void SetUp() override { FreshServicePort(400); }
     void TearDown() override { SMSStopSerice(); }
 
     int Start() { return SMSStartService(kPort, kBaud, 2, 8, 0, 1, "card"); }
