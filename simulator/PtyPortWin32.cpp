@@ -123,7 +123,9 @@ CPtyPort::CPtyPort(std::string /*linkDir*/, int port, const std::string& /*linkP
     thread_ = std::thread([this] { Run(); });
 }
 
-CPtyPort::~CPtyPort() { StopThread(); }
+CPtyPort::~CPtyPort() {
+    StopThread();
+}
 
 void CPtyPort::PauseReading(bool paused) {
     {
