@@ -1,6 +1,7 @@
 // Callers on many threads while the service is started and stopped under them.
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -72,14 +73,40 @@ TEST_F(ConcurrencyTest, CallersSurviveAHundredStartsAndStopsAndNeverShareANumber
         }
     });
 
+    // Should a round ever stick, the log tells which call of which round it stuck in.
+    std::atomic<int> step{0};
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        int seen = -1;
+        auto since = std::chrono::steady_clock::now();
+        while (!finished.load()) {
+            std::this_thread::sleep_for(100ms);
+            const int now = step.load();
+            if (now != seen) {
+                seen = now;
+                since = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - since > 30s) {
+                std::fprintf(stderr, "round %d stuck in %s for 30 s\n", now / 3,
+                             now % 3 == 0   ? "start"
+                             : now % 3 == 1 ? "second start"
+                                            : "stop");
+                since = std::chrono::steady_clock::now();
+            }
+        }
+    });
     int started = 0;
     for (int round = 0; round < 100; ++round) {
+        step.store(round * 3);
         started += Start();
         if (round % 3 == 0) {
+            step.store(round * 3 + 1);
             Start();  // a second start while running
         }
+        step.store(round * 3 + 2);
         EXPECT_EQ(SMSStopSerice(), 1);
     }
+    finished.store(true);
+    watchdog.join();
     done.store(true);
     for (auto& caller : callers) {
         caller.join();
