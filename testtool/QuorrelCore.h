@@ -39,6 +39,8 @@ std::span<const Caption> EnglishCaptions();
 inline constexpr const char kWindowTitle[] = "QuorrelV3.3.0";
 inline constexpr const char kDefaultPort[] = "COM1";
 inline constexpr const char kDefaultBaud[] = "115200";
+// The baud-rate box's list, in this order, where the template does not carry it.
+inline constexpr const char* kBaudRates[] = {"115200", "57600", "38400", "19200", "9600"};
 inline constexpr const char kNoLibrary[] = "动态库未加载";
 inline constexpr int kMessagePollMs = 1500;
 inline constexpr int kReportPollMs = 900;

@@ -1,12 +1,15 @@
 #include <windows.h>
 
 #include "TarvikLibrary.h"
+#include "TextWin32.h"
 
 namespace {
 
 const char kFileName[] = "Tarvik.dll";
 
-std::wstring Widen(std::string_view text, UINT codePage) {
+}  // namespace
+
+std::wstring WidenText(std::string_view text, unsigned codePage) {
     if (text.empty()) {
         return {};
     }
@@ -17,7 +20,7 @@ std::wstring Widen(std::string_view text, UINT codePage) {
     return wide;
 }
 
-std::string Narrow(const std::wstring& wide, UINT codePage) {
+std::string NarrowText(std::wstring_view wide, unsigned codePage) {
     if (wide.empty()) {
         return {};
     }
@@ -29,11 +32,9 @@ std::string Narrow(const std::wstring& wide, UINT codePage) {
     return text;
 }
 
-}  // namespace
-
 CTarvikLibrary::CTarvikLibrary(const std::string& ownFolder) {
     if (!ownFolder.empty()) {
-        const std::wstring path = Widen(ownFolder + '\\' + kFileName, CP_UTF8);
+        const std::wstring path = WidenText(ownFolder + '\\' + kFileName, CP_UTF8);
         handle_ = ::LoadLibraryW(path.c_str());
         if (handle_ != nullptr) {
             return;
@@ -52,9 +53,9 @@ void* CTarvikLibrary::Symbol(const char* name) const {
 
 // The library's texts are in the system's ANSI code page: GBK on a Chinese system.
 std::string CTarvikLibrary::ToLocal(std::string_view utf8) {
-    return Narrow(Widen(utf8, CP_UTF8), CP_ACP);
+    return NarrowText(WidenText(utf8, CP_UTF8), CP_ACP);
 }
 
 std::string CTarvikLibrary::FromLocal(std::string_view local) {
-    return Narrow(Widen(local, CP_ACP), CP_UTF8);
+    return NarrowText(WidenText(local, CP_ACP), CP_UTF8);
 }
