@@ -407,7 +407,7 @@ int Missing() {
     return failures;
 }
 
-// Template 102 as the spec of the window: id, class, style bits, x, y, width, height in
+// Template 102 as the window must show it: id, class, style bits, x, y, width, height in
 // dialog units. A drop-down combo box's height is its list; its field is checked for x, y
 // and width.
 struct Control {
