@@ -12,8 +12,9 @@ jobs=$(nproc)
 
 # The simulator runs natively; the plain stage has usually built it already.
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j "$jobs" --target tarvik-modemsim
+cmake --build build -j "$jobs" --target tarvik-modemsim tarvik-ptyrelay
 simulator=$PWD/build/bin/tarvik-modemsim
+relay=$PWD/build/simulator/tarvik-ptyrelay
 
 cross() {
   local dir=$1 triple=$2; shift 2
@@ -22,7 +23,7 @@ cross() {
   cmake --build "$dir" -j "$jobs"
 }
 cross build-win64 x86_64-w64-mingw32 -DTARVIK_WINE_TESTS=ON \
-  -DTARVIK_NATIVE_SIMULATOR="$simulator"
+  -DTARVIK_NATIVE_SIMULATOR="$simulator" -DTARVIK_NATIVE_RELAY="$relay"
 cross build-win32 i686-w64-mingw32
 
 # One Wine prefix and one virtual display for the whole stage.

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <ctime>
 
+#include "LocalTime.h"
+
 namespace ModemSim {
 
 const char* StatusText(MessageStatus status) {
@@ -21,9 +23,8 @@ const char* StatusText(MessageStatus status) {
 }
 
 MessageTime TimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
+    const LocalTime now = LocalTimeNow();
+    const std::tm& local = now.fields;
     MessageTime t;
     t.year = local.tm_year % 100;
     t.month = local.tm_mon + 1;
@@ -31,7 +32,7 @@ MessageTime TimeNow() {
     t.hour = local.tm_hour;
     t.minute = local.tm_min;
     t.second = local.tm_sec;
-    t.zoneQuarters = static_cast<int>(local.tm_gmtoff / 900);
+    t.zoneQuarters = static_cast<int>(now.offsetSeconds / 900);
     return t;
 }
 

@@ -1,6 +1,7 @@
 // The far end of a serial line: a pseudo-terminal whose device the library opens through
 // the link <folder>/COM<n>. Every byte received is recorded with its time; replies are
-// played as bursts with pauses between them.
+// played as bursts with pauses between them. In a Windows build the pseudo-terminal is
+// made by a relay on the host (see PtyRelayMain.cpp), which Wine sees as COM<n>.
 #pragma once
 
 #include <chrono>
@@ -37,8 +38,9 @@ public:
     // Runs on the port's own thread with every chunk of input as it arrives.
     using Handler = std::function<void(CPtyPort& port, std::string_view chunk)>;
 
-    // Throws std::runtime_error when the pseudo-terminal or the link cannot be made.
-    CPtyPort(std::string linkDir, int port);
+    // Throws std::runtime_error when the pseudo-terminal or the link cannot be made. The
+    // link is <linkDir>/<linkPrefix><port>.
+    CPtyPort(std::string linkDir, int port, const std::string& linkPrefix = "COM");
     ~CPtyPort();
     CPtyPort(const CPtyPort&) = delete;
     CPtyPort& operator=(const CPtyPort&) = delete;
@@ -76,18 +78,31 @@ private:
         std::size_t written = 0;
         std::optional<Clock::time_point> due;
     };
+    // What the port's thread does next.
+    struct Step {
+        bool stop = false;
+        bool reading = false;
+        bool writing = false;
+        int timeoutMs = -1;  // until the next burst is due; -1 when none is
+    };
+    struct Line;  // the platform's end of the line
 
+    // Shared by both platforms.
+    void StopThread();
+    Step NextStep();
+    void Deliver(const char* bytes, std::size_t count);
+    void WriteDueOutput();
+
+    // Each platform's own.
     void Run();
     void WakeThread();
-    void ReadInput();
-    void WriteDueOutput();
+    // Writes what the line takes at once: the count written, 0 or less when nothing.
+    long WriteSome(const char* bytes, std::size_t count);
 
     int port_;
     std::string devicePath_;
     std::string linkPath_;
-    int master_ = -1;
-    int slave_ = -1;  // held open so the line never hangs up between the library's opens
-    int wake_ = -1;
+    std::unique_ptr<Line> line_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

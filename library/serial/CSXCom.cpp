@@ -83,7 +83,8 @@ int CSXCom::Write(const void* data, int length) {
     std::size_t written = 0;
     const auto total = static_cast<std::size_t>(length);
     while (written < total) {
-        long n = device_.WriteSome(bytes + written, total - written);
+        long n = device_.WriteSome(bytes + written, total - written,
+                                   ClampMs(std::max<std::int64_t>(0, MsUntil(deadline))));
         if (n < 0) {
             return 0;
         }

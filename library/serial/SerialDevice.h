@@ -37,9 +37,10 @@ public:
     WaitResult WaitReadable(int timeoutMs);
     WaitResult WaitWritable(int timeoutMs);
 
-    // Bytes moved, 0 when none can move without blocking, -1 on failure.
+    // Bytes moved, 0 when none can move without blocking, -1 on failure. A device whose
+    // writes wait for the line gives up after `limitMs` with what it moved.
     long ReadSome(void* buffer, std::size_t capacity);
-    long WriteSome(const void* data, std::size_t length);
+    long WriteSome(const void* data, std::size_t length, int limitMs);
 
     bool Flush(bool input, bool output);
 

@@ -222,7 +222,7 @@ long CSerialDevice::ReadSome(void* buffer, std::size_t capacity) {
     }
 }
 
-long CSerialDevice::WriteSome(const void* data, std::size_t length) {
+long CSerialDevice::WriteSome(const void* data, std::size_t length, int /*limitMs*/) {
     if (fd_ < 0) {
         return -1;
     }

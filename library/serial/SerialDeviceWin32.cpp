@@ -195,12 +195,13 @@ WaitResult CSerialDevice::WaitWritable(int timeoutMs) {
 
 namespace {
 
-// Waits for a started request. A wake cancels it, and the cancelled request is waited for
-// to the end, so that it never touches the caller's buffer after the call returned. The
-// bytes moved, or -1 on failure.
-long FinishRequest(HANDLE port, OVERLAPPED& request, HANDLE wake) {
+// Waits for a started request. A wake or the end of `limitMs` cancels it, and the cancelled
+// request is waited for to the end, so that it never touches the caller's buffer after the
+// call returned. The bytes moved, or -1 on failure. The limit is the library's own: a
+// driver may ignore the write time-outs (Wine does), and a write must still end.
+long FinishRequest(HANDLE port, OVERLAPPED& request, HANDLE wake, DWORD limitMs = INFINITE) {
     HANDLE events[2] = {request.hEvent, wake};
-    if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    if (::WaitForMultipleObjects(2, events, FALSE, limitMs) != WAIT_OBJECT_0) {
         ::CancelIoEx(port, &request);
     }
     DWORD moved = 0;
@@ -250,7 +251,7 @@ long CSerialDevice::ReadSome(void* buffer, std::size_t capacity) {
     return FinishRequest(H(handle_), request, H(wakeEvent_.load()));
 }
 
-long CSerialDevice::WriteSome(const void* data, std::size_t length) {
+long CSerialDevice::WriteSome(const void* data, std::size_t length, int limitMs) {
     if (!Held()) {
         return -1;
     }
@@ -272,7 +273,8 @@ long CSerialDevice::WriteSome(const void* data, std::size_t length) {
     if (error != ERROR_IO_PENDING) {
         return -1;
     }
-    return FinishRequest(H(handle_), request, H(wakeEvent_.load()));
+    return FinishRequest(H(handle_), request, H(wakeEvent_.load()),
+                         static_cast<DWORD>(std::max(0, limitMs)));
 }
 
 bool CSerialDevice::Flush(bool input, bool output) {

@@ -10,6 +10,7 @@ namespace {
 
 using ModemSim::Burst;
 using ModemSim::Script;
+using TestSupport::LocalText;
 using TestSupport::ScriptedTest;
 
 std::string Unit(const std::string& sender, const std::string& text, uint8_t coding = 0,
@@ -60,7 +61,7 @@ TEST_F(RetrievalTest, APduListingFillsOneRecordPerReceivedMessage) {
     EXPECT_EQ(std::string(records[0].text), "Hello");
     EXPECT_EQ(std::string(records[0].timestamp).substr(0, 12), "240305140709");
     EXPECT_EQ(records[0].tag, 1);
-    EXPECT_EQ(std::string(records[1].text), "你好");
+    EXPECT_EQ(std::string(records[1].text), LocalText("你好"));
     EXPECT_EQ(std::string(records[1].number), "10086");
     EXPECT_EQ(indexes[0], 1);
     EXPECT_EQ(indexes[1], 2);
@@ -210,7 +211,7 @@ TEST_F(RetrievalTest, TheIndexDialectListsByStatusThenReadsEachMessage) {
     EXPECT_EQ(std::string(records[0].text), "Hello");
     EXPECT_EQ(std::string(records[0].number), "13912345678");
     EXPECT_EQ(std::string(records[0].timestamp), "240305140709");
-    EXPECT_EQ(std::string(records[1].text), "你好");
+    EXPECT_EQ(std::string(records[1].text), LocalText("你好"));
     EXPECT_EQ(indexes[1], 8);
     EXPECT_EQ(records[1].tag, 8);
 }
@@ -233,7 +234,7 @@ TEST_F(RetrievalTest, TheUcs2DialectReadsHexEntriesAndLeavesStoredOnes) {
        "\r\n+CMGL: 1,\"REC UNREAD\",\"00310033\",\"24/03/05,14:07:09+32\"\r\n4F60597D\r\n"
        "+CMGL: 2,\"STO SENT\",\"0031\",\"24/03/05,14:07:09+32\"\r\n0041\r\n\r\nOK\r\n");
     ASSERT_EQ(List(), 1);
-    EXPECT_EQ(std::string(records[0].text), "你好");
+    EXPECT_EQ(std::string(records[0].text), LocalText("你好"));
     EXPECT_EQ(std::string(records[0].number), "13");
     EXPECT_EQ(std::string(records[0].timestamp), "240305140709");
     EXPECT_EQ(indexes[0], 1);

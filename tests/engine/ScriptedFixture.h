@@ -12,6 +12,7 @@
 #include "engine/ProcessState.h"
 #include "service/MsgRecord.h"
 #include "support/TempPortDir.h"
+#include "support/TestPlatform.h"
 
 namespace TestSupport {
 

@@ -7,6 +7,7 @@
 
 namespace {
 
+using TestSupport::LocalText;
 using TestSupport::MakePart;
 using TestSupport::ScriptedTest;
 
@@ -68,7 +69,7 @@ TEST_F(SubmitTest, PduModeAnnouncesTheOctetsBehindTheServiceCentre) {
     GSM::modelCode.store(GSM::kModelCommon);
     On("\r", "\r\n> ", 1);
     On("\x1A", kAccepted);
-    EXPECT_EQ(engine.SendMessage(port, MakePart("8613912345678", 2, "你好", 8)), 1);
+    EXPECT_EQ(engine.SendMessage(port, MakePart("8613912345678", 2, LocalText("你好"), 8)), 1);
 
     const std::string wire = Wire();
     const std::size_t commandEnd = wire.find('\r');

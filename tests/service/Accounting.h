@@ -1,5 +1,6 @@
 // Follows every message through the simulator's log and the caller's results: what was
 // queued, reported, submitted, stored, delivered and deleted, and whether that adds up.
+// The books hold the caller's texts, in the local code page; the simulator's are UTF-8.
 #pragma once
 
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "Modem.h"
 #include "Tarvik.h"
+#include "support/TestPlatform.h"
 
 namespace TestSupport {
 
@@ -21,7 +23,8 @@ public:
             expectedBack_.insert(text);
         }
     }
-    void Stored(const std::string& text) { stored_.insert(text); }
+    // `text` as the simulator stores it.
+    void Stored(const std::string& text) { stored_.insert(LocalText(text)); }
     void Report(const SendReport& report) { reports_.push_back(report); }
     void Delivered(const RecvMsg& message) { ++delivered_[message.text]; }
 
@@ -36,26 +39,27 @@ public:
             ++reported[report.text];
             accepted[report.text] += report.result == 1 ? 1 : 0;
         }
-        std::map<std::string, int> submitted;
-        for (const auto& submission : modem.Submitted()) {
-            ++submitted[submission.text];
-        }
+        const std::map<std::string, int> submittedTimes = Submitted(modem);
+        auto submitted = [&](const std::string& text) {
+            const auto found = submittedTimes.find(text);
+            return found == submittedTimes.end() ? 0 : found->second;
+        };
         for (const auto& [text, number] : queued_) {
             if (reported[text] != 1) {
                 problems.push_back(text + ": " + std::to_string(reported[text]) + " reports");
             }
-            if (accepted[text] == 1 && submitted[text] != 1) {
+            if (accepted[text] == 1 && submitted(text) != 1) {
                 problems.push_back(text + ": accepted but submitted " +
-                                   std::to_string(submitted[text]) + " times");
+                                   std::to_string(submitted(text)) + " times");
             }
         }
         std::set<std::string> onModem;
         for (const auto& message : modem.Storage()) {
-            onModem.insert(message.text);
+            onModem.insert(LocalText(message.text));
         }
         std::set<std::string> mustArrive = stored_;
         for (const auto& text : expectedBack_) {
-            if (submitted[text] > 0) {
+            if (submitted(text) > 0) {
                 mustArrive.insert(text);
             }
         }
@@ -92,10 +96,7 @@ public:
     std::size_t ReportCount() const { return reports_.size(); }
     std::size_t QueuedCount() const { return queued_.size(); }
     bool AllDelivered(ModemSim::CModem& modem) const {
-        std::map<std::string, int> submitted;
-        for (const auto& submission : modem.Submitted()) {
-            ++submitted[submission.text];
-        }
+        std::map<std::string, int> submitted = Submitted(modem);
         for (const auto& text : stored_) {
             if (delivered_.count(text) == 0) {
                 return false;
@@ -110,6 +111,15 @@ public:
     }
 
 private:
+    // How often the modem took each text, in the caller's code page.
+    static std::map<std::string, int> Submitted(ModemSim::CModem& modem) {
+        std::map<std::string, int> times;
+        for (const auto& submission : modem.Submitted()) {
+            ++times[LocalText(submission.text)];
+        }
+        return times;
+    }
+
     std::vector<std::pair<std::string, std::string>> queued_;
     std::set<std::string> expectedBack_;
     std::set<std::string> stored_;

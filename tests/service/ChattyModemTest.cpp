@@ -16,6 +16,7 @@ using ModemSim::CModem;
 using ModemSim::ModemProfile;
 using TestSupport::Fetch;
 using TestSupport::LastError;
+using TestSupport::LocalText;
 using TestSupport::Reports;
 using TestSupport::WaitFor;
 using namespace std::chrono_literals;
@@ -115,7 +116,8 @@ TEST_P(Ucs2ListingTest, AStatusLineInsideAnEntryIsNeverTakenForItsText) {
     Store("kept whole");
     Store("你好 too");
     ASSERT_EQ(Start(), 1) << LastError();
-    EXPECT_EQ(Texts(Fetch(2, 20s)), (std::vector<std::string>{"kept whole", "你好 too"}));
+    EXPECT_EQ(Texts(Fetch(2, 20s)),
+              (std::vector<std::string>{"kept whole", LocalText("你好 too")}));
     EXPECT_TRUE(WaitFor([&] { return modem->Storage().empty(); }, 10s));
     // Nothing else arrives: no empty or garbled copy.
     std::this_thread::sleep_for(1500ms);
@@ -143,7 +145,7 @@ TEST_P(PromptedTest, ASlowNetworkUnderStatusLinesStillReportsTheSend) {
     ASSERT_EQ(Start(), 1) << LastError();
     Chatter();
     ASSERT_GE(SMSSendMessage("plain words", kOther), 1);
-    ASSERT_GE(SMSSendMessage("wide 再见", kOther), 1);
+    ASSERT_GE(SMSSendMessage(LocalText("wide 再见").c_str(), kOther), 1);
     ExpectAccepted(2, 40s);
     ASSERT_EQ(modem->Submitted().size(), 2u);
     EXPECT_EQ(modem->Submitted()[0].text, "plain words");
@@ -155,7 +157,7 @@ TEST_P(PromptedTest, AStatusLineInThePromptsBurstIsNoRefusal) {
     ASSERT_EQ(Start(), 1) << LastError();
     modem->UnsolicitedAround("AT+CMGS", "+CREG: 1", true, -1);
     ASSERT_GE(SMSSendMessage("behind a status line", kOther), 1);
-    ASSERT_GE(SMSSendMessage("宽 behind one too", kOther), 1);
+    ASSERT_GE(SMSSendMessage(LocalText("宽 behind one too").c_str(), kOther), 1);
     ExpectAccepted(2, 20s);
     EXPECT_EQ(modem->Submitted().size(), 2u);
 }

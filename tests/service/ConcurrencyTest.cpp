@@ -12,6 +12,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using TestSupport::LocalText;
 using TestSupport::ServiceTest;
 
 class ConcurrencyTest : public ServiceTest {
@@ -31,8 +32,9 @@ TEST_F(ConcurrencyTest, CallersSurviveAHundredStartsAndStopsAndNeverShareANumber
     std::vector<std::thread> callers;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         callers.emplace_back([&, i] {
+            const std::string text = i == 0 ? "plain text" : LocalText("über");
             while (!done.load()) {
-                const int sequence = SMSSendMessage2(i == 0 ? "plain text" : "über", "123", "86");
+                const int sequence = SMSSendMessage2(text.c_str(), "123", "86");
                 if (sequence > 0) {
                     numbers[i].push_back(sequence);
                 }
@@ -105,8 +107,8 @@ TEST_F(ConcurrencyTest, EightCallersWhileMessagesArriveLoseNothing) {
     for (int sender = 0; sender < 2; ++sender) {
         callers.emplace_back([&, sender] {
             for (int k = 0; k < 4; ++k) {
-                const std::string text = "from " + std::to_string(sender) + "." +
-                                         std::to_string(k) + (k % 2 ? " 好" : "");
+                const std::string text = LocalText("from " + std::to_string(sender) + "." +
+                                                   std::to_string(k) + (k % 2 ? " 好" : ""));
                 std::lock_guard hold(booksLock);
                 ASSERT_GE(SMSSendMessage(text.c_str(), "13800138000"), 1);
                 books.Queued(text, "13800138000", true);

@@ -13,6 +13,7 @@ namespace {
 
 using TestSupport::Fetch;
 using TestSupport::LastError;
+using TestSupport::LocalText;
 using TestSupport::Reports;
 using TestSupport::ServiceTest;
 using TestSupport::WaitFor;
@@ -68,7 +69,7 @@ protected:
 TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmpty) {
     ASSERT_EQ(Start(), 1) << LastError();
     const int plain = SMSSendMessage("Hello", kOwnNumber);
-    const int wide = SMSSendMessage("Grüße 你好 €", kOwnNumber);
+    const int wide = SMSSendMessage(LocalText("Grüße 你好 €").c_str(), kOwnNumber);
     ASSERT_GE(plain, 1);
     ASSERT_EQ(wide, plain + 1);
 
@@ -88,7 +89,7 @@ TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmp
             << message.number;
         EXPECT_TRUE(IsStamp(message.timestamp)) << message.timestamp;
     }
-    EXPECT_EQ(texts, (std::set<std::string>{"Hello", "Grüße 你好 €"}));
+    EXPECT_EQ(texts, (std::set<std::string>{"Hello", LocalText("Grüße 你好 €")}));
     EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/ModelTable.h"
 #include "service/Segmentation.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ std::vector<OutgoingPart> Cut(const std::string& text, int32_t code = GSM::kMode
     return CutMessage(text.c_str(), "13912345678", "86", code, "+8613800100500");
 }
 
-// "中" is one UTF-16 unit and three UTF-8 bytes.
+// "中" is one UTF-16 unit, and three bytes in UTF-8 (two in GBK).
 std::string Chinese(int count) {
     std::string text;
     for (int i = 0; i < count; ++i) {
         text += "中";
     }
-    return text;
+    return TestSupport::LocalText(text);
 }
 
 TEST(Segmentation, PlainTextIsCutIntoPartsOfTheModelsSize) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -15,6 +14,7 @@
 #include "engine/ProcessState.h"
 #include "service/ServiceHost.h"
 #include "support/TempPortDir.h"
+#include "support/TestPlatform.h"
 
 namespace TestSupport {
 
@@ -54,14 +54,8 @@ std::vector<Record> Collect(Fetch&& fetch, std::size_t count, std::chrono::milli
     return records;
 }
 
-// Process CPU time, user and system.
 inline std::chrono::milliseconds CpuTime() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) {
-        return std::chrono::milliseconds(t.tv_sec * 1000 + t.tv_usec / 1000);
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
+    return ProcessCpuTime();
 }
 
 inline std::vector<SendReport> Reports(std::size_t count,

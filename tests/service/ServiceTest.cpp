@@ -13,6 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using TestSupport::LastError;
+using TestSupport::LocalText;
 using TestSupport::Reports;
 using TestSupport::ServiceTest;
 using TestSupport::WaitFor;
@@ -182,6 +183,7 @@ TEST_F(ServiceTest, ReportsComeInOrderWithTheirTagsAndTheNumberAsGiven) {
     for (int i = 0; i < 141; ++i) {
         chinese += "中";
     }
+    chinese = LocalText(chinese);
     const int s = SMSSendMessage2(plain.c_str(), "2025550100", "1");
     ASSERT_GE(s, 1);
     EXPECT_EQ(SMSSendMessage(chinese.c_str(), "13912345678"), s + 1);
@@ -196,7 +198,7 @@ TEST_F(ServiceTest, ReportsComeInOrderWithTheirTagsAndTheNumberAsGiven) {
         EXPECT_EQ(std::string(reports[i].number), numbers[i]) << i;
     }
     EXPECT_EQ(std::string(reports[2].text), "r");
-    EXPECT_EQ(std::string(reports[5].text), "中");
+    EXPECT_EQ(std::string(reports[5].text), LocalText("中"));
     SendReport none{};
     EXPECT_EQ(SMSReport(&none), 0);
 
@@ -231,11 +233,11 @@ TEST_F(ServiceTest, SequenceNumbersCountOnAcrossAStopAndReportTheirLowByteSignEx
     }
     SMSStopSerice();
     ASSERT_EQ(Start(), 1);
-    EXPECT_EQ(SMSSendMessage("über", "13912345678"), sequence + 1);
+    EXPECT_EQ(SMSSendMessage(LocalText("über").c_str(), "13912345678"), sequence + 1);
     const auto reports = Reports(1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].sequence, -126);
-    EXPECT_EQ(std::string(reports[0].text), "über");
+    EXPECT_EQ(std::string(reports[0].text), LocalText("über"));
 }
 
 TEST_F(ServiceTest, ARawCommandGetsItsReplyTerminatedBehindTheBytesRead) {
@@ -275,7 +277,7 @@ TEST_F(ServiceTest, OthersWaitTheirTurnOnTheLine) {
     };
     const auto before = formatCount();
     modem.ReplyTo("AT+CMGF=0", ModemSim::Script{ModemSim::Burst{"\r\nOK\r\n", 300}}, 1);
-    ASSERT_GE(SMSSendMessage("über", "13912345678"), 1);
+    ASSERT_GE(SMSSendMessage(LocalText("über").c_str(), "13912345678"), 1);
     ASSERT_TRUE(WaitFor([&] { return formatCount() > before; }));
     modem.Port().ClearReceived();
     const auto formatAsked = Clock::now();

@@ -1,26 +1,18 @@
 // A private folder for COM<n> links, named in TARVIK_PORT_DIR for the test's lifetime.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
-#include <stdexcept>
 #include <string>
+
+#include "support/TestPlatform.h"
 
 namespace TestSupport {
 
 class TempPortDir {
 public:
-    TempPortDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp");
-        }
-        path_ = pattern;
-        ::setenv("TARVIK_PORT_DIR", path_.c_str(), 1);
-    }
+    TempPortDir() : path_(MakeTempFolder()) { SetEnvironment("TARVIK_PORT_DIR", path_); }
     ~TempPortDir() {
-        ::unsetenv("TARVIK_PORT_DIR");
+        UnsetEnvironment("TARVIK_PORT_DIR");
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }

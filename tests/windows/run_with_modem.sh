@@ -29,21 +29,17 @@ program=("$@")
 
 folder=$(mktemp -d)
 link="$WINEPREFIX/dosdevices/com$port"
-sim=""
+helper_pid=""
 cleanup() {
-  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  [ -n "$helper_pid" ] && kill "$helper_pid" 2>/dev/null && { wait "$helper_pid" 2>/dev/null || true; }
   rm -f "$link"
   rm -rf "$folder"
 }
 trap cleanup EXIT
 
-"$simulator" --dir "$folder" --port "$port" "${options[@]}" >"$folder/link" 2>"$folder/log" &
-sim=$!
-for _ in $(seq 100); do
-  [ -s "$folder/link" ] && break
-  kill -0 "$sim" 2>/dev/null || { cat "$folder/log"; exit 1; }
-  sleep 0.1
-done
+source "$(dirname "$0")/background.sh"
+start_helper "$folder/link" "$folder/log" "$simulator" --dir "$folder" --port "$port" "${options[@]}"
+sim=$helper_pid
 pty=$(readlink -f "$folder/COM$port")
 [ -c "$pty" ] || { echo "no pseudo-terminal behind $folder/COM$port"; exit 1; }
 ln -sfn "$pty" "$link"

@@ -203,7 +203,7 @@ long CSerialDevice::ReadSome(void* buffer, std::size_t capacity) {
     return static_cast<long>(EngineFuzz::Line().Take(buffer, capacity));
 }
 
-long CSerialDevice::WriteSome(const void* data, std::size_t length) {
+long CSerialDevice::WriteSome(const void* data, std::size_t length, int /*limitMs*/) {
     if (fd_ < 0) {
         return -1;
     }
