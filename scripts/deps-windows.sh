@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the Windows stage needs on top of the Linux build (Debian 12): the mingw-w64
 # cross compilers (-posix: the ones with std::thread), Wine to run the 64-bit tests, the
-# GoogleTest sources to build it for Windows, and the two locales that give Wine code pages
-# 936 and 1252. No fonts: nothing the stage runs draws text (Quorrel is not cross-built).
+# GoogleTest sources to build it for Windows, the two locales that give Wine code pages
+# 936 and 1252, and for Quorrel.exe's tests and pictures a virtual display, Arial's metrics
+# and a CJK face.
 # Skips the package manager when all of it is already there.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 googletest locales zip unzip
+  xvfb fonts-liberation2 fonts-wqy-microhei
 )
 
 sudo=""

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of Quorrel, English and Chinese, from the real program: each
-# one starts on a simulated modem, sends the test text to the modem's own number and waits
-# for the report and the message before the picture is taken.
+# Takes the README's pictures of Quorrel, English and Chinese, from the real programs: the
+# Qt window, and Quorrel.exe under Wine on a virtual display. Each one starts on a simulated
+# modem, sends the test text to the modem's own number and waits for the report and the
+# message before the picture is taken.
 # Usage: scripts/screenshots.sh [OUTPUT-FOLDER]   (default: docs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,3 +33,25 @@ shoot() {
 }
 shoot en_US.UTF-8 "$out/quorrel-en.png"
 shoot zh_CN.UTF-8 "$out/quorrel-zh.png"
+
+# Quorrel.exe, cross-built, driven under Wine by the test driver, which takes the picture.
+bash scripts/deps-windows.sh
+win=${QUORREL_WIN_BUILD_DIR:-build-win64}
+cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/x86_64-w64-mingw32.cmake" \
+  -DTARVIK_WINE_TESTS=ON -DTARVIK_NATIVE_SIMULATOR="$PWD/$bin/tarvik-modemsim" >/dev/null
+cmake --build "$win" --target QuorrelDriver
+source scripts/wine-session.sh
+trap wine_session_stop EXIT
+wine_session_start
+shoot_win() {
+  local locale=$1 file=$2 bmp
+  bmp=$(mktemp "${TMPDIR:-/tmp}/quorrel-XXXXXX.bmp")
+  LANG=$locale LC_ALL=$locale bash tests/windows/run_with_modem.sh "$bin/tarvik-modemsim" 28 \
+    --own-number "$own_number" -- "$win/bin/QuorrelDriver.exe" shot "Z:${bmp//\//\\}" COM28 \
+    "${own_number#+86}"
+  python3 scripts/bmp2png.py "$bmp" "$file"
+  rm -f "$bmp"
+  echo "wrote $file"
+}
+shoot_win en_US.UTF-8 "$out/quorrel-win-en.png"
+shoot_win zh_CN.UTF-8 "$out/quorrel-win-zh.png"

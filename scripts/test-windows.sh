@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-builds Tarvik.dll for 64 and 32 bits, checks both DLLs' tables,
-# runs the 64-bit tests under Wine against the native simulator, and makes the zips.
+# The Windows stage: cross-builds Tarvik.dll and Quorrel.exe for 64 and 32 bits, checks both
+# DLLs' tables, runs the 64-bit tests under Wine (Quorrel.exe's on a virtual display) against
+# the native simulator, and makes the zips.
 # 32-bit code cannot run on these machines: the 32-bit DLL is built and its tables checked.
-# Uses one Wine prefix of its own, removed at the end. Called by scripts/test.sh windows.
+# Uses one Wine prefix and one display of its own, removed at the end. Called by scripts/test.sh windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,17 +26,10 @@ cross build-win64 x86_64-w64-mingw32 -DTARVIK_WINE_TESTS=ON \
   -DTARVIK_NATIVE_SIMULATOR="$simulator" -DTARVIK_NATIVE_RELAY="$relay"
 cross build-win32 i686-w64-mingw32
 
-WINEPREFIX=$(mktemp -d /tmp/tarvik-wine-XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.server.log"
-}
-trap cleanup EXIT
-# A persistent wineserver with its output in a file, warmed by one throw-away process:
-# otherwise every test's wine leaves a server holding ctest's pipes open until it times out.
-wineserver -p >"$WINEPREFIX.server.log" 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+# One Wine prefix and one virtual display for the whole stage.
+source scripts/wine-session.sh
+trap wine_session_stop EXIT
+wine_session_start
 
 ctest --test-dir build-win32 --output-on-failure
 ctest --test-dir build-win64 --output-on-failure -j "$jobs"

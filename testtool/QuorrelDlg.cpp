@@ -9,8 +9,6 @@
 #include <QMessageBox>
 #include <QScrollBar>
 
-#include <array>
-#include <climits>
 #include <memory>
 
 #include "AboutDlg.h"
@@ -19,12 +17,6 @@
 #include "ui_QuorrelDlg.h"
 
 namespace {
-
-constexpr int kMessagePollMs = 1500;
-constexpr int kReportPollMs = 900;
-// A box that would grow past this many bytes starts over with the new entry.
-constexpr qsizetype kBoxRestartBytes = 30000;
-constexpr std::size_t kErrorBufferSize = 1024;
 
 const char kAboutItem[] = "关于 Quorrel(&A)...";
 
@@ -38,52 +30,8 @@ bool IsChineseSystem() {
            territory == QLocale::HongKong;
 }
 
-// The leading decimal number of a text as the C library's atoi reads it: blanks skipped, an
-// optional sign, digits up to the first other character; 0 without digits. Saturates
-// instead of overflowing.
-int LeadingNumber(const QString& text) {
-    qsizetype at = 0;
-    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    long long value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = value * 10 + (text[at].unicode() - '0');
-        if (value > INT_MAX) {
-            return negative ? INT_MIN : INT_MAX;
-        }
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
-// The port box reads "COM" and a number; the first three characters are not examined.
-int ParsePortNumber(const QString& text) {
-    return text.size() <= 3 ? 0 : LeadingNumber(text.mid(3));
-}
-
-// A text field of a record; the library terminates it, but nothing is read past its end.
-template <std::size_t N>
-QByteArray Field(const char (&field)[N]) {
-    return QByteArray(field, static_cast<qsizetype>(qstrnlen(field, N)));
-}
-
-// The boxes show the platform's line ends; entries and the restart limit count CR LF.
-QByteArray BoxText(const QPlainTextEdit* box) {
-    return box->toPlainText().replace('\n', QStringLiteral("\r\n")).toUtf8();
-}
-
-void SetBoxText(QPlainTextEdit* box, const QByteArray& text) {
-    box->setPlainText(
-        QString::fromUtf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    box->moveCursor(QTextCursor::End);
-    box->ensureCursorVisible();
-    QScrollBar* bar = box->verticalScrollBar();
-    bar->setValue(bar->maximum());
+std::string Utf8(const QString& text) {
+    return text.toUtf8().toStdString();
 }
 
 // Lines are laid out lazily, so a long entry may grow the scroll range after the scroll
@@ -123,16 +71,12 @@ void CQuorrelDlg::OnInitDialog(const QString& libraryFolder, const QString& ttyC
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    connect(ui_->startButton, &QPushButton::clicked, this, &CQuorrelDlg::OnStart);
-    connect(ui_->stopButton, &QPushButton::clicked, this, &CQuorrelDlg::OnStop);
-    connect(ui_->sendButton, &QPushButton::clicked, this, &CQuorrelDlg::OnSend);
-    connect(ui_->clearButton, &QPushButton::clicked, this, &CQuorrelDlg::OnClear);
     FollowEnd(ui_->receiveBox);
     FollowEnd(ui_->logBox);
-    messageTimer_.setInterval(kMessagePollMs);
-    reportTimer_.setInterval(kReportPollMs);
-    connect(&messageTimer_, &QTimer::timeout, this, &CQuorrelDlg::OnMessagePoll);
-    connect(&reportTimer_, &QTimer::timeout, this, &CQuorrelDlg::OnReportPoll);
+    connect(&messageTimer_, &QTimer::timeout, this,
+            [this] { core_->OnTimer(quorrel::Timer::Message); });
+    connect(&reportTimer_, &QTimer::timeout, this,
+            [this] { core_->OnTimer(quorrel::Timer::Report); });
     // Enter and Escape reach no control of this window, wherever the focus is.
     qApp->installEventFilter(this);
 
@@ -143,23 +87,27 @@ void CQuorrelDlg::OnInitDialog(const QString& libraryFolder, const QString& ttyC
     addAction(aboutAction_);
 
     setWindowIcon(icon_);
-    setWindowTitle(QStringLiteral("QuorrelV3.3.0"));
-    chineseUi_ = IsChineseSystem();
-    ui_->portBox->setEditText(QStringLiteral("COM1"));
-    ui_->baudBox->setEditText(QStringLiteral("115200"));
-    ui_->stopButton->setEnabled(false);
-    ui_->sendButton->setEnabled(false);
+    setWindowTitle(QString::fromUtf8(quorrel::kWindowTitle));
+    const bool chineseUi = IsChineseSystem();
+    ui_->portBox->setEditText(QString::fromUtf8(quorrel::kDefaultPort));
+    ui_->baudBox->setEditText(QString::fromUtf8(quorrel::kDefaultBaud));
     EnumerateSerialPorts(ttyClassDir);
 
-    library_ = std::make_unique<CTarvikLibrary>(libraryFolder);
+    library_ = std::make_unique<CTarvikLibrary>(Utf8(libraryFolder));
+    quorrel::IView& view = *this;
+    core_ = std::make_unique<quorrel::CQuorrelCore>(view, *library_, chineseUi);
+    core_->Initialise();
     if (library_->IsLoaded()) {
-        ui_->textBox->setPlainText(chineseUi_ ? QStringLiteral("This is 短信测试内容 12345")
-                                              : QStringLiteral("This is Norvane SMS Test Text"));
-        if (!chineseUi_) {
+        ui_->textBox->setPlainText(QString::fromStdString(core_->DefaultTestText()));
+        if (core_->UseEnglishCaptions()) {
             SetEnglishCaptions();
         }
-        ui_->areaCodeCheck->setChecked(true);
+        ui_->areaCodeCheck->setChecked(core_->AreaCodeByDefault());
     }
+    connect(ui_->startButton, &QPushButton::clicked, this, [this] { core_->OnStart(); });
+    connect(ui_->stopButton, &QPushButton::clicked, this, [this] { core_->OnStop(); });
+    connect(ui_->sendButton, &QPushButton::clicked, this, [this] { core_->OnSend(); });
+    connect(ui_->clearButton, &QPushButton::clicked, this, [this] { core_->OnClear(); });
     ui_->portBox->setFocus();
 }
 
@@ -177,16 +125,22 @@ bool CQuorrelDlg::EnumerateSerialPorts(const QString& ttyClassDir) {
 }
 
 void CQuorrelDlg::SetEnglishCaptions() {
-    // Each control carries its English caption beside the template's in the layout file.
+    // Controls carry their template id, by which the core names their English captions.
     for (QWidget* control : findChildren<QWidget*>()) {
-        const QVariant english = control->property("englishText");
-        if (!english.isValid()) {
+        const QVariant id = control->property("controlId");
+        if (!id.isValid()) {
             continue;
         }
-        if (auto* group = qobject_cast<QGroupBox*>(control)) {
-            group->setTitle(english.toString());
-        } else {
-            control->setProperty("text", english);
+        for (const quorrel::Caption& caption : quorrel::EnglishCaptions()) {
+            if (caption.controlId != id.toInt()) {
+                continue;
+            }
+            const QString english = QString::fromUtf8(caption.english);
+            if (auto* group = qobject_cast<QGroupBox*>(control)) {
+                group->setTitle(english);
+            } else {
+                control->setProperty("text", english);
+            }
         }
     }
 }
@@ -200,130 +154,71 @@ void CQuorrelDlg::Preset(const QString& portText, const QString& number) {
     }
 }
 
-void CQuorrelDlg::OnStart() {
-    if (!library_->IsLoaded()) {
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                        QStringLiteral("动态库未加载"), QMessageBox::Ok, this);
-        box.exec();
-        return;
-    }
-    auto* start = library_->Find<decltype(SMSStartService)>("SMSStartService");
-    if (start == nullptr) {
-        return;
-    }
-    const int port = ParsePortNumber(ui_->portBox->currentText());
-    if (port == 0) {
-        return;
-    }
-    const int baudRate = LeadingNumber(ui_->baudBox->currentText());
-    if (baudRate == 0) {
-        return;
-    }
-    const int rts = ui_->rtsCheck->isChecked() ? 1 : 0;
-    // Blocks the window until the modem dialogue of the start is over.
-    if (start(port, baudRate, 2, 8, 0, rts, "card") != 0) {
-        AppendEntry(ui_->logBox, "启动成功\r\n");
-        messageTimer_.start();
-        reportTimer_.start();
-        ui_->startButton->setEnabled(false);
-        ui_->stopButton->setEnabled(true);
-        ui_->sendButton->setEnabled(true);
-    } else {
-        AppendEntry(ui_->logBox, "启动失败\r\n");
-        ShowLastError();
-    }
+QPlainTextEdit* CQuorrelDlg::BoxOf(quorrel::Box box) const {
+    return box == quorrel::Box::Log ? ui_->logBox : ui_->receiveBox;
 }
 
-void CQuorrelDlg::OnStop() {
-    auto* stop = library_->Find<decltype(SMSStopSerice)>("SMSStopSerice");
-    if (stop == nullptr || stop() == 0) {
-        return;
-    }
-    AppendEntry(ui_->logBox, "停止成功\r\n");
-    reportTimer_.stop();
-    messageTimer_.stop();
-    ui_->startButton->setEnabled(true);
-    ui_->stopButton->setEnabled(false);
-    ui_->sendButton->setEnabled(false);
+QTimer& CQuorrelDlg::TimerOf(quorrel::Timer timer) {
+    return timer == quorrel::Timer::Message ? messageTimer_ : reportTimer_;
 }
 
-void CQuorrelDlg::OnSend() {
-    if (!library_->IsLoaded()) {
-        return;
-    }
-    auto* send = library_->Find<decltype(SMSSendMessage2)>("SMSSendMessage2");
-    if (send == nullptr) {
-        reportTimer_.stop();
-        return;
-    }
-    // Writable copies with room for at least 1024 and 20 characters; longer texts are
-    // passed whole, not cut.
-    QByteArray number = ui_->numberBox->text().toUtf8();
-    QByteArray text = ui_->textBox->toPlainText().toUtf8();
-    number.reserve(21);
-    text.reserve(1025);
-    const char* prefix = ui_->areaCodeCheck->isChecked() ? "86" : "";
-    // The outcome arrives later through the report poll.
-    send(text.data(), number.data(), prefix);
+std::string CQuorrelDlg::PortText() const {
+    return Utf8(ui_->portBox->currentText());
 }
 
-void CQuorrelDlg::OnClear() {
-    ui_->logBox->clear();
-    ui_->receiveBox->clear();
+std::string CQuorrelDlg::BaudText() const {
+    return Utf8(ui_->baudBox->currentText());
 }
 
-void CQuorrelDlg::OnMessagePoll() {
-    auto* report = library_->Find<decltype(SMSReport)>("SMSReport");
-    auto* next = library_->Find<decltype(SMSGetNextMessage)>("SMSGetNextMessage");
-    if (report == nullptr || next == nullptr) {
-        return;
-    }
-    RecvMsg message{};
-    if (next(&message) != 1) {
-        return;
-    }
-    const QByteArray head = chineseUi_ ? "收到短信:<" : "Receive SMS:<";
-    AppendEntry(ui_->receiveBox, head + Field(message.timestamp) + "> <" + Field(message.number) +
-                                     ">:\r\n    " + Field(message.text) + "\r\n");
+bool CQuorrelDlg::RtsChecked() const {
+    return ui_->rtsCheck->isChecked();
 }
 
-void CQuorrelDlg::OnReportPoll() {
-    auto* report = library_->Find<decltype(SMSReport)>("SMSReport");
-    if (report == nullptr) {
-        return;
-    }
-    SendReport record{};
-    // Only a positive result copied a record; -1 (not started) leaves it empty.
-    if (report(&record) <= 0) {
-        return;
-    }
-    const QByteArray outcome = record.result == 1 ? "的短信发送成功,内容:" : "的短信发送失败,内容:";
-    AppendEntry(ui_->logBox, "发往" + Field(record.number) + outcome + Field(record.text) + "\r\n");
+bool CQuorrelDlg::AreaCodeChecked() const {
+    return ui_->areaCodeCheck->isChecked();
 }
 
-void CQuorrelDlg::ShowLastError() {
-    auto* lastError = library_->Find<decltype(SMSGetLastError)>("SMSGetLastError");
-    std::array<char, kErrorBufferSize> buffer{};
-    if (lastError == nullptr || lastError(buffer.data()) <= 0 || !chineseUi_) {
-        return;
-    }
-    // Right behind the failure line, with no separating line and no restart.
-    const QByteArray text(buffer.data(),
-                          static_cast<qsizetype>(qstrnlen(buffer.data(), buffer.size())));
-    SetBoxText(ui_->logBox, BoxText(ui_->logBox) + text + "\r\n");
+std::string CQuorrelDlg::NumberText() const {
+    return Utf8(ui_->numberBox->text());
 }
 
-void CQuorrelDlg::AppendEntry(QPlainTextEdit* box, const QByteArray& entry) {
-    QByteArray text = BoxText(box);
-    if (!text.isEmpty()) {
-        text += "\r\n";
-    }
-    if (text.size() > kBoxRestartBytes) {
-        text = entry;
-    } else {
-        text += entry;
-    }
-    SetBoxText(box, text);
+std::string CQuorrelDlg::MessageText() const {
+    return Utf8(ui_->textBox->toPlainText());
+}
+
+// The boxes show the platform's line ends; entries and the restart limit count CR LF.
+std::string CQuorrelDlg::BoxText(quorrel::Box box) const {
+    return Utf8(BoxOf(box)->toPlainText().replace('\n', QStringLiteral("\r\n")));
+}
+
+void CQuorrelDlg::ShowBoxText(quorrel::Box which, const std::string& text) {
+    QPlainTextEdit* box = BoxOf(which);
+    box->setPlainText(
+        QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    box->moveCursor(QTextCursor::End);
+    box->ensureCursorVisible();
+    QScrollBar* bar = box->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void CQuorrelDlg::EnableButtons(const quorrel::Buttons& buttons) {
+    ui_->startButton->setEnabled(buttons.start);
+    ui_->stopButton->setEnabled(buttons.stop);
+    ui_->sendButton->setEnabled(buttons.send);
+}
+
+void CQuorrelDlg::StartTimer(quorrel::Timer timer, int intervalMs) {
+    TimerOf(timer).start(intervalMs);
+}
+
+void CQuorrelDlg::StopTimer(quorrel::Timer timer) {
+    TimerOf(timer).stop();
+}
+
+void CQuorrelDlg::Warn(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    QString::fromStdString(text), QMessageBox::Ok, this);
+    box.exec();
 }
 
 bool CQuorrelDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include "QuorrelCore.h"
+
 class CTarvikLibrary;
 class QAction;
 class QPlainTextEdit;
@@ -26,7 +28,7 @@ struct QuorrelPaths {
     QString ttyClassDir = QStringLiteral("/sys/class/tty");
 };
 
-class CQuorrelDlg : public QDialog {
+class CQuorrelDlg : public QDialog, private quorrel::IView {
     Q_OBJECT
 
 public:
@@ -42,22 +44,28 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private slots:
-    void OnStart();
-    void OnStop();
-    void OnSend();
-    void OnClear();
-    void OnMessagePoll();
-    void OnReportPoll();
     void OnAbout();
 
 private:
     void OnInitDialog(const QString& libraryFolder, const QString& ttyClassDir);
     bool EnumerateSerialPorts(const QString& ttyClassDir);
     void SetEnglishCaptions();
-    void ShowLastError();
-    // Adds an entry (UTF-8, lines ending in CR LF) to a box; past 30000 bytes the box
-    // starts over with the entry alone.
-    void AppendEntry(QPlainTextEdit* box, const QByteArray& entry);
+    QPlainTextEdit* BoxOf(quorrel::Box box) const;
+    QTimer& TimerOf(quorrel::Timer timer);
+
+    // The view the core works through.
+    std::string PortText() const override;
+    std::string BaudText() const override;
+    bool RtsChecked() const override;
+    bool AreaCodeChecked() const override;
+    std::string NumberText() const override;
+    std::string MessageText() const override;
+    std::string BoxText(quorrel::Box box) const override;
+    void ShowBoxText(quorrel::Box box, const std::string& text) override;
+    void EnableButtons(const quorrel::Buttons& buttons) override;
+    void StartTimer(quorrel::Timer timer, int intervalMs) override;
+    void StopTimer(quorrel::Timer timer) override;
+    void Warn(const std::string& text) override;
 
     std::unique_ptr<Ui::CQuorrelDlg> ui_;
     std::unique_ptr<CTarvikLibrary> library_;
@@ -65,5 +73,5 @@ private:
     QAction* aboutAction_ = nullptr;
     QTimer messageTimer_;
     QTimer reportTimer_;
-    bool chineseUi_ = false;
+    std::unique_ptr<quorrel::CQuorrelCore> core_;
 };

@@ -41,26 +41,6 @@ private slots:
         QVERIFY(!window.Enabled("stopButton"));
     }
 
-    // A reason that fills the whole buffer, with no terminator, is shown and not overrun.
-    void reasonFillingTheBuffer() {
-        StubState& stub = FreshStub(OwnFolder());
-        stub.startResult = 0;
-        stub.lastError = std::string(1500, 'e');
-        QuorrelWindow window;
-        window.Open();
-        window.Click("startButton");
-        QCOMPARE(window.Log(), "启动失败\n" + QString(1024, 'e') + "\n");
-    }
-
-    void nothingFailedNothingShown() {
-        StubState& stub = FreshStub(OwnFolder());
-        stub.startResult = 0;
-        QuorrelWindow window;
-        window.Open();
-        window.Click("startButton");
-        QCOMPARE(window.Log(), QStringLiteral("启动失败\n"));
-    }
-
     void receivedAndReportLinesInChinese() {
         StubState& stub = FreshStub(OwnFolder());
         QuorrelWindow window;

@@ -34,17 +34,6 @@ private slots:
         QVERIFY(window.Enabled("startButton"));
     }
 
-    void missingStart() {
-        const QString folder = QStringLiteral(STUB_ROOT "/quorrel_stub_nostart");
-        FreshStub(folder);
-        QuorrelWindow window(folder);
-        window.Open();
-        window.Click("startButton");
-        QVERIFY(window.Log().isEmpty());
-        QVERIFY(window.Enabled("startButton"));
-        QVERIFY(!window.Enabled("stopButton"));
-    }
-
     void missingSendStopsTheReportPoll() {
         const QString folder = QStringLiteral(STUB_ROOT "/quorrel_stub_nosend");
         StubState& stub = FreshStub(folder);

@@ -7,8 +7,6 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
-
 QuorrelWindow::QuorrelWindow(const QString& libraryFolder) : libraryFolder_(libraryFolder) {
     qputenv("TARVIK_PORT_DIR", portDir_.path().toLocal8Bit());
     // Qt scales the style's pixmaps on its pool threads, which otherwise idle on until the
@@ -68,29 +66,4 @@ std::shared_ptr<QStringList> DescribeNextModal(std::function<QStringList(QWidget
     });
     poll->start();
     return seen;
-}
-
-namespace {
-
-template <std::size_t N>
-void Put(char (&field)[N], const char* text) {
-    std::strncpy(field, text, N - 1);
-}
-
-}  // namespace
-
-RecvMsg Message(const char* timestamp, const char* number, const char* text) {
-    RecvMsg message{};
-    Put(message.timestamp, timestamp);
-    Put(message.number, number);
-    Put(message.text, text);
-    return message;
-}
-
-SendReport Report(int32_t result, const char* number, const char* text) {
-    SendReport report{};
-    report.result = result;
-    Put(report.number, number);
-    Put(report.text, text);
-    return report;
 }

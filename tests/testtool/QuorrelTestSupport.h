@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "QuorrelDlg.h"
+#include "StubRecords.h"
 #include "StubState.h"
 
 // The window as a user meets it, on an otherwise empty machine: no serial devices, and a
@@ -60,7 +61,3 @@ StubState& FreshStub(const QString& folder);
 // Runs `describe` on the next modal window (or pop-up menu) to show, then closes it; the
 // returned list is filled once that happened.
 std::shared_ptr<QStringList> DescribeNextModal(std::function<QStringList(QWidget*)> describe);
-
-// A received message and a submission report as the library hands them out.
-RecvMsg Message(const char* timestamp, const char* number, const char* text);
-SendReport Report(int32_t result, const char* number, const char* text);

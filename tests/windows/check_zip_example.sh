@@ -16,7 +16,7 @@ zip=$(ls "$work"/out/Tarvik-*-win64.zip)
 unzip -q "$zip" -d "$work/unpacked"
 dir=$(ls -d "$work"/unpacked/Tarvik-*-win64)
 
-for f in Tarvik.dll Tarvik.h Tarvik.def libTarvik.dll.a README.md examples/send_receive.c \
+for f in Tarvik.dll Quorrel.exe Tarvik.h Tarvik.def libTarvik.dll.a README.md examples/send_receive.c \
   examples/send_receive.py; do
   [ -e "$dir/$f" ] || { echo "FAIL: the zip has no $f"; exit 1; }
 done

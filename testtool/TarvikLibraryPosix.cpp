@@ -1,6 +1,6 @@
-#include "TarvikLibrary.h"
-
 #include <dlfcn.h>
+
+#include "TarvikLibrary.h"
 
 namespace {
 
@@ -8,16 +8,16 @@ namespace {
 // installation that carries no development link.
 const char* const kFileNames[] = {"libTarvik.so", "libTarvik.so.1"};
 
-void* Open(const QByteArray& file) {
-    return ::dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
+void* Open(const std::string& file) {
+    return ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 }  // namespace
 
-CTarvikLibrary::CTarvikLibrary(const QString& ownFolder) {
-    if (!ownFolder.isEmpty()) {
+CTarvikLibrary::CTarvikLibrary(const std::string& ownFolder) {
+    if (!ownFolder.empty()) {
         for (const char* name : kFileNames) {
-            handle_ = Open(QString(ownFolder + '/' + QLatin1String(name)).toLocal8Bit());
+            handle_ = Open(ownFolder + '/' + name);
             if (handle_ != nullptr) {
                 return;
             }
@@ -33,4 +33,13 @@ CTarvikLibrary::CTarvikLibrary(const QString& ownFolder) {
 
 void* CTarvikLibrary::Symbol(const char* name) const {
     return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
+}
+
+// The library's local code page is UTF-8 here.
+std::string CTarvikLibrary::ToLocal(std::string_view utf8) {
+    return std::string(utf8);
+}
+
+std::string CTarvikLibrary::FromLocal(std::string_view local) {
+    return std::string(local);
 }
