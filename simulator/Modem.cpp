@@ -128,6 +128,7 @@ ModemProfile ProfileFor(const std::string& model) {
     profile.identity["AT+GMM"] = model;
     profile.identity["AT+CGMM"] = model;
     profile.identity["AT+CGMR"] = "Revision: " + model + "_V1.00";
+    profile.identity["AT+CGMI"] = "SIMULATED";
     switch (FamilyOf(model)) {
         case Family::Index:
             profile.unpromptedSubmit = true;
@@ -667,6 +668,14 @@ CModem::Pieces CModem::Answer(const std::string& line) {
     }
     if (line == "AT+CIMI") {
         return reply(profile_.imsi, kOk);
+    }
+    // What a user asks first of a modem: the signal, and the network it is registered on
+    // (named by the SIM's network code).
+    if (line == "AT+CSQ") {
+        return reply("+CSQ: 23,99", kOk);
+    }
+    if (line == "AT+COPS?") {
+        return reply("+COPS: 0,2,\"" + profile_.imsi.substr(0, 5) + "\",7", kOk);
     }
     if (line == "AT+CSCA?") {
         return reply(profile_.serviceCentreLine, kOk);

@@ -4,6 +4,8 @@
 // command line what the tests inject.
 #include <signal.h>
 
+#include <time.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -40,6 +42,7 @@ const char kUsage[] =
     "  --echo                echo commands until the program switches echo off\n"
     "  --generic             a modem of no particular dialect: unknown commands are answered\n"
     "                        OK and the vendor mode-switch probes ERROR\n"
+    "  --log FILE            append every byte the modem receives to FILE as it comes\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -149,6 +152,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> chatterLines;
     int networkDelayMs = 0;
     int slowListingMs = 0;
+    std::string logPath;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -203,6 +207,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--model") {
             model = value;
+        } else if (arg == "--log" && !value.empty()) {
+            logPath = value;
         } else if (arg == "--own-number") {
             ownNumber = value;
         } else if (arg == "--imsi") {
@@ -271,10 +277,37 @@ int main(int argc, char** argv) {
             }
             modem.StartChatter(chatterLines, chatterMs, chatterMs / 3);
         }
+        std::FILE* log = nullptr;
+        if (!logPath.empty()) {
+            log = std::fopen(logPath.c_str(), "ab");
+            if (log == nullptr) {
+                std::fprintf(stderr, "tarvik-modemsim: cannot write %s\n", logPath.c_str());
+                return 2;
+            }
+        }
         std::printf("%s\n", modem.Port().LinkPath().c_str());
         std::fflush(stdout);
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        // The log is brought up to date a few times a second, and once more at the end.
+        std::size_t logged = 0;
+        const auto writeLog = [&] {
+            if (log == nullptr) {
+                return;
+            }
+            const std::string received = modem.Port().Received();
+            if (received.size() > logged) {
+                std::fwrite(received.data() + logged, 1, received.size() - logged, log);
+                std::fflush(log);
+                logged = received.size();
+            }
+        };
+        const timespec step = {0, 100 * 1000 * 1000};
+        while (sigtimedwait(&stopSignals, nullptr, &step) < 0) {
+            writeLog();
+        }
+        writeLog();
+        if (log != nullptr) {
+            std::fclose(log);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvik-modemsim: %s\n", e.what());
         return 1;
