@@ -14,7 +14,9 @@ install(TARGETS Tarvik EXPORT TarvikTargets
     NAMELINK_COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/library/include/Tarvik.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT runtime)
-install(TARGETS tarvik-modemsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS tarvik-modemsim tarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  COMPONENT runtime)
+install(FILES docs/tarvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 if(TARGET Quorrel)
   # Quorrel looks in its own folder first, then through the loader's search, which finds
   # the library in the library folder.

@@ -6,6 +6,7 @@ set_target_properties(Tarvik PROPERTIES
   ARCHIVE_OUTPUT_DIRECTORY ${TARVIK_BIN_DIR})
 include(${PROJECT_SOURCE_DIR}/cmake/TarvikWindowsPackage.cmake)
 add_subdirectory(${PROJECT_SOURCE_DIR}/testtool ${PROJECT_BINARY_DIR}/testtool)
+add_subdirectory(${PROJECT_SOURCE_DIR}/cli ${PROJECT_BINARY_DIR}/cli)
 
 if(TARVIK_BUILD_TESTS)
   enable_testing()

@@ -1,0 +1,147 @@
+#include "Format.h"
+
+#include "Json.h"
+
+namespace TarvikCli {
+
+namespace {
+
+constexpr std::size_t kDestinationCapacity = 29;
+
+bool Digits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string TextLine(const Received& message) {
+    std::string line = message.time + "\t" + message.number + "\t";
+    for (char c : message.text) {
+        switch (c) {
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\t':
+                line += "\\t";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            default:
+                line.push_back(c);
+        }
+    }
+    return line + "\n";
+}
+
+std::string JsonLine(const Received& message) {
+    return CJsonLine()
+        .Add("number", message.number)
+        .Add("time", message.time)
+        .Add("text", message.text)
+        .Line();
+}
+
+std::string OneLine(std::string_view text) {
+    std::string line;
+    bool gap = false;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            gap = !line.empty();
+            continue;
+        }
+        if (gap) {
+            line.push_back(' ');
+            gap = false;
+        }
+        line.push_back(c);
+    }
+    return line;
+}
+
+std::string NumberProblem(const std::string& number, const std::optional<std::string>& prefix) {
+    const bool international = !number.empty() && number[0] == '+';
+    if (!Digits(international ? number.substr(1) : number)) {
+        return "'" + number + "' is not a number: digits, with a leading + at most";
+    }
+    const std::size_t length =
+        international ? number.size() : number.size() + (prefix ? prefix->size() : 0);
+    if (length > kDestinationCapacity) {
+        return "'" + number + "' is too long: with its prefix it must fit " +
+               std::to_string(kDestinationCapacity) + " characters";
+    }
+    return {};
+}
+
+std::vector<std::string> ReplyLines(std::string_view reply) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : reply) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty()) {
+                lines.push_back(line);
+            }
+            line.clear();
+        } else {
+            line.push_back(c);
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool IsErrorResult(const std::string& line) {
+    return line == "ERROR" || line.rfind("+CME ERROR", 0) == 0 || line.rfind("+CMS ERROR", 0) == 0;
+}
+
+std::string AnswerOf(const std::string& command, std::string_view reply, std::string& status) {
+    status.clear();
+    const std::string name = command.substr(2);  // "AT+COPS?" -> "+COPS:"
+    const std::string ownTag = name.substr(0, name.find('?')) + ":";
+    std::string answer;
+    for (const std::string& line : ReplyLines(reply)) {
+        if (line == "OK" || IsErrorResult(line)) {
+            status = line;
+            break;
+        }
+        if (!answer.empty() || line == command) {
+            continue;
+        }
+        if (line.rfind(ownTag, 0) == 0) {
+            answer = line.substr(ownTag.size());
+            answer.erase(0, answer.find_first_not_of(' '));
+        } else if (line[0] != '+' && line[0] != '^') {
+            answer = line;
+        }
+    }
+    return status == "OK" ? answer : std::string();
+}
+
+std::string OperatorOf(const std::string& answer) {
+    const std::size_t open = answer.find('"');
+    const std::size_t close = open == std::string::npos ? open : answer.find('"', open + 1);
+    return close == std::string::npos ? answer : answer.substr(open + 1, close - open - 1);
+}
+
+std::string SignalOf(const std::string& answer) {
+    const std::string rssi = answer.substr(0, answer.find(','));
+    if (rssi.empty() || rssi.size() > 2 ||
+        rssi.find_first_not_of("0123456789") != std::string::npos) {
+        return answer;
+    }
+    const int value = std::stoi(rssi);
+    if (value == 99) {
+        return "99 (not known)";
+    }
+    if (value > 31) {
+        return answer;
+    }
+    return rssi + " (" + std::to_string(-113 + 2 * value) + " dBm)";
+}
+
+}  // namespace TarvikCli

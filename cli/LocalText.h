@@ -1,0 +1,22 @@
+// The texts of the command line are the library's: UTF-8 on Linux, the system's ANSI code
+// page on Windows. What differs between the two lives in LocalTextPosix.cpp and
+// LocalTextWin32.cpp.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace TarvikCli {
+
+// Whether `text` is valid in the local code page; a message is refused before it is queued
+// rather than sent with replacement characters.
+bool IsLocalText(std::string_view text);
+
+// Appends UTF-16 `units` (from a JSON \u escape) in the local code page; false when a unit
+// is an unpaired surrogate or the code page has no such character.
+bool AppendAsLocal(std::u16string_view units, std::string& out);
+
+// The name of the local code page in messages: "UTF-8" or "code page 936".
+std::string LocalCodePageName();
+
+}  // namespace TarvikCli

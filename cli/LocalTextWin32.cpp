@@ -1,0 +1,50 @@
+#include <windows.h>
+
+#include <climits>
+
+#include "LocalText.h"
+
+namespace TarvikCli {
+
+bool IsLocalText(std::string_view text) {
+    if (text.empty()) {
+        return true;
+    }
+    if (text.size() > INT_MAX) {
+        return false;
+    }
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+bool AppendAsLocal(std::u16string_view units, std::string& out) {
+    if (units.empty()) {
+        return true;
+    }
+    const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
+    const int count = static_cast<int>(units.size());
+    // UTF-8 takes no "used default" argument; every other code page tells whether a
+    // character was missing.
+    const bool utf8 = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const int size = WideCharToMultiByte(CP_ACP, flags, wide, count, nullptr, 0, nullptr,
+                                         utf8 ? nullptr : &usedDefault);
+    if (size <= 0 || usedDefault) {
+        return false;
+    }
+    std::string local(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, flags, wide, count, local.data(), size, nullptr,
+                        utf8 ? nullptr : &usedDefault);
+    if (usedDefault) {
+        return false;
+    }
+    out += local;
+    return true;
+}
+
+std::string LocalCodePageName() {
+    return "code page " + std::to_string(GetACP());
+}
+
+}  // namespace TarvikCli

@@ -1,0 +1,42 @@
+// The command line of `tarvik`: a subcommand, its options and its words.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace TarvikCli {
+
+enum class Verb { Send, Receive, Serve, At, Identify, Help, Version };
+
+// The prefix the library puts before a number that does not begin with "+".
+inline constexpr const char* kDefaultPrefix = "86";
+inline constexpr int kDefaultBaud = 115200;
+inline constexpr int kDefaultIdleS = 5;
+
+struct Options {
+    Verb verb = Verb::Help;
+    std::string verbName;  // for help: the subcommand asked about, if any
+    int port = 0;
+    int baud = kDefaultBaud;
+    std::optional<std::string> prefix = std::string(kDefaultPrefix);  // none: --no-prefix
+    int timeoutS = 0;  // 0: wait as long as each part may take
+    bool follow = false;
+    bool json = false;
+    int idleS = kDefaultIdleS;
+    int waitMs = 0;
+    std::string receivedPath;  // where messages received meanwhile go; empty: stderr
+    std::vector<std::string> words;
+};
+
+struct ParsedOptions {
+    std::optional<Options> options;
+    std::string error;  // when options is empty
+};
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+// The help of one subcommand, or the overview when `verbName` names none.
+std::string UsageText(const std::string& verbName);
+
+}  // namespace TarvikCli

@@ -1,0 +1,126 @@
+// tarvik send: one text, every part's report, and an exit code that says how it went.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Commands.h"
+#include "Console.h"
+#include "LocalText.h"
+#include "Tracker.h"
+
+namespace TarvikCli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPollStep = 50ms;
+
+std::string ReadAllInput() {
+    std::string text;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
+        text.append(chunk, n);
+    }
+    // The line end that `echo` or an editor puts behind the last line is not text.
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+int RunSend(const Options& options) {
+    const std::string& number = options.words.front();
+    std::string text;
+    if (options.words.size() > 1) {
+        for (std::size_t i = 1; i < options.words.size(); ++i) {
+            text += (i > 1 ? " " : "") + options.words[i];
+        }
+    } else {
+        if (InputIsTerminal()) {
+            std::fputs("tarvik: type the text, then Ctrl-D\n", stderr);
+        }
+        text = ReadAllInput();
+    }
+    if (text.empty()) {
+        return Complain(kExitUsage, "the text is empty: nothing to send");
+    }
+    if (text.find('\0') != std::string::npos || !IsLocalText(text)) {
+        return Complain(kExitUsage, "the text is not valid " + LocalCodePageName());
+    }
+    if (const std::string problem = NumberProblem(number, options.prefix); !problem.empty()) {
+        return Complain(kExitUsage, problem);
+    }
+
+    CSession session(SideSink(options.receivedPath));
+    std::string why;
+    if (!StartSession(session, options, why)) {
+        return Complain(kExitStartFailed, why);
+    }
+    const int32_t sequence = SMSSendMessage2(text.c_str(), number.c_str(),
+                                             options.prefix ? options.prefix->c_str() : nullptr);
+    if (sequence < 1) {
+        return Complain(kExitUsage,
+                        "the text is too long: it needs more parts than the "
+                        "library's queue holds");
+    }
+    CTracker tracker;
+    tracker.Queued(sequence, text);
+
+    const auto started = Clock::now();
+    auto lastProgress = started;
+    int refused = 0;
+    bool done = false;
+    while (!done) {
+        session.Fetch();
+        SendReport report{};
+        while (!done && session.NextReport(report)) {
+            const PartOutcome outcome = tracker.Report(report);
+            if (!outcome.known) {
+                continue;
+            }
+            lastProgress = Clock::now();
+            if (outcome.accepted) {
+                std::printf("part %d accepted\n", outcome.part);
+            } else {
+                ++refused;
+                std::printf("part %d refused: %s\n", outcome.part, OneLine(LastError()).c_str());
+            }
+            std::fflush(stdout);
+            done = outcome.complete;
+        }
+        if (done) {
+            break;
+        }
+        const auto now = Clock::now();
+        std::string giveUp;
+        if (Interrupts() > 0) {
+            giveUp = "interrupted";
+        } else if (options.timeoutS > 0 &&
+                   now - started >= std::chrono::seconds(options.timeoutS)) {
+            giveUp = "no report within --timeout " + std::to_string(options.timeoutS) + " s";
+        } else if (options.timeoutS == 0 && now - lastProgress >= kPartLimit) {
+            giveUp = "the modem reported nothing for " +
+                     std::to_string(std::chrono::seconds(kPartLimit).count()) + " s";
+        }
+        if (!giveUp.empty()) {
+            const TrackedMessage& message = tracker.InFlight().front();
+            session.Stop(false);
+            return Complain(kExitGaveUp, giveUp + " after " +
+                                             std::to_string(message.partsReported) +
+                                             " part(s); the parts not reported may not have gone");
+        }
+        std::this_thread::sleep_for(kPollStep);
+    }
+    session.Stop();
+    return refused > 0 ? kExitRefused : kExitDone;
+}
+
+}  // namespace TarvikCli

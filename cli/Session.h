@@ -1,0 +1,52 @@
+// One run of the service on one port, as every subcommand uses it: start with a clear
+// reason on failure, fetch what the library keeps, and a stop that loses nothing the
+// library already holds.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "Format.h"
+#include "Tarvik.h"
+
+namespace TarvikCli {
+
+class CSession {
+public:
+    // `onMessage` gets every message the library hands over, in order.
+    explicit CSession(std::function<void(const Received&)> onMessage);
+    ~CSession() { Stop(false); }
+    CSession(const CSession&) = delete;
+    CSession& operator=(const CSession&) = delete;
+
+    // True when the service runs; otherwise `why` says what failed.
+    bool Start(int port, int baud, std::string& why);
+
+    // Hands over the waiting messages and keeps the waiting reports for NextReport.
+    void Fetch();
+    bool NextReport(SendReport& report);
+
+    // Waits until the worker has finished the modem operation it has under way (a raw
+    // command waits for it and then holds the line), then fetches. After it, the worker
+    // needs at least a listing's time before it can keep another message.
+    void Settle();
+
+    // Fetches and stops: every message the library kept is handed over first. Settling
+    // first also hands over what the listing under way brings; without it the stop is at
+    // once, for a caller that gives up on a submission the network is slow to confirm.
+    void Stop(bool settle = true);
+
+    // For an interrupt that comes while the start talks to the modem: the start gives up.
+    static void CutStart();
+
+private:
+    std::function<void(const Received&)> onMessage_;
+    std::deque<SendReport> reports_;
+    bool running_ = false;
+};
+
+std::string LastError();
+
+}  // namespace TarvikCli
