@@ -1,0 +1,241 @@
+// The command line's own logic: its options, its JSON lines, its reading of replies and
+// the matching of reports to messages.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Format.h"
+#include "Json.h"
+#include "LocalText.h"
+#include "Options.h"
+#include "Tracker.h"
+
+namespace {
+
+using namespace TarvikCli;
+
+ParsedOptions Parse(std::initializer_list<const char*> words) {
+    return ParseOptions(std::vector<std::string>(words.begin(), words.end()));
+}
+
+TEST(OptionsTest, ASendTakesItsOptionsAnywhereAndTheWordsInOrder) {
+    const ParsedOptions parsed =
+        Parse({"send", "13800138000", "--port", "7", "hello", "--prefix", "1", "-5", "--", "--x"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    const Options& o = *parsed.options;
+    EXPECT_EQ(o.verb, Verb::Send);
+    EXPECT_EQ(o.port, 7);
+    EXPECT_EQ(o.baud, kDefaultBaud);
+    EXPECT_EQ(o.prefix, "1");
+    EXPECT_EQ(o.words, (std::vector<std::string>{"13800138000", "hello", "-5", "--x"}));
+
+    const ParsedOptions bare = Parse({"send", "--port", "1", "--no-prefix", "123"});
+    ASSERT_TRUE(bare.options);
+    EXPECT_FALSE(bare.options->prefix.has_value());
+    EXPECT_EQ(Parse({"send", "--port", "1", "123"}).options->prefix, kDefaultPrefix);
+}
+
+TEST(OptionsTest, BadCommandLinesSayWhatIsWrong) {
+    const struct {
+        std::initializer_list<const char*> words;
+        const char* says;
+    } cases[] = {
+        {{}, "command is missing"},
+        {{"fly", "--port", "1"}, "unknown command 'fly'"},
+        {{"receive"}, "--port is missing"},
+        {{"receive", "--port", "0"}, "1 to 1024"},
+        {{"receive", "--port", "1025"}, "1 to 1024"},
+        {{"receive", "--port", "7x"}, "1 to 1024"},
+        {{"receive", "--port"}, "--port needs a value"},
+        {{"receive", "--port", "1", "--format", "xml"}, "text or json"},
+        {{"receive", "--port", "1", "--idle", "0"}, "--idle"},
+        {{"receive", "--port", "1", "--prefix", "1"}, "'receive' has no option --prefix"},
+        {{"receive", "--port", "1", "stray"}, "takes no argument 'stray'"},
+        {{"send", "--port", "1"}, "NUMBER to send to is missing"},
+        {{"send", "--port", "1", "--prefix", "+1", "2"}, "--prefix takes digits"},
+        {{"send", "--port", "1", "--prefix", "1", "--no-prefix", "2"}, "exclude each other"},
+        {{"send", "--port", "1", "--timeout", "0", "2"}, "--timeout"},
+        {{"at", "--port", "1"}, "COMMAND is missing"},
+        {{"at", "--port", "1", "--wait", "-1", "AT"}, "--wait"},
+        {{"serve", "--port", "1", "--follow"}, "'serve' has no option --follow"},
+    };
+    for (const auto& c : cases) {
+        const ParsedOptions parsed = Parse(c.words);
+        EXPECT_FALSE(parsed.options) << c.says;
+        EXPECT_NE(parsed.error.find(c.says), std::string::npos) << parsed.error;
+    }
+}
+
+TEST(OptionsTest, HelpNamesEveryOptionTheParserTakes) {
+    EXPECT_EQ(Parse({"--help"}).options->verb, Verb::Help);
+    EXPECT_EQ(Parse({"send", "--help"}).options->verb, Verb::Help);
+    const struct {
+        const char* verb;
+        std::vector<const char*> options;
+    } verbs[] = {
+        {"send", {"--port", "--baud", "--prefix", "--no-prefix", "--timeout", "--received"}},
+        {"receive", {"--port", "--baud", "--follow", "--format", "--idle"}},
+        {"serve", {"--port", "--baud"}},
+        {"at", {"--port", "--baud", "--wait", "--received"}},
+        {"identify", {"--port", "--baud", "--received"}},
+    };
+    for (const auto& v : verbs) {
+        const std::string help = UsageText(v.verb);
+        EXPECT_NE(help.find(std::string("tarvik ") + v.verb), std::string::npos);
+        for (const char* option : v.options) {
+            EXPECT_NE(help.find(option), std::string::npos) << v.verb << " " << option;
+        }
+    }
+}
+
+TEST(JsonTest, TextsAreQuotedWithTheirControlCharactersEscapedAndTheRestAsItIs) {
+    EXPECT_EQ(JsonQuote("a\"b\\c\n\r\t\x01\x7f 你好"),
+              "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u007f 你好\"");
+    EXPECT_EQ(CJsonLine().Add("event", "sent").Add("parts", 3).AddRaw("id", "\"x\"").Line(),
+              "{\"event\":\"sent\",\"parts\":3,\"id\":\"x\"}\n");
+}
+
+TEST(JsonTest, ARequestLineReadsBackWithEveryKindOfValue) {
+    std::string error;
+    const auto object = ParseJsonObject(
+        R"( {"op":"send", "id": -12, "text":"a\"\\\/\n\u4f60\ud83d\ude00", "prefix":null, "x":true} )",
+        error);
+    ASSERT_TRUE(object) << error;
+    EXPECT_EQ(object->at("op").text, "send");
+    EXPECT_EQ(object->at("id").kind, JsonValue::Kind::Number);
+    EXPECT_EQ(object->at("id").number, -12);
+    EXPECT_EQ(object->at("id").json, "-12");
+    EXPECT_EQ(object->at("text").text, "a\"\\/\n你😀");
+    EXPECT_EQ(object->at("prefix").kind, JsonValue::Kind::Null);
+    EXPECT_TRUE(object->at("x").flag);
+    EXPECT_TRUE(ParseJsonObject("{}", error));
+}
+
+TEST(JsonTest, AnythingButOneFlatObjectIsRefusedWithAReason) {
+    const struct {
+        const char* line;
+        const char* says;
+    } cases[] = {
+        {"", "one JSON object"},
+        {"[1]", "one JSON object"},
+        {"{\"a\":1", "',' or '}'"},
+        {"{\"a\":1} x", "nothing may follow"},
+        {"{\"a\":{}}", "not a string, an integer"},
+        {"{\"a\":[1]}", "not a string, an integer"},
+        {"{\"a\":1.5}", "whole number"},
+        {"{\"a\":99999999999999999999}", "too large"},
+        {"{\"a\":1,\"a\":2}", "appears twice"},
+        {"{a:1}", "key must be a string"},
+        {"{\"a\" 1}", "':' must follow"},
+        {"{\"a\":\"x", "not closed"},
+        {"{\"a\":\"\\q\"}", "unknown escape"},
+        {"{\"a\":\"\\u12\"}", "four hex digits"},
+        {"{\"a\":\"\\ud800\"}", "names no character"},
+        {"{\"a\":\"\\udc00x\"}", "names no character"},
+        {"{\"a\":\"tab\there\"}", "control character"},
+        {"{\"a\":tru}", "not a string, an integer"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseJsonObject(c.line, error)) << c.line;
+        EXPECT_NE(error.find(c.says), std::string::npos) << c.line << ": " << error;
+    }
+}
+
+TEST(LocalTextTest, OnlyWellFormedUtf8IsLocalText) {
+    EXPECT_TRUE(IsLocalText(""));
+    EXPECT_TRUE(IsLocalText("plain, 你好, 😀, ü"));
+    for (const char* bad : {"\xff", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
+                            "\xf4\x90\x80\x80", "a\x80", "\xe4\xbd"}) {
+        EXPECT_FALSE(IsLocalText(bad)) << bad;
+    }
+}
+
+TEST(FormatTest, AMessageStaysOnOneLineInBothFormats) {
+    const Received message{"+8613800138000", "2026-12-08 10:00:00", "a\tb\\c\r\nd \"q\""};
+    EXPECT_EQ(TextLine(message), "2026-12-08 10:00:00\t+8613800138000\ta\\tb\\\\c\\r\\nd \"q\"\n");
+    EXPECT_EQ(JsonLine(message),
+              "{\"number\":\"+8613800138000\",\"time\":\"2026-12-08 10:00:00\","
+              "\"text\":\"a\\tb\\\\c\\r\\nd \\\"q\\\"\"}\n");
+    EXPECT_EQ(OneLine("\r\n+CMS ERROR: 500\r\n\r\nmore\r\n"), "+CMS ERROR: 500 more");
+}
+
+TEST(FormatTest, NumbersTheLibraryCannotAddressAreCaughtFirst) {
+    const std::optional<std::string> prefix = "86";
+    EXPECT_EQ(NumberProblem("13800138000", prefix), "");
+    EXPECT_EQ(NumberProblem("+8613800138000", prefix), "");
+    EXPECT_EQ(NumberProblem(std::string(27, '1'), prefix), "");
+    EXPECT_NE(NumberProblem(std::string(28, '1'), prefix).find("too long"), std::string::npos);
+    EXPECT_EQ(NumberProblem(std::string(29, '1'), std::nullopt), "");
+    EXPECT_EQ(NumberProblem("+" + std::string(28, '1'), prefix), "");
+    for (const char* bad : {"", "+", "12-34", "1 2", "++1", "1+2"}) {
+        EXPECT_NE(NumberProblem(bad, prefix).find("is not a number"), std::string::npos) << bad;
+    }
+}
+
+TEST(FormatTest, QueryAnswersAreFoundAmongEchoesAndStatusLines) {
+    std::string status;
+    EXPECT_EQ(AnswerOf("AT+CGMM", "AT+CGMM\r\r\n^RSSI:17\r\nMU609\r\n\r\nOK\r\n", status), "MU609");
+    EXPECT_EQ(status, "OK");
+    EXPECT_EQ(AnswerOf("AT+CGMM", "\r\n+CGMM: EC20F\r\nOK\r\n", status), "EC20F");
+    EXPECT_EQ(AnswerOf("AT+COPS?", "\r\n+CREG: 1\r\n+COPS: 0,2,\"46000\",7\r\nOK\r\n", status),
+              "0,2,\"46000\",7");
+    EXPECT_EQ(AnswerOf("AT+CSQ", "\r\nERROR\r\n", status), "");
+    EXPECT_EQ(status, "ERROR");
+    EXPECT_EQ(AnswerOf("AT+CSQ", "\r\n+CSQ: 23,99\r\n", status), "");  // no final result yet
+    EXPECT_EQ(status, "");
+    EXPECT_EQ(AnswerOf("AT+CSQ", "\r\n+CME ERROR: 10\r\n", status), "");
+    EXPECT_EQ(status, "+CME ERROR: 10");
+
+    EXPECT_EQ(OperatorOf("0,2,\"46000\",7"), "46000");
+    EXPECT_EQ(OperatorOf("0"), "0");
+    EXPECT_EQ(SignalOf("23,99"), "23 (-67 dBm)");
+    EXPECT_EQ(SignalOf("0,0"), "0 (-113 dBm)");
+    EXPECT_EQ(SignalOf("99,99"), "99 (not known)");
+    EXPECT_EQ(SignalOf("40,0"), "40,0");
+    EXPECT_EQ(SignalOf("x"), "x");
+}
+
+SendReport ReportOf(int32_t sequence, const std::string& text, int32_t result = 1) {
+    SendReport report{};
+    report.sequence = TagOf(sequence);
+    std::memcpy(report.text, text.data(), text.size());
+    report.result = result;
+    return report;
+}
+
+TEST(TrackerTest, AMessageIsDoneWhenItsPartsAddUpToItsText) {
+    CTracker tracker;
+    tracker.Queued(7, "abcdef", "\"first\"");
+    tracker.Queued(8, "xyz");
+    PartOutcome one = tracker.Report(ReportOf(7, "abc"));
+    EXPECT_TRUE(one.known);
+    EXPECT_EQ(one.part, 1);
+    EXPECT_FALSE(one.complete);
+    EXPECT_EQ(one.message.id, "\"first\"");
+    PartOutcome two = tracker.Report(ReportOf(7, "def", 0));
+    EXPECT_EQ(two.part, 2);
+    EXPECT_TRUE(two.complete);
+    EXPECT_FALSE(two.accepted);
+    EXPECT_EQ(two.message.partsAccepted, 1);
+    EXPECT_EQ(tracker.Count(), 1u);
+    EXPECT_FALSE(tracker.Report(ReportOf(9, "xyz")).known);
+    EXPECT_TRUE(tracker.Report(ReportOf(8, "xyz")).complete);
+    EXPECT_TRUE(tracker.Empty());
+}
+
+TEST(TrackerTest, TagsPastOneHundredAndTwentySevenAndPastTwoHundredAndFiftyFiveStillMatch) {
+    EXPECT_EQ(TagOf(130), -126);
+    EXPECT_EQ(TagOf(256), 0);
+    EXPECT_EQ(TagOf(257), 1);
+    CTracker tracker;
+    for (int32_t sequence = 200; tracker.Count() < kMostInFlight; ++sequence) {
+        tracker.Queued(sequence, "t" + std::to_string(sequence));
+    }
+    EXPECT_TRUE(tracker.Full());
+    const PartOutcome outcome = tracker.Report(ReportOf(300, "t300"));
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_EQ(outcome.message.sequence, 300);
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# One case of the command line, run from the shell against the simulated modem as a user
+# runs it: what tarvik prints, its exit code, and what the modem received.
+# Usage: cli_test.sh CASE BIN_DIR
+set -uo pipefail
+case_name=$1
+bin=$2
+work=$(mktemp -d)
+export TARVIK_PORT_DIR=$work
+modem_pid=
+cleanup() {
+  if [ -n "$modem_pid" ]; then kill "$modem_pid" 2>/dev/null; wait "$modem_pid" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($case_name): $*"
+  for f in out err wire; do
+    [ -f "$work/$f" ] && { echo "--- $f"; head -c 3000 "$work/$f"; echo; }
+  done
+  exit 1
+}
+
+# The simulated modem on COM3, logging what it receives to $work/wire.
+start_modem() {
+  "$bin/tarvik-modemsim" --dir "$work" --port 3 --log "$work/wire" "$@" \
+    > "$work/modem.out" 2> "$work/modem.err" &
+  modem_pid=$!
+  for _ in $(seq 1 200); do
+    [ -s "$work/modem.out" ] && return 0
+    kill -0 "$modem_pid" 2>/dev/null || fail "the simulator did not start: $(cat "$work/modem.err")"
+    sleep 0.05
+  done
+  fail "the simulator did not link its port"
+}
+
+# Runs tarvik; its output lands in $work/out and $work/err, its exit code in $rc. No run
+# may take longer than the limit: a hang is a failure, not a stuck suite.
+run() {
+  timeout -s KILL 150 "$bin/tarvik" "$@" > "$work/out" 2> "$work/err"
+  rc=$?
+}
+run_input() {
+  local input=$1; shift
+  printf '%s' "$input" | timeout -s KILL 150 "$bin/tarvik" "$@" > "$work/out" 2> "$work/err"
+  rc=$?
+}
+expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
+expect_out() { [ "$(cat "$work/out")" = "$1" ] || fail "printed '$(cat "$work/out")', expected '$1'"; }
+expect_in() { grep -qF -- "$2" "$work/$1" || fail "$1 lacks '$2'"; }
+# How often the modem has received `text` so far.
+wire_count() { grep -aoF -- "$1" "$work/wire" 2>/dev/null | wc -l; }
+# The texts `receive` printed (its text format: time, number, text).
+texts() { cut -f3- "$work/out"; }
+
+case $case_name in
+send_loopback)
+  start_modem
+  run send --port 3 +8613800138000 hello from the shell
+  expect_rc 0
+  expect_out "part 1 accepted"
+  [ "$(wire_count 'AT+CMGS=')" = 1 ] || fail "the modem got $(wire_count 'AT+CMGS=') submissions"
+  # The modem's own number: the message comes back, and receive prints it once.
+  run receive --port 3 --idle 2
+  expect_rc 0
+  [ "$(texts)" = "hello from the shell" ] || fail "received '$(texts)'"
+  expect_in out $'\t8613800138000\t'
+  ;;
+
+send_long_from_input)
+  start_modem
+  text=$(printf '好%.0s' $(seq 1 150))" and the end"
+  run_input "$text"$'\n' send --port 3 +8613800138000
+  expect_rc 0
+  parts=$(wc -l < "$work/out")
+  [ "$parts" -ge 3 ] || fail "$parts parts for 161 characters"
+  [ "$(wire_count 'AT+CMGS=')" = "$parts" ] || fail "$parts reports, $(wire_count 'AT+CMGS=') submissions"
+  for k in $(seq 1 "$parts"); do expect_in out "part $k accepted"; done
+  # The parts come back in order, and together they are the text without its line end.
+  run receive --port 3 --idle 2
+  [ "$(texts | tr -d '\n')" = "$text" ] || fail "received '$(texts)'"
+  ;;
+
+send_refused)
+  start_modem --refuse-sends
+  run send --port 3 --prefix 1 2025550100 refused
+  expect_rc 1
+  expect_out "part 1 refused: +CMS ERROR: 500"
+  ;;
+
+send_bad_input)
+  run send --port 4 13800138000 nobody there
+  expect_rc 3
+  expect_in err "cannot open port 4: it does not exist"
+  start_modem --fail AT+CNMI
+  run send --port 3 13800138000 set-up fails
+  expect_rc 3
+  expect_in err "the modem on port 3 did not start: CNMI ERROR"
+  run send --port 3 13800138000 ""
+  expect_rc 2
+  expect_in err "the text is empty"
+  run_input $'\n' send --port 3 13800138000
+  expect_rc 2
+  expect_in err "the text is empty"
+  run_input $'caf\xe9' send --port 3 13800138000
+  expect_rc 2
+  expect_in err "the text is not valid UTF-8"
+  run send --port 3 138-0013-8000 hi
+  expect_rc 2
+  expect_in err "'138-0013-8000' is not a number"
+  run send --port 3 --no-prefix 123456789012345678901234567890 hi
+  expect_rc 2
+  expect_in err "is too long"
+  [ "$(wire_count 'AT+CMGS')" = 0 ] || fail "a refused input reached the modem"
+  ;;
+
+send_gives_up)
+  # The network takes a minute to confirm: --timeout ends the wait, and the stop does not
+  # wait for the network either.
+  start_modem --network-delay 60000
+  started=$(date +%s)
+  run send --port 3 --timeout 3 +8613800138000 slow network
+  expect_rc 4
+  expect_in err "no report within --timeout 3 s after 0 part(s)"
+  [ $(( $(date +%s) - started )) -lt 40 ] || fail "gave up only after $(( $(date +%s) - started )) s"
+  ;;
+
+receive_formats)
+  start_modem --message '+8613911112222:你好 "world"' --message $'10086:line1\nline2 back\\slash'
+  run receive --port 3 --format json --idle 2
+  expect_rc 0
+  python3 - "$work/out" <<'PY' || fail "JSON lines"
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+got = [json.loads(l) for l in lines]
+assert [m["text"] for m in got] == ['你好 "world"', "line1\nline2 back\\slash"], got
+assert [m["number"] for m in got] == ["8613911112222", "10086"], got
+assert all(len(m["time"]) == 19 and m["time"].startswith("20") for m in got), got
+PY
+  # Kept, handed over and deleted: a second run finds nothing.
+  run receive --port 3 --idle 1
+  expect_rc 0
+  expect_out ""
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
+  start_modem --message $'10086:好\tb\nc'
+  run receive --port 3 --idle 1
+  [ "$(texts)" = '好\tb\nc' ] || fail "text format gave '$(texts)'"
+  ;;
+
+receive_follow_interrupted)
+  # A SIM that lists slowly: the interrupt comes while the library is still handing
+  # messages over. Every message is printed, or is still on the modem for the next run.
+  args=()
+  for k in $(seq -w 1 40); do args+=(--message "10086:message $k"); done
+  start_modem --slow-listing 30 "${args[@]}"
+  timeout -s KILL 150 "$bin/tarvik" receive --port 3 --follow > "$work/first" 2> "$work/err" &
+  pid=$!
+  for _ in $(seq 1 600); do [ -s "$work/first" ] && break; sleep 0.05; done
+  [ -s "$work/first" ] || fail "nothing printed within 30 s"
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  expect_rc 0
+  run receive --port 3 --idle 2
+  expect_rc 0
+  cat "$work/first" >> "$work/out"
+  for k in $(seq -w 1 40); do
+    [ "$(texts | grep -cx "message $k")" -ge 1 ] || fail "message $k was lost"
+  done
+  ;;
+
+serve)
+  start_modem --message '10086:waiting before the start'
+  mkfifo "$work/requests"
+  timeout -s KILL 150 "$bin/tarvik" serve --port 3 < "$work/requests" > "$work/out" 2> "$work/err" &
+  pid=$!
+  exec 3> "$work/requests"
+  long=$(printf 'x%.0s' $(seq 1 200))
+  {
+    echo '{"op":"send","id":1,"number":"+8613800138000","text":"loop one"}'
+    echo '{"op":"send","id":"two","number":"+8613800138000","text":"'"$long"'"}'
+    echo '{"op":"send","id":3,"number":"13800000000","text":"\u4f60\u597d"}'
+    echo 'not json'
+    echo '{"op":"send","id":5,"number":"12a","text":"x"}'
+    echo '{"op":"at","id":6,"command":"AT+CSQ"}'
+  } >&3
+  # Requests in flight while messages arrive: wait for the three sends and the messages
+  # coming back, then ask for the stop.
+  for _ in $(seq 1 1200); do
+    [ "$(grep -c '"event":"sent"' "$work/out")" = 3 ] &&
+      [ "$(grep -c '"event":"message"' "$work/out")" -ge 4 ] && break
+    sleep 0.05
+  done
+  echo '{"op":"stop"}' >&3
+  exec 3>&-
+  wait "$pid"
+  rc=$?
+  expect_rc 0
+  python3 - "$work/out" "$long" <<'PY' || fail "serve's events"
+import json, sys
+events = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8").read().splitlines()]
+long = sys.argv[2]
+kinds = [e["event"] for e in events]
+assert kinds[0] == "ready" and kinds[-1] == "stopped", kinds
+queued = {e["id"]: e["sequence"] for e in events if e["event"] == "queued"}
+assert set(queued) == {1, "two", 3} and len(set(queued.values())) == 3, queued
+sent = {e["id"]: e for e in events if e["event"] == "sent"}
+assert set(sent) == {1, "two", 3}, sent
+assert sent["two"]["parts"] >= 2, sent
+for ident, e in sent.items():
+    reports = [r for r in events if r["event"] == "report" and r.get("id") == ident]
+    assert [r["part"] for r in reports] == list(range(1, e["parts"] + 1)), reports
+    assert all(r["result"] == "accepted" and r["sequence"] == queued[ident] for r in reports)
+    assert e["accepted"] == e["parts"], e
+errors = [e for e in events if e["event"] == "error"]
+assert any("one JSON object" in e["error"] and "id" not in e for e in errors), errors
+assert any(e.get("id") == 5 and "is not a number" in e["error"] for e in errors), errors
+replies = [e for e in events if e["event"] == "reply"]
+assert len(replies) == 1 and replies[0]["id"] == 6 and "+CSQ: 23,99" in replies[0]["reply"]
+texts = [e["text"] for e in events if e["event"] == "message"]
+assert "waiting before the start" in texts and "loop one" in texts, texts
+assert "".join(t for t in texts if t.startswith("x")) == long, texts
+PY
+  grep -qaF '"你好"' "$work/out" && fail "the message to another number came back"
+  [ "$(wire_count 'AT+CMGS=')" -ge 4 ] || fail "$(wire_count 'AT+CMGS=') submissions"
+  ;;
+
+at_and_identify)
+  start_modem --model SIM800C
+  run at --port 3 AT+CSQ
+  expect_rc 0
+  expect_out $'+CSQ: 23,99\nOK'
+  run at --port 3 AT+NOSUCH
+  expect_rc 1
+  expect_out "ERROR"
+  [ "$(wire_count 'AT+NOSUCH')" = 1 ] || fail "the modem did not get the command once"
+  run identify --port 3
+  expect_rc 0
+  expect_out $'manufacturer: SIMULATED\nmodel: SIM800C\nrevision: Revision: SIM800C_V1.00\noperator: 46000\nsignal: 23 (-67 dBm)'
+  ;;
+
+usage)
+  run --help
+  expect_rc 0
+  expect_in out "Exit codes:"
+  run
+  expect_rc 2
+  expect_in err "a command is missing"
+  run send --port 3 --frobnicate 1 x
+  expect_rc 2
+  expect_in err "'send' has no option --frobnicate"
+  expect_in err "Try 'tarvik --help'"
+  run --version
+  expect_rc 0
+  expect_in out "tarvik "
+  # The manual names every option the help names.
+  manual=$(dirname "$0")/../../docs/tarvik.1
+  for command in send receive serve at identify; do
+    run "$command" --help
+    expect_rc 0
+    for option in $(grep -oE -- '--[a-z-]+' "$work/out" | sort -u); do
+      grep -qF -- "${option//-/\\-}" "$manual" || fail "the manual lacks $option of $command"
+    done
+  done
+  ;;
+
+*)
+  fail "no such case"
+  ;;
+esac
+echo "PASS ($case_name)"
