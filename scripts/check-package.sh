@@ -28,7 +28,8 @@ echo "Depends: $depends"
 depended=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
 listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for path in /usr/bin/Quorrel /usr/bin/tarvik-modemsim /usr/include/Tarvik.h \
+for path in /usr/bin/Quorrel /usr/bin/tarvik /usr/share/man/man1/tarvik.1 \
+  /usr/bin/tarvik-modemsim /usr/include/Tarvik.h \
   "/usr/lib/$multiarch/libTarvik.so.1.0.0" "/usr/lib/$multiarch/libTarvik.so.1" \
   "/usr/lib/$multiarch/libTarvik.so" "/usr/lib/$multiarch/pkgconfig/tarvik.pc" \
   "/usr/lib/$multiarch/cmake/Tarvik/TarvikConfig.cmake" /usr/share/doc/libtarvik/README.md; do
@@ -63,7 +64,8 @@ owner_of() {
 }
 
 # Every library a packaged program or library names comes from a package it depends on.
-for file in /usr/bin/Quorrel /usr/bin/tarvik-modemsim "/usr/lib/$multiarch/libTarvik.so.1.0.0"; do
+for file in /usr/bin/Quorrel /usr/bin/tarvik /usr/bin/tarvik-modemsim \
+  "/usr/lib/$multiarch/libTarvik.so.1.0.0"; do
   ldd "$file" | grep -q 'not found' && fail "$file misses libraries: $(ldd "$file" | grep 'not found')"
   for needed in $(objdump -p "$file" | awk '$1 == "NEEDED" { print $2 }'); do
     path=$(ldd "$file" | awk -v n="$needed" '$1 == n { print $3 }')
@@ -88,6 +90,17 @@ for _ in $(seq 50); do
 done
 [ -n "$loaded" ] || fail "Quorrel did not load the installed library"
 echo "check-package: Quorrel runs with /usr/lib/$multiarch/libTarvik.so.1.0.0"
+
+# The command line from the package, on the installed simulator.
+modem_dir="$work/cli-modem"
+mkdir -p "$modem_dir"
+/usr/bin/tarvik-modemsim --dir "$modem_dir" --port 3 --message "10086:from the package" \
+  >"$work/cli-modem.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$modem_dir/COM3" ] && break; sleep 0.1; done
+TARVIK_PORT_DIR="$modem_dir" timeout 60 /usr/bin/tarvik receive --port 3 --idle 1 \
+  | grep -q "from the package" || fail "tarvik does not receive on the installed library"
+echo "check-package: tarvik receives with the installed library"
 
 # The examples against the installed tree, as a user builds them.
 for way in cmake pkgconfig python; do

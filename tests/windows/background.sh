@@ -13,3 +13,24 @@ start_helper() {
   done
   echo "$1 wrote nothing in 10 s"; cat "$log"; exit 1
 }
+
+# link_modem FOLDER PORT SIMULATOR [OPTION]...: the simulator in FOLDER, its pseudo-terminal
+# linked as $WINEPREFIX/dosdevices/com<PORT>; sets helper_pid and arranges that the exit
+# takes the simulator, the link and FOLDER down.
+link_modem() {
+  modem_folder=$1 modem_link="$WINEPREFIX/dosdevices/com$2"
+  local simulator=$3 port=$2
+  shift 3
+  trap unlink_modem EXIT
+  start_helper "$modem_folder/link" "$modem_folder/log" "$simulator" --dir "$modem_folder" \
+    --port "$port" "$@"
+  local pty
+  pty=$(readlink -f "$modem_folder/COM$port")
+  [ -c "$pty" ] || { echo "no pseudo-terminal behind $modem_folder/COM$port"; exit 1; }
+  ln -sfn "$pty" "$modem_link"
+}
+unlink_modem() {
+  [ -n "${helper_pid:-}" ] && kill "$helper_pid" 2>/dev/null && { wait "$helper_pid" 2>/dev/null || true; }
+  rm -f "$modem_link"
+  rm -rf "$modem_folder"
+}

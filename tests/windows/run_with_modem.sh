@@ -28,21 +28,9 @@ done
 program=("$@")
 
 folder=$(mktemp -d)
-link="$WINEPREFIX/dosdevices/com$port"
-helper_pid=""
-cleanup() {
-  [ -n "$helper_pid" ] && kill "$helper_pid" 2>/dev/null && { wait "$helper_pid" 2>/dev/null || true; }
-  rm -f "$link"
-  rm -rf "$folder"
-}
-trap cleanup EXIT
-
 source "$(dirname "$0")/background.sh"
-start_helper "$folder/link" "$folder/log" "$simulator" --dir "$folder" --port "$port" "${options[@]}"
+link_modem "$folder" "$port" "$simulator" "${options[@]}"
 sim=$helper_pid
-pty=$(readlink -f "$folder/COM$port")
-[ -c "$pty" ] || { echo "no pseudo-terminal behind $folder/COM$port"; exit 1; }
-ln -sfn "$pty" "$link"
 
 if [ -n "$marker" ]; then
   unix_marker="$folder/unplug"
