@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/CommandText.h"
 #include "engine/ModelTable.h"
@@ -212,13 +214,10 @@ int IComBaseCmd::EchoOff(CSXCom& port) {
 }
 
 int IComBaseCmd::MatchModel(const char* reply, int32_t& code) {
-    if (reply != nullptr) {
-        for (const ModelName& model : ModelNames()) {
-            if (Holds(reply, model.name)) {
-                code = model.code;
-                return 1;
-            }
-        }
+    const int32_t found = reply != nullptr ? CodeOfReply(reply) : kModelNone;
+    if (found != kModelNone) {
+        code = found;
+        return 1;
     }
     SetLastError(kTextNoDeviceType);
     return 0;
@@ -321,20 +320,21 @@ int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
 }
 
 int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
-    if (code == kModelSIM7600CE) {
+    const OperatorRefinement& refinement = ProfileOf(code).refinement;
+    if (refinement.code != kModelNone) {
         char operatorCode[260] = {};
         if (engine.GetOperatorCode(port, operatorCode) == 0) {
             return 0;
         }
-        for (const char* network : Ucs2OperatorCodes()) {
-            if (std::strcmp(operatorCode, network) == 0) {
-                code = kModelSIM7600CEUcs2;
+        for (std::string_view network : refinement.networks) {
+            if (!network.empty() && network == operatorCode) {
+                code = refinement.code;
                 modelCode.store(code);
                 break;
             }
         }
     }
-    auto steps = SetupSequence(code);
+    const std::span<const SetupStep> steps = ProfileOf(code).setup;
     if (steps.empty()) {
         return 0;
     }

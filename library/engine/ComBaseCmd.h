@@ -10,6 +10,8 @@
 
 namespace GSM {
 
+struct ReceiveProfile;
+
 // Status results: 0 success, 1 failure, -1 port not open (nothing written).
 inline constexpr int kStatusOk = 0;
 inline constexpr int kStatusFailed = 1;
@@ -81,11 +83,15 @@ public:
 
 private:
     int RunStatusCommand(CSXCom& port, const char* command, const char* failureText);
+    // The methods without a virtual slot of their own.
+    int SendMessagePrompted(CSXCom& port, const OutgoingPart& part);
+    int ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
+                       const ReceiveProfile& receive);
 };
 
 // Runs the set-up sequence of a model code on the open port: 1 when every step succeeded,
-// 0 at the first failing step (its text left) or for a code without a sequence. Code 19 is
-// first refined by the SIM's operator, which may set modelCode to 20.
+// 0 at the first failing step (its text left) or for a code without a sequence. A code whose
+// row names networks is first refined by the SIM's operator, which may change modelCode.
 int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code);
 
 }  // namespace GSM

@@ -259,14 +259,18 @@ bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
 }  // namespace
 
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
-    const int32_t code = modelCode.load();
-    const SubmitMethod method = TraitsFor(code).submitMethod;
-    if (method == SubmitMethod::Unprompted) {
-        return SendMessageUnprompted(port, part);
+    switch (ProfileOf(modelCode.load()).submitMethod) {
+        case SubmitMethod::Prompted:
+            return SendMessagePrompted(port, part);
+        case SubmitMethod::Ucs2Text:
+            return SendMessageUcs2(port, part);
+        case SubmitMethod::Unprompted:
+            return SendMessageUnprompted(port, part);
     }
-    if (method == SubmitMethod::Ucs2Text) {
-        return SendMessageUcs2(port, part);
-    }
+    return Fail(kTextCmgsFailed);
+}
+
+int IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part) {
     const MsgRecord& record = part.record;
     if (record.coding == kCodingPlain) {
         char command[kBodyCapacity];
@@ -354,18 +358,24 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
-    const int32_t code = modelCode.load();
-    const ModelTraits traits = TraitsFor(code);
-    if (traits.receiveMethod == ReceiveMethod::ByIndex) {
-        return ReadMessagesByIndex(port, records, indexes);
+    const ReceiveProfile& receive = ProfileOf(modelCode.load()).receive;
+    switch (receive.method) {
+        case ReceiveMethod::PduListing:
+            return ReadPduListing(port, records, indexes, receive);
+        case ReceiveMethod::Ucs2Text:
+            return ReadAllMessagesUcs2(port, records, indexes);
+        case ReceiveMethod::ByIndex:
+            return ReadMessagesByIndex(port, records, indexes);
     }
-    if (traits.receiveMethod == ReceiveMethod::Ucs2Text) {
-        return ReadAllMessagesUcs2(port, records, indexes);
-    }
-    const std::string_view tag = traits.listingTag;
+    return 0;
+}
+
+int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
+                                const ReceiveProfile& receive) {
+    const std::string_view tag = receive.listingTag;
     const std::string listing = CollectListing(port, "AT+CMGL=4\r\n", tag);
     const std::string_view text(listing);
-    const std::string_view headerEnd = traits.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
+    const std::string_view headerEnd = receive.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
     int count = 0;
     for (std::size_t cursor = text.find(tag);
          cursor != std::string_view::npos && count < kMaxListed; cursor = text.find(tag, cursor)) {

@@ -4,126 +4,59 @@ namespace GSM {
 
 namespace {
 
-constexpr ModelName kModelNames[] = {
-    {"MC37i", kModelCommon},        {"MG323", kModelCommon},    {"MG2639", kModelCommon},
-    {"MG301", kModelCommon},        {"GL868", kModelCommon},    {"GL865", kModelCommon},
-    {"M35", kModelCommon},          {"MU509", kModelCommon},    {"MU609", kModelCommon},
-    {"MU709", kModelCommon},        {"SIM5360E", kModelCommon}, {"EC20F", kModelCommon},
-    {"N720", kModelCommon},         {"UC20", kModelUC20},       {"SIM800C", kModelUC20},
-    {"A8500", kModelA8500},         {"CEM630", kModelCEM630},   {"MC8332", kModelMC8332},
-    {"MC8332D", kModelMC8332},      {"MC8618", kModelMC8618},   {"MG3732", kModelMG3732},
-    {"MT3732", kModelMT3732},       {"LQCIT", kModelLQCIT},     {"SIM6320C", kModelSIM6320C},
-    {"SIM7600CE", kModelSIM7600CE},
-};
-
-using K = SetupStepKind;
-
-constexpr SetupStep kSetupMG3732[] = {
-    {K::EchoOff, nullptr, {}},
-    {K::CheckSim, nullptr, {}},
-    {K::PreferredStorage, "SM\",\"SM\",\"SM", {}},
-    {K::NewMessageIndication, nullptr, {1, 3, 0, 0, 0}},
-    {K::MessageFormat, nullptr, {0}},
-};
-
-constexpr SetupStep kSetupMT3732[] = {
-    {K::EchoOff, nullptr, {}},        {K::CheckSim, nullptr, {}},
-    {K::PreferredStorage, "SM", {}},  {K::NewMessageIndication, nullptr, {3, 0, 1, 1, 0}},
-    {K::MessageFormat, nullptr, {0}},
-};
-
-constexpr SetupStep kSetupCommon[] = {
-    {K::EchoOff, nullptr, {}},
-    {K::CheckSim, nullptr, {}},
-    {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
-    {K::MessageFormat, nullptr, {0}},
-};
-
-constexpr SetupStep kSetupMC8332[] = {
-    {K::EchoOff, nullptr, {}},        {K::CheckSim, nullptr, {}},
-    {K::PreferredStorage, "MT", {}},  {K::NewMessageIndication, nullptr, {2, 1, 1, 1, 0}},
-    {K::MessageFormat, nullptr, {1}},
-};
-
-constexpr SetupStep kSetupLQCIT[] = {
-    {K::EchoOff, nullptr, {}},        {K::CheckSim, nullptr, {}},
-    {K::PreferredStorage, "SM", {}},  {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
-    {K::MessageFormat, nullptr, {0}},
-};
-
-constexpr SetupStep kSetupUcs2Text[] = {
-    {K::EchoOff, nullptr, {}},        {K::CheckSim, nullptr, {}},
-    {K::PreferredStorage, "SM", {}},  {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
-    {K::MessageFormat, nullptr, {1}}, {K::CharacterSet, "UCS2", {}},
-};
-
-struct SetupEntry {
-    int32_t code;
-    std::span<const SetupStep> steps;
-};
-
-constexpr SetupEntry kSetups[] = {
-    {kModelMG3732, kSetupMG3732},     {kModelMT3732, kSetupMT3732},
-    {kModelCommon, kSetupCommon},     {kModelMC8332, kSetupMC8332},
-    {kModelMC8618, kSetupMC8332},     {kModelLQCIT, kSetupLQCIT},
-    {kModelSIM6320C, kSetupUcs2Text}, {kModelA8500, kSetupCommon},
-    {kModelCEM630, kSetupCommon},     {kModelUC20, kSetupCommon},
-    {kModelSIM7600CE, kSetupCommon},  {kModelSIM7600CEUcs2, kSetupUcs2Text},
-};
-
-constexpr const char* kUcs2Operators[] = {"46003", "46005", "46011"};
-
-}  // namespace
-
-std::span<const ModelName> ModelNames() {
-    return kModelNames;
+constexpr int CountRows(int32_t code) {
+    int count = 0;
+    for (const ModelProfile& profile : kModelProfiles) {
+        count += profile.code == code ? 1 : 0;
+    }
+    return count;
 }
 
-std::span<const SetupStep> SetupSequence(int32_t code) {
-    for (const auto& entry : kSetups) {
-        if (entry.code == code) {
-            return entry.steps;
+constexpr bool EveryCodeHasOneRow() {
+    for (const ModelProfile& profile : kModelProfiles) {
+        if (CountRows(profile.code) != 1) {
+            return false;
         }
     }
-    return {};
+    return CountRows(kModelNone) == 1;
 }
 
-ModelTraits TraitsFor(int32_t code) {
-    ModelTraits traits;
-    switch (code) {
-        case kModelMC8332:
-        case kModelMC8618:
-            traits.plainPartBytes = code == kModelMC8332 ? 120 : 159;
-            traits.ucs2PartUnits = code == kModelMC8332 ? 60 : 69;
-            traits.plainMapsThroughGsm = false;
-            traits.codingSwitch = CodingSwitch::MessageEncoding;
-            traits.submitMethod = SubmitMethod::Unprompted;
-            traits.receiveMethod = ReceiveMethod::ByIndex;
-            break;
-        case kModelLQCIT:
-        case kModelUC20:
-            traits.alwaysUcs2 = true;
-            break;
-        case kModelSIM6320C:
-        case kModelSIM7600CEUcs2:
-            traits.codingSwitch = CodingSwitch::CharacterSet;
-            traits.submitMethod = SubmitMethod::Ucs2Text;
-            traits.receiveMethod = ReceiveMethod::Ucs2Text;
-            break;
-        case kModelA8500:
-            traits.blankLineAfterHeader = true;
-            break;
-        case kModelCEM630:
-            traits.listingTag = "^HCMGL:";
-            break;
-        default:
-            break;
+// A refinement must lead to a row of its own, or the refined modem would run no set-up.
+constexpr bool RefinementsHaveRows() {
+    for (const ModelProfile& profile : kModelProfiles) {
+        const int32_t target = profile.refinement.code;
+        if (target != kModelNone && (CountRows(target) != 1 || target == profile.code)) {
+            return false;
+        }
     }
-    return traits;
+    return true;
 }
 
-std::span<const char* const> Ucs2OperatorCodes() {
-    return kUcs2Operators;
+// A name in two rows would make the later row unreachable by it.
+constexpr bool NamesAreUnique() {
+    int names = 0;
+    for (const ModelProfile& profile : kModelProfiles) {
+        for (std::string_view name : NamesOf(profile)) {
+            ++names;
+            int seen = 0;
+            for (const ModelProfile& other : kModelProfiles) {
+                for (std::string_view otherName : NamesOf(other)) {
+                    seen += otherName == name ? 1 : 0;
+                }
+            }
+            if (seen != 1) {
+                return false;
+            }
+        }
+    }
+    return names > 0;
 }
+
+static_assert(EveryCodeHasOneRow());
+static_assert(RefinementsHaveRows());
+static_assert(NamesAreUnique());
+static_assert(NamesOf(ProfileOf(kModelNone)).empty());
+
+}  // namespace
 
 }  // namespace GSM

@@ -1,9 +1,14 @@
-// Everything that differs by modem model, keyed by the model code: the names that identify
-// a model and the set-up sequence each code runs.
+// Everything that differs by modem model, one row per model code. The rows are constant
+// data, readable at compile time, so that the simulator can answer to the same names
+// without linking the library.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 namespace GSM {
 
@@ -22,15 +27,6 @@ inline constexpr int32_t kModelUC20 = 18;
 inline constexpr int32_t kModelSIM7600CE = 19;
 inline constexpr int32_t kModelSIM7600CEUcs2 = 20;
 
-// A name searched for, case-sensitively, as a substring of an identification reply.
-struct ModelName {
-    const char* name;
-    int32_t code;
-};
-
-// In matching order: the first name found in a reply decides.
-std::span<const ModelName> ModelNames();
-
 enum class SetupStepKind {
     EchoOff,
     CheckSim,
@@ -42,25 +38,43 @@ enum class SetupStepKind {
 
 struct SetupStep {
     SetupStepKind kind;
-    const char* text;  // storages or character-set name
-    int values[5];     // indication settings, or the message format in values[0]
+    const char* text = nullptr;  // storages or character-set name
+    int values[5] = {};          // indication settings, or the message format in values[0]
 };
 
-// The set-up sequence of a model code; empty for codes that have none.
-std::span<const SetupStep> SetupSequence(int32_t code);
+// Bytes of a plain-text part and UTF-16 units of a UCS2 part.
+struct PartSizes {
+    int plainBytes;
+    int ucs2Units;
+};
 
-// How the worker puts the modem into a part's coding before submitting it.
-enum class CodingSwitch {
-    MessageFormat,    // "AT+CMGF" 1 or 0 before, and 0 again after every part
-    CharacterSet,     // "AT+CSCS" "GSM" or "UCS2"
-    MessageEncoding,  // "AT+ZMSGL" 1,2 or 6,4
+// The command by which the worker puts the modem into a part's coding.
+enum class CodingCommand {
+    MessageFormat,    // "AT+CMGF"
+    CharacterSet,     // "AT+CSCS"
+    MessageEncoding,  // "AT+ZMSGL"
+};
+
+// The values of that command for one coding; only the command's own field is read.
+struct CodingValues {
+    int format = 0;
+    const char* characterSet = nullptr;
+    int encoding[2] = {};
+};
+
+struct CodingSwitch {
+    CodingCommand command;
+    CodingValues plain;
+    CodingValues ucs2;
+    // The message format written after every part, whatever its outcome.
+    std::optional<int> formatAfterPart;
 };
 
 // How a part is submitted.
 enum class SubmitMethod {
     Prompted,    // text mode for plain parts, PDU mode for UCS2 parts, after a prompt
     Ucs2Text,    // text mode after a prompt, UCS2 parts with number and text as UCS2 hex
-    Unprompted,  // command and body in one write
+    Unprompted,  // command and body in one write, the plain text unmapped
 };
 
 // How received messages are listed.
@@ -70,22 +84,283 @@ enum class ReceiveMethod {
     ByIndex,     // indexes by status, then "AT+CMGR" for each
 };
 
-// The per-model choices of segmentation, submission and retrieval.
-struct ModelTraits {
-    int plainPartBytes = 140;         // bytes of a plain-text part
-    int ucs2PartUnits = 70;           // UTF-16 units of a UCS2 part
-    bool alwaysUcs2 = false;          // every text goes as UCS2
-    bool plainMapsThroughGsm = true;  // plain text is mapped to the GSM alphabet on submission
-    CodingSwitch codingSwitch = CodingSwitch::MessageFormat;
-    SubmitMethod submitMethod = SubmitMethod::Prompted;
-    ReceiveMethod receiveMethod = ReceiveMethod::PduListing;
-    const char* listingTag = "+CMGL:";  // the tag of a PDU listing entry
-    bool blankLineAfterHeader = false;  // a PDU listing entry's header ends in an empty line
+struct ReceiveProfile {
+    ReceiveMethod method;
+    std::string_view listingTag = "+CMGL:";  // the tag of a PDU listing entry
+    bool blankLineAfterHeader = false;       // a PDU listing entry's header ends in an empty line
 };
 
-ModelTraits TraitsFor(int32_t code);
+// A code refined at set-up by the network the SIM names: on these networks the modem
+// takes the dialect of `code`.
+struct OperatorRefinement {
+    std::array<std::string_view, 3> networks = {};
+    int32_t code = kModelNone;
+};
 
-// Networks on which code 19 modules take the UCS2 text-mode dialect (code 20).
-std::span<const char* const> Ucs2OperatorCodes();
+inline constexpr std::size_t kMaxModelNames = 13;
+
+struct ModelProfile {
+    int32_t code;
+    // Searched for, case-sensitively, as substrings of an identification reply; the first
+    // empty name ends the list.
+    std::array<std::string_view, kMaxModelNames> names = {};
+    std::span<const SetupStep> setup = {};  // empty: the set-up fails
+    PartSizes parts;
+    bool alwaysUcs2 = false;  // every text goes as UCS2
+    CodingSwitch codingSwitch;
+    SubmitMethod submitMethod;
+    ReceiveProfile receive;
+    OperatorRefinement refinement = {};
+};
+
+namespace ModelRows {
+
+using K = SetupStepKind;
+
+inline constexpr SetupStep kSetupMG3732[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::PreferredStorage, "SM\",\"SM\",\"SM"},
+    {K::NewMessageIndication, nullptr, {1, 3, 0, 0, 0}},
+    {K::MessageFormat, nullptr, {0}},
+};
+
+inline constexpr SetupStep kSetupMT3732[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::PreferredStorage, "SM"},
+    {K::NewMessageIndication, nullptr, {3, 0, 1, 1, 0}},
+    {K::MessageFormat, nullptr, {0}},
+};
+
+inline constexpr SetupStep kSetupCommon[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
+    {K::MessageFormat, nullptr, {0}},
+};
+
+inline constexpr SetupStep kSetupIndexed[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::PreferredStorage, "MT"},
+    {K::NewMessageIndication, nullptr, {2, 1, 1, 1, 0}},
+    {K::MessageFormat, nullptr, {1}},
+};
+
+inline constexpr SetupStep kSetupLQCIT[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::PreferredStorage, "SM"},
+    {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
+    {K::MessageFormat, nullptr, {0}},
+};
+
+inline constexpr SetupStep kSetupUcs2Text[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::PreferredStorage, "SM"},
+    {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
+    {K::MessageFormat, nullptr, {1}},
+    {K::CharacterSet, "UCS2"},
+};
+
+inline constexpr PartSizes kStandardParts = {.plainBytes = 140, .ucs2Units = 70};
+
+// Text mode for a plain part, PDU mode for a UCS2 part, and PDU mode again after either.
+inline constexpr CodingSwitch kSwitchFormat = {
+    .command = CodingCommand::MessageFormat,
+    .plain = {.format = 1},
+    .ucs2 = {.format = 0},
+    .formatAfterPart = 0,
+};
+
+inline constexpr CodingSwitch kSwitchCharacterSet = {
+    .command = CodingCommand::CharacterSet,
+    .plain = {.characterSet = "GSM"},
+    .ucs2 = {.characterSet = "UCS2"},
+    .formatAfterPart = std::nullopt,
+};
+
+inline constexpr CodingSwitch kSwitchEncoding = {
+    .command = CodingCommand::MessageEncoding,
+    .plain = {.encoding = {1, 2}},
+    .ucs2 = {.encoding = {6, 4}},
+    .formatAfterPart = std::nullopt,
+};
+
+inline constexpr ReceiveProfile kPduListing = {.method = ReceiveMethod::PduListing};
+
+}  // namespace ModelRows
+
+// In matching order: the first row holding a name found in the reply decides. Rows without
+// names are reached only by their code.
+inline constexpr ModelProfile kModelProfiles[] = {
+    {
+        .code = kModelCommon,
+        .names = {"MC37i", "MG323", "MG2639", "MG301", "GL868", "GL865", "M35", "MU509", "MU609",
+                  "MU709", "SIM5360E", "EC20F", "N720"},
+        .setup = ModelRows::kSetupCommon,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+    {
+        .code = kModelUC20,
+        .names = {"UC20", "SIM800C"},
+        .setup = ModelRows::kSetupCommon,
+        .parts = ModelRows::kStandardParts,
+        .alwaysUcs2 = true,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+    {
+        .code = kModelA8500,
+        .names = {"A8500"},
+        .setup = ModelRows::kSetupCommon,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = {.method = ReceiveMethod::PduListing, .blankLineAfterHeader = true},
+    },
+    {
+        .code = kModelCEM630,
+        .names = {"CEM630"},
+        .setup = ModelRows::kSetupCommon,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = {.method = ReceiveMethod::PduListing, .listingTag = "^HCMGL:"},
+    },
+    {
+        .code = kModelMC8332,
+        .names = {"MC8332", "MC8332D"},
+        .setup = ModelRows::kSetupIndexed,
+        .parts = {.plainBytes = 120, .ucs2Units = 60},
+        .codingSwitch = ModelRows::kSwitchEncoding,
+        .submitMethod = SubmitMethod::Unprompted,
+        .receive = {.method = ReceiveMethod::ByIndex},
+    },
+    {
+        .code = kModelMC8618,
+        .names = {"MC8618"},
+        .setup = ModelRows::kSetupIndexed,
+        .parts = {.plainBytes = 159, .ucs2Units = 69},
+        .codingSwitch = ModelRows::kSwitchEncoding,
+        .submitMethod = SubmitMethod::Unprompted,
+        .receive = {.method = ReceiveMethod::ByIndex},
+    },
+    {
+        .code = kModelMG3732,
+        .names = {"MG3732"},
+        .setup = ModelRows::kSetupMG3732,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+    {
+        .code = kModelMT3732,
+        .names = {"MT3732"},
+        .setup = ModelRows::kSetupMT3732,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+    {
+        .code = kModelLQCIT,
+        .names = {"LQCIT"},
+        .setup = ModelRows::kSetupLQCIT,
+        .parts = ModelRows::kStandardParts,
+        .alwaysUcs2 = true,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+    {
+        .code = kModelSIM6320C,
+        .names = {"SIM6320C"},
+        .setup = ModelRows::kSetupUcs2Text,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchCharacterSet,
+        .submitMethod = SubmitMethod::Ucs2Text,
+        .receive = {.method = ReceiveMethod::Ucs2Text},
+    },
+    {
+        .code = kModelSIM7600CE,
+        .names = {"SIM7600CE"},
+        .setup = ModelRows::kSetupCommon,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+        .refinement = {.networks = {"46003", "46005", "46011"}, .code = kModelSIM7600CEUcs2},
+    },
+    {
+        .code = kModelSIM7600CEUcs2,
+        .setup = ModelRows::kSetupUcs2Text,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchCharacterSet,
+        .submitMethod = SubmitMethod::Ucs2Text,
+        .receive = {.method = ReceiveMethod::Ucs2Text},
+    },
+    // No model identified: nothing is set up; what a part or a listing would do is the
+    // common dialect's.
+    {
+        .code = kModelNone,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
+};
+
+// The names of a row, up to its first empty one.
+constexpr std::span<const std::string_view> NamesOf(const ModelProfile& profile) {
+    std::size_t count = 0;
+    while (count < profile.names.size() && !profile.names[count].empty()) {
+        ++count;
+    }
+    return std::span<const std::string_view>(profile.names.data(), count);
+}
+
+// The row of a code; codes without one (none identified, the port closed, codes never
+// given) have the row of kModelNone.
+constexpr const ModelProfile& ProfileOf(int32_t code) {
+    for (const ModelProfile& profile : kModelProfiles) {
+        if (profile.code == code) {
+            return profile;
+        }
+    }
+    return ProfileOf(kModelNone);
+}
+
+// The code of the first row one of whose names `reply` holds; kModelNone when none.
+constexpr int32_t CodeOfReply(std::string_view reply) {
+    for (const ModelProfile& profile : kModelProfiles) {
+        for (std::string_view name : NamesOf(profile)) {
+            if (reply.find(name) != std::string_view::npos) {
+                return profile.code;
+            }
+        }
+    }
+    return kModelNone;
+}
+
+// Whether plain text is mapped to the GSM alphabet on submission, so that the characters
+// the mapping loses must go as UCS2.
+constexpr bool MapsPlainText(SubmitMethod method) {
+    switch (method) {
+        case SubmitMethod::Prompted:
+        case SubmitMethod::Ucs2Text:
+            return true;
+        case SubmitMethod::Unprompted:
+            return false;
+    }
+    return true;
+}
 
 }  // namespace GSM

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "codec/Fields.h"
 #include "engine/ProcessState.h"
@@ -82,16 +83,17 @@ bool CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
     if (coding != kCodingPlain && coding != kCodingUcs2) {
         return true;
     }
-    const bool plain = coding == kCodingPlain;
+    const CodingSwitch& change = ProfileOf(code).codingSwitch;
+    const CodingValues& values = coding == kCodingPlain ? change.plain : change.ucs2;
     std::lock_guard hold(link_.lock);
-    switch (TraitsFor(code).codingSwitch) {
-        case CodingSwitch::MessageEncoding:
-            link_.engine.SetMessageEncoding(link_.port, plain ? 1 : 6, plain ? 2 : 4);
+    switch (change.command) {
+        case CodingCommand::MessageEncoding:
+            link_.engine.SetMessageEncoding(link_.port, values.encoding[0], values.encoding[1]);
             return true;
-        case CodingSwitch::CharacterSet:
-            return link_.engine.SetCharacterSet(link_.port, plain ? "GSM" : "UCS2") == kStatusOk;
-        case CodingSwitch::MessageFormat:
-            return link_.engine.SetMessageFormat(link_.port, plain ? 1 : 0) == kStatusOk;
+        case CodingCommand::CharacterSet:
+            return link_.engine.SetCharacterSet(link_.port, values.characterSet) == kStatusOk;
+        case CodingCommand::MessageFormat:
+            return link_.engine.SetMessageFormat(link_.port, values.format) == kStatusOk;
     }
     return false;
 }
@@ -137,9 +139,9 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     if (!SleepFor(kAfterSubmitMs)) {
         return;
     }
-    if (TraitsFor(code).codingSwitch == CodingSwitch::MessageFormat) {
+    if (const std::optional<int> format = ProfileOf(code).codingSwitch.formatAfterPart) {
         std::lock_guard hold(link_.lock);
-        link_.engine.SetMessageFormat(link_.port, 0);
+        link_.engine.SetMessageFormat(link_.port, *format);
     }
     SleepFor(kAfterPartMs);
 }

@@ -57,16 +57,17 @@ bool BuildDestination(const char* number, const char* prefix, std::string& field
 }  // namespace
 
 bool NeedsUcs2(std::string_view text, int32_t modelCode) {
-    const ModelTraits traits = TraitsFor(modelCode);
-    if (traits.alwaysUcs2) {
+    const ModelProfile& profile = ProfileOf(modelCode);
+    if (profile.alwaysUcs2) {
         return true;
     }
+    const bool mapped = MapsPlainText(profile.submitMethod);
     // The GSM mapping of plain submissions turns these into ".".
     constexpr std::string_view kLostInMapping = "[\\]^`{|}~";
     return std::any_of(text.begin(), text.end(), [&](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte < 32 || byte >= 127 || c == '$' || c == '@' || c == '_' ||
-               (traits.plainMapsThroughGsm && kLostInMapping.find(c) != std::string_view::npos);
+               (mapped && kLostInMapping.find(c) != std::string_view::npos);
     });
 }
 
@@ -80,7 +81,7 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
         return {};
     }
     const std::string_view body(text);
-    const ModelTraits traits = TraitsFor(modelCode);
+    const PartSizes sizes = ProfileOf(modelCode).parts;
 
     std::vector<OutgoingPart> parts;
     const auto addPart = [&](std::string_view piece, uint8_t coding) {
@@ -96,7 +97,7 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
     };
 
     if (!NeedsUcs2(body, modelCode)) {
-        const auto size = static_cast<std::size_t>(traits.plainPartBytes);
+        const auto size = static_cast<std::size_t>(sizes.plainBytes);
         if ((body.size() + size - 1) / size > kStoreCapacity) {
             return {};
         }
@@ -107,7 +108,7 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
     }
 
     const std::u16string units = LocalToUtf16(body);
-    const auto size = static_cast<std::size_t>(traits.ucs2PartUnits);
+    const auto size = static_cast<std::size_t>(sizes.ucs2Units);
     for (std::size_t at = 0; at < units.size();) {
         std::size_t count = std::min(size, units.size() - at);
         // A pair split across two parts would arrive as two broken characters.

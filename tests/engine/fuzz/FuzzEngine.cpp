@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case 0: {
             const int code = engine.Identify(port);
             bool known = code == GSM::kModelNone;
-            for (const GSM::ModelName& model : GSM::ModelNames()) {
-                known = known || model.code == code;
+            for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
+                known = known || (profile.code == code && !GSM::NamesOf(profile).empty());
             }
             Require(known, "identification gives a known model code");
             break;
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 EngineFuzz::Dirty(record);
             }
             const int count = engine.ReadMessages(port, records.data(), indexes.data());
-            const bool tagged = GSM::TraitsFor(code).receiveMethod != GSM::ReceiveMethod::Ucs2Text;
+            const bool tagged = GSM::ProfileOf(code).receive.method != GSM::ReceiveMethod::Ucs2Text;
             CheckListing(count, records, indexes, tagged);
             break;
         }

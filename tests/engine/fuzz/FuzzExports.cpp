@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "FakeLine.h"
 #include "FuzzCheck.h"
@@ -46,16 +47,30 @@ std::string Listing(std::string_view command) {
         return "\r\n+CMGL: 3,\"REC UNREAD\",\"002B0031003300390031\",\"18/09/28,09:39:55+32\"\r\n"
                "00410042\r\n\r\nOK\r\n";
     }
-    const std::string tag = GSM::TraitsFor(code).listingTag;
-    const std::string gap = GSM::TraitsFor(code).blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
+    const GSM::ReceiveProfile& receive = GSM::ProfileOf(code).receive;
+    const std::string tag(receive.listingTag);
+    const std::string gap = receive.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
     return "\r\n" + tag + " 3,1,,28" + gap + kPdu + "\r\n\r\nOK\r\n";
+}
+
+// Every name of the table, in matching order.
+const std::vector<std::string_view>& ModelNames() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> all;
+        for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
+            const auto own = GSM::NamesOf(profile);
+            all.insert(all.end(), own.begin(), own.end());
+        }
+        return all;
+    }();
+    return names;
 }
 
 // A modem that answers everything the way the engine hopes.
 std::string Respond(std::string_view written) {
-    const auto names = GSM::ModelNames();
     if (Has(written, "AT+GMM") || Has(written, "AT+CGMM") || Has(written, "AT+CGMR")) {
-        return std::string("\r\n") + names[modelName.load() % names.size()].name + "\r\n\r\nOK\r\n";
+        const std::vector<std::string_view>& names = ModelNames();
+        return "\r\n" + std::string(names[modelName.load() % names.size()]) + "\r\n\r\nOK\r\n";
     }
     if (Has(written, "AT+CIMI")) {
         return ucs2Operator.load() ? "\r\n460031234567890\r\n\r\nOK\r\n"
