@@ -5,6 +5,7 @@
 #include <random>
 
 #include "Formats.h"
+#include "engine/ModelTable.h"
 #include "pdu/Alphabet.h"
 
 namespace ModemSim {
@@ -34,32 +35,22 @@ std::optional<int> WholeNumber(std::string_view text) {
     return value;
 }
 
-// The model families whose dialect differs, in the order a library matches model names.
+// The model families whose dialect differs. A model is known by the code the library's
+// table gives its name; the dialect of each family is the simulator's own.
 enum class Family { Common, Index, BlankLine, AltTag };
 
 Family FamilyOf(const std::string& model) {
-    const auto holds = [&](std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            if (model.find(name) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    };
-    if (holds({"MC37i", "MG323", "MG2639", "MG301", "GL868", "GL865", "M35", "MU509", "MU609",
-               "MU709", "SIM5360E", "EC20F", "N720", "UC20", "SIM800C"})) {
-        return Family::Common;
+    switch (GSM::CodeOfReply(model)) {
+        case GSM::kModelMC8332:
+        case GSM::kModelMC8618:
+            return Family::Index;
+        case GSM::kModelA8500:
+            return Family::BlankLine;
+        case GSM::kModelCEM630:
+            return Family::AltTag;
+        default:
+            return Family::Common;
     }
-    if (holds({"A8500"})) {
-        return Family::BlankLine;
-    }
-    if (holds({"CEM630"})) {
-        return Family::AltTag;
-    }
-    if (holds({"MC8332", "MC8618"})) {
-        return Family::Index;
-    }
-    return Family::Common;
 }
 
 // Statuses a listing command names: PDU mode by number, text mode by name.
