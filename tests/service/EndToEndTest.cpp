@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "engine/ModelTable.h"
 
 namespace {
 
@@ -47,12 +48,31 @@ ModemSim::StoredMessage Received(
     return message;
 }
 
-// One test per model code: a model name of that code, and the operator that decides
-// between codes 19 and 20.
+constexpr char kHomeImsi[] = "460001234567890";
+
+// One test per model code: the first name of its row, and for a code reached by the
+// operator, the refined model on the first of its networks.
 struct ModelCase {
-    const char* model;
-    const char* imsi;
+    std::string model;
+    std::string imsi;
 };
+
+std::vector<ModelCase> EveryModelCode() {
+    std::vector<ModelCase> cases;
+    for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
+        const auto names = GSM::NamesOf(profile);
+        if (names.empty()) {
+            continue;
+        }
+        const std::string name(names.front());
+        cases.push_back({name, kHomeImsi});
+        if (profile.refinement.code != GSM::kModelNone) {
+            cases.push_back(
+                {name, std::string(profile.refinement.networks.front()) + "1234567890"});
+        }
+    }
+    return cases;
+}
 
 void PrintTo(const ModelCase& model, std::ostream* out) {
     *out << model.model << " on " << model.imsi;
@@ -93,19 +113,11 @@ TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmp
     EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryModelCode, LoopbackTest,
-    ::testing::Values(
-        ModelCase{"MG3732", "460001234567890"}, ModelCase{"MT3732", "460001234567890"},
-        ModelCase{"MU609", "460001234567890"}, ModelCase{"MC8332", "460001234567890"},
-        ModelCase{"MC8618", "460001234567890"}, ModelCase{"LQCIT", "460001234567890"},
-        ModelCase{"SIM6320C", "460001234567890"}, ModelCase{"A8500", "460001234567890"},
-        ModelCase{"CEM630", "460001234567890"}, ModelCase{"UC20", "460001234567890"},
-        ModelCase{"SIM7600CE", "460001234567890"}, ModelCase{"SIM7600CE", "460031234567890"}),
-    [](const auto& model) {
-        return std::string(model.param.model) +
-               (std::string(model.param.imsi).rfind("46003", 0) == 0 ? "OnUcs2Network" : "");
-    });
+INSTANTIATE_TEST_SUITE_P(EveryModelCode, LoopbackTest, ::testing::ValuesIn(EveryModelCode()),
+                         [](const auto& model) {
+                             return model.param.model +
+                                    (model.param.imsi == kHomeImsi ? "" : "OnUcs2Network");
+                         });
 
 class EndToEndTest : public ServiceTest {};
 
