@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "codec/Reply.h"
 #include "codec/Text.h"
 
 namespace GSM {
@@ -27,11 +28,6 @@ constexpr std::array<std::string_view, 8> kStatusWords = {
 // Announcements of a module that has just started.
 constexpr std::array<std::string_view, 4> kRestartWords = {"RDY", "^SYSSTART", "SMS Ready",
                                                            "SMS DONE"};
-
-bool IsFinalResult(std::string_view line) {
-    return line == "OK" || line == "ERROR" || StartsWith(line, "+CMS ERROR") ||
-           StartsWith(line, "+CME ERROR");
-}
 
 // "+NAME:" or "^NAME:" for a tagged line, "^NAME" for a tag without a colon; empty when the
 // line carries no tag (a name must begin with a letter, so "+8613..." is a number).
@@ -99,7 +95,7 @@ std::string TagOfCommand(std::string_view command) {
 }
 
 bool IsUnsolicitedLine(std::string_view line, ReplyTags expected) {
-    if (line.empty() || IsFinalResult(line)) {
+    if (line.empty() || IsFinalResultLine(line)) {
         return false;
     }
     for (std::string_view word : kStatusWords) {

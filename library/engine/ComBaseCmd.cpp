@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "codec/Reply.h"
 #include "engine/CommandText.h"
 #include "engine/ModelTable.h"
 #include "engine/ProcessState.h"
@@ -22,10 +23,6 @@ constexpr int kQueryPauseMs = 10;
 // Reads one burst, always leaving a NUL behind it for the substring searches.
 int ReadReply(CSXCom& port, char (&reply)[kReplyCapacity]) {
     return port.Read(reply, kReplyCapacity - 1);
-}
-
-bool Holds(const char* reply, const char* word) {
-    return std::strstr(reply, word) != nullptr;
 }
 
 int WriteText(CSXCom& port, const char* text) {
@@ -55,7 +52,8 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
         if (accept(text.c_str(), static_cast<int>(burst.text.size()))) {
             return 1;
         }
-        if (burst.count > 0 && Holds(text.c_str(), "ERROR")) {
+        // Not the answer sought: any "ERROR" in it, whatever else it holds, ends the attempts.
+        if (burst.count > 0 && ClassifyReply(text, Precedence::ErrorFirst) == ReplyKind::Error) {
             break;
         }
     }
@@ -152,11 +150,11 @@ int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
         const ReplyBurst burst =
             ReadReplyBurst(port, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         if (burst.count > 0) {
-            const std::string text = CleanReply(reply, {tag});
-            if (Holds(text.c_str(), "OK")) {
+            const ReplyKind kind = ClassifyReply(CleanReply(reply, {tag}));
+            if (kind == ReplyKind::Ok) {
                 return kStatusOk;
             }
-            if (Holds(text.c_str(), "ERROR")) {
+            if (kind == ReplyKind::Error) {
                 break;
             }
         }
@@ -263,7 +261,8 @@ int IComBaseCmd::SetServiceCentre(CSXCom& port, const char* number) {
     if (!FormatCommand(command, sizeof command, "AT+CSCA=\"%s\"\r\n", number ? number : "")) {
         return 0;  // too long for the command: never sent cut short
     }
-    return Query(port, command, [](const char* reply, int) { return Holds(reply, "OK"); });
+    return Query(port, command,
+                 [](const char* reply, int) { return ClassifyReply(reply) == ReplyKind::Ok; });
 }
 
 int IComBaseCmd::GetServiceCentre(CSXCom& port, char* number, bool* international) {
@@ -307,7 +306,7 @@ int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
     // The subscriber identity is the first run of digits; its first five digits are the
     // country and network codes, whatever the country.
     return Query(port, "AT+CIMI\r\n", [&](const char* reply, int n) {
-        if (n <= 5 || !Holds(reply, "OK")) {
+        if (n <= 5 || ClassifyReply(reply) != ReplyKind::Ok) {
             return false;
         }
         const char* identity = FindIdentity(reply);

@@ -8,6 +8,7 @@
 #include "codec/Fields.h"
 #include "codec/Listing.h"
 #include "codec/Pdu.h"
+#include "codec/Reply.h"
 #include "codec/Text.h"
 #include "engine/ComBaseCmd.h"
 #include "engine/CommandText.h"
@@ -25,7 +26,6 @@ constexpr int kBodyCapacity = 1024;
 constexpr int kListingCapacity = 10240;
 constexpr int kReadReplyCapacity = 1024;
 constexpr int kDeleteReplyCapacity = 256;
-constexpr std::string_view kPrompt = "\r\n> ";
 constexpr std::string_view kSubmitTag = "+CMGS:";
 constexpr std::string_view kReportTag = "+CDS:";
 constexpr std::string_view kListTag = "+CMGL:";
@@ -73,13 +73,9 @@ bool PromptExchange(CSXCom& port, std::string_view command) {
     }
     char reply[kResultCapacity] = {};
     // A status line in the prompt's burst, or in a burst before it, is no answer.
-    const std::string burst =
-        ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text;
-    const std::size_t echo = burst.find(command);
-    if (echo != std::string_view::npos) {
-        return burst.substr(echo + command.size()).substr(0, kPrompt.size()) == kPrompt;
-    }
-    return burst == kPrompt;
+    return ShowsPrompt(
+        ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text,
+        command);
 }
 
 // Collects the result of a submission over up to five reads: 1 when `success` appears,
@@ -107,7 +103,9 @@ int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs 
         if (Holds(reply, success)) {
             return 1;
         }
-        if (Holds(reply, "ERROR")) {
+        // The success mark was not there: any "ERROR" fails, even beside an "OK" that is
+        // not the mark.
+        if (ClassifyReply(reply, Precedence::ErrorFirst) == ReplyKind::Error) {
             SetLastError(reply.data(), reply.size());
             return 0;
         }
@@ -169,6 +167,8 @@ void DrainAnswer(CSXCom& port) {
         if (n <= 0) {
             return;
         }
+        // Its own rule: the drain ends at an "OK" that ends its line; an "ERROR" does not end
+        // it, silence or the deadline does.
         if (Holds(CleanReply(std::string_view(scrap, static_cast<std::size_t>(n)), {}), "OK\r\n")) {
             return;
         }
@@ -190,7 +190,8 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
     int last = 0;
     bool full = false;
     for (bool first = true;; first = false) {
-        if (!first && (Holds(listing, "OK") || Holds(listing, "ERROR"))) {
+        if (const ReplyKind kind = ClassifyReply(listing);
+            !first && (kind == ReplyKind::Ok || kind == ReplyKind::Error)) {
             break;
         }
         const int room = kListingCapacity - 1 - static_cast<int>(listing.size());
@@ -214,7 +215,8 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
     if (full) {
         DrainAnswer(port);
     }
-    if (last <= 0 || Holds(listing, "ERROR")) {
+    // A listing with "ERROR" anywhere is not trusted, even beside an "OK".
+    if (last <= 0 || ClassifyReply(listing, Precedence::ErrorFirst) == ReplyKind::Error) {
         return {};
     }
     return listing;
@@ -490,8 +492,7 @@ bool FinalAfterEntry(std::string_view burst, std::size_t entry) {
         const std::size_t end = burst.find("\r\n", at);
         const std::string_view line =
             burst.substr(at, end == std::string_view::npos ? end : end - at);
-        if (line == "OK" || line == "ERROR" || line.rfind("+CMS ERROR", 0) == 0 ||
-            line.rfind("+CME ERROR", 0) == 0) {
+        if (IsFinalResultLine(line)) {
             return true;
         }
         if (end == std::string_view::npos) {
@@ -537,10 +538,12 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
             deadline = ReplyDeadline(port);
         } else if (read.count <= 0 || burst.empty()) {
             return stored;
-        } else if (Holds(burst, "ERROR")) {
+        } else if (const ReplyKind kind = ClassifyReply(burst, Precedence::ErrorFirst);
+                   kind == ReplyKind::Error) {
+            // Any "ERROR" is the listing's failure, even beside an "OK".
             SetLastError(kTextCmglError);
             return stored;
-        } else if (Holds(burst, "OK")) {
+        } else if (kind == ReplyKind::Ok) {
             return stored;
         } else if (ReplyClock::now() >= deadline) {
             return stored;
@@ -568,8 +571,9 @@ int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
             if (ParseReadReply(burst.substr(tag + kReadTag.size()), record)) {
                 return 1;
             }
-        } else if (read.count > 0 && Holds(burst, "ERROR")) {
-            break;
+        } else if (read.count > 0 &&
+                   ClassifyReply(burst, Precedence::ErrorFirst) == ReplyKind::Error) {
+            break;  // no "+CMGR:" and an "ERROR": the message cannot be read
         }
     }
     return Fail(kTextCmgrFailed);
@@ -593,13 +597,12 @@ int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
             ReadReplyBurst(port, reply, kDeleteReplyCapacity, ReplyDeadline(port), {});
         const std::string& burst = read.text;
         heard = heard || read.heard;
-        if (!burst.empty()) {
-            if (Holds(burst, "OK")) {
-                return 1;
-            }
-            if (Holds(burst, "ERROR")) {
-                break;
-            }
+        const ReplyKind kind = ClassifyReply(burst);
+        if (kind == ReplyKind::Ok) {
+            return 1;
+        }
+        if (kind == ReplyKind::Error) {
+            break;
         }
     }
     return 0;

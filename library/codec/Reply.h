@@ -1,0 +1,35 @@
+// What a modem's reply amounts to: its final result, the prompt for a message body, and
+// the pieces of information replies the engine relies on. Pure functions, no I/O.
+#pragma once
+
+#include <string_view>
+
+namespace GSM {
+
+enum class ReplyKind {
+    None,    // no final result yet (or no answer the engine knows)
+    Ok,      // "OK" anywhere
+    Error,   // "ERROR" anywhere, so also "+CMS ERROR: n" and "+CME ERROR: n"
+    Prompt,  // the reply is the prompt for a message body and nothing else
+};
+
+// Which word decides when a reply holds both. A modem's own reply never does; an echo, an
+// entry body or an earlier burst left in the buffer can.
+enum class Precedence {
+    OkFirst,     // the rule of a command that waits for its final result
+    ErrorFirst,  // where any "ERROR" means the answer sought will not come
+};
+
+// Searches the words anywhere in the text, case-sensitively, as the modems' replies need:
+// some put information or an echo on the same line.
+ReplyKind ClassifyReply(std::string_view reply, Precedence precedence = Precedence::OkFirst);
+
+// Whether a line, without its line end, is a final result on its own: "OK", "ERROR" or an
+// extended error.
+bool IsFinalResultLine(std::string_view line);
+
+// Whether a burst answers `command` with the prompt: the prompt alone, or behind an echo
+// of the command.
+bool ShowsPrompt(std::string_view burst, std::string_view command);
+
+}  // namespace GSM

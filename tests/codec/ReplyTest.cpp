@@ -1,0 +1,79 @@
+// Final results and the prompt, as the engine decides on them.
+#include <gtest/gtest.h>
+
+#include "codec/Reply.h"
+
+namespace {
+
+using GSM::ClassifyReply;
+using GSM::Precedence;
+using GSM::ReplyKind;
+
+TEST(Reply, TheWordsCountAnywhereAndThePrecedenceDecidesWhenBothAppear) {
+    struct Row {
+        const char* reply;
+        ReplyKind okFirst;
+        ReplyKind errorFirst;
+    };
+    const Row rows[] = {
+        {"\r\nOK\r\n", ReplyKind::Ok, ReplyKind::Ok},
+        {"\r\nERROR\r\n", ReplyKind::Error, ReplyKind::Error},
+        {"\r\n+CMS ERROR: 500\r\n", ReplyKind::Error, ReplyKind::Error},
+        {"\r\n+CME ERROR: 10\r\n", ReplyKind::Error, ReplyKind::Error},
+        // An echo or an earlier burst in the buffer can put both into one reply.
+        {"\r\nERROR\r\n\r\nOK\r\n", ReplyKind::Ok, ReplyKind::Error},
+        {"+CSCA: \"+8613800100500\",145\r\nOK\r\nERROR", ReplyKind::Ok, ReplyKind::Error},
+        // Information on the result's line still counts.
+        {"460001234567890 OK", ReplyKind::Ok, ReplyKind::Ok},
+        {"\r\n+CPIN: READY\r\n", ReplyKind::None, ReplyKind::None},
+        {"", ReplyKind::None, ReplyKind::None},
+        // Case counts, and a word cut by the burst's end is not yet there.
+        {"\r\nok\r\n", ReplyKind::None, ReplyKind::None},
+        {"\r\nO", ReplyKind::None, ReplyKind::None},
+        {"\r\nERRO", ReplyKind::None, ReplyKind::None},
+        {"\r\n> ", ReplyKind::Prompt, ReplyKind::Prompt},
+        // The prompt is the whole reply or no prompt.
+        {"\r\n> x", ReplyKind::None, ReplyKind::None},
+        {"> ", ReplyKind::None, ReplyKind::None},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ClassifyReply(row.reply), row.okFirst) << row.reply;
+        EXPECT_EQ(ClassifyReply(row.reply, Precedence::OkFirst), row.okFirst) << row.reply;
+        EXPECT_EQ(ClassifyReply(row.reply, Precedence::ErrorFirst), row.errorFirst) << row.reply;
+    }
+}
+
+TEST(Reply, AFinalResultLineIsTheResultAlone) {
+    for (const char* line : {"OK", "ERROR", "+CMS ERROR: 321", "+CME ERROR: 3", "+CMS ERROR"}) {
+        EXPECT_TRUE(GSM::IsFinalResultLine(line)) << line;
+    }
+    // A body that mentions a result, a result with its line end or blank, a lower-case word.
+    for (const char* line : {"", "OK then", " OK", "OK\r", "ok", "NO ERROR", "+CMGL: 1,0,,25"}) {
+        EXPECT_FALSE(GSM::IsFinalResultLine(line)) << line;
+    }
+}
+
+TEST(Reply, ThePromptCountsAloneOrRightBehindTheEcho) {
+    const char* command = "AT+CMGS=25\r";
+    struct Row {
+        const char* burst;
+        bool prompt;
+    };
+    const Row rows[] = {
+        {"\r\n> ", true},
+        {"AT+CMGS=25\r\r\n> ", true},
+        // Behind the echo, what follows the prompt does not matter.
+        {"AT+CMGS=25\r\r\n> \r\n+CREG: 1", true},
+        {"\r\n> \r\n", false},
+        {"AT+CMGS=25\r\r\nERROR\r\n", false},
+        {"AT+CMGS=25\r", false},
+        {"AT+CMGS=26\r\r\n> x", false},
+        {"", false},
+        {"\r\nOK\r\n\r\n> ", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(GSM::ShowsPrompt(row.burst, command), row.prompt) << row.burst;
+    }
+}
+
+}  // namespace
