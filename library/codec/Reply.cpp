@@ -1,5 +1,9 @@
 #include "codec/Reply.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+
 namespace GSM {
 
 namespace {
@@ -12,6 +16,30 @@ bool Holds(std::string_view text, std::string_view word) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// A modem whose character set is UCS2 gives the number as hex groups ("002B0038..."); such
+// a number is turned back into its characters. Anything else is returned unchanged.
+std::string DecodeUcs2Number(const std::string& text) {
+    if (text.size() < 8 || text.size() % 4 != 0) {
+        return text;
+    }
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        if (text[i] != '0' || text[i + 1] != '0' || !IsHex(text[i + 2]) || !IsHex(text[i + 3])) {
+            return text;
+        }
+        char c = static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+') {
+            return text;
+        }
+        decoded.push_back(c);
+    }
+    return decoded;
 }
 
 }  // namespace
@@ -41,6 +69,39 @@ bool ShowsPrompt(std::string_view burst, std::string_view command) {
             ? burst
             : burst.substr(echo + command.size()).substr(0, kPrompt.size());
     return ClassifyReply(answer) == ReplyKind::Prompt;
+}
+
+bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* international) {
+    const std::size_t tag = reply.find("+CSCA:");
+    if (tag == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view line = reply.substr(tag, reply.find_first_of("\r\n", tag) - tag);
+    const std::size_t open = line.find('"');
+    if (open == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t close = line.find('"', open + 1);
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    std::string digits = DecodeUcs2Number(std::string(line.substr(open + 1, close - open - 1)));
+    const bool plus = !digits.empty() && digits.front() == '+';
+    if (plus) {
+        digits.erase(0, 1);
+    }
+    if (digits.empty() || digits.size() >= number.size()) {
+        return false;
+    }
+    // The type of number follows the closing quote: 145 is international.
+    std::string_view type = line.substr(close + 1);
+    type.remove_prefix(std::min(type.find_first_not_of(", "), type.size()));
+    std::fill(number.begin(), number.end(), '\0');
+    std::copy(digits.begin(), digits.end(), number.begin());
+    if (international != nullptr) {
+        *international = plus || type.substr(0, 3) == "145";
+    }
+    return true;
 }
 
 }  // namespace GSM

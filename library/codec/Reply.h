@@ -2,6 +2,7 @@
 // the pieces of information replies the engine relies on. Pure functions, no I/O.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace GSM {
@@ -31,5 +32,13 @@ bool IsFinalResultLine(std::string_view line);
 // Whether a burst answers `command` with the prompt: the prompt alone, or behind an echo
 // of the command.
 bool ShowsPrompt(std::string_view burst, std::string_view command);
+
+// The service-centre number of a "+CSCA:" reply: what stands between the quotes on the
+// tag's line, its "+" dropped, a number in UCS2 hex groups decoded. The whole of `number`
+// is cleared and the digits copied in with room for a NUL; `international` (when given)
+// tells whether the number had the "+" or its type is 145. False, with nothing written,
+// for a reply without the tag, without both quotes on the line, or with no digits or more
+// than the field holds.
+bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* international);
 
 }  // namespace GSM

@@ -1,6 +1,5 @@
 #include "engine/ComBaseCmd.h"
 
-#include <cctype>
 #include <cstring>
 #include <span>
 #include <string>
@@ -59,67 +58,6 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
     }
     SetLastError(kTextNoSimCard);
     return 0;
-}
-
-bool IsHex(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-// A modem whose character set is UCS2 gives the number as hex groups ("002B0038..."); such
-// a number is turned back into its characters. Anything else is returned unchanged.
-std::string DecodeUcs2Number(const std::string& text) {
-    if (text.size() < 8 || text.size() % 4 != 0) {
-        return text;
-    }
-    std::string decoded;
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        if (text[i] != '0' || text[i + 1] != '0' || !IsHex(text[i + 2]) || !IsHex(text[i + 3])) {
-            return text;
-        }
-        char c = static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+') {
-            return text;
-        }
-        decoded.push_back(c);
-    }
-    return decoded;
-}
-
-// The number between the quotes of a "+CSCA:" line, its "+" dropped.
-bool ParseServiceCentre(const char* reply, char* number, bool* international) {
-    const char* tag = std::strstr(reply, "+CSCA:");
-    if (tag == nullptr) {
-        return false;
-    }
-    const char* lineEnd = tag + std::strcspn(tag, "\r\n");
-    const char* open = std::strchr(tag, '"');
-    if (open == nullptr || open >= lineEnd) {
-        return false;
-    }
-    const char* close = std::strchr(open + 1, '"');
-    if (close == nullptr || close >= lineEnd) {
-        return false;
-    }
-    std::string digits = DecodeUcs2Number(std::string(open + 1, close));
-    bool plus = !digits.empty() && digits.front() == '+';
-    if (plus) {
-        digits.erase(0, 1);
-    }
-    if (digits.empty() || digits.size() >= static_cast<std::size_t>(kServiceCentreCapacity)) {
-        return false;
-    }
-    // The type of number follows the closing quote: 145 is international.
-    const char* type = close + 1;
-    while (type < lineEnd && (*type == ',' || *type == ' ')) {
-        ++type;
-    }
-    bool typeInternational = std::strncmp(type, "145", 3) == 0 && type + 3 <= lineEnd;
-    std::memset(number, 0, kServiceCentreCapacity);
-    std::memcpy(number, digits.data(), digits.size());
-    if (international != nullptr) {
-        *international = plus || typeInternational;
-    }
-    return true;
 }
 
 // The first run of at least five digits: the start of the subscriber identity.
@@ -270,7 +208,8 @@ int IComBaseCmd::GetServiceCentre(CSXCom& port, char* number, bool* internationa
         return 0;
     }
     return Query(port, "AT+CSCA?\r\n", [&](const char* reply, int) {
-        return ParseServiceCentre(reply, number, international);
+        return ParseServiceCentre(reply, std::span<char>(number, kServiceCentreCapacity),
+                                  international);
     });
 }
 

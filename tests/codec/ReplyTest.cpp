@@ -1,6 +1,9 @@
 // Final results and the prompt, as the engine decides on them.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
+
 #include "codec/Reply.h"
 
 namespace {
@@ -74,6 +77,57 @@ TEST(Reply, ThePromptCountsAloneOrRightBehindTheEcho) {
     for (const Row& row : rows) {
         EXPECT_EQ(GSM::ShowsPrompt(row.burst, command), row.prompt) << row.burst;
     }
+}
+
+TEST(Reply, TheServiceCentreIsWhatTheQuotesOnTheTagsLineHold) {
+    struct Row {
+        std::string reply;
+        bool parsed;
+        std::string number;
+        bool international;
+    };
+    const std::string sixtyThree(63, '1');
+    const Row rows[] = {
+        {"\r\n+CSCA: \"+8613800100500\",145\r\n\r\nOK\r\n", true, "8613800100500", true},
+        {"+CSCA: \"13800100500\", 129", true, "13800100500", false},
+        // The type may follow after blanks and commas; a plus sign alone says international.
+        {"+CSCA: \"13800100500\" ,, 145", true, "13800100500", true},
+        {"+CSCA: \"+13800100500\",129", true, "13800100500", true},
+        // A type on the next line, or cut short, is no type.
+        {"+CSCA: \"13800100500\",\r\n145", true, "13800100500", false},
+        {"+CSCA: \"13800100500\",14", true, "13800100500", false},
+        // What comes before the tag does not count.
+        {"\"99\"\r\n+CSCA: \"123\",129", true, "123", false},
+        // UCS2 groups of digits and a plus are decoded; other groups stay as they are.
+        {"+CSCA: \"002B00310032\",145", true, "12", true},
+        {"+CSCA: \"00410031\",129", true, "00410031", false},
+        {"+CSCA: \"002B0031003\",129", true, "002B0031003", false},
+        {"+CSCA: \"" + sixtyThree + "\",129", true, sixtyThree, false},
+        {"+CSCA: \"" + sixtyThree + "1\",129", false, "", false},
+        {"+CSCA: \"+\",145", false, "", false},
+        {"+CSCA: \"\",145", false, "", false},
+        // Both quotes must stand on the tag's line.
+        {"+CSCA: \"123\r\n\",145", false, "", false},
+        {"+CSCA: 123,129\r\n\"456\"", false, "", false},
+        {"+CSCA \"123\",129", false, "", false},
+        {"\r\nOK\r\n", false, "", false},
+    };
+    for (const Row& row : rows) {
+        std::array<char, 64> number;
+        number.fill('x');
+        bool international = !row.international;
+        ASSERT_EQ(GSM::ParseServiceCentre(row.reply, number, &international), row.parsed)
+            << row.reply;
+        if (row.parsed) {
+            EXPECT_EQ(std::string(number.data()), row.number) << row.reply;
+            EXPECT_EQ(number.back(), '\0') << row.reply;
+            EXPECT_EQ(international, row.international) << row.reply;
+        } else {
+            EXPECT_EQ(number.front(), 'x') << row.reply;
+        }
+    }
+    std::array<char, 64> number{};
+    EXPECT_TRUE(GSM::ParseServiceCentre("+CSCA: \"+1\",145", number, nullptr));
 }
 
 }  // namespace
