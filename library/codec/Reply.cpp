@@ -22,26 +22,6 @@ bool IsHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// A modem whose character set is UCS2 gives the number as hex groups ("002B0038..."); such
-// a number is turned back into its characters. Anything else is returned unchanged.
-std::string DecodeUcs2Number(const std::string& text) {
-    if (text.size() < 8 || text.size() % 4 != 0) {
-        return text;
-    }
-    std::string decoded;
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        if (text[i] != '0' || text[i + 1] != '0' || !IsHex(text[i + 2]) || !IsHex(text[i + 3])) {
-            return text;
-        }
-        char c = static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+') {
-            return text;
-        }
-        decoded.push_back(c);
-    }
-    return decoded;
-}
-
 }  // namespace
 
 ReplyKind ClassifyReply(std::string_view reply, Precedence precedence) {
@@ -71,6 +51,24 @@ bool ShowsPrompt(std::string_view burst, std::string_view command) {
     return ClassifyReply(answer) == ReplyKind::Prompt;
 }
 
+std::string DecodeUcs2Number(std::string_view text) {
+    if (text.size() < 8 || text.size() % 4 != 0) {
+        return std::string(text);
+    }
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        if (text[i] != '0' || text[i + 1] != '0' || !IsHex(text[i + 2]) || !IsHex(text[i + 3])) {
+            return std::string(text);
+        }
+        char c = static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+') {
+            return std::string(text);
+        }
+        decoded.push_back(c);
+    }
+    return decoded;
+}
+
 bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* international) {
     const std::size_t tag = reply.find("+CSCA:");
     if (tag == std::string_view::npos) {
@@ -85,7 +83,7 @@ bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* in
     if (close == std::string_view::npos) {
         return false;
     }
-    std::string digits = DecodeUcs2Number(std::string(line.substr(open + 1, close - open - 1)));
+    std::string digits = DecodeUcs2Number(line.substr(open + 1, close - open - 1));
     const bool plus = !digits.empty() && digits.front() == '+';
     if (plus) {
         digits.erase(0, 1);

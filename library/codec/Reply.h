@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace GSM {
@@ -32,6 +33,11 @@ bool IsFinalResultLine(std::string_view line);
 // Whether a burst answers `command` with the prompt: the prompt alone, or behind an echo
 // of the command.
 bool ShowsPrompt(std::string_view burst, std::string_view command);
+
+// A number as a modem in the UCS2 character set gives it, in hex groups of four
+// ("002B0038..."), turned back into its digits and "+". Anything else, a group that is not
+// a digit or "+" included, is returned unchanged: the modem gave the number as it stands.
+std::string DecodeUcs2Number(std::string_view text);
 
 // The service-centre number of a "+CSCA:" reply: what stands between the quotes on the
 // tag's line, its "+" dropped, a number in UCS2 hex groups decoded. The whole of `number`

@@ -79,6 +79,31 @@ TEST(Reply, ThePromptCountsAloneOrRightBehindTheEcho) {
     }
 }
 
+TEST(Reply, AUcs2NumberIsDecodedOnlyWhenEveryGroupIsADigitOrPlus) {
+    struct Row {
+        const char* text;
+        const char* number;
+    };
+    const Row rows[] = {
+        {"002B0038003600310033", "+8613"},
+        {"0031003200330034", "1234"},
+        {"002b00380036", "+86"},  // lower-case hex digits
+        // Too short, not whole groups, or a group that is no digit: as the modem gave it.
+        {"0031", "0031"},
+        {"", ""},
+        {"003100320033003", "003100320033003"},
+        {"0031004100320033", "0031004100320033"},
+        {"0031012300320033", "0031012300320033"},
+        {"0031003G", "0031003G"},
+        {"002D0031", "002D0031"},
+        {"13800100500", "13800100500"},
+        {"+8613800100500", "+8613800100500"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(GSM::DecodeUcs2Number(row.text), row.number) << row.text;
+    }
+}
+
 TEST(Reply, TheServiceCentreIsWhatTheQuotesOnTheTagsLineHold) {
     struct Row {
         std::string reply;
