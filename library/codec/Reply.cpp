@@ -102,4 +102,16 @@ bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* in
     return true;
 }
 
+std::string_view SubscriberIdentity(std::string_view reply) {
+    constexpr std::string_view kDigits = "0123456789";
+    for (std::size_t at = reply.find_first_of(kDigits); at != std::string_view::npos;) {
+        const std::size_t end = std::min(reply.find_first_not_of(kDigits, at), reply.size());
+        if (end - at >= 5) {
+            return reply.substr(at, end - at);
+        }
+        at = reply.find_first_of(kDigits, end);
+    }
+    return {};
+}
+
 }  // namespace GSM

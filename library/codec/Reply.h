@@ -47,4 +47,9 @@ std::string DecodeUcs2Number(std::string_view text);
 // than the field holds.
 bool ParseServiceCentre(std::string_view reply, std::span<char> number, bool* international);
 
+// The subscriber identity in an AT+CIMI reply: the first run of at least five digits, as
+// far as the run goes (its first five are the country and network codes); empty when there
+// is none.
+std::string_view SubscriberIdentity(std::string_view reply);
+
 }  // namespace GSM

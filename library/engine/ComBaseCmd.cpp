@@ -60,21 +60,6 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
     return 0;
 }
 
-// The first run of at least five digits: the start of the subscriber identity.
-const char* FindIdentity(const char* reply) {
-    for (const char* p = reply; *p != '\0'; ++p) {
-        std::size_t run = std::strspn(p, "0123456789");
-        if (run >= 5) {
-            return p;
-        }
-        p += run;
-        if (*p == '\0') {
-            break;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
@@ -248,11 +233,11 @@ int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
         if (n <= 5 || ClassifyReply(reply) != ReplyKind::Ok) {
             return false;
         }
-        const char* identity = FindIdentity(reply);
-        if (identity == nullptr) {
+        const std::string_view identity = SubscriberIdentity(reply);
+        if (identity.empty()) {
             return false;
         }
-        std::memcpy(operatorCode, identity, 5);
+        std::memcpy(operatorCode, identity.data(), 5);
         return true;
     });
 }

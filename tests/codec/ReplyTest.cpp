@@ -155,4 +155,25 @@ TEST(Reply, TheServiceCentreIsWhatTheQuotesOnTheTagsLineHold) {
     EXPECT_TRUE(GSM::ParseServiceCentre("+CSCA: \"+1\",145", number, nullptr));
 }
 
+TEST(Reply, TheSubscriberIdentityIsTheFirstRunOfFiveDigitsOrMore) {
+    struct Row {
+        const char* reply;
+        const char* identity;
+    };
+    const Row rows[] = {
+        {"\r\n460001234567890\r\n\r\nOK\r\n", "460001234567890"},
+        {"234101234567890", "234101234567890"},
+        // Shorter runs before it, an echo's digits among them, are passed over.
+        {"AT+CIMI\r\r\n1234 +CIMI: 46000123\r\nOK", "46000123"},
+        {"12-34567", "34567"},
+        {"x12345", "12345"},
+        {"\r\n1234\r\nOK\r\n", ""},
+        {"\r\nOK\r\n", ""},
+        {"", ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(GSM::SubscriberIdentity(row.reply), row.identity) << row.reply;
+    }
+}
+
 }  // namespace
