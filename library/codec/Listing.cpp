@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/Fields.h"
+#include "codec/Reply.h"
 #include "codec/Text.h"
 
 namespace GSM {
@@ -16,6 +17,10 @@ constexpr std::string_view kLineEnd = "\r\n";
 // The field less its first and last character (the quotes); empty when it cannot carry both.
 std::string_view Unquote(std::string_view field) {
     return field.size() < 2 ? std::string_view() : field.substr(1, field.size() - 2);
+}
+
+bool Holds(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
 }
 
 std::string_view From(std::string_view text, std::size_t offset) {
@@ -127,6 +132,73 @@ bool ParseUcs2ListEntry(std::string_view entry, MsgRecord& record) {
     const std::size_t bodyBytes = HexStringToBytes(lines[1], body);
     Ucs2ToLocal(std::span(body).first(bodyBytes), record.text);
     return true;
+}
+
+std::optional<ListedEntry> FrameEntry(std::string_view text, std::size_t at, std::size_t tagSize,
+                                      std::string_view headerEnd) {
+    const std::size_t headerStop = text.find(headerEnd, at + tagSize);
+    if (headerStop == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::size_t bodyStart = headerStop + headerEnd.size();
+    const std::size_t bodyStop = text.find(kLineEnd, bodyStart);
+    if (bodyStop == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return ListedEntry{text.substr(at, headerStop - at),
+                       text.substr(bodyStart, bodyStop - bodyStart), bodyStop + kLineEnd.size()};
+}
+
+bool IsReceivedStatus(std::string_view status) {
+    const long value = Fields::ReadNumber(status);
+    if (Holds(status, "STO") || Holds(status, "SENT")) {
+        return false;
+    }
+    return Holds(status, "REC") || value == 0 || value == 1;
+}
+
+std::string_view StatusField(std::string_view header) {
+    const std::size_t comma = header.find(',');
+    if (comma == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = header.substr(comma + 1);
+    return rest.substr(0, rest.find(','));
+}
+
+bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
+    const std::size_t comma = header.rfind(',');
+    if (comma == std::string_view::npos || unit.size() < 2) {
+        return unit.size() >= 2;
+    }
+    const long announced = Fields::ReadNumber(header.substr(comma + 1));
+    uint8_t centre = 0;
+    if (HexToBytes(unit.substr(0, 2), std::span<uint8_t>(&centre, 1)) != 1) {
+        return false;
+    }
+    return announced <= 0 || unit.size() >= 2 * (static_cast<std::size_t>(centre) + 1 +
+                                                 static_cast<std::size_t>(announced));
+}
+
+bool FinalAfterEntry(std::string_view burst, std::size_t entry) {
+    std::size_t at = burst.find("\r\n", entry);
+    if (at == std::string_view::npos ||
+        (at = burst.find("\r\n", at + 2)) == std::string_view::npos) {
+        return false;
+    }
+    for (at += 2; at < burst.size();) {
+        const std::size_t end = burst.find("\r\n", at);
+        const std::string_view line =
+            burst.substr(at, end == std::string_view::npos ? end : end - at);
+        if (IsFinalResultLine(line)) {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        at = end + 2;
+    }
+    return false;
 }
 
 }  // namespace GSM

@@ -222,42 +222,6 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
     return listing;
 }
 
-// "REC UNREAD" and "REC READ" (0 and 1 in PDU mode) are received; the rest were written
-// on the modem and are not the caller's.
-bool IsReceivedStatus(std::string_view status) {
-    const long value = Fields::ReadNumber(status);
-    if (Holds(status, "STO") || Holds(status, "SENT")) {
-        return false;
-    }
-    return Holds(status, "REC") || value == 0 || value == 1;
-}
-
-// The status field of an entry header "<tag> <index>,<status>,...".
-std::string_view StatusField(std::string_view header) {
-    const std::size_t comma = header.find(',');
-    if (comma == std::string_view::npos) {
-        return {};
-    }
-    const std::string_view rest = header.substr(comma + 1);
-    return rest.substr(0, rest.find(','));
-}
-
-// Whether the unit holds the octets its entry header announces (the last field: the
-// octets behind the service-centre part). A header without a length passes.
-bool HoldsAnnouncedOctets(std::string_view header, std::string_view unit) {
-    const std::size_t comma = header.rfind(',');
-    if (comma == std::string_view::npos || unit.size() < 2) {
-        return unit.size() >= 2;
-    }
-    const long announced = Fields::ReadNumber(header.substr(comma + 1));
-    uint8_t centre = 0;
-    if (HexToBytes(unit.substr(0, 2), std::span<uint8_t>(&centre, 1)) != 1) {
-        return false;
-    }
-    return announced <= 0 || unit.size() >= 2 * (static_cast<std::size_t>(centre) + 1 +
-                                                 static_cast<std::size_t>(announced));
-}
-
 }  // namespace
 
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
@@ -381,25 +345,20 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
     int count = 0;
     for (std::size_t cursor = text.find(tag);
          cursor != std::string_view::npos && count < kMaxListed; cursor = text.find(tag, cursor)) {
-        const std::size_t headerStop = text.find(headerEnd, cursor);
-        if (headerStop == std::string_view::npos) {
-            break;  // cut off by the window
+        const std::optional<ListedEntry> entry = FrameEntry(text, cursor, tag.size(), headerEnd);
+        if (!entry) {
+            break;  // cut off by the window: the entry stays for a later pass
         }
-        const std::string_view header = text.substr(cursor, headerStop - cursor);
-        const std::size_t pduStart = headerStop + headerEnd.size();
-        const std::size_t pduStop = text.find("\r\n", pduStart);
-        if (pduStop == std::string_view::npos) {
-            break;  // the unit did not arrive whole: it stays for a later pass
-        }
-        const std::string_view unit = text.substr(pduStart, pduStop - pduStart);
+        const std::string_view header = entry->header;
+        const std::string_view unit = entry->body;
         if (!IsHexText(unit)) {
-            cursor = pduStop;
+            cursor = entry->end;
             continue;  // not a unit at all: the entry is read again on a later pass
         }
         if (!HoldsAnnouncedOctets(header, unit)) {
             break;  // the rest of this answer is not to be trusted: a later pass reads it
         }
-        cursor = pduStop;
+        cursor = entry->end;
         const int index = Fields::ReadIndex(header.substr(tag.size()));
         if (index < 0 || !IsReceivedStatus(StatusField(header))) {
             continue;
@@ -432,18 +391,13 @@ int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* inde
     constexpr std::string_view kTag = "+CMGL:";
     int count = 0;
     for (std::size_t at = text.find(kTag); at != std::string_view::npos && count < kMaxListed;) {
-        const std::size_t headerStop = text.find("\r\n", at + kTag.size());
-        if (headerStop == std::string_view::npos) {
+        const std::optional<ListedEntry> framed = FrameEntry(text, at, kTag.size());
+        if (!framed) {
             break;
         }
-        const std::size_t bodyStop = text.find("\r\n", headerStop + 2);
-        if (bodyStop == std::string_view::npos) {
-            break;
-        }
-        const std::size_t end = bodyStop + 2;
-        const std::string_view header = text.substr(at, headerStop - at);
-        const std::string_view entry = text.substr(at, end - at);
-        at = text.find(kTag, end);
+        const std::string_view header = framed->header;
+        const std::string_view entry = text.substr(at, framed->end - at);
+        at = text.find(kTag, framed->end);
         const int index = Fields::ReadIndex(header.substr(kTag.size()));
         if (index < 0 || !IsReceivedStatus(StatusField(header))) {
             continue;
@@ -477,33 +431,6 @@ int IComBaseCmd::ReadMessagesByIndex(CSXCom& port, MsgRecord* records, int* inde
     }
     return count;
 }
-
-namespace {
-
-// Whether a final result follows the first entry of a burst: a line of its own behind the
-// entry's header and body lines (a body may itself read "OK").
-bool FinalAfterEntry(std::string_view burst, std::size_t entry) {
-    std::size_t at = burst.find("\r\n", entry);
-    if (at == std::string_view::npos ||
-        (at = burst.find("\r\n", at + 2)) == std::string_view::npos) {
-        return false;
-    }
-    for (at += 2; at < burst.size();) {
-        const std::size_t end = burst.find("\r\n", at);
-        const std::string_view line =
-            burst.substr(at, end == std::string_view::npos ? end : end - at);
-        if (IsFinalResultLine(line)) {
-            return true;
-        }
-        if (end == std::string_view::npos) {
-            break;
-        }
-        at = end + 2;
-    }
-    return false;
-}
-
-}  // namespace
 
 int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* status) {
     if (!port.IsOpen()) {

@@ -138,4 +138,110 @@ TEST(ParseUcs2ListEntry, LongNumberAndBodyAreCutInsideTheirFields) {
     EXPECT_FALSE(GSM::ParseUcs2ListEntry("+CMGL: 1,\"\",\"0031\"", record));
 }
 
+TEST(ListingFrame, AnEntryIsItsHeaderAndTheLineBehindIt) {
+    struct Row {
+        const char* text;
+        const char* headerEnd;
+        bool framed;
+        const char* header;
+        const char* body;
+        const char* rest;  // what stands behind the entry
+    };
+    const Row rows[] = {
+        {"+CMGL: 1,0,,25\r\n0891AB\r\n+CMGL: 2", "\r\n", true, "+CMGL: 1,0,,25", "0891AB",
+         "+CMGL: 2"},
+        {"+CMGL: 1,0,,25\r\n\r\n0891AB\r\nOK\r\n", "\r\n\r\n", true, "+CMGL: 1,0,,25", "0891AB",
+         "OK\r\n"},
+        // Without the empty line its dialect puts behind the header, the empty line is the body.
+        {"+CMGL: 1,0,,25\r\n\r\n0891AB\r\n", "\r\n", true, "+CMGL: 1,0,,25", "", "0891AB\r\n"},
+        {"+CMGL: 1,0,,25\r\n0891AB\r\n", "\r\n\r\n", false, "", "", ""},
+        // Cut by the window: no body line end, or no header line end.
+        {"+CMGL: 1,0,,25\r\n0891AB", "\r\n", false, "", "", ""},
+        {"+CMGL: 1,0,,25", "\r\n", false, "", "", ""},
+    };
+    for (const Row& row : rows) {
+        const std::string_view text = row.text;
+        const auto entry = GSM::FrameEntry(text, 0, 6, row.headerEnd);
+        ASSERT_EQ(entry.has_value(), row.framed) << row.text;
+        if (entry) {
+            EXPECT_EQ(entry->header, row.header) << row.text;
+            EXPECT_EQ(entry->body, row.body) << row.text;
+            EXPECT_EQ(text.substr(entry->end), row.rest) << row.text;
+        }
+    }
+    // The entry starts where it is asked to, and the default line end is CR LF.
+    const std::string_view two = "\r\nOK\r\n^HCMGL: 2,1\r\n00410042\r\n";
+    const auto entry = GSM::FrameEntry(two, two.find('^'), 7);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->header, "^HCMGL: 2,1");
+    EXPECT_EQ(entry->body, "00410042");
+    EXPECT_EQ(entry->end, two.size());
+}
+
+TEST(ListingFrame, OnlyReceivedMessagesAreTheCallers) {
+    struct Row {
+        const char* header;
+        const char* status;
+        bool received;
+    };
+    const Row rows[] = {
+        {"+CMGL: 1,\"REC UNREAD\",\"0031\"", "\"REC UNREAD\"", true},
+        {"+CMGL: 1,\"REC READ\"", "\"REC READ\"", true},
+        {"+CMGL: 1,0,,25", "0", true},
+        {"+CMGL: 1, 1,,25", " 1", true},
+        {"+CMGL: 1,2,,25", "2", false},
+        {"+CMGL: 1,\"STO UNSENT\",\"0031\"", "\"STO UNSENT\"", false},
+        {"+CMGL: 1,\"STO SENT\"", "\"STO SENT\"", false},
+        // No status at all reads as 0.
+        {"+CMGL: 1", "", true},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(GSM::StatusField(row.header), row.status) << row.header;
+        EXPECT_EQ(GSM::IsReceivedStatus(GSM::StatusField(row.header)), row.received) << row.header;
+    }
+}
+
+TEST(ListingFrame, AUnitMustHoldTheOctetsItsHeaderAnnounces) {
+    struct Row {
+        const char* header;
+        const char* unit;
+        bool whole;
+    };
+    // A service-centre part of 1 + 7 octets, then 3 octets.
+    const Row rows[] = {
+        {"+CMGL: 1,0,,3", "07913166111111F1AABBCC", true},
+        {"+CMGL: 1,0,,3", "07913166111111F1AABB", false},
+        {"+CMGL: 1,0,,3", "00AABBCC", true},
+        {"+CMGL: 1,0,,0", "07", true},
+        {"+CMGL: 1", "07", true},
+        {"+CMGL: 1", "0", false},
+        {"+CMGL: 1,0,,3", "", false},
+        {"+CMGL: 1,0,,3", "G7AABBCC", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(GSM::HoldsAnnouncedOctets(row.header, row.unit), row.whole)
+            << row.header << " " << row.unit;
+    }
+}
+
+TEST(ListingFrame, AFinalResultCountsOnlyAsALineBehindTheEntry) {
+    struct Row {
+        const char* burst;
+        bool result;
+    };
+    const Row rows[] = {
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\nhi\r\n\r\nOK\r\n", true},
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\nhi\r\n\r\n+CMS ERROR: 321\r\n", true},
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\nhi\r\nOK", true},
+        // A body reading "OK" is the body, and an entry not yet whole has no result.
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\nOK\r\n", false},
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\nOK\r\n\r\nfine OK\r\n", false},
+        {"\r\n+CMGL: 1,\"REC UNREAD\"\r\n", false},
+    };
+    for (const Row& row : rows) {
+        const std::string_view burst = row.burst;
+        EXPECT_EQ(GSM::FinalAfterEntry(burst, burst.find('+')), row.result) << row.burst;
+    }
+}
+
 }  // namespace
