@@ -8,8 +8,11 @@ endif()
 
 set(TARVIK_FUZZ_FLAGS -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
   -fno-sanitize-recover=all -fno-omit-frame-pointer -pthread
-  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
-  -I${PROJECT_SOURCE_DIR}/library -I${PROJECT_SOURCE_DIR}/library/include
+  ${TARVIK_WARNING_FLAGS}
+  -I${PROJECT_SOURCE_DIR}/library/include
+  -I${PROJECT_SOURCE_DIR}/library/codec/include -I${PROJECT_SOURCE_DIR}/library/serial/include
+  -I${PROJECT_SOURCE_DIR}/library/engine/include -I${PROJECT_SOURCE_DIR}/library/service/include
+  -I${PROJECT_SOURCE_DIR}/library/platform/include
   -DTARVIK_SERIAL_STATE_HEADER=\"serial/SerialDeviceStatePosix.h\")
 
 # tarvik_fuzz_objects(<out> <source>...): library sources, named relative to library/ and

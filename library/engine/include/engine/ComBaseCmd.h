@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "codec/MessageRecord.h"
 #include "serial/CSXCom.h"
-#include "service/MsgRecord.h"
 
 namespace GSM {
 

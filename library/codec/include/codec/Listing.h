@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/MsgRecord.h"
+#include "codec/MessageRecord.h"
 
 namespace GSM {
 

@@ -1,5 +1,6 @@
 // The library's internal message record: one short message, or one part of a long one, in
-// either direction. Plain data with no dependencies, so every area may use it.
+// either direction. Plain data: the codec fills it, the engine moves it, the service keeps it
+// (service/MsgRecord.h is its name there).
 #pragma once
 
 #include <cstddef>

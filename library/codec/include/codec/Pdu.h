@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "service/MsgRecord.h"
+#include "codec/MessageRecord.h"
 
 namespace GSM {
 
