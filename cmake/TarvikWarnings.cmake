@@ -1,10 +1,11 @@
-# The warning flags of every target we compile, the fuzz builds included. Warnings are errors.
+# The warning flags of every target we compile, the fuzz builds included; warnings are
+# errors.
 set(TARVIK_WARNING_FLAGS
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-  # Off: the C sources (the DLL caller) mix size_t lengths with int counts of the C interface
-  # on purpose; in C++ -Wconversion leaves sign changes out anyway, so this only keeps C and
-  # C++ judged alike.
+  # Off: clang's -Wconversion includes sign changes, g++'s does not in C++. The fuzz builds
+  # (clang) would otherwise judge the code by a rule the g++ builds never apply, on every
+  # iterator difference stored as a size.
   -Wno-sign-conversion
   -Werror)
-# Third-party sources built from their source tree (GoogleTest in the Windows build) get -w
-# where they are added: their warnings are not ours to mend.
+# Third-party code built from its source tree (GoogleTest in the Windows build) gets -w where
+# it is added: its warnings are not ours to mend.
