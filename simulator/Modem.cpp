@@ -167,8 +167,13 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
         // The profile's own answers come before every built-in one.
         {"", true,
          [](CModem& m, const std::string& line) -> Answered {
-             const auto it = m.profile_.identity.find(line);
-             return it == m.profile_.identity.end() ? Answered() : Reply(it->second, kOk);
+             if (const auto it = m.profile_.identity.find(line); it != m.profile_.identity.end()) {
+                 return Reply(it->second, kOk);
+             }
+             if (const auto it = m.profile_.replies.find(line); it != m.profile_.replies.end()) {
+                 return Pieces{Burst{it->second, 0}};
+             }
+             return std::nullopt;
          }},
         {"AT+GMM", false,
          [](CModem&, const std::string&) -> Answered { return Reply("", kError); }},

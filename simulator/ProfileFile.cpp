@@ -17,7 +17,7 @@ using Switch = bool ModemProfile::*;
 using List = std::vector<std::string> ModemProfile::*;
 using Field = std::variant<Text, Number, Switch, List>;
 
-// Every key but "model" and "answer", which are read on their own.
+// Every key but "model", "answer" and "reply", which are read on their own.
 const std::map<std::string, Field, std::less<>>& Fields() {
     static const std::map<std::string, Field, std::less<>> kFields = {
         {"echo", &ModemProfile::echo},
@@ -60,10 +60,8 @@ std::string_view TrimFront(std::string_view text) {
     return text;
 }
 
-// A value as the rest of a line holds it: in double quotes with the escapes \r \n \t \"
-// \\ and \xHH, so that line ends and blanks at either end can be written; or bare, as it
-// stands up to its last non-blank. False, with the reason, for a quoted value that does
-// not close or holds an unknown escape.
+// A value as the rest of a line holds it: bare, as it stands up to its last non-blank, or
+// quoted.
 bool ReadValue(std::string_view rest, std::string& value, std::string& reason) {
     rest = TrimFront(rest);
     while (!rest.empty() && IsBlank(rest.back())) {
@@ -73,54 +71,12 @@ bool ReadValue(std::string_view rest, std::string& value, std::string& reason) {
         value = std::string(rest);
         return true;
     }
-    value.clear();
-    for (std::size_t i = 1; i < rest.size(); ++i) {
-        const char c = rest[i];
-        if (c == '"') {
-            if (i + 1 != rest.size()) {
-                reason = "text after the closing quote";
-                return false;
-            }
-            return true;
-        }
-        if (c != '\\') {
-            value += c;
-            continue;
-        }
-        if (++i == rest.size()) {
-            break;
-        }
-        switch (rest[i]) {
-            case 'r':
-                value += '\r';
-                break;
-            case 'n':
-                value += '\n';
-                break;
-            case 't':
-                value += '\t';
-                break;
-            case '"':
-            case '\\':
-                value += rest[i];
-                break;
-            case 'x': {
-                const auto octet = FromHex(rest.substr(i + 1, 2));
-                if (!octet || octet->size() != 1) {
-                    reason = "\\x needs two hex digits";
-                    return false;
-                }
-                value += static_cast<char>(octet->front());
-                i += 2;
-                break;
-            }
-            default:
-                reason = std::string("unknown escape \\") + rest[i];
-                return false;
-        }
+    const auto text = Unquote(rest, reason);
+    if (!text) {
+        return false;
     }
-    reason = "the quoted value does not close";
-    return false;
+    value = *text;
+    return true;
 }
 
 // A row's value into its field.
@@ -156,6 +112,81 @@ bool Assign(ModemProfile& profile, const Field& field, const std::string& value,
 
 }  // namespace
 
+std::optional<std::string> Unquote(std::string_view quoted, std::string& reason) {
+    if (quoted.empty() || quoted.front() != '"') {
+        reason = "a quoted value begins with \"";
+        return std::nullopt;
+    }
+    std::string value;
+    for (std::size_t i = 1; i < quoted.size(); ++i) {
+        const char c = quoted[i];
+        if (c == '"') {
+            if (i + 1 != quoted.size()) {
+                reason = "text after the closing quote";
+                return std::nullopt;
+            }
+            return value;
+        }
+        if (c != '\\') {
+            value += c;
+            continue;
+        }
+        if (++i == quoted.size()) {
+            break;
+        }
+        const char escape = quoted[i];
+        if (escape >= '0' && escape <= '7') {
+            // Up to three octal digits, as strace writes the bytes it shows no other way.
+            int octet = 0;
+            std::size_t digits = 0;
+            for (; digits < 3 && i + digits < quoted.size(); ++digits) {
+                const char digit = quoted[i + digits];
+                if (digit < '0' || digit > '7') {
+                    break;
+                }
+                octet = octet * 8 + (digit - '0');
+            }
+            if (octet > 0xFF) {
+                reason = "an octal escape above \\377";
+                return std::nullopt;
+            }
+            value += static_cast<char>(octet);
+            i += digits - 1;
+            continue;
+        }
+        switch (escape) {
+            case 'r':
+                value += '\r';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case '"':
+            case '\\':
+                value += escape;
+                break;
+            case 'x': {
+                const auto octet = FromHex(quoted.substr(i + 1, 2));
+                if (!octet || octet->size() != 1) {
+                    reason = "\\x needs two hex digits";
+                    return std::nullopt;
+                }
+                value += static_cast<char>(octet->front());
+                i += 2;
+                break;
+            }
+            default:
+                reason = std::string("unknown escape \\") + escape;
+                return std::nullopt;
+        }
+    }
+    reason = "the quoted value does not close";
+    return std::nullopt;
+}
+
 std::optional<ModemProfile> ReadProfile(std::istream& in, const std::string& source,
                                         std::string& error) {
     ModemProfile profile;
@@ -178,19 +209,22 @@ std::optional<ModemProfile> ReadProfile(std::istream& in, const std::string& sou
         const std::string key(row.substr(0, keyEnd));
         std::string_view rest = row.substr(keyEnd);
 
+        const bool perCommand = key == "answer" || key == "reply";
+        std::string command;
+        // One row per command line, whichever of the two keys gives it.
         std::string slot = key;
-        if (key == "answer") {
+        if (perCommand) {
             rest = TrimFront(rest);
             const std::size_t commandEnd = std::min(rest.find_first_of(" \t"), rest.size());
-            const std::string command(rest.substr(0, commandEnd));
+            command = std::string(rest.substr(0, commandEnd));
             if (command.empty()) {
-                return fail("answer needs a command line and its information text");
+                return fail(key + " needs a command line and what it answers");
             }
             rest = rest.substr(commandEnd);
-            slot += " " + command;
+            slot = "the answer to " + command;
         }
         const auto field = Fields().find(key);
-        if (key != "answer" && key != "model" && field == Fields().end()) {
+        if (!perCommand && key != "model" && field == Fields().end()) {
             return fail("unknown key \"" + key + "\"");
         }
         const bool list = field != Fields().end() && std::holds_alternative<List>(field->second);
@@ -215,8 +249,11 @@ std::optional<ModemProfile> ReadProfile(std::istream& in, const std::string& sou
                 return fail("unknown model \"" + value + "\"; known: " + KnownModelNames());
             }
             profile = std::move(*known);
-        } else if (key == "answer") {
-            profile.identity[slot.substr(7)] = value;
+        } else if (perCommand) {
+            // A row replaces what the base model answered to the same command either way.
+            profile.identity.erase(command);
+            profile.replies.erase(command);
+            (key == "answer" ? profile.identity : profile.replies)[command] = value;
         } else if (!Assign(profile, field->second, value, first, reason)) {
             return fail(key + ": " + reason);
         }

@@ -19,6 +19,9 @@ struct ModemProfile {
     // Information text answered, with OK, to the command line named; "AT+GMM", "AT+CGMM"
     // and "AT+CGMR" missing here are answered "ERROR".
     std::map<std::string, std::string> identity;
+    // Whole replies, the bytes as they stand, to the command line named: what a captured
+    // dialogue shows that is no information text with OK.
+    std::map<std::string, std::string> replies;
     bool echo = false;  // echo on until "ATE0"
     // The rate the modem listens at; at any other rate of the line it hears only noise and
     // stays silent. 0: any rate.
