@@ -153,17 +153,6 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
     using Answered = std::optional<Pieces>;
     // In the order they are tried: a row that declines a command leaves it to those below.
     static const CommandRow kRows[] = {
-        {"AT", false, [](CModem&, const std::string&) -> Answered { return Reply("", kOk); }},
-        {"ATE0", false,
-         [](CModem& m, const std::string&) -> Answered {
-             m.profile_.echo = false;
-             return Reply("", kOk);
-         }},
-        {"ATE1", false,
-         [](CModem& m, const std::string&) -> Answered {
-             m.profile_.echo = true;
-             return Reply("", kOk);
-         }},
         // The profile's own answers come before every built-in one.
         {"", true,
          [](CModem& m, const std::string& line) -> Answered {
@@ -175,6 +164,18 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              }
              return std::nullopt;
          }},
+        {"AT", false, [](CModem&, const std::string&) -> Answered { return Reply("", kOk); }},
+        {"ATE0", false,
+         [](CModem& m, const std::string&) -> Answered {
+             m.profile_.echo = false;
+             return Reply("", kOk);
+         }},
+        {"ATE1", false,
+         [](CModem& m, const std::string&) -> Answered {
+             m.profile_.echo = true;
+             return Reply("", kOk);
+         }},
+        // Identification the profile does not answer.
         {"AT+GMM", false,
          [](CModem&, const std::string&) -> Answered { return Reply("", kError); }},
         {"AT+CGMM", false,

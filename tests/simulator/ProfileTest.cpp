@@ -178,7 +178,8 @@ TEST(ProfileFile, RowsChangeTheBaseModelAndQuotedValuesKeepTheirBytes) {
         "boot-line \"\"\r\n"
         "mode-switch-probe AT^CURC=\r\n"
         "mode-switch-probe AT+MODE=\r\n"
-        "generic yes\r\n",
+        "generic yes\r\n"
+        "answer AT+CSQ +CSQ: 12,99\r\n",
         error);
     ASSERT_TRUE(loaded.has_value()) << error;
     ModemProfile expected = ModemSim::ProfileFor("MU609");
@@ -189,6 +190,7 @@ TEST(ProfileFile, RowsChangeTheBaseModelAndQuotedValuesKeepTheirBytes) {
     expected.bootLines.clear();
     expected.modeSwitchProbes = {"AT^CURC=", "AT+MODE="};
     expected.generic = true;
+    expected.identity["AT+CSQ"] = "+CSQ: 12,99";
     EXPECT_EQ(*loaded, expected);
 
     TestSupport::TempPortDir dir;
@@ -200,6 +202,8 @@ TEST(ProfileFile, RowsChangeTheBaseModelAndQuotedValuesKeepTheirBytes) {
     EXPECT_EQ(line.Ask("ATI\r\n"), "\r\nMaker: \"Q\"\r\nModel: AB\r\n\r\nOK\r\n");
     EXPECT_EQ(line.Ask("AT^CURC=0\r\n", "ERROR\r\n"), "\r\nERROR\r\n");
     EXPECT_EQ(line.Ask("AT+CGSN\r\n"), "\r\nOK\r\n");
+    // A row comes before the built-in answer to the same command.
+    EXPECT_EQ(line.Ask("AT+CSQ\r\n"), "\r\n+CSQ: 12,99\r\n\r\nOK\r\n");
 
     // Without identity rows the modem names no model: one the library cannot identify.
     const auto anonymous = Parse("imsi 460001234567890\n", error);
