@@ -7,76 +7,16 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Messages.h"
+#include "Profiles.h"
 #include "PtyPort.h"
 
 namespace ModemSim {
-
-struct ModemProfile {
-    // Information text answered to "AT+GMM", "AT+CGMM" and "AT+CGMR"; a command missing
-    // here is answered "ERROR".
-    std::map<std::string, std::string> identity;
-    bool echo = false;  // echo on until "ATE0"
-    // The rate the modem listens at; at any other rate of the line it hears only noise and
-    // stays silent. 0: any rate.
-    int baudRate = 0;
-    std::string imsi = "460001234567890";
-    std::string serviceCentreLine = "+CSCA: \"+8613800100500\",145";
-
-    // Messages submitted to this number come back as received messages.
-    std::string ownNumber = "+8613800138000";
-    // Dropped from the front of a destination before comparing it with the own number.
-    std::string countryCode = "86";
-
-    // Submission: the prompt that opens text entry, and what ESC in text entry answers.
-    std::string prompt = "\r\n> ";
-    std::string cancelReply;
-    // Text-mode "AT+CMGS" takes the body in the same write, without a prompt, and the
-    // result ends with a "+CDS:" report this long after the final result.
-    bool unpromptedSubmit = false;
-    int reportPauseMs = 500;
-
-    // Storage: indexes from `firstIndex`, at most `capacity` messages.
-    int firstIndex = 1;
-    int capacity = 1000;
-    std::string storageName = "SM";
-    bool indicateNewMessages = false;  // "+CMTI:" for each message stored
-
-    // Listings: the tag of a PDU-mode entry, and an empty line after its header.
-    std::string listTag = "+CMGL:";
-    bool blankLineAfterListHeader = false;
-    // Text mode lists one entry per burst, these pauses apart, and reads in the layout
-    // with the coding field.
-    bool indexDialect = false;
-    int burstPauseMs = 400;
-    // A SIM that lists slowly: every header and body line of a listing comes this long after
-    // the one before. A line sent between each entry's header and its body, if not empty.
-    int listingPauseMs = 0;
-    std::string lineInsideEntries;
-
-    // The network confirms a submission this long after its body.
-    int networkDelayMs = 0;
-
-    // A restart brings the modem back with these announcements, echo on, PDU mode and its
-    // own character set: the modes of its set-up are gone.
-    std::vector<std::string> bootLines = {"RDY", "+CPIN: READY", "SMS Ready"};
-
-    // Every reply (final results, the prompt, submission results) begins this long after
-    // the command or body that asked for it, as a module's own processing time.
-    int replyLatencyMs = 0;
-    // A module of no particular dialect: commands it does not know are answered "OK",
-    // except the vendor mode-switch probes, which it refuses.
-    bool generic = false;
-    std::vector<std::string> modeSwitchProbes = {"AT+MODE="};
-};
-
-// A profile whose answers to "AT+GMM", "AT+CGMM" and "AT+CGMR" name `model`, with the
-// quirks of that model's family.
-ModemProfile ProfileFor(const std::string& model);
 
 class CModem {
 public:
@@ -177,20 +117,39 @@ private:
         int uses = -1;
     };
 
-    // Plays a reply after the profile's latency.
-    void Play(Script script);
+    // One row of the command table: the command line whole or its start, and the handler
+    // that answers it, or declines a form it does not take, leaving the line to the rows
+    // below and at last to the answer to commands the modem does not know.
+    struct CommandRow {
+        std::string_view command;
+        bool prefix = false;
+        std::optional<Pieces> (*answer)(CModem& modem, const std::string& line);
+    };
+    static std::span<const CommandRow> CommandTable();
+    static Pieces Reply(const std::string& info, const std::string& result);
+
+    // Modem.cpp: input and dispatch.
     void OnInput(std::string_view chunk);
-    void TakeBody();
-    void FinishEntry(bool cancelled);
     void HandleCommand(const std::string& line);
     // The modem's own answer; may open text entry.
     Pieces Answer(const std::string& line);
+
+    // Faults.cpp: the reply to a command as the switches shape it, and its playing after
+    // the profile's latency.
+    Script ShapedReply(const std::string& line);
+    void Play(Script script);
+
+    // TextEntry.cpp: "AT+CMGS", the text that follows it, and the result.
     Pieces AnswerSubmit(const std::string& line);
+    void TakeBody();
+    void FinishEntry(bool cancelled);
+    std::optional<Submission> ReadSubmission(const EntryState& entry, std::string& error) const;
+    bool IsOwnNumber(const std::string& destination) const;
+
+    // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);
     Pieces AnswerRead(const std::string& line);
     Pieces AnswerDelete(const std::string& line);
-    std::optional<Submission> ReadSubmission(const EntryState& entry, std::string& error) const;
-    bool IsOwnNumber(const std::string& destination) const;
     int StoreLocked(StoredMessage message);
     std::string ServiceCentreDigits() const;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Modem.h"
+#include "ProfileFile.h"
 
 namespace {
 
@@ -29,7 +30,10 @@ const char kUsage[] =
     "  --port N              the link is COM<N>, N from 1 to 1024 (default 1)\n"
     "  --model NAME          answer the identification as the model NAME, with that\n"
     "                        model's dialect (default MU609; the models are listed in the\n"
-    "                        README)\n"
+    "                        README); a name the library does not know is refused\n"
+    "  --profile FILE        answer as the profile of FILE (simulator/PROFILES.md), such as\n"
+    "                        one written from a captured dialogue; not with --model. The\n"
+    "                        options below still apply on top of it\n"
     "  --own-number NUMBER   the modem's own number (default +8613800138000): a message sent\n"
     "                        to it comes back as a received message\n"
     "  --imsi DIGITS         the SIM's subscriber identity, whose first five digits name the\n"
@@ -139,10 +143,12 @@ int main(int argc, char** argv) {
     std::string dir = envDir != nullptr && *envDir != '\0' ? envDir : "/tmp";
     int port = 1;
     std::string model = "MU609";
+    bool modelGiven = false;
+    std::string profilePath;
     std::string ownNumber;
     bool echo = false;
     bool generic = false;
-    int latencyMs = 0;
+    int latencyMs = -1;
     std::string imsi;
     bool refuseSends = false;
     std::vector<std::string> failing;
@@ -150,8 +156,8 @@ int main(int argc, char** argv) {
     std::vector<ModemSim::StoredMessage> messages;
     int chatterMs = 0;
     std::vector<std::string> chatterLines;
-    int networkDelayMs = 0;
-    int slowListingMs = 0;
+    int networkDelayMs = -1;
+    int slowListingMs = -1;
     std::string logPath;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -207,6 +213,9 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--model") {
             model = value;
+            modelGiven = true;
+        } else if (arg == "--profile" && !value.empty()) {
+            profilePath = value;
         } else if (arg == "--log" && !value.empty()) {
             logPath = value;
         } else if (arg == "--own-number") {
@@ -235,6 +244,27 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (modelGiven && !profilePath.empty()) {
+        std::fputs("tarvik-modemsim: --model and --profile exclude each other\n", stderr);
+        return 2;
+    }
+    std::optional<ModemSim::ModemProfile> chosen;
+    if (!profilePath.empty()) {
+        std::string error;
+        chosen = ModemSim::LoadProfile(profilePath, error);
+        if (!chosen) {
+            std::fprintf(stderr, "tarvik-modemsim: %s\n", error.c_str());
+            return 2;
+        }
+    } else {
+        chosen = ModemSim::KnownProfile(model);
+        if (!chosen) {
+            std::fprintf(stderr, "tarvik-modemsim: unknown model %s; the known ones are %s\n",
+                         model.c_str(), ModemSim::KnownModelNames().c_str());
+            return 2;
+        }
+    }
+
     // Blocked before the port's thread starts, so that only sigwait below takes them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -243,12 +273,19 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        ModemSim::ModemProfile profile = ModemSim::ProfileFor(model);
-        profile.echo = echo;
-        profile.generic = generic;
-        profile.replyLatencyMs = latencyMs;
-        profile.networkDelayMs = networkDelayMs;
-        profile.listingPauseMs = slowListingMs;
+        // Options given change the profile; those left out keep what it says.
+        ModemSim::ModemProfile profile = std::move(*chosen);
+        profile.echo = profile.echo || echo;
+        profile.generic = profile.generic || generic;
+        if (latencyMs >= 0) {
+            profile.replyLatencyMs = latencyMs;
+        }
+        if (networkDelayMs >= 0) {
+            profile.networkDelayMs = networkDelayMs;
+        }
+        if (slowListingMs >= 0) {
+            profile.listingPauseMs = slowListingMs;
+        }
         if (!ownNumber.empty()) {
             profile.ownNumber = ownNumber;
         }

@@ -23,20 +23,40 @@ namespace TestSupport {
     ::_exit(127);
 }
 
-// The exit status of a run with `options` (its complaints discarded); -1 when it did not
-// exit normally.
-inline int RunProgram(const std::vector<std::string>& options) {
+// The exit status of a run with `options`, with what it wrote on its standard error in
+// `complaint`; -1 when it did not exit normally.
+inline int RunProgram(const std::vector<std::string>& options, std::string& complaint) {
+    int err[2];
+    if (::pipe(err) != 0) {
+        return -1;
+    }
     const pid_t child = ::fork();
     if (child < 0) {
+        ::close(err[0]);
+        ::close(err[1]);
         return -1;
     }
     if (child == 0) {
-        std::freopen("/dev/null", "w", stderr);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(err[0]);
+        ::close(err[1]);
         ExecProgram(options);
     }
+    ::close(err[1]);
+    char chunk[512];
+    for (ssize_t n; (n = ::read(err[0], chunk, sizeof chunk)) > 0;) {
+        complaint.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(err[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same, its complaints discarded.
+inline int RunProgram(const std::vector<std::string>& options) {
+    std::string complaint;
+    return RunProgram(options, complaint);
 }
 
 struct RunningProgram {
