@@ -84,11 +84,10 @@ bool PromptExchange(CSXCom& port, std::string_view command) {
 // wait ends when the network's time to confirm is over.
 int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
     const ReplyTags expected = {kSubmitTag, success == kReportTag ? kReportTag : kSubmitTag};
-    const auto limit =
-        ReplyClock::now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
+    const auto limit = port.Now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
     std::string reply;
     char chunk[kResultCapacity];
-    for (int attempt = 0; attempt < kAttempts && ReplyClock::now() < limit;) {
+    for (int attempt = 0; attempt < kAttempts && port.Now() < limit;) {
         if (pauseBeforeReadMs > 0 && port.Pause(pauseBeforeReadMs) == 0) {
             break;
         }
@@ -150,11 +149,10 @@ std::string Ucs2Hex(std::string_view text) {
     return BytesToHexString(std::span<const uint8_t>(units, n));
 }
 
-// The seconds of the steady clock, so that a listing window is counted in whole seconds.
-long WholeSeconds() {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count());
+// The seconds of the port's clock, so that a listing window is counted in whole seconds.
+long WholeSeconds(const CSXCom& port) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(port.Now().time_since_epoch()).count());
 }
 
 // Reads and drops what is left of an answer that did not fit, so that it does not land in
@@ -162,7 +160,7 @@ long WholeSeconds() {
 void DrainAnswer(CSXCom& port) {
     char scrap[kListingCapacity];
     const auto deadline = ReplyDeadline(port);
-    for (int i = 0; i < 64 && ReplyClock::now() < deadline; ++i) {
+    for (int i = 0; i < 64 && port.Now() < deadline; ++i) {
         const int n = port.Read(scrap, sizeof scrap - 1);
         if (n <= 0) {
             return;
@@ -184,7 +182,7 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
     if (!port.IsOpen() || WriteBytes(port, command) == 0) {
         return {};
     }
-    const long start = WholeSeconds();
+    const long start = WholeSeconds(port);
     std::string listing;
     char chunk[kListingCapacity];
     int last = 0;
@@ -208,7 +206,7 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
             listing =
                 CleanReply(listing + std::string(chunk, static_cast<std::size_t>(last)), {tag});
         }
-        if (listing.size() <= before && WholeSeconds() >= start + kListingWindowS) {
+        if (listing.size() <= before && WholeSeconds(port) >= start + kListingWindowS) {
             break;
         }
     }
@@ -472,7 +470,7 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
             return stored;
         } else if (kind == ReplyKind::Ok) {
             return stored;
-        } else if (ReplyClock::now() >= deadline) {
+        } else if (port.Now() >= deadline) {
             return stored;
         }
     }
