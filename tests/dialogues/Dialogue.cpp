@@ -286,7 +286,8 @@ Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
         }
         engine.SetMessageEncoding(port, v[0], v[1]);
     } else if (operation == "simple-command") {
-        result(engine.SendSimpleCommand(port, std::string(Lookup(header, "command")).c_str()));
+        result(GSM::ToStatus(
+            engine.SendSimpleCommand(port, std::string(Lookup(header, "command")).c_str())));
     } else if (operation == "set-service-centre") {
         result(engine.SetServiceCentre(port, std::string(Lookup(header, "number")).c_str()));
     } else if (operation == "get-service-centre") {

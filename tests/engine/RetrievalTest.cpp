@@ -155,7 +155,7 @@ TEST_F(RetrievalTest, AFullListingStopsAtTwoHundredAndTheRestIsReadAway) {
     ASSERT_EQ(List(), 200);
     EXPECT_EQ(indexes[199], 200);
     // What did not fit the buffer is not taken for the next command's reply.
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSQ\r\n"), 1);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSQ\r\n"), GSM::Outcome::Failed);
 }
 
 TEST_F(RetrievalTest, AnEntryShorterThanItsHeaderAnnouncesIsLeftForLater) {

@@ -21,31 +21,31 @@ int Count(const std::string& text, const std::string& what) {
 
 TEST_F(EngineTest, SimpleCommandCountsItsWritesByTheReply) {
     // "OK" at once: one write.
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT\r\n"), GSM::kStatusOk);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Wire(), "AT\r\n");
 
     // "ERROR": one write, failure.
     ClearWire();
     Fail("AT+CSMP=1\r\n", "\r\n+CMS ERROR: 302\r\n", 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSMP=1\r\n"), GSM::kStatusFailed);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSMP=1\r\n"), GSM::Outcome::Failed);
     EXPECT_EQ(Wire(), "AT+CSMP=1\r\n");
 
     // Both words in one burst count as success.
     ClearWire();
     Reply("ATI\r\n", "\r\nERROR in the banner\r\n\r\nOK\r\n", 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "ATI\r\n"), GSM::kStatusOk);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "ATI\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Count(Wire(), "ATI\r\n"), 1);
 
     // Information, a pause longer than a burst gap, then "OK": the command goes out twice.
     ClearWire();
     Reply("AT+CPMS=\"SM\"\r\n", {{"\r\n+CPMS: 0,50,0,50,0,50\r\n", 0}, {"\r\nOK\r\n", 250}}, 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CPMS=\"SM\"\r\n"), GSM::kStatusOk);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CPMS=\"SM\"\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Count(Wire(), "AT+CPMS=\"SM\"\r\n"), 2);
 
     // A silent modem: five writes, then failure.
     ClearWire();
     Silence("AT+CNMI=1,0,0,0,1\r\n");
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CNMI=1,0,0,0,1\r\n"), GSM::kStatusFailed);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CNMI=1,0,0,0,1\r\n"), GSM::Outcome::Failed);
     EXPECT_EQ(Count(Wire(), "AT+CNMI=1,0,0,0,1\r\n"), 5);
 }
 
