@@ -8,6 +8,7 @@
 
 #include "engine/ModelTable.h"
 #include "engine/ProcessState.h"
+#include "support/TestPlatform.h"
 
 namespace Dialogues {
 
@@ -51,7 +52,8 @@ GSM::OutgoingPart Part(const Fields& header) {
     std::memset(&part, 0, sizeof part);
     const std::string number(Lookup(header, "number"));
     const std::string centre(Lookup(header, "service-centre"));
-    const std::string text(Lookup(header, "text"));
+    // Texts are recorded in UTF-8; the caller hands them over in its local code page.
+    const std::string text = TestSupport::LocalText(Lookup(header, "text"));
     std::strncpy(part.record.number, number.c_str(), sizeof part.record.number - 1);
     std::strncpy(part.record.serviceCentre, centre.c_str(), sizeof part.record.serviceCentre - 1);
     std::strncpy(part.record.text, text.c_str(), sizeof part.record.text - 1);

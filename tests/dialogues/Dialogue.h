@@ -36,7 +36,8 @@ std::optional<Dialogue> Parse(std::string_view text, std::string& error);
 
 // Runs the operation the header names against the engine over `port`, with the model code
 // the header gives in effect, and returns what a caller would see of it, keyed as the
-// header keys its expectations. The last-error text starts empty.
+// header keys its expectations. The last-error text starts empty. Texts are UTF-8 in the
+// header and in the local code page for the engine (the same bytes on Linux).
 Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header);
 
 }  // namespace Dialogues
