@@ -41,10 +41,19 @@ void CScriptedLine::Queue(const LineScript& script) {
     for (const LineBurst& burst : script) {
         at += std::max(0, burst.pauseMs);
         if (!burst.bytes.empty()) {
-            pending_.push_back({burst.bytes, at});
+            Schedule(burst.bytes, at);
         }
     }
     lastDueMs_ = at;
+}
+
+void CScriptedLine::Schedule(const std::string& bytes, std::int64_t dueMs) {
+    // In order of time, a recording's bursts and the rules' mixed; the same time keeps
+    // the order scheduled.
+    const auto later = std::upper_bound(
+        pending_.begin(), pending_.end(), dueMs,
+        [](std::int64_t due, const Pending& pending) { return due < pending.dueMs; });
+    pending_.insert(later, {bytes, dueMs});
 }
 
 void CScriptedLine::Arrive() {
@@ -84,7 +93,7 @@ void CScriptedLine::FollowRecording() {
             anchorMs_ = nowMs_;
         } else {
             anchorMs_ += std::max(0, event.pauseMs);
-            pending_.push_back({event.bytes, anchorMs_});
+            Schedule(event.bytes, anchorMs_);
             lastDueMs_ = std::max(lastDueMs_, anchorMs_);
         }
         ++cursor_;

@@ -89,6 +89,7 @@ private:
     };
 
     void Queue(const LineScript& script);
+    void Schedule(const std::string& bytes, std::int64_t dueMs);
     void Arrive();
     void MatchRules();
     void FollowRecording();
