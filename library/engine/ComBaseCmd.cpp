@@ -32,9 +32,9 @@ int WriteText(CSXCom& port, const char* text) {
 // `accept` takes the reply or the modem answers "ERROR". `accept` sees the reply without
 // the modem's own lines and its length.
 template <typename Accept>
-int Query(CSXCom& port, const char* command, Accept&& accept) {
+Outcome Query(CSXCom& port, const char* command, Accept&& accept) {
     if (!port.IsOpen()) {
-        return 0;
+        return Outcome::PortClosed;
     }
     const std::string tag = TagOfCommand(command);
     char reply[kReplyCapacity] = {};
@@ -49,7 +49,7 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
         // What a longer earlier burst left behind the new one is still searched.
         const std::string text = burst.count > 0 ? CleanReply(reply, {tag}) : std::string();
         if (accept(text.c_str(), static_cast<int>(burst.text.size()))) {
-            return 1;
+            return Outcome::Done;
         }
         // Not the answer sought: any "ERROR" in it, whatever else it holds, ends the attempts.
         if (burst.count > 0 && ClassifyReply(text, Precedence::ErrorFirst) == ReplyKind::Error) {
@@ -57,12 +57,12 @@ int Query(CSXCom& port, const char* command, Accept&& accept) {
         }
     }
     SetLastError(kTextNoSimCard);
-    return 0;
+    return Outcome::Failed;
 }
 
 }  // namespace
 
-int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
+Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
     const std::string tag = TagOfCommand(command);
     char reply[kReplyCapacity] = {};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -75,22 +75,22 @@ int IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
         if (burst.count > 0) {
             const ReplyKind kind = ClassifyReply(CleanReply(reply, {tag}));
             if (kind == ReplyKind::Ok) {
-                return kStatusOk;
+                return Outcome::Done;
             }
             if (kind == ReplyKind::Error) {
                 break;
             }
         }
     }
-    return kStatusFailed;
+    return Outcome::Failed;
 }
 
-int IComBaseCmd::RunStatusCommand(CSXCom& port, const char* command, const char* failureText) {
-    int status = command[0] == '\0' ? kStatusFailed : SendSimpleCommand(port, command);
-    if (status != kStatusOk && failureText != nullptr) {
+Outcome IComBaseCmd::RunStatusCommand(CSXCom& port, const char* command, const char* failureText) {
+    const Outcome outcome = command[0] == '\0' ? Outcome::Failed : SendSimpleCommand(port, command);
+    if (outcome != Outcome::Done && failureText != nullptr) {
         SetLastError(failureText);
     }
-    return status;
+    return outcome;
 }
 
 int IComBaseCmd::Identify(CSXCom& port) {
@@ -108,7 +108,7 @@ int IComBaseCmd::Identify(CSXCom& port) {
             WriteText(port, query);
             std::memset(reply, 0, sizeof reply);
             ReadReply(port, reply);
-            if (MatchModel(reply, code) != 0) {
+            if (FromFlag(MatchModel(reply, code)) == Outcome::Done) {
                 return code;
             }
         }
@@ -122,96 +122,98 @@ void IComBaseCmd::SetCountryCode(int32_t code) {
 
 int IComBaseCmd::CheckAt(CSXCom& port) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
-    return RunStatusCommand(port, "AT\r\n", kTextNoBaudRate);
+    return ToStatus(RunStatusCommand(port, "AT\r\n", kTextNoBaudRate));
 }
 
 int IComBaseCmd::EchoOff(CSXCom& port) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
-    return RunStatusCommand(port, "ATE0\r\n", kTextEchoOffFailed);
+    return ToStatus(RunStatusCommand(port, "ATE0\r\n", kTextEchoOffFailed));
 }
 
 int IComBaseCmd::MatchModel(const char* reply, int32_t& code) {
     const int32_t found = reply != nullptr ? CodeOfReply(reply) : kModelNone;
     if (found != kModelNone) {
         code = found;
-        return 1;
+        return ToFlag(Outcome::Done);
     }
     SetLastError(kTextNoDeviceType);
-    return 0;
+    return ToFlag(Outcome::Failed);
 }
 
 int IComBaseCmd::SetMessageFormat(CSXCom& port, int mode) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
     char command[512];
     FormatCommand(command, sizeof command, "AT+CMGF=%d\r\n", mode);
-    return RunStatusCommand(port, command, nullptr);
+    return ToStatus(RunStatusCommand(port, command, nullptr));
 }
 
 int IComBaseCmd::CheckSim(CSXCom& port) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
     // Only "OK" counts; a SIM waiting for its PIN passes.
-    return RunStatusCommand(port, "AT+CPIN?\r\n", kTextNoSimCard);
+    return ToStatus(RunStatusCommand(port, "AT+CPIN?\r\n", kTextNoSimCard));
 }
 
 int IComBaseCmd::SetNewMessageIndication(CSXCom& port, int mode, int mt, int bm, int ds, int bfr) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
     char command[512];
     FormatCommand(command, sizeof command, "AT+CNMI=%d,%d,%d,%d,%d\r\n", mode, mt, bm, ds, bfr);
-    return RunStatusCommand(port, command, kTextCnmiError);
+    return ToStatus(RunStatusCommand(port, command, kTextCnmiError));
 }
 
 int IComBaseCmd::SetPreferredStorage(CSXCom& port, const char* storages) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
     char command[512];
     FormatCommand(command, sizeof command, "AT+CPMS=\"%s\"\r\n", storages ? storages : "");
-    return RunStatusCommand(port, command, kTextCpmsError);
+    return ToStatus(RunStatusCommand(port, command, kTextCpmsError));
 }
 
 int IComBaseCmd::SetServiceCentre(CSXCom& port, const char* number) {
     char command[32];
     if (!FormatCommand(command, sizeof command, "AT+CSCA=\"%s\"\r\n", number ? number : "")) {
-        return 0;  // too long for the command: never sent cut short
+        return ToFlag(Outcome::Failed);  // too long for the command: never sent cut short
     }
-    return Query(port, command,
-                 [](const char* reply, int) { return ClassifyReply(reply) == ReplyKind::Ok; });
+    return ToFlag(Query(port, command, [](const char* reply, int) {
+        return ClassifyReply(reply) == ReplyKind::Ok;
+    }));
 }
 
 int IComBaseCmd::GetServiceCentre(CSXCom& port, char* number, bool* international) {
     if (number == nullptr) {
-        return 0;
+        return ToFlag(Outcome::Failed);
     }
-    return Query(port, "AT+CSCA?\r\n", [&](const char* reply, int) {
+    return ToFlag(Query(port, "AT+CSCA?\r\n", [&](const char* reply, int) {
         return ParseServiceCentre(reply, std::span<char>(number, kServiceCentreCapacity),
                                   international);
-    });
+    }));
 }
 
 int IComBaseCmd::SetCharacterSet(CSXCom& port, const char* name) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
     char command[512];
     FormatCommand(command, sizeof command, "AT+CSCS=\"%s\"\r\n", name ? name : "");
-    return RunStatusCommand(port, command, nullptr);
+    return ToStatus(RunStatusCommand(port, command, nullptr));
 }
 
 int IComBaseCmd::SetSubmitParameters(CSXCom& port) {
     if (!port.IsOpen()) {
-        return kStatusPortClosed;
+        return ToStatus(Outcome::PortClosed);
     }
-    return RunStatusCommand(port, "AT+CSMP=4098,0,\"15/12/25,16:15:00\",1,1\r\n", nullptr);
+    return ToStatus(
+        RunStatusCommand(port, "AT+CSMP=4098,0,\"15/12/25,16:15:00\",1,1\r\n", nullptr));
 }
 
 void IComBaseCmd::SetMessageEncoding(CSXCom& port, int first, int second) {
@@ -225,11 +227,11 @@ void IComBaseCmd::SetMessageEncoding(CSXCom& port, int first, int second) {
 
 int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
     if (operatorCode == nullptr) {
-        return 0;
+        return ToFlag(Outcome::Failed);
     }
     // The subscriber identity is the first run of digits; its first five digits are the
     // country and network codes, whatever the country.
-    return Query(port, "AT+CIMI\r\n", [&](const char* reply, int n) {
+    return ToFlag(Query(port, "AT+CIMI\r\n", [&](const char* reply, int n) {
         if (n <= 5 || ClassifyReply(reply) != ReplyKind::Ok) {
             return false;
         }
@@ -239,15 +241,40 @@ int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
         }
         std::memcpy(operatorCode, identity.data(), 5);
         return true;
-    });
+    }));
 }
+
+namespace {
+
+// One step of a set-up sequence, by the status its operation gives.
+Outcome RunSetupStep(IComBaseCmd& engine, CSXCom& port, const SetupStep& step) {
+    switch (step.kind) {
+        case SetupStepKind::EchoOff:
+            return FromStatus(engine.EchoOff(port));
+        case SetupStepKind::CheckSim:
+            return FromStatus(engine.CheckSim(port));
+        case SetupStepKind::PreferredStorage:
+            return FromStatus(engine.SetPreferredStorage(port, step.text));
+        case SetupStepKind::NewMessageIndication:
+            return FromStatus(engine.SetNewMessageIndication(port, step.values[0], step.values[1],
+                                                             step.values[2], step.values[3],
+                                                             step.values[4]));
+        case SetupStepKind::MessageFormat:
+            return FromStatus(engine.SetMessageFormat(port, step.values[0]));
+        case SetupStepKind::CharacterSet:
+            return FromStatus(engine.SetCharacterSet(port, step.text));
+    }
+    return Outcome::Failed;
+}
+
+}  // namespace
 
 int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
     const OperatorRefinement& refinement = ProfileOf(code).refinement;
     if (refinement.code != kModelNone) {
         char operatorCode[260] = {};
-        if (engine.GetOperatorCode(port, operatorCode) == 0) {
-            return 0;
+        if (FromFlag(engine.GetOperatorCode(port, operatorCode)) != Outcome::Done) {
+            return ToFlag(Outcome::Failed);
         }
         for (std::string_view network : refinement.networks) {
             if (!network.empty() && network == operatorCode) {
@@ -259,37 +286,14 @@ int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
     }
     const std::span<const SetupStep> steps = ProfileOf(code).setup;
     if (steps.empty()) {
-        return 0;
+        return ToFlag(Outcome::Failed);
     }
     for (const SetupStep& step : steps) {
-        int status = kStatusFailed;
-        switch (step.kind) {
-            case SetupStepKind::EchoOff:
-                status = engine.EchoOff(port);
-                break;
-            case SetupStepKind::CheckSim:
-                status = engine.CheckSim(port);
-                break;
-            case SetupStepKind::PreferredStorage:
-                status = engine.SetPreferredStorage(port, step.text);
-                break;
-            case SetupStepKind::NewMessageIndication:
-                status =
-                    engine.SetNewMessageIndication(port, step.values[0], step.values[1],
-                                                   step.values[2], step.values[3], step.values[4]);
-                break;
-            case SetupStepKind::MessageFormat:
-                status = engine.SetMessageFormat(port, step.values[0]);
-                break;
-            case SetupStepKind::CharacterSet:
-                status = engine.SetCharacterSet(port, step.text);
-                break;
-        }
-        if (status != kStatusOk) {
-            return 0;
+        if (RunSetupStep(engine, port, step) != Outcome::Done) {
+            return ToFlag(Outcome::Failed);
         }
     }
-    return 1;
+    return ToFlag(Outcome::Done);
 }
 
 }  // namespace GSM

@@ -48,9 +48,9 @@ int WriteBytes(CSXCom& port, std::string_view bytes) {
     return port.Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-int Fail(const char* text) {
+Outcome Fail(const char* text) {
     SetLastError(text);
-    return 0;
+    return Outcome::Failed;
 }
 
 // The number as text-mode and unprompted submissions address it: without the caller's
@@ -67,28 +67,29 @@ void CancelTextEntry(CSXCom& port) {
 
 // Writes the command and waits for the prompt, accepting an echo of the command in front
 // of it.
-bool PromptExchange(CSXCom& port, std::string_view command) {
+Outcome PromptExchange(CSXCom& port, std::string_view command) {
     if (WriteBytes(port, command) == 0) {
-        return false;
+        return Outcome::Failed;
     }
     char reply[kResultCapacity] = {};
     // A status line in the prompt's burst, or in a burst before it, is no answer.
     return ShowsPrompt(
-        ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text,
-        command);
+               ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text,
+               command)
+               ? Outcome::Done
+               : Outcome::Failed;
 }
 
-// Collects the result of a submission over up to five reads: 1 when `success` appears,
-// 0 when "ERROR" appears first (the reply becomes the last-error text) or never. Reads
+// Collects the result of a submission over up to five reads: Done when `success` appears,
+// Failed when "ERROR" appears first (the reply becomes the last-error text) or never. Reads
 // that bring nothing but the modem's own lines use up no read; however many arrive, the
 // wait ends when the network's time to confirm is over.
-int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
+Outcome CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
     const ReplyTags expected = {kSubmitTag, success == kReportTag ? kReportTag : kSubmitTag};
-    const auto limit =
-        ReplyClock::now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
+    const auto limit = port.Now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
     std::string reply;
     char chunk[kResultCapacity];
-    for (int attempt = 0; attempt < kAttempts && ReplyClock::now() < limit;) {
+    for (int attempt = 0; attempt < kAttempts && port.Now() < limit;) {
         if (pauseBeforeReadMs > 0 && port.Pause(pauseBeforeReadMs) == 0) {
             break;
         }
@@ -101,13 +102,13 @@ int CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs 
         const std::size_t before = reply.size();
         reply = CleanReply(reply + std::string(chunk, static_cast<std::size_t>(n)), expected);
         if (Holds(reply, success)) {
-            return 1;
+            return Outcome::Done;
         }
         // The success mark was not there: any "ERROR" fails, even beside an "OK" that is
         // not the mark.
         if (ClassifyReply(reply, Precedence::ErrorFirst) == ReplyKind::Error) {
             SetLastError(reply.data(), reply.size());
-            return 0;
+            return Outcome::Failed;
         }
         if (reply.size() > before) {
             ++attempt;
@@ -128,9 +129,9 @@ std::string MappedBody(const MsgRecord& record) {
 
 // A prompted submission: command, prompt, body, result. The modem is never left waiting
 // for a body that will not come.
-int PromptedSubmission(CSXCom& port, std::string_view command, std::string_view body,
-                       int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
-    if (!PromptExchange(port, command)) {
+Outcome PromptedSubmission(CSXCom& port, std::string_view command, std::string_view body,
+                           int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
+    if (PromptExchange(port, command) != Outcome::Done) {
         CancelTextEntry(port);
         return Fail(kTextCmgsFailed);
     }
@@ -150,11 +151,10 @@ std::string Ucs2Hex(std::string_view text) {
     return BytesToHexString(std::span<const uint8_t>(units, n));
 }
 
-// The seconds of the steady clock, so that a listing window is counted in whole seconds.
-long WholeSeconds() {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count());
+// The seconds of the port's clock, so that a listing window is counted in whole seconds.
+long WholeSeconds(const CSXCom& port) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(port.Now().time_since_epoch()).count());
 }
 
 // Reads and drops what is left of an answer that did not fit, so that it does not land in
@@ -162,7 +162,7 @@ long WholeSeconds() {
 void DrainAnswer(CSXCom& port) {
     char scrap[kListingCapacity];
     const auto deadline = ReplyDeadline(port);
-    for (int i = 0; i < 64 && ReplyClock::now() < deadline; ++i) {
+    for (int i = 0; i < 64 && port.Now() < deadline; ++i) {
         const int n = port.Read(scrap, sizeof scrap - 1);
         if (n <= 0) {
             return;
@@ -184,7 +184,7 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
     if (!port.IsOpen() || WriteBytes(port, command) == 0) {
         return {};
     }
-    const long start = WholeSeconds();
+    const long start = WholeSeconds(port);
     std::string listing;
     char chunk[kListingCapacity];
     int last = 0;
@@ -208,7 +208,7 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
             listing =
                 CleanReply(listing + std::string(chunk, static_cast<std::size_t>(last)), {tag});
         }
-        if (listing.size() <= before && WholeSeconds() >= start + kListingWindowS) {
+        if (listing.size() <= before && WholeSeconds(port) >= start + kListingWindowS) {
             break;
         }
     }
@@ -227,16 +227,16 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
     switch (ProfileOf(modelCode.load()).submitMethod) {
         case SubmitMethod::Prompted:
-            return SendMessagePrompted(port, part);
+            return ToFlag(SendMessagePrompted(port, part));
         case SubmitMethod::Ucs2Text:
             return SendMessageUcs2(port, part);
         case SubmitMethod::Unprompted:
             return SendMessageUnprompted(port, part);
     }
-    return Fail(kTextCmgsFailed);
+    return ToFlag(Fail(kTextCmgsFailed));
 }
 
-int IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part) {
+Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part) {
     const MsgRecord& record = part.record;
     if (record.coding == kCodingPlain) {
         char command[kBodyCapacity];
@@ -276,41 +276,41 @@ int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
             // The raw body ends at the first Ctrl-Z and an escape cancels it: such a text
             // cannot go this way.
             if (units[i] == 0 && (units[i + 1] == 0x1A || units[i + 1] == 0x1B)) {
-                return Fail(kTextCmgsFailed);
+                return ToFlag(Fail(kTextCmgsFailed));
             }
         }
         body.assign(reinterpret_cast<const char*>(units), n);
         body.push_back('\0');
     } else {
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
     body.push_back(kCtrlZ);
     char command[kBodyCapacity];
     const std::string destination(Destination(part));
     if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
     if (WriteBytes(port, std::string(command) + body) == 0) {
         CancelTextEntry(port);
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
-    return CollectResult(port, "+CDS:");
+    return ToFlag(CollectResult(port, "+CDS:"));
 }
 
 int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
     const MsgRecord& record = part.record;
     if (record.coding != kCodingPlain && record.coding != kCodingUcs2) {
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
     if (port.Pause(kUcs2LeadMs) == 0) {
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
     const bool plain = record.coding == kCodingPlain;
     const std::string destination =
         plain ? std::string(Destination(part)) : Ucs2Hex(Destination(part));
     char command[kBodyCapacity];
     if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r\n", destination.c_str())) {
-        return Fail(kTextCmgsFailed);
+        return ToFlag(Fail(kTextCmgsFailed));
     }
     std::string body;
     if (plain) {
@@ -320,7 +320,7 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
         body.push_back('\0');
         body.push_back(kCtrlZ);
     }
-    return PromptedSubmission(port, command, body, kUcs2BodyMs, kUcs2ReadMs);
+    return ToFlag(PromptedSubmission(port, command, body, kUcs2BodyMs, kUcs2ReadMs));
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
@@ -383,7 +383,7 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
 }
 
 int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* indexes) {
-    if (SetCharacterSet(port, "UCS2") != kStatusOk) {
+    if (FromStatus(SetCharacterSet(port, "UCS2")) != Outcome::Done) {
         return 0;  // the entries would be read in the wrong character set
     }
     const std::string listing = CollectListing(port, "AT+CMGL=\"ALL\"\r\n", kListTag);
@@ -423,7 +423,7 @@ int IComBaseCmd::ReadMessagesByIndex(CSXCom& port, MsgRecord* records, int* inde
     int count = 0;
     for (int i = 0; i < n; ++i) {
         MsgRecord& record = records[count];
-        if (ReadMessage(port, listed[i], record) == 1) {
+        if (FromFlag(ReadMessage(port, listed[i], record)) == Outcome::Done) {
             record.tag = static_cast<int8_t>(static_cast<uint8_t>(listed[i] & 0xFF));
             indexes[count] = listed[i];
             ++count;
@@ -472,7 +472,7 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
             return stored;
         } else if (kind == ReplyKind::Ok) {
             return stored;
-        } else if (ReplyClock::now() >= deadline) {
+        } else if (port.Now() >= deadline) {
             return stored;
         }
     }
@@ -480,7 +480,7 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
 
 int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
     if (!port.IsOpen()) {
-        return 0;
+        return ToFlag(Outcome::PortClosed);
     }
     char command[64];
     FormatCommand(command, sizeof command, "AT+CMGR=%d\r\n", index);
@@ -496,14 +496,14 @@ int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
         const std::size_t tag = burst.find(kReadTag);
         if (tag != std::string_view::npos) {
             if (ParseReadReply(burst.substr(tag + kReadTag.size()), record)) {
-                return 1;
+                return ToFlag(Outcome::Done);
             }
         } else if (read.count > 0 &&
                    ClassifyReply(burst, Precedence::ErrorFirst) == ReplyKind::Error) {
             break;  // no "+CMGR:" and an "ERROR": the message cannot be read
         }
     }
-    return Fail(kTextCmgrFailed);
+    return ToFlag(Fail(kTextCmgrFailed));
 }
 
 int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
@@ -526,13 +526,13 @@ int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
         heard = heard || read.heard;
         const ReplyKind kind = ClassifyReply(burst);
         if (kind == ReplyKind::Ok) {
-            return 1;
+            return ToFlag(Outcome::Done);
         }
         if (kind == ReplyKind::Error) {
             break;
         }
     }
-    return 0;
+    return ToFlag(Outcome::Failed);
 }
 
 }  // namespace GSM

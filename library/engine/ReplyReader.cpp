@@ -13,8 +13,7 @@ constexpr int kSilentReads = 5;
 }  // namespace
 
 ReplyClock::time_point ReplyDeadline(const CSXCom& port) {
-    return ReplyClock::now() +
-           std::chrono::milliseconds(kSilentReads * port.Timing().firstByteWaitMs);
+    return port.Now() + std::chrono::milliseconds(kSilentReads * port.Timing().firstByteWaitMs);
 }
 
 std::string CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies) {
@@ -38,8 +37,7 @@ ReplyBurst ReadReplyBurst(CSXCom& port, char* buffer, int capacity, ReplyClock::
         burst.heard = true;
         const std::string_view raw(buffer, static_cast<std::size_t>(burst.count));
         burst.text = CleanReply(raw, expected, entryBodies);
-        if (!burst.text.empty() || burst.text.size() == raw.size() ||
-            ReplyClock::now() >= deadline) {
+        if (!burst.text.empty() || burst.text.size() == raw.size() || port.Now() >= deadline) {
             return burst;
         }
     }

@@ -8,10 +8,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::int64_t MsUntil(Clock::time_point deadline) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+std::int64_t MsUntil(const serial::IByteLine& line, serial::LineClock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - line.Now()).count();
 }
 
 int ClampMs(std::int64_t ms) {
@@ -40,51 +38,51 @@ int CSXCom::Open(int port, int baudRate) {
 }
 
 bool CSXCom::OpenPort(int port) {
-    if (device_.IsOpen()) {
+    if (line_->IsOpen()) {
         return false;
     }
     deviceName_ = serial::PortDevicePath(port);
-    return device_.Open(deviceName_);
+    return line_->Open(deviceName_);
 }
 
 bool CSXCom::ConfigurePort(int baudRate) {
-    return device_.Configure(baudRate);
+    return line_->Configure(baudRate);
 }
 
 void CSXCom::Close() {
-    device_.Close();
-    device_.ClearWake();
+    line_->Close();
+    line_->ClearWake();
 }
 
 int CSXCom::Purge(unsigned flags) {
-    if (!device_.IsOpen()) {
+    if (!line_->IsOpen()) {
         return 0;
     }
     // Reads and writes are synchronous, so no request is ever pending to abort.
     bool input = (flags & PURGE_RXCLEAR) != 0;
     bool output = (flags & PURGE_TXCLEAR) != 0;
-    return device_.Flush(input, output) ? 1 : 0;
+    return line_->Flush(input, output) ? 1 : 0;
 }
 
 int CSXCom::Write(const void* data, int length) {
-    if (!device_.IsOpen() || length < 0 || (data == nullptr && length > 0)) {
+    if (!line_->IsOpen() || length < 0 || (data == nullptr && length > 0)) {
         return 0;
     }
     bool lineError = false;
     std::size_t queued = 0;
-    if (device_.QueryStatus(lineError, queued) && lineError) {
+    if (line_->QueryStatus(lineError, queued) && lineError) {
         Purge(PURGE_TXABORT | PURGE_TXCLEAR);
         return 0;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(
+    const auto deadline = line_->Now() + std::chrono::milliseconds(
                                              timing_.writeTotalConstMs +
                                              std::int64_t{timing_.writeTotalPerByteMs} * length);
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t written = 0;
     const auto total = static_cast<std::size_t>(length);
     while (written < total) {
-        long n = device_.WriteSome(bytes + written, total - written,
-                                   ClampMs(std::max<std::int64_t>(0, MsUntil(deadline))));
+        long n = line_->WriteSome(bytes + written, total - written,
+                                  ClampMs(std::max<std::int64_t>(0, MsUntil(*line_, deadline))));
         if (n < 0) {
             return 0;
         }
@@ -92,9 +90,9 @@ int CSXCom::Write(const void* data, int length) {
         if (written == total) {
             break;
         }
-        std::int64_t remaining = MsUntil(deadline);
+        std::int64_t remaining = MsUntil(*line_, deadline);
         if (remaining <= 0 ||
-            device_.WaitWritable(ClampMs(remaining)) != serial::WaitResult::Ready) {
+            line_->WaitWritable(ClampMs(remaining)) != serial::WaitResult::Ready) {
             return 0;  // bytes already sent stay sent
         }
     }
@@ -102,13 +100,13 @@ int CSXCom::Write(const void* data, int length) {
 }
 
 int CSXCom::Read(void* buffer, int capacity) {
-    if (!device_.IsOpen() || buffer == nullptr || capacity <= 0) {
+    if (!line_->IsOpen() || buffer == nullptr || capacity <= 0) {
         return 0;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timing_.firstByteWaitMs);
+    const auto deadline = line_->Now() + std::chrono::milliseconds(timing_.firstByteWaitMs);
     bool lineError = false;
     std::size_t queued = 0;
-    if (!device_.QueryStatus(lineError, queued)) {
+    if (!line_->QueryStatus(lineError, queued)) {
         return 0;
     }
     for (;;) {
@@ -116,7 +114,7 @@ int CSXCom::Read(void* buffer, int capacity) {
             Purge(PURGE_RXABORT | PURGE_RXCLEAR);
             return 0;
         }
-        std::int64_t remaining = MsUntil(deadline);
+        std::int64_t remaining = MsUntil(*line_, deadline);
         if (queued > 0) {
             return ReadQueued(buffer, capacity, ClampMs(remaining));
         }
@@ -125,23 +123,23 @@ int CSXCom::Read(void* buffer, int capacity) {
         }
         // Each step ends early when input arrives, so a reply is seen without delay.
         int step = ClampMs(std::min<std::int64_t>(timing_.pollStepMs, remaining));
-        serial::WaitResult waited = device_.WaitReadable(step);
+        serial::WaitResult waited = line_->WaitReadable(step);
         if (waited == serial::WaitResult::Woken || waited == serial::WaitResult::Failed) {
             return 0;
         }
-        if (!device_.QueryStatus(lineError, queued)) {
+        if (!line_->QueryStatus(lineError, queued)) {
             return 0;
         }
     }
 }
 
 int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
-    if (!device_.IsOpen() || buffer == nullptr || capacity <= 0) {
+    if (!line_->IsOpen() || buffer == nullptr || capacity <= 0) {
         return 0;
     }
     bool lineError = false;
     std::size_t queued = 0;
-    if (!device_.QueryStatus(lineError, queued) || lineError || queued == 0) {
+    if (!line_->QueryStatus(lineError, queued) || lineError || queued == 0) {
         return 0;
     }
     // The burst ends at the sooner of its own time-out and the caller's wait. What arrived
@@ -149,22 +147,22 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
     const std::int64_t burstLimit =
         timing_.readTotalConstMs + std::int64_t{timing_.readTotalPerByteMs} * capacity;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(std::min<std::int64_t>(burstLimit, waitMs));
+        line_->Now() + std::chrono::milliseconds(std::min<std::int64_t>(burstLimit, waitMs));
     auto* bytes = static_cast<unsigned char*>(buffer);
     const auto total = static_cast<std::size_t>(capacity);
     std::size_t got = 0;
     for (;;) {
-        long n = device_.ReadSome(bytes + got, total - got);
+        long n = line_->ReadSome(bytes + got, total - got);
         if (n < 0) {
             return 0;
         }
         got += static_cast<std::size_t>(n);
-        std::int64_t remaining = MsUntil(deadline);
+        std::int64_t remaining = MsUntil(*line_, deadline);
         if (got == total || remaining <= 0) {
             return static_cast<int>(got);
         }
         int gap = ClampMs(std::min<std::int64_t>(timing_.burstGapMs, remaining));
-        switch (device_.WaitReadable(gap)) {
+        switch (line_->WaitReadable(gap)) {
             case serial::WaitResult::Ready:
                 break;
             case serial::WaitResult::Woken:

@@ -17,30 +17,27 @@ TEST_F(EngineTest, AModelNamedInTheFirstReplyIsKnownAfterOneExchange) {
 }
 
 TEST_F(EngineTest, ErrorsToTheFirstTwoQueriesLeaveTheRevisionQuery) {
-    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
-        p.identity.clear();
-        p.identity["AT+CGMR"] = "LQCIT_V2.1";
-    });
+    Fail("AT+GMM\r\n");
+    Reply("AT+CGMR\r\n", TestSupport::Answer("LQCIT_V2.1"));
     // The second reply is longer than a read takes; a model name in its unread tail must
     // be purged before the third query.
-    modem.ReplyTo("AT+CGMM", {{"\r\nERROR\r\n" + std::string(1100, ' ') + "MC8618\r\n", 0}}, 1);
+    Reply("AT+CGMM\r\n", "\r\nERROR\r\n" + std::string(1100, ' ') + "MC8618\r\n", 1);
     EXPECT_EQ(engine.Identify(port), 13);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+GMM", "AT+CGMM", "AT+CGMR"}));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"AT+GMM", "AT+CGMM", "AT+CGMR"}));
 }
 
 TEST_F(EngineTest, IdentificationWorksWithEchoOn) {
-    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
-        p.echo = true;
-        p.identity.erase("AT+GMM");
-    });
+    // Each reply behind the echo of its command.
+    Reply("AT+GMM\r\n", "AT+GMM\r\n\r\nERROR\r\n");
+    Reply("AT+CGMM\r\n", "AT+CGMM\r\n" + TestSupport::Answer("MU609"));
     EXPECT_EQ(engine.Identify(port), 9);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+GMM", "AT+CGMM"}));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"AT+GMM", "AT+CGMM"}));
 }
 
 TEST_F(EngineTest, ASilentModemIsAskedFifteenTimesAndFailsWithItsText) {
-    modem.SilenceCommand("AT");
+    line.ClearRules();
     EXPECT_EQ(engine.Identify(port), 0);
-    EXPECT_EQ(modem.Commands().size(), 15u);
+    EXPECT_EQ(Commands().size(), 15u);
     EXPECT_EQ(LastError(), "Can not find the device type");
 }
 

@@ -8,11 +8,28 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "Modem.h"
 #include "engine/ModelTable.h"
-
-using TestSupport::EngineTest;
+#include "support/TempPortDir.h"
 
 namespace {
+
+// The engine and the simulator over a real pseudo-terminal.
+class SimulatedModemTest : public ::testing::Test {
+protected:
+    static constexpr int kPort = 5;
+
+    SimulatedModemTest() : modem(dir.Path(), kPort, ModemSim::ProfileFor("MU609")) {}
+
+    void SetUp() override { ASSERT_EQ(TestSupport::OpenForTest(port, kPort), 1); }
+
+    std::string Wire() { return modem.Port().Received(); }
+
+    TestSupport::TempPortDir dir;
+    ModemSim::CModem modem;
+    CSXCom port;
+    GSM::IComBaseCmd engine;
+};
 
 // The codes a model can have; every other code has no row of its own.
 constexpr int32_t kCodes[] = {0, 7, 8, 9, 10, 11, 13, 15, 16, 17, 18, 19, 20};
@@ -137,7 +154,7 @@ TEST(MatchModel, TheFirstRowWithANameInTheReplyDecides) {
 
 // Every name, as the simulator answers it, identifies its row's code in one exchange, and
 // the simulator speaks the dialect the row expects of it.
-TEST_F(EngineTest, EveryNameOfTheTableIsIdentifiedOverTheLineAndSimulatedInItsDialect) {
+TEST_F(SimulatedModemTest, EveryNameOfTheTableIsIdentifiedOverTheLineAndSimulatedInItsDialect) {
     for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
         for (const std::string& name : Names(profile)) {
             const ModemSim::ModemProfile simulated = ModemSim::ProfileFor(name);

@@ -8,8 +8,7 @@
 
 namespace {
 
-using ModemSim::Burst;
-using ModemSim::Script;
+using Script = TestSupport::LineScript;
 using TestSupport::LocalText;
 using TestSupport::ScriptedTest;
 
@@ -80,8 +79,7 @@ TEST_F(RetrievalTest, EachModelFindsEntriesByItsOwnTagAndLayout) {
     ASSERT_EQ(List(), 1);
     EXPECT_EQ(std::string(records[0].text), "plus");
 
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
+    line.ClearRules();
     On("AT+CMGL=4\r\n", Listing(Entry(4, 0, Unit("333", "after the blank line"), "+CMGL:", true)));
     GSM::modelCode.store(GSM::kModelA8500);
     ASSERT_EQ(List(), 1);
@@ -128,9 +126,8 @@ TEST_F(RetrievalTest, AnEntryWithAGarbledIndexIsNeitherTakenNorDeleted) {
     EXPECT_EQ(indexes[0], 9);
     EXPECT_EQ(Wire(), "AT+CMGL=4\r\n");
 
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
-    far.ClearReceived();
+    line.ClearRules();
+    line.ClearWritten();
     GSM::modelCode.store(GSM::kModelMC8332);
     On("AT+CMGL=\"UREAD\"\r\n",
        "\r\n+CMGL: 3x,\"REC UNREAD\",\"139\",\"24/03/05,14:07:09+32\"\r\n\r\nOK\r\n");
@@ -138,8 +135,7 @@ TEST_F(RetrievalTest, AnEntryWithAGarbledIndexIsNeitherTakenNorDeleted) {
     EXPECT_EQ(List(), 0);
     EXPECT_EQ(Wire().find("AT+CMGR"), std::string::npos);
 
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
+    line.ClearRules();
     GSM::modelCode.store(GSM::kModelSIM6320C);
     On("AT+CSCS=\"UCS2\"\r\n", "\r\nOK\r\n");
     On("AT+CMGL=\"ALL\"\r\n",
@@ -159,7 +155,7 @@ TEST_F(RetrievalTest, AFullListingStopsAtTwoHundredAndTheRestIsReadAway) {
     ASSERT_EQ(List(), 200);
     EXPECT_EQ(indexes[199], 200);
     // What did not fit the buffer is not taken for the next command's reply.
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSQ\r\n"), 1);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSQ\r\n"), GSM::Outcome::Failed);
 }
 
 TEST_F(RetrievalTest, AnEntryShorterThanItsHeaderAnnouncesIsLeftForLater) {
@@ -190,18 +186,17 @@ TEST_F(RetrievalTest, ACollectionEndsWithItsWindowAndKeepsWhatArrived) {
         slow.push_back({"\r\nRING\r\n", 200});
     }
     slow.push_back({"\r\nOK\r\n", 200});
-    script.On("AT+CMGL=4\r\n", slow);
+    On("AT+CMGL=4\r\n", slow);
     ASSERT_EQ(List(), 1);
     EXPECT_EQ(std::string(records[0].text), "early");
 }
 
 TEST_F(RetrievalTest, TheIndexDialectListsByStatusThenReadsEachMessage) {
     GSM::modelCode.store(GSM::kModelMC8332);
-    script.On(
-        "AT+CMGL=\"UREAD\"\r\n",
-        Script{{"\r\n+CMGL: 3,\"REC UNREAD\",\"13912345678\",\"24/03/05,14:07:09+32\"\r\n", 0},
-               {"\r\n+CMGL: 8,\"REC UNREAD\",\"10086\",\"24/03/05,14:07:10+32\"\r\n", 100},
-               {"\r\nOK\r\n", 100}});
+    On("AT+CMGL=\"UREAD\"\r\n",
+       Script{{"\r\n+CMGL: 3,\"REC UNREAD\",\"13912345678\",\"24/03/05,14:07:09+32\"\r\n", 0},
+              {"\r\n+CMGL: 8,\"REC UNREAD\",\"10086\",\"24/03/05,14:07:10+32\"\r\n", 100},
+              {"\r\nOK\r\n", 100}});
     On("AT+CMGR=3\r\n",
        "\r\n+CMGR: \"REC UNREAD\",\"13912345678\",\"2024/03/05 "
        "14:07:09\",0,2\r\nHello\r\n\r\nOK\r\n");
@@ -240,10 +235,9 @@ TEST_F(RetrievalTest, TheUcs2DialectReadsHexEntriesAndLeavesStoredOnes) {
     EXPECT_EQ(indexes[0], 1);
 
     // In the wrong character set the entries would be misread: no listing at all.
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
+    line.ClearRules();
     On("AT+CSCS", "\r\nERROR\r\n");
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(List(), 0);
     EXPECT_EQ(Wire().find("AT+CMGL"), std::string::npos);
 }
@@ -252,20 +246,19 @@ TEST_F(RetrievalTest, DeletionTakesTheWholeIndexAndGivesUpOnError) {
     On("AT+CMGD=300\r", "\r\nOK\r\n");
     EXPECT_EQ(engine.DeleteMessage(port, 300), 1);
     On("AT+CMGD=4\r", "\r\n+CMS ERROR: 321\r\n");
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.DeleteMessage(port, 4), 0);
     EXPECT_EQ(Wire(), "AT+CMGD=4\r");
 }
 
 // Asking twice could delete a new message that took the freed index in between.
 TEST_F(RetrievalTest, ADeletionWhoseResultComesLateIsNotSentTwice) {
-    script.On("AT+CMGD=3\r", Script{{"\r\n+CMTI: \"SM\",3\r\n", 0}, {"\r\nOK\r\n", 600}});
+    On("AT+CMGD=3\r", Script{{"\r\n+CMTI: \"SM\",3\r\n", 0}, {"\r\nOK\r\n", 600}});
     EXPECT_EQ(engine.DeleteMessage(port, 3), 1);
     EXPECT_EQ(Wire(), "AT+CMGD=3\r");
     // Silence is a command the modem did not take: that one is sent again.
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
-    far.ClearReceived();
+    line.ClearRules();
+    line.ClearWritten();
     On("AT+CMGD=5\r", "", 1);
     On("AT+CMGD=5\r", "\r\nOK\r\n");
     EXPECT_EQ(engine.DeleteMessage(port, 5), 1);

@@ -1,5 +1,5 @@
-// The engine against a far end that plays scripted replies to triggers, for the exact
-// bytes of one dialect; and the helpers to build the parts it submits.
+// The engine against a scripted line that plays replies to triggers and nothing else, for
+// the exact bytes of one dialect; and the helpers to build the parts it submits.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "PtyPort.h"
+#include "EngineFixture.h"
 #include "engine/ComBaseCmd.h"
 #include "engine/ProcessState.h"
 #include "service/MsgRecord.h"
-#include "support/TempPortDir.h"
+#include "support/ScriptedLine.h"
 #include "support/TestPlatform.h"
 
 namespace TestSupport {
@@ -35,34 +35,23 @@ class ScriptedTest : public ::testing::Test {
 protected:
     static constexpr int kPort = 6;
 
-    ScriptedTest() : far(dir.Path(), kPort) { far.SetHandler(script.Handler()); }
-    ~ScriptedTest() override { far.SetHandler(nullptr); }
+    ScriptedTest() { port.AttachLine(line); }
 
-    void SetUp() override {
-        serial::SerialTiming timing;
-        timing.firstByteWaitMs = 250;
-        timing.burstGapMs = 60;
-        port.SetTiming(timing);
-        ASSERT_EQ(port.Open(kPort, 115200), 1);
-        GSM::SetLastError("");
-    }
+    void SetUp() override { ASSERT_EQ(OpenForTest(port, kPort), 1); }
     void TearDown() override { GSM::modelCode.store(GSM::kModelCodeAtLoad); }
 
     void On(std::string trigger, std::string reply, int uses = -1) {
-        script.On(std::move(trigger), ModemSim::Script{ModemSim::Burst{std::move(reply), 0}}, uses);
+        line.On(std::move(trigger), std::move(reply), uses);
+    }
+    void On(std::string trigger, LineScript script, int uses = -1) {
+        line.On(std::move(trigger), std::move(script), uses);
     }
 
-    std::string Wire() { return far.Received(); }
+    std::string Wire() const { return line.Written(); }
 
-    static std::string LastError() {
-        char text[1024] = {};
-        const int length = GSM::CopyLastError(text);
-        return std::string(text, static_cast<std::size_t>(length));
-    }
+    static std::string LastError() { return TestSupport::LastError(); }
 
-    TempPortDir dir;
-    ModemSim::CPtyPort far;
-    ModemSim::CReplyScript script;
+    CScriptedLine line;
     CSXCom port;
     GSM::IComBaseCmd engine;
 };

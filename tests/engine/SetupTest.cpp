@@ -43,12 +43,12 @@ TEST_F(EngineTest, EachCodeWritesItsSequence) {
         {20, kUcs2Setup},
     };
     for (const auto& [code, wire] : cases) {
-        modem.Port().ClearReceived();
+        ClearWire();
         EXPECT_EQ(GSM::SetupModem(engine, port, code), 1) << code;
         EXPECT_EQ(Wire(), wire) << code;
     }
-    EXPECT_EQ(modem.CharacterSet(), "UCS2");
-    EXPECT_EQ(modem.MessageFormat(), 1);
+    // The last sequence leaves the modem in text mode with the UCS2 character set.
+    EXPECT_TRUE(Wire().ends_with("AT+CMGF=1\r\nAT+CSCS=\"UCS2\"\r\n"));
 }
 
 TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
@@ -61,20 +61,20 @@ TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
 }
 
 TEST_F(EngineTest, TheFirstFailingStepEndsTheSetUpWithItsText) {
-    modem.FailCommand("AT+CPIN?", "\r\n+CME ERROR: 10\r\n", 1);
+    Fail("AT+CPIN?\r\n", "\r\n+CME ERROR: 10\r\n", 1);
     EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
     EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\n");
     EXPECT_EQ(LastError(), "Device Not Connected,or No SIM card");
 
-    modem.Port().ClearReceived();
-    modem.FailCommand("AT+CNMI", "\r\nERROR\r\n", 1);
+    ClearWire();
+    Fail("AT+CNMI=1,0,0,0,1\r\n", "\r\nERROR\r\n", 1);
     EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
     EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\nAT+CNMI=1,0,0,0,1\r\n");
     EXPECT_EQ(LastError(), "CNMI ERROR");
 }
 
 TEST_F(EngineTest, AFailingEchoOffLeavesItsTextWithTheTrailingBlank) {
-    modem.FailCommand("ATE0", "\r\nERROR\r\n", 1);
+    Fail("ATE0\r\n", "\r\nERROR\r\n", 1);
     EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
     char text[1024];
     std::memset(text, '#', sizeof text);
@@ -93,8 +93,8 @@ TEST_F(EngineTest, CodeNineteenIsRefinedByTheNetworkOfItsSim) {
     for (const Case& c :
          {Case{"460111234567890", 20}, Case{"460031234567890", 20}, Case{"460051234567890", 20},
           Case{"460011234567890", 19}, Case{"234101234567890", 19}}) {
-        modem.UpdateProfile([&](ModemSim::ModemProfile& p) { p.imsi = c.imsi; });
-        modem.Port().ClearReceived();
+        Reply("AT+CIMI\r\n", TestSupport::Answer(c.imsi));
+        ClearWire();
         GSM::modelCode = 19;
         EXPECT_EQ(GSM::SetupModem(engine, port, 19), 1) << c.imsi;
         EXPECT_EQ(GSM::modelCode.load(), c.code) << c.imsi;
@@ -102,8 +102,8 @@ TEST_F(EngineTest, CodeNineteenIsRefinedByTheNetworkOfItsSim) {
     }
 
     // No identity at all fails the set-up before any set-up command.
-    modem.Port().ClearReceived();
-    modem.FailCommand("AT+CIMI", "\r\n+CME ERROR: 10\r\n", 1);
+    ClearWire();
+    Fail("AT+CIMI\r\n", "\r\n+CME ERROR: 10\r\n", 1);
     GSM::modelCode = 19;
     EXPECT_EQ(GSM::SetupModem(engine, port, 19), 0);
     EXPECT_EQ(Wire(), "AT+CIMI\r\n");

@@ -24,11 +24,11 @@ TEST_F(SubmitTest, TextModeWritesTheMappedBodyAfterThePrompt) {
 
     // Without a prefix the first two characters still go; a "+" number goes whole.
     On("AT+CMGS=\"912345678\"\r", "\r\n> ");
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.SendMessage(port, MakePart("13912345678", 2, "Hi", 0)), 1);
     EXPECT_EQ(Wire(), "AT+CMGS=\"912345678\"\rHi\x1A");
     On("AT+CMGS=\"+447700900123\"\r", "\r\n> ");
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.SendMessage(port, MakePart("+447700900123", 0, "Hi", 0)), 1);
     EXPECT_EQ(Wire(), "AT+CMGS=\"+447700900123\"\rHi\x1A");
 }
@@ -45,7 +45,6 @@ TEST_F(SubmitTest, NoPromptMeansNoBodyAndTheModemLeavesTextEntry) {
     On("AT+CMGS=\"139\"\r", "\r\n> x");
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 0);
     EXPECT_EQ(LastError(), "CMGS FAILED");
-    ASSERT_TRUE(far.WaitForReceived(15, std::chrono::seconds(2)));
     EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r\x1B");
 }
 
@@ -60,8 +59,8 @@ TEST_F(SubmitTest, AnErrorReplyBecomesTheLastErrorByteForByte) {
 TEST_F(SubmitTest, AResultInSeveralBurstsIsCollected) {
     GSM::modelCode.store(GSM::kModelCommon);
     On("AT+CMGS=\"139\"\r", "\r\n> ");
-    script.On("\x1A",
-              ModemSim::Script{{"\r\n+CMG", 0}, {"S: 7\r\n", 100}, {"\r\nO", 100}, {"K\r\n", 100}});
+    On("\x1A",
+       TestSupport::LineScript{{"\r\n+CMG", 0}, {"S: 7\r\n", 100}, {"\r\nO", 100}, {"K\r\n", 100}});
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 1);
 }
 
@@ -90,19 +89,18 @@ TEST_F(SubmitTest, UnpromptedModelsWriteEverythingAtOnceAndWaitForTheReport) {
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi [x]", 0)), 1);
     EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\rHi [x]\x1A");
 
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "AB", 8)), 1);
     EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r" + std::string("\0A\0B\0\x1A", 6));
 
     // "OK" alone is not the report.
-    script = ModemSim::CReplyScript();
-    far.SetHandler(script.Handler());
+    line.ClearRules();
     On("\x1A", "\r\nOK\r\n");
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 0);
     EXPECT_EQ(LastError(), "CMGS FAILED");
 
     // A character that would end or cancel the raw body is never written.
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "a\x1A", 8)), 0);
     EXPECT_EQ(LastError(), "CMGS FAILED");
     EXPECT_EQ(Wire(), "");
@@ -116,7 +114,7 @@ TEST_F(SubmitTest, Ucs2TextModeSendsNumberAndTextAsHex) {
     EXPECT_EQ(Wire(), "AT+CMGS=\"003100330039\"\r\n00410042" + std::string("\0\x1A", 2));
 
     On("AT+CMGS=\"139\"\r\n", "\r\n> ");
-    far.ClearReceived();
+    line.ClearWritten();
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 1);
     EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r\nHi\x1A");
 }

@@ -21,31 +21,31 @@ int Count(const std::string& text, const std::string& what) {
 
 TEST_F(EngineTest, SimpleCommandCountsItsWritesByTheReply) {
     // "OK" at once: one write.
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT\r\n"), GSM::kStatusOk);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Wire(), "AT\r\n");
 
     // "ERROR": one write, failure.
-    modem.Port().ClearReceived();
-    modem.FailCommand("AT+CSMP", "\r\n+CMS ERROR: 302\r\n", 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSMP=1\r\n"), GSM::kStatusFailed);
+    ClearWire();
+    Fail("AT+CSMP=1\r\n", "\r\n+CMS ERROR: 302\r\n", 1);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CSMP=1\r\n"), GSM::Outcome::Failed);
     EXPECT_EQ(Wire(), "AT+CSMP=1\r\n");
 
     // Both words in one burst count as success.
-    modem.Port().ClearReceived();
-    modem.ReplyTo("ATI", {{"\r\nERROR in the banner\r\n\r\nOK\r\n", 0}}, 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "ATI\r\n"), GSM::kStatusOk);
+    ClearWire();
+    Reply("ATI\r\n", "\r\nERROR in the banner\r\n\r\nOK\r\n", 1);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "ATI\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Count(Wire(), "ATI\r\n"), 1);
 
     // Information, a pause longer than a burst gap, then "OK": the command goes out twice.
-    modem.Port().ClearReceived();
-    modem.SplitReply("AT+CPMS", 250, 1);
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CPMS=\"SM\"\r\n"), GSM::kStatusOk);
+    ClearWire();
+    Reply("AT+CPMS=\"SM\"\r\n", {{"\r\n+CPMS: 0,50,0,50,0,50\r\n", 0}, {"\r\nOK\r\n", 250}}, 1);
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CPMS=\"SM\"\r\n"), GSM::Outcome::Done);
     EXPECT_EQ(Count(Wire(), "AT+CPMS=\"SM\"\r\n"), 2);
 
     // A silent modem: five writes, then failure.
-    modem.Port().ClearReceived();
-    modem.SilenceCommand("AT+CNMI");
-    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CNMI=1,0,0,0,1\r\n"), GSM::kStatusFailed);
+    ClearWire();
+    Silence("AT+CNMI=1,0,0,0,1\r\n");
+    EXPECT_EQ(engine.SendSimpleCommand(port, "AT+CNMI=1,0,0,0,1\r\n"), GSM::Outcome::Failed);
     EXPECT_EQ(Count(Wire(), "AT+CNMI=1,0,0,0,1\r\n"), 5);
 }
 
@@ -78,28 +78,29 @@ TEST_F(EngineTest, StatusOperationsLeaveTheirFailureTexts) {
         const char* text;
     };
     const Case cases[] = {
-        {"AT", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.CheckAt(p); },
+        {"AT\r\n", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.CheckAt(p); },
          "Device Not Connected,or wrong Baud rate"},
-        {"ATE0", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.EchoOff(p); },
+        {"ATE0\r\n", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.EchoOff(p); },
          "Device Not Connected,or wrong Baud rate "},
-        {"AT+CPIN?", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.CheckSim(p); },
+        {"AT+CPIN?\r\n", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.CheckSim(p); },
          "Device Not Connected,or No SIM card"},
-        {"AT+CNMI",
+        {"AT+CNMI=2,1,1,1,0\r\n",
          [](GSM::IComBaseCmd& e, CSXCom& p) { return e.SetNewMessageIndication(p, 2, 1, 1, 1, 0); },
          "CNMI ERROR"},
-        {"AT+CPMS", [](GSM::IComBaseCmd& e, CSXCom& p) { return e.SetPreferredStorage(p, "MT"); },
+        {"AT+CPMS=\"MT\"\r\n",
+         [](GSM::IComBaseCmd& e, CSXCom& p) { return e.SetPreferredStorage(p, "MT"); },
          "CPMS ERROR"},
     };
     for (const Case& c : cases) {
         GSM::SetLastError("before");
-        modem.FailCommand(c.command, "\r\nERROR\r\n", 1);
+        Fail(c.command, "\r\nERROR\r\n", 1);
         EXPECT_EQ(c.run(engine, port), GSM::kStatusFailed) << c.command;
         EXPECT_EQ(LastError(), c.text) << c.command;
     }
     // Format and character set fail without a text of their own.
     GSM::SetLastError("before");
-    modem.FailCommand("AT+CMGF", "\r\nERROR\r\n", 1);
-    modem.FailCommand("AT+CSCS", "\r\nERROR\r\n", 1);
+    Fail("AT+CMGF=1\r\n", "\r\nERROR\r\n", 1);
+    Fail("AT+CSCS=\"UCS2\"\r\n", "\r\nERROR\r\n", 1);
     EXPECT_EQ(engine.SetMessageFormat(port, 1), GSM::kStatusFailed);
     EXPECT_EQ(engine.SetCharacterSet(port, "UCS2"), GSM::kStatusFailed);
     EXPECT_EQ(LastError(), "before");
@@ -156,8 +157,8 @@ TEST_F(EngineTest, ServiceCentreIsTheNumberBetweenTheQuotes) {
         {"+CSCA: \"+8613800100500,145", 0, "", false},  // no closing quote
     };
     for (const Case& c : cases) {
-        modem.UpdateProfile([&](ModemSim::ModemProfile& p) { p.serviceCentreLine = c.line; });
-        modem.Port().ClearReceived();
+        Reply("AT+CSCA?\r\n", TestSupport::Answer(c.line));
+        ClearWire();
         GSM::SetLastError("");
         char number[GSM::kServiceCentreCapacity];
         std::memset(number, 0, sizeof number);
@@ -174,8 +175,8 @@ TEST_F(EngineTest, ServiceCentreIsTheNumberBetweenTheQuotes) {
         }
     }
     // "ERROR" ends the attempts at once.
-    modem.Port().ClearReceived();
-    modem.FailCommand("AT+CSCA?", "\r\n+CME ERROR: 10\r\n", 1);
+    ClearWire();
+    Fail("AT+CSCA?\r\n", "\r\n+CME ERROR: 10\r\n", 1);
     char number[GSM::kServiceCentreCapacity] = {};
     EXPECT_EQ(engine.GetServiceCentre(port, number, nullptr), 0);
     EXPECT_EQ(Wire(), "AT+CSCA?\r\n");
@@ -186,14 +187,14 @@ TEST_F(EngineTest, OperatorCodeIsTheStartOfTheSubscriberIdentity) {
     EXPECT_EQ(engine.GetOperatorCode(port, code), 1);
     EXPECT_STREQ(code, "46000");
 
-    modem.UpdateProfile([](ModemSim::ModemProfile& p) { p.imsi = "234101234567890"; });
+    Reply("AT+CIMI\r\n", TestSupport::Answer("234101234567890"));
     std::memset(code, 0, sizeof code);
     EXPECT_EQ(engine.GetOperatorCode(port, code), 1);
     EXPECT_STREQ(code, "23410");
 
     // A reply of five bytes or fewer never counts, even with "460" and "OK" in it.
-    modem.Port().ClearReceived();
-    modem.ReplyTo("AT+CIMI", {{"460OK", 0}});
+    ClearWire();
+    Reply("AT+CIMI\r\n", "460OK");
     std::memset(code, 0, sizeof code);
     EXPECT_EQ(engine.GetOperatorCode(port, code), 0);
     EXPECT_EQ(Count(Wire(), "AT+CIMI\r\n"), 5);

@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     EngineFuzz::Line().Load(std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2));
 
     CSXCom port;
+    port.AttachLine(EngineFuzz::Line());
     port.SetTiming(kNoWaiting);
     Require(port.Open(1, 115200) == 1, "the fake port opens");
     GSM::IComBaseCmd engine;

@@ -158,6 +158,8 @@ void CheckCommand(FuzzedDataProvider& in, bool started) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The library's port, run over the fuzzer's line.
+    GSM::ServiceHost().port.AttachLine(EngineFuzz::Line());
     GSM::ServiceHost().port.SetTiming(kNoWaiting);
     EngineFuzz::Line().SetSilenceLimit(-1);
     EngineFuzz::Line().SetResponder(Respond);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codec/MessageRecord.h"
+#include "engine/Outcome.h"
 #include "serial/CSXCom.h"
 
 namespace GSM {
@@ -13,9 +14,9 @@ namespace GSM {
 struct ReceiveProfile;
 
 // Status results: 0 success, 1 failure, -1 port not open (nothing written).
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusFailed = 1;
-inline constexpr int kStatusPortClosed = -1;
+inline constexpr int kStatusOk = ToStatus(Outcome::Done);
+inline constexpr int kStatusFailed = ToStatus(Outcome::Failed);
+inline constexpr int kStatusPortClosed = ToStatus(Outcome::PortClosed);
 
 // A listing fills at most this many records or indexes.
 inline constexpr int kMaxListed = 200;
@@ -77,14 +78,14 @@ public:
     /* 22 */ virtual int ListMessageIndexes(CSXCom& port, int* indexes, const char* status);
     /* 23 */ virtual int ReadMessage(CSXCom& port, int index, MsgRecord& record);
 
-    // Writes the command and reads the reply, up to five times: 0 when the modem answered
-    // "OK", 1 after "ERROR" or five unanswered attempts.
-    int SendSimpleCommand(CSXCom& port, const char* command);
+    // Writes the command and reads the reply, up to five times: Done when the modem answered
+    // "OK", Failed after "ERROR" or five unanswered attempts.
+    Outcome SendSimpleCommand(CSXCom& port, const char* command);
 
 private:
-    int RunStatusCommand(CSXCom& port, const char* command, const char* failureText);
+    Outcome RunStatusCommand(CSXCom& port, const char* command, const char* failureText);
     // The methods without a virtual slot of their own.
-    int SendMessagePrompted(CSXCom& port, const OutgoingPart& part);
+    Outcome SendMessagePrompted(CSXCom& port, const OutgoingPart& part);
     int ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
                        const ReceiveProfile& receive);
 };

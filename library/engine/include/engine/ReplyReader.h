@@ -11,7 +11,8 @@
 
 namespace GSM {
 
-using ReplyClock = std::chrono::steady_clock;
+// Deadlines are measured by the port's clock (CSXCom::Now).
+using ReplyClock = serial::LineClock;
 
 // How long a reply is awaited while only the modem's own lines arrive: as long as five
 // silent reads take, the longest a quiet modem makes any command wait.

@@ -26,7 +26,7 @@ public:
     int Open(int port, int baudRate);
     // Releases whatever Open acquired; safe on a closed or half-open port.
     void Close();
-    bool IsOpen() const { return device_.IsOpen(); }
+    bool IsOpen() const { return line_->IsOpen(); }
 
     // PURGE_* mask; 1 on success.
     int Purge(unsigned flags);
@@ -40,10 +40,19 @@ public:
     int ReadQueued(void* buffer, int capacity, int waitMs);
 
     // Waits waitMs unless the port is interrupted first; 1 when the whole wait passed.
-    int Pause(int waitMs) { return device_.Sleep(waitMs) ? 1 : 0; }
+    int Pause(int waitMs) { return line_->Sleep(waitMs) ? 1 : 0; }
 
     // Makes every wait of this port return at once, failing, until the port is closed.
-    void Interrupt() { device_.Wake(); }
+    void Interrupt() { line_->Wake(); }
+
+    // The time by the line's clock: every deadline of a dialogue over this port is
+    // measured with it.
+    serial::LineClock::time_point Now() const { return line_->Now(); }
+
+    // Runs this port over another line instead of its serial device; the line must outlive
+    // the port's use of it. Tests only, before the port is opened: the library's own port
+    // keeps its device.
+    void AttachLine(serial::IByteLine& line) { line_ = &line; }
 
     const std::string& DeviceName() const { return deviceName_; }
 
@@ -56,6 +65,7 @@ private:
     bool ConfigurePort(int baudRate);
 
     serial::CSerialDevice device_;
+    serial::IByteLine* line_ = &device_;
     serial::SerialTiming timing_ = serial::kDefaultTiming;
     std::string deviceName_;
 };
