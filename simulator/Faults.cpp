@@ -29,7 +29,7 @@ void CModem::StartChatter(std::vector<std::string> lines, int periodMs, int jitt
             if (chatterChanged_.wait_for(lock, pause, [this] { return chatterStop_; })) {
                 return;
             }
-            port_.Interject(Line(lines[next % lines.size()]));
+            port_.Interject(StatusLine(lines[next % lines.size()]));
         }
     });
 }
@@ -80,19 +80,19 @@ void CModem::SplitListing(const std::string& prefix, int entries, int pauseMs, i
 }
 
 void CModem::SendUnsolicited(const std::string& line) {
-    port_.Send(Line(line));
+    port_.Send(StatusLine(line));
 }
 
 void CModem::UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses) {
     std::lock_guard lock(mutex_);
     overrides_.push_back(Override{prefix, before ? OverrideKind::Before : OverrideKind::After,
-                                  Script{Burst{Line(line), 0}}, 0, 0, uses});
+                                  Script{Burst{StatusLine(line), 0}}, 0, 0, uses});
 }
 
 void CModem::UnsolicitedInside(const std::string& prefix, std::string line, int uses) {
     std::lock_guard lock(mutex_);
     overrides_.push_back(
-        Override{prefix, OverrideKind::Inside, Script{Burst{Line(line), 0}}, 0, 0, uses});
+        Override{prefix, OverrideKind::Inside, Script{Burst{StatusLine(line), 0}}, 0, 0, uses});
 }
 
 void CModem::FailSubmission(std::string reply, int uses) {

@@ -22,6 +22,12 @@ inline std::string Line(const std::string& text) {
     return "\r\n" + text + "\r\n";
 }
 
+// A line the modem sends on its own. One that brings its own framing (some modules end
+// status lines with bare line feeds: "\n+CREG: 1\n") goes as it is given.
+inline std::string StatusLine(const std::string& text) {
+    return !text.empty() && (text.front() == '\n' || text.front() == '\r') ? text : Line(text);
+}
+
 // A whole number that fills `text`, nothing else.
 inline std::optional<int> WholeNumber(std::string_view text) {
     int value = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
+#include <utility>
 
 #include "codec/Reply.h"
 #include "codec/Text.h"
@@ -118,6 +120,89 @@ bool ShowsLostSetup(std::string_view reply) {
 
 namespace {
 
+// Whether `out` ends in the carriage return of a command's echo, which is the echo's own:
+// a line feed behind it begins the next line.
+bool EndsInEcho(std::string_view out) {
+    if (out.empty() || out.back() != '\r') {
+        return false;
+    }
+    const std::size_t start = out.find_last_of('\n', out.size() - 1);
+    const std::string_view line = out.substr(start == std::string_view::npos ? 0 : start + 1);
+    return line.size() > 2 && std::toupper(static_cast<unsigned char>(line[0])) == 'A' &&
+           std::toupper(static_cast<unsigned char>(line[1])) == 'T';
+}
+
+// The line a line feed at `at` opens, when it is a status line framed by bare line feeds
+// ("\n+CREG: 1\n", or closed by "\r\n"): its text, and where its closing line feed is.
+std::optional<std::pair<std::string_view, std::size_t>> LfFramedLine(std::string_view text,
+                                                                     std::size_t at,
+                                                                     ReplyTags expected) {
+    const std::size_t close = text.find('\n', at + 1);
+    if (text[at] != '\n' || close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view line = text.substr(at + 1, close - at - 1);
+    if (!line.empty() && line.back() == '\r') {
+        if (at > 0 && text[at - 1] == '\r') {
+            return std::nullopt;  // carriage returns and line feeds: the rule below takes it
+        }
+        line.remove_suffix(1);
+    }
+    if (line.empty() || line.find('\r') != std::string_view::npos ||
+        !IsUnsolicitedLine(line, expected)) {
+        return std::nullopt;
+    }
+    return std::make_pair(line, close);
+}
+
+// Takes out the status lines that some modules frame with bare line feeds, which the
+// carriage-return-and-line-feed rule below never sees as lines: "\n+CREG: 1\n\r\n> " is
+// the prompt. Entries' bodies are left as they are: a free text may hold line feeds.
+CleanedReply DropLfFramedLines(std::string_view text, ReplyTags expected, bool entryBodies) {
+    CleanedReply cleaned;
+    std::string& out = cleaned.text;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (entryBodies && (at == 0 || text[at - 1] == '\n')) {
+            const std::size_t headerEnd = text.find(kLineEnd, at);
+            const std::string_view tag = headerEnd == std::string_view::npos
+                                             ? std::string_view()
+                                             : TagOf(text.substr(at, headerEnd - at));
+            if (!tag.empty() && Expected(tag, expected)) {
+                const std::size_t bodyEnd = text.find(kLineEnd, headerEnd + kLineEnd.size());
+                const std::size_t next =
+                    bodyEnd == std::string_view::npos ? text.size() : bodyEnd + kLineEnd.size();
+                out.append(text.substr(at, next - at));
+                at = next;
+                continue;
+            }
+        }
+        auto framed = LfFramedLine(text, at, expected);
+        if (!framed) {
+            out.push_back(text[at++]);
+            continue;
+        }
+        // A line feed behind a carriage return that ended a line of the reply is that
+        // line's end and stays; behind a blank line's or an echo's, it framed the status line.
+        if (at > 0 && text[at - 1] == '\r' && !EndsInEcho(out)) {
+            if (out.size() == 1 || out[out.size() - 2] == '\n') {
+                out.pop_back();
+            } else {
+                out.push_back('\n');
+            }
+        }
+        // Status lines one after another may share their line feeds.
+        while (framed) {
+            cleaned.removed = true;
+            cleaned.restarted = cleaned.restarted || IsRestartLine(framed->first);
+            at = framed->second;
+            framed = LfFramedLine(text, at, expected);
+        }
+        ++at;  // the closing line feed of the last one
+    }
+    return cleaned;
+}
+
 CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodies) {
     CleanedReply cleaned;
     cleaned.text.reserve(text.size());
@@ -162,7 +247,10 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
 }  // namespace
 
 CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
-    CleanedReply cleaned = StripOnce(text, expected, entryBodies);
+    const CleanedReply bare = DropLfFramedLines(text, expected, entryBodies);
+    CleanedReply cleaned = StripOnce(bare.text, expected, entryBodies);
+    cleaned.removed = cleaned.removed || bare.removed;
+    cleaned.restarted = cleaned.restarted || bare.restarted;
     // A line end dropped in front of a line may join a carriage return and a line feed into
     // a new line end: strip again until nothing more goes (each pass removes bytes).
     for (bool more = cleaned.removed; more;) {

@@ -54,6 +54,14 @@ TEST(Unsolicited, StrippingLeavesTheReplyAsAQuietModemSendsIt) {
         // A PDU-mode report goes with its unit.
         {"\r\n+CDS: 25\r\n0691683108200105F0\r\n\r\nOK\r\n", "\r\nOK\r\n"},
         {"\r\nOK\r\n", "\r\nOK\r\n"},
+        // Status lines framed by bare line feeds, before, behind and around the prompt.
+        {"\n+CREG: 1\n\r\n> ", "\r\n> "},
+        {"\r\n> \n+CREG: 1\n", "\r\n> "},
+        {"\r\n+CREG: 1\n\r\n> ", "\r\n> "},
+        {"\n+CREG: 1\n\n^RSSI:17\n\r\n> \n+CGREG: 1\n+CREG: 1\r\n", "\r\n> "},
+        {"AT+CMGS=\"139\"\r\n+CREG: 1\n\r\n> ", "AT+CMGS=\"139\"\r\r\n> "},
+        {"\r\nOK\r\n+CREG: 1\n", "\r\nOK\r\n"},
+        {"\r\n+CMGS: 7\r\n\n+CREG: 1\n\r\nOK\r\n", "\r\n+CMGS: 7\r\n\r\nOK\r\n"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Strip(row.in, {"+CMGS:"}), row.out) << row.in;
@@ -69,6 +77,9 @@ TEST(Unsolicited, AnEntrysBodyIsKeptOnlyWhereBodiesAreFreeText) {
     const std::string read = "\r\n+CMGR: \"REC READ\",\"139\",,\"18/09/28,09:39:55\"\r\n";
     EXPECT_EQ(Strip(read + "+CREG: it is me\r\n\r\nOK\r\n", {"+CMGR:"}, true),
               read + "+CREG: it is me\r\n\r\nOK\r\n");
+    // So does one whose lines are parted by bare line feeds.
+    EXPECT_EQ(Strip(read + "Alarm\nRING the bell\n+CREG: 1\r\n\r\nOK\r\n", {"+CMGR:"}, true),
+              read + "Alarm\nRING the bell\n+CREG: 1\r\n\r\nOK\r\n");
 }
 
 TEST(Unsolicited, RestartsAndLostModesAreRecognised) {

@@ -152,10 +152,15 @@ TEST_P(PromptedTest, ASlowNetworkUnderStatusLinesStillReportsTheSend) {
     EXPECT_EQ(modem->Submitted()[1].text, "wide 再见");
 }
 
-// "\r\n+CREG: 1\r\n\r\n> " is the prompt behind a status line.
-TEST_P(PromptedTest, AStatusLineInThePromptsBurstIsNoRefusal) {
+// "\r\n+CREG: 1\r\n\r\n> " is the prompt behind a status line, and so is "\n+CREG: 1\n\r\n> "
+// from a module that frames its status lines with bare line feeds: that one used to be
+// taken for a refusal, and the part was reported refused though the modem was ready.
+TEST_P(PromptedTest, StatusLinesAroundThePromptAreNoRefusal) {
     ASSERT_EQ(Start(), 1) << LastError();
     modem->UnsolicitedAround("AT+CMGS", "+CREG: 1", true, -1);
+    modem->UnsolicitedAround("AT+CMGS", "\n+CREG: 1\n", true, -1);
+    modem->UnsolicitedInside("AT+CMGS", "\n^RSSI:17\n", -1);
+    modem->StartChatter({"\n+CREG: 1\n", "^RSSI:17"}, 150, 50);
     ASSERT_GE(SMSSendMessage("behind a status line", kOther), 1);
     ASSERT_GE(SMSSendMessage(LocalText("宽 behind one too").c_str(), kOther), 1);
     ExpectAccepted(2, 20s);
