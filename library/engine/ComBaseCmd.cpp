@@ -32,7 +32,7 @@ int WriteText(CSXCom& port, const char* text) {
 // `accept` takes the reply or the modem answers "ERROR". `accept` sees the reply without
 // the modem's own lines and its length.
 template <typename Accept>
-Outcome Query(CSXCom& port, const char* command, Accept&& accept) {
+Outcome Query(CSXCom& port, ModemNotes& notes, const char* command, Accept&& accept) {
     if (!port.IsOpen()) {
         return Outcome::PortClosed;
     }
@@ -45,9 +45,10 @@ Outcome Query(CSXCom& port, const char* command, Accept&& accept) {
             break;
         }
         const ReplyBurst burst =
-            ReadReplyBurst(port, reply, kReplyCapacity, ReplyDeadline(port), {tag});
+            ReadReplyBurst(port, notes, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         // What a longer earlier burst left behind the new one is still searched.
-        const std::string text = burst.count > 0 ? CleanReply(reply, {tag}) : std::string();
+        const std::string text =
+            burst.count > 0 ? notes.Note(CleanReply(reply, {tag})) : std::string();
         if (accept(text.c_str(), static_cast<int>(burst.text.size()))) {
             return Outcome::Done;
         }
@@ -71,9 +72,9 @@ Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
         // command again and the second read still finds the first burst's "OK". Bursts of
         // nothing but status lines are read past without writing the command again.
         const ReplyBurst burst =
-            ReadReplyBurst(port, reply, kReplyCapacity, ReplyDeadline(port), {tag});
+            ReadReplyBurst(port, notes, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         if (burst.count > 0) {
-            const ReplyKind kind = ClassifyReply(CleanReply(reply, {tag}));
+            const ReplyKind kind = ClassifyReply(notes.Note(CleanReply(reply, {tag})));
             if (kind == ReplyKind::Ok) {
                 return Outcome::Done;
             }
@@ -184,7 +185,7 @@ int IComBaseCmd::SetServiceCentre(CSXCom& port, const char* number) {
     if (!FormatCommand(command, sizeof command, "AT+CSCA=\"%s\"\r\n", number ? number : "")) {
         return ToFlag(Outcome::Failed);  // too long for the command: never sent cut short
     }
-    return ToFlag(Query(port, command, [](const char* reply, int) {
+    return ToFlag(Query(port, notes, command, [](const char* reply, int) {
         return ClassifyReply(reply) == ReplyKind::Ok;
     }));
 }
@@ -193,7 +194,7 @@ int IComBaseCmd::GetServiceCentre(CSXCom& port, char* number, bool* internationa
     if (number == nullptr) {
         return ToFlag(Outcome::Failed);
     }
-    return ToFlag(Query(port, "AT+CSCA?\r\n", [&](const char* reply, int) {
+    return ToFlag(Query(port, notes, "AT+CSCA?\r\n", [&](const char* reply, int) {
         return ParseServiceCentre(reply, std::span<char>(number, kServiceCentreCapacity),
                                   international);
     }));
@@ -231,7 +232,7 @@ int IComBaseCmd::GetOperatorCode(CSXCom& port, char* operatorCode) {
     }
     // The subscriber identity is the first run of digits; its first five digits are the
     // country and network codes, whatever the country.
-    return ToFlag(Query(port, "AT+CIMI\r\n", [&](const char* reply, int n) {
+    return ToFlag(Query(port, notes, "AT+CIMI\r\n", [&](const char* reply, int n) {
         if (n <= 5 || ClassifyReply(reply) != ReplyKind::Ok) {
             return false;
         }
@@ -269,12 +270,12 @@ Outcome RunSetupStep(IComBaseCmd& engine, CSXCom& port, const SetupStep& step) {
 
 }  // namespace
 
-int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
+Outcome SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
     const OperatorRefinement& refinement = ProfileOf(code).refinement;
     if (refinement.code != kModelNone) {
         char operatorCode[260] = {};
         if (FromFlag(engine.GetOperatorCode(port, operatorCode)) != Outcome::Done) {
-            return ToFlag(Outcome::Failed);
+            return Outcome::Failed;
         }
         for (std::string_view network : refinement.networks) {
             if (!network.empty() && network == operatorCode) {
@@ -286,14 +287,14 @@ int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
     }
     const std::span<const SetupStep> steps = ProfileOf(code).setup;
     if (steps.empty()) {
-        return ToFlag(Outcome::Failed);
+        return Outcome::Failed;
     }
     for (const SetupStep& step : steps) {
         if (RunSetupStep(engine, port, step) != Outcome::Done) {
-            return ToFlag(Outcome::Failed);
+            return Outcome::Failed;
         }
     }
-    return ToFlag(Outcome::Done);
+    return Outcome::Done;
 }
 
 }  // namespace GSM

@@ -67,24 +67,23 @@ void CancelTextEntry(CSXCom& port) {
 
 // Writes the command and waits for the prompt, accepting an echo of the command in front
 // of it.
-Outcome PromptExchange(CSXCom& port, std::string_view command) {
+Outcome PromptExchange(CSXCom& port, ModemNotes& notes, std::string_view command) {
     if (WriteBytes(port, command) == 0) {
         return Outcome::Failed;
     }
     char reply[kResultCapacity] = {};
     // A status line in the prompt's burst, or in a burst before it, is no answer.
-    return ShowsPrompt(
-               ReadReplyBurst(port, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag}).text,
-               command)
-               ? Outcome::Done
-               : Outcome::Failed;
+    const ReplyBurst burst =
+        ReadReplyBurst(port, notes, reply, kResultCapacity, ReplyDeadline(port), {kSubmitTag});
+    return ShowsPrompt(burst.text, command) ? Outcome::Done : Outcome::Failed;
 }
 
 // Collects the result of a submission over up to five reads: Done when `success` appears,
 // Failed when "ERROR" appears first (the reply becomes the last-error text) or never. Reads
 // that bring nothing but the modem's own lines use up no read; however many arrive, the
 // wait ends when the network's time to confirm is over.
-Outcome CollectResult(CSXCom& port, std::string_view success, int pauseBeforeReadMs = 0) {
+Outcome CollectResult(CSXCom& port, ModemNotes& notes, std::string_view success,
+                      int pauseBeforeReadMs = 0) {
     const ReplyTags expected = {kSubmitTag, success == kReportTag ? kReportTag : kSubmitTag};
     const auto limit = port.Now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
     std::string reply;
@@ -100,7 +99,8 @@ Outcome CollectResult(CSXCom& port, std::string_view success, int pauseBeforeRea
             continue;
         }
         const std::size_t before = reply.size();
-        reply = CleanReply(reply + std::string(chunk, static_cast<std::size_t>(n)), expected);
+        reply = notes.Note(
+            CleanReply(reply + std::string(chunk, static_cast<std::size_t>(n)), expected));
         if (Holds(reply, success)) {
             return Outcome::Done;
         }
@@ -129,9 +129,10 @@ std::string MappedBody(const MsgRecord& record) {
 
 // A prompted submission: command, prompt, body, result. The modem is never left waiting
 // for a body that will not come.
-Outcome PromptedSubmission(CSXCom& port, std::string_view command, std::string_view body,
-                           int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
-    if (PromptExchange(port, command) != Outcome::Done) {
+Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, std::string_view command,
+                           std::string_view body, int pauseAfterBodyMs = 0,
+                           int pauseBeforeReadMs = 0) {
+    if (PromptExchange(port, notes, command) != Outcome::Done) {
         CancelTextEntry(port);
         return Fail(kTextCmgsFailed);
     }
@@ -142,7 +143,7 @@ Outcome PromptedSubmission(CSXCom& port, std::string_view command, std::string_v
     if (pauseAfterBodyMs > 0 && port.Pause(pauseAfterBodyMs) == 0) {
         return Fail(kTextCmgsFailed);
     }
-    return CollectResult(port, "OK", pauseBeforeReadMs);
+    return CollectResult(port, notes, "OK", pauseBeforeReadMs);
 }
 
 std::string Ucs2Hex(std::string_view text) {
@@ -159,7 +160,7 @@ long WholeSeconds(const CSXCom& port) {
 
 // Reads and drops what is left of an answer that did not fit, so that it does not land in
 // the next command's reply.
-void DrainAnswer(CSXCom& port) {
+void DrainAnswer(CSXCom& port, ModemNotes& notes) {
     char scrap[kListingCapacity];
     const auto deadline = ReplyDeadline(port);
     for (int i = 0; i < 64 && port.Now() < deadline; ++i) {
@@ -169,7 +170,8 @@ void DrainAnswer(CSXCom& port) {
         }
         // Its own rule: the drain ends at an "OK" that ends its line; an "ERROR" does not end
         // it, silence or the deadline does.
-        if (Holds(CleanReply(std::string_view(scrap, static_cast<std::size_t>(n)), {}), "OK\r\n")) {
+        const std::string_view burst(scrap, static_cast<std::size_t>(n));
+        if (Holds(notes.Note(CleanReply(burst, {})), "OK\r\n")) {
             return;
         }
     }
@@ -180,7 +182,8 @@ void DrainAnswer(CSXCom& port) {
 // lines neither end the collection inside the window nor prolong it; entries that keep
 // coming (a SIM that lists slowly) do. Empty when the last read was silent or the modem
 // answered "ERROR".
-std::string CollectListing(CSXCom& port, const char* command, std::string_view tag) {
+std::string CollectListing(CSXCom& port, ModemNotes& notes, const char* command,
+                           std::string_view tag) {
     if (!port.IsOpen() || WriteBytes(port, command) == 0) {
         return {};
     }
@@ -205,15 +208,15 @@ std::string CollectListing(CSXCom& port, const char* command, std::string_view t
         last = port.Read(chunk, room);
         const std::size_t before = listing.size();
         if (last > 0) {
-            listing =
-                CleanReply(listing + std::string(chunk, static_cast<std::size_t>(last)), {tag});
+            listing = notes.Note(
+                CleanReply(listing + std::string(chunk, static_cast<std::size_t>(last)), {tag}));
         }
         if (listing.size() <= before && WholeSeconds(port) >= start + kListingWindowS) {
             break;
         }
     }
     if (full) {
-        DrainAnswer(port);
+        DrainAnswer(port, notes);
     }
     // A listing with "ERROR" anywhere is not trusted, even beside an "OK".
     if (last <= 0 || ClassifyReply(listing, Precedence::ErrorFirst) == ReplyKind::Error) {
@@ -244,7 +247,7 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
         if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
             return Fail(kTextCmgsFailed);
         }
-        return PromptedSubmission(port, command, MappedBody(record));
+        return PromptedSubmission(port, notes, command, MappedBody(record));
     }
     if (record.coding != kCodingUcs2) {
         return Fail(kTextCmgsFailed);
@@ -261,7 +264,7 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGS=%ld\r", announced);
     pdu[h] = kCtrlZ;
-    return PromptedSubmission(port, command, std::string_view(pdu, h + 1));
+    return PromptedSubmission(port, notes, command, std::string_view(pdu, h + 1));
 }
 
 int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
@@ -294,7 +297,7 @@ int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
         CancelTextEntry(port);
         return ToFlag(Fail(kTextCmgsFailed));
     }
-    return ToFlag(CollectResult(port, "+CDS:"));
+    return ToFlag(CollectResult(port, notes, "+CDS:"));
 }
 
 int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
@@ -320,7 +323,7 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
         body.push_back('\0');
         body.push_back(kCtrlZ);
     }
-    return ToFlag(PromptedSubmission(port, command, body, kUcs2BodyMs, kUcs2ReadMs));
+    return ToFlag(PromptedSubmission(port, notes, command, body, kUcs2BodyMs, kUcs2ReadMs));
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
@@ -339,7 +342,7 @@ int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
 int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
                                 const ReceiveProfile& receive) {
     const std::string_view tag = receive.listingTag;
-    const std::string listing = CollectListing(port, "AT+CMGL=4\r\n", tag);
+    const std::string listing = CollectListing(port, notes, "AT+CMGL=4\r\n", tag);
     const std::string_view text(listing);
     const std::string_view headerEnd = receive.blankLineAfterHeader ? "\r\n\r\n" : "\r\n";
     int count = 0;
@@ -386,7 +389,7 @@ int IComBaseCmd::ReadAllMessagesUcs2(CSXCom& port, MsgRecord* records, int* inde
     if (FromStatus(SetCharacterSet(port, "UCS2")) != Outcome::Done) {
         return 0;  // the entries would be read in the wrong character set
     }
-    const std::string listing = CollectListing(port, "AT+CMGL=\"ALL\"\r\n", kListTag);
+    const std::string listing = CollectListing(port, notes, "AT+CMGL=\"ALL\"\r\n", kListTag);
     const std::string_view text(listing);
     constexpr std::string_view kTag = "+CMGL:";
     int count = 0;
@@ -450,7 +453,7 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
         }
         char reply[kReadReplyCapacity] = {};
         const ReplyBurst read =
-            ReadReplyBurst(port, reply, kReadReplyCapacity, deadline, {kListTag}, true);
+            ReadReplyBurst(port, notes, reply, kReadReplyCapacity, deadline, {kListTag}, true);
         const std::string_view burst = read.text;
         const std::size_t tag = burst.find(kListTag);
         if (tag != std::string_view::npos) {
@@ -490,8 +493,8 @@ int IComBaseCmd::ReadMessage(CSXCom& port, int index, MsgRecord& record) {
             break;
         }
         char reply[kReadReplyCapacity] = {};
-        const ReplyBurst read =
-            ReadReplyBurst(port, reply, kReadReplyCapacity, ReplyDeadline(port), {kReadTag}, true);
+        const ReplyBurst read = ReadReplyBurst(port, notes, reply, kReadReplyCapacity,
+                                               ReplyDeadline(port), {kReadTag}, true);
         const std::string_view burst = read.text;
         const std::size_t tag = burst.find(kReadTag);
         if (tag != std::string_view::npos) {
@@ -521,7 +524,7 @@ int IComBaseCmd::DeleteMessage(CSXCom& port, int index) {
         // Even a status line means the line works and the command arrived; its answer
         // is read past the status lines.
         const ReplyBurst read =
-            ReadReplyBurst(port, reply, kDeleteReplyCapacity, ReplyDeadline(port), {});
+            ReadReplyBurst(port, notes, reply, kDeleteReplyCapacity, ReplyDeadline(port), {});
         const std::string& burst = read.text;
         heard = heard || read.heard;
         const ReplyKind kind = ClassifyReply(burst);

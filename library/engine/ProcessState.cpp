@@ -7,7 +7,6 @@
 namespace GSM {
 
 std::atomic<int32_t> modelCode{kModelCodeAtLoad};
-std::atomic<bool> setupLost{false};
 
 namespace {
 

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "engine/ProcessState.h"
-
 namespace GSM {
 
 namespace {
@@ -16,16 +14,21 @@ ReplyClock::time_point ReplyDeadline(const CSXCom& port) {
     return port.Now() + std::chrono::milliseconds(kSilentReads * port.Timing().firstByteWaitMs);
 }
 
-std::string CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies) {
+CleanText CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies) {
     CleanedReply cleaned = StripUnsolicited(raw, expected, entryBodies);
-    if (cleaned.restarted || ShowsLostSetup(cleaned.text)) {
-        setupLost.store(true);
+    const bool lost = cleaned.restarted || ShowsLostSetup(cleaned.text);
+    return CleanText{std::move(cleaned.text), lost};
+}
+
+std::string ModemNotes::Note(CleanText cleaned) {
+    if (cleaned.lostSetup) {
+        lostSetup_.store(true);
     }
     return std::move(cleaned.text);
 }
 
-ReplyBurst ReadReplyBurst(CSXCom& port, char* buffer, int capacity, ReplyClock::time_point deadline,
-                          ReplyTags expected, bool entryBodies) {
+ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,
+                          ReplyClock::time_point deadline, ReplyTags expected, bool entryBodies) {
     ReplyBurst burst;
     for (;;) {
         burst.count = port.Read(buffer, capacity - 1);
@@ -36,7 +39,7 @@ ReplyBurst ReadReplyBurst(CSXCom& port, char* buffer, int capacity, ReplyClock::
         }
         burst.heard = true;
         const std::string_view raw(buffer, static_cast<std::size_t>(burst.count));
-        burst.text = CleanReply(raw, expected, entryBodies);
+        burst.text = notes.Note(CleanReply(raw, expected, entryBodies));
         if (!burst.text.empty() || burst.text.size() == raw.size() || port.Now() >= deadline) {
             return burst;
         }

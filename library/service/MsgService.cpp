@@ -62,8 +62,16 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     return 0;
 }
 
+bool CSendMsgThread::NeedsSetup() {
+    // The engine tells what the modem showed; whether to set it up again is decided here.
+    if (link_.engine.notes.TakeLostSetup()) {
+        needsSetup_ = true;
+    }
+    return needsSetup_;
+}
+
 bool CSendMsgThread::RenewSetup() {
-    if (!setupLost.exchange(false)) {
+    if (!NeedsSetup()) {
         return true;
     }
     std::lock_guard hold(link_.lock);
@@ -72,10 +80,11 @@ bool CSendMsgThread::RenewSetup() {
     }
     // Its sequence for the model it was identified as; a modem that still boots answers
     // later, and a failure leaves the mark for the next pass.
-    if (SetupModem(link_.engine, link_.port, modelCode.load()) == 0) {
-        setupLost.store(true);
+    if (SetupModem(link_.engine, link_.port, modelCode.load()) != Outcome::Done) {
         return false;
     }
+    // A restart its own replies showed is for the next pass to settle.
+    needsSetup_ = false;
     return true;
 }
 
@@ -104,7 +113,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     // the text of a message to the number its length gives. A restart shown by the mode
     // command's own reply is dealt with before the part goes.
     bool inMode = SwitchCoding(code, part.record.coding);
-    if (setupLost.load() && RenewSetup()) {
+    if (NeedsSetup() && RenewSetup()) {
         inMode = SwitchCoding(code, part.record.coding);
     }
 
@@ -123,7 +132,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
             return;
         }
         accepted = link_.engine.SendMessage(link_.port, part);
-        if (accepted == 0 && setupLost.load()) {
+        if (accepted == 0 && NeedsSetup()) {
             SetLastError(kTextSetupLost);
         }
     } else {

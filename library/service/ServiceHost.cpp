@@ -31,9 +31,9 @@ int CServiceHost::Start(int portNumber, int baudRate) {
         return 0;
     }
     // This set-up is the modem's newest; what it showed before is settled by it.
-    setupLost.store(false);
+    engine.notes.TakeLostSetup();
     modelCode.store(engine.Identify(port));
-    if (SetupModem(engine, port, modelCode.load()) == 0) {
+    if (SetupModem(engine, port, modelCode.load()) != Outcome::Done) {
         return 0;
     }
     if (Current() != nullptr) {

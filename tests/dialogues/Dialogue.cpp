@@ -260,7 +260,7 @@ Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
     if (operation == "identify") {
         result(engine.Identify(port));
     } else if (operation == "setup") {
-        result(GSM::SetupModem(engine, port, Number(header, "code")));
+        result(GSM::ToFlag(GSM::SetupModem(engine, port, Number(header, "code"))));
     } else if (operation == "check-at") {
         result(engine.CheckAt(port));
     } else if (operation == "echo-off") {

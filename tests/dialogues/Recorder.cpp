@@ -106,7 +106,7 @@ bool Prepare(GSM::IComBaseCmd& engine, CSXCom& port, int32_t code, const Fields&
         operation != "read-message" && operation != "delete") {
         return true;
     }
-    if (GSM::SetupModem(engine, port, code) != 1) {
+    if (GSM::SetupModem(engine, port, code) != GSM::Outcome::Done) {
         return false;
     }
     if (operation != "send") {

@@ -44,7 +44,7 @@ TEST_F(EngineTest, EachCodeWritesItsSequence) {
     };
     for (const auto& [code, wire] : cases) {
         ClearWire();
-        EXPECT_EQ(GSM::SetupModem(engine, port, code), 1) << code;
+        EXPECT_EQ(GSM::SetupModem(engine, port, code), GSM::Outcome::Done) << code;
         EXPECT_EQ(Wire(), wire) << code;
     }
     // The last sequence leaves the modem in text mode with the UCS2 character set.
@@ -54,7 +54,7 @@ TEST_F(EngineTest, EachCodeWritesItsSequence) {
 TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
     GSM::SetLastError("Can not find the device type");
     for (int code : {-1, 0, 1, 6, 12, 14, 21}) {
-        EXPECT_EQ(GSM::SetupModem(engine, port, code), 0) << code;
+        EXPECT_EQ(GSM::SetupModem(engine, port, code), GSM::Outcome::Failed) << code;
     }
     EXPECT_EQ(Wire(), "");
     EXPECT_EQ(LastError(), "Can not find the device type");
@@ -62,20 +62,20 @@ TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
 
 TEST_F(EngineTest, TheFirstFailingStepEndsTheSetUpWithItsText) {
     Fail("AT+CPIN?\r\n", "\r\n+CME ERROR: 10\r\n", 1);
-    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), GSM::Outcome::Failed);
     EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\n");
     EXPECT_EQ(LastError(), "Device Not Connected,or No SIM card");
 
     ClearWire();
     Fail("AT+CNMI=1,0,0,0,1\r\n", "\r\nERROR\r\n", 1);
-    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), GSM::Outcome::Failed);
     EXPECT_EQ(Wire(), "ATE0\r\nAT+CPIN?\r\nAT+CNMI=1,0,0,0,1\r\n");
     EXPECT_EQ(LastError(), "CNMI ERROR");
 }
 
 TEST_F(EngineTest, AFailingEchoOffLeavesItsTextWithTheTrailingBlank) {
     Fail("ATE0\r\n", "\r\nERROR\r\n", 1);
-    EXPECT_EQ(GSM::SetupModem(engine, port, 9), 0);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 9), GSM::Outcome::Failed);
     char text[1024];
     std::memset(text, '#', sizeof text);
     const std::string expected = "Device Not Connected,or wrong Baud rate ";
@@ -96,7 +96,7 @@ TEST_F(EngineTest, CodeNineteenIsRefinedByTheNetworkOfItsSim) {
         Reply("AT+CIMI\r\n", TestSupport::Answer(c.imsi));
         ClearWire();
         GSM::modelCode = 19;
-        EXPECT_EQ(GSM::SetupModem(engine, port, 19), 1) << c.imsi;
+        EXPECT_EQ(GSM::SetupModem(engine, port, 19), GSM::Outcome::Done) << c.imsi;
         EXPECT_EQ(GSM::modelCode.load(), c.code) << c.imsi;
         EXPECT_EQ(Wire(), "AT+CIMI\r\n" + (c.code == 20 ? kUcs2Setup : kCommonSetup)) << c.imsi;
     }
@@ -105,10 +105,26 @@ TEST_F(EngineTest, CodeNineteenIsRefinedByTheNetworkOfItsSim) {
     ClearWire();
     Fail("AT+CIMI\r\n", "\r\n+CME ERROR: 10\r\n", 1);
     GSM::modelCode = 19;
-    EXPECT_EQ(GSM::SetupModem(engine, port, 19), 0);
+    EXPECT_EQ(GSM::SetupModem(engine, port, 19), GSM::Outcome::Failed);
     EXPECT_EQ(Wire(), "AT+CIMI\r\n");
     EXPECT_EQ(LastError(), "Device Not Connected,or No SIM card");
     EXPECT_EQ(GSM::modelCode.load(), 19);
 }
 
 }  // namespace
+
+// A restart or a refusal for lost modes is only noted by the engine, once, for the worker
+// to act on; a plain refusal is not such a note.
+TEST_F(EngineTest, ALostSetUpIsNotedForTheWorkerOnce) {
+    engine.notes.TakeLostSetup();
+    Fail("AT+CMGF=0\r\n", "\r\n+CMS ERROR: 500\r\n", 1);
+    EXPECT_EQ(engine.SetMessageFormat(port, 0), GSM::kStatusFailed);
+    EXPECT_FALSE(engine.notes.TakeLostSetup());
+    Fail("AT+CMGF=0\r\n", "\r\n+CMS ERROR: 302\r\n", 1);
+    EXPECT_EQ(engine.SetMessageFormat(port, 0), GSM::kStatusFailed);
+    EXPECT_TRUE(engine.notes.TakeLostSetup());
+    EXPECT_FALSE(engine.notes.TakeLostSetup());
+    Fail("AT+CPIN?\r\n", "\r\nRDY\r\n\r\n+CPIN: READY\r\n\r\nOK\r\n", 1);
+    EXPECT_EQ(engine.CheckSim(port), GSM::kStatusOk);
+    EXPECT_TRUE(engine.notes.TakeLostSetup());
+}

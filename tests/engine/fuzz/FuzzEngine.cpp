@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case 1: {
             const int32_t code = Pick(kSetupCodes, variant);
             GSM::modelCode.store(code);
-            const int result = GSM::SetupModem(engine, port, code);
+            const int result = GSM::ToFlag(GSM::SetupModem(engine, port, code));
             Require(result == 0 || result == 1, "set-up gives 0 or 1");
             break;
         }

@@ -7,6 +7,7 @@
 
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
+#include "engine/ReplyReader.h"
 #include "serial/CSXCom.h"
 
 namespace GSM {
@@ -42,6 +43,8 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 class IComBaseCmd {
 public:
     std::atomic<int32_t> countryCode{0};
+    // What the modem showed of itself while the operations ran, for the worker to act on.
+    ModemNotes notes;
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);
@@ -90,9 +93,10 @@ private:
                        const ReceiveProfile& receive);
 };
 
-// Runs the set-up sequence of a model code on the open port: 1 when every step succeeded,
-// 0 at the first failing step (its text left) or for a code without a sequence. A code whose
-// row names networks is first refined by the SIM's operator, which may change modelCode.
-int SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code);
+// Runs the set-up sequence of a model code on the open port: Done when every step succeeded,
+// Failed at the first failing step (its text left) or for a code without a sequence. A code
+// whose row names networks is first refined by the SIM's operator, which may change
+// modelCode.
+Outcome SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code);
 
 }  // namespace GSM

@@ -12,10 +12,6 @@ namespace GSM {
 inline constexpr int32_t kModelCodeAtLoad = 9;
 extern std::atomic<int32_t> modelCode;
 
-// Set when the modem showed that it restarted or lost the modes its set-up chose; the
-// worker sets it up again before its next submission or listing.
-extern std::atomic<bool> setupLost;
-
 inline constexpr int kLastErrorCapacity = 1024;
 
 // Replaces the last-error text (cut to 1023 bytes). Success never clears it.

@@ -2,6 +2,7 @@
 // nor use up an attempt, and they cannot push back the end of a wait.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -18,9 +19,27 @@ using ReplyClock = serial::LineClock;
 // silent reads take, the longest a quiet modem makes any command wait.
 ReplyClock::time_point ReplyDeadline(const CSXCom& port);
 
-// The reply without unsolicited lines. A restart among them, or a refusal that means the
-// set-up is gone, is noted for the worker.
-std::string CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies = false);
+struct CleanText {
+    std::string text;        // the reply without unsolicited lines
+    bool lostSetup = false;  // a restart among them, or a refusal that means the set-up is gone
+};
+
+// The reply without unsolicited lines, and what they and the reply showed of the modem.
+CleanText CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies = false);
+
+// What the modem showed of itself beside its replies during the engine's operations. The
+// engine only notes it; the worker reads it after an operation and decides whether to set
+// the modem up again.
+class ModemNotes {
+public:
+    // Notes what a cleaned reply showed, and gives back its text.
+    std::string Note(CleanText cleaned);
+    // Whether the modem lost its set-up since the last call.
+    bool TakeLostSetup() { return lostSetup_.exchange(false); }
+
+private:
+    std::atomic<bool> lostSetup_{false};
+};
 
 struct ReplyBurst {
     int count = 0;       // bytes the last read placed in the buffer; 0 for silence
@@ -30,7 +49,8 @@ struct ReplyBurst {
 
 // Reads one burst into `buffer` from its start (capacity - 1 bytes, so a NUL stays behind
 // it), reading again while a burst holds nothing but unsolicited lines, until `deadline`.
-ReplyBurst ReadReplyBurst(CSXCom& port, char* buffer, int capacity, ReplyClock::time_point deadline,
-                          ReplyTags expected, bool entryBodies = false);
+ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,
+                          ReplyClock::time_point deadline, ReplyTags expected,
+                          bool entryBodies = false);
 
 }  // namespace GSM

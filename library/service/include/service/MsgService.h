@@ -43,11 +43,14 @@ private:
     bool SwitchCoding(int32_t code, uint8_t coding);
     // Sets the modem up again when it showed that it restarted; false when that failed.
     bool RenewSetup();
+    // Whether the modem showed, in any operation so far, that it lost its set-up.
+    bool NeedsSetup();
 
     CMsgService& service_;
     ModemLink link_;
     std::vector<MsgRecord> listing_;
     std::vector<int> indexes_;
+    bool needsSetup_ = false;
 };
 
 class CMsgService {
