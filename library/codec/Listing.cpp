@@ -79,15 +79,23 @@ bool ParseReadReply(std::string_view reply, MsgRecord& record) {
         return false;
     }
     ClearAllButTag(record);
-    const auto fields = Split(reply.substr(0, headerEnd), ",");
+    auto fields = Split(reply.substr(0, headerEnd), ",");
+    // A time stamp in the 3GPP form, "yy/MM/dd,hh:mm:ss+zz", holds a comma of its own.
+    if (fields.size() > 3 && fields[2].size() > 1 && fields[2].front() == '"' &&
+        fields[2].back() != '"') {
+        fields[2] += "," + fields[3];
+        fields.erase(fields.begin() + 3);
+    }
     long coding = 2;
     if (fields.size() >= 5) {
         Fields::Copy(record.number, Unquote(fields[1]));
-        const auto stamp = Split(Unquote(fields[2]), " ");
+        const std::string_view stampText = Unquote(fields[2]);
+        const auto stamp = Split(stampText, Holds(stampText, ",") ? "," : " ");
         if (stamp.size() >= 2) {
             const auto date = Split(stamp[0], "/");
-            // A four-digit year gives its last two digits.
-            WriteDateTime(record, From(date[0], 2), date, stamp[1]);
+            // A four-digit year gives its last two digits; a two-digit one is taken whole.
+            const std::string_view year = date[0];
+            WriteDateTime(record, year.size() > 2 ? From(year, 2) : year, date, stamp[1]);
         }
         coding = Fields::ReadNumber(fields[4]);
     }

@@ -455,12 +455,18 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
         const ReplyBurst read =
             ReadReplyBurst(port, notes, reply, kReadReplyCapacity, deadline, {kListTag}, true);
         const std::string_view burst = read.text;
-        const std::size_t tag = burst.find(kListTag);
+        std::size_t tag = burst.find(kListTag);
         if (tag != std::string_view::npos) {
-            // A garbled index is left out: the message waits for a cleaner listing.
-            const int index = Fields::ReadIndex(burst.substr(tag + kListTag.size()));
-            if (index >= 0) {
-                indexes[stored++] = index;
+            // A burst may hold several entries (a module sends a short listing at once);
+            // each counts. A garbled index is left out: the message waits for a cleaner
+            // listing.
+            for (std::size_t at = tag; at != std::string_view::npos && stored < kMaxListed;
+                 at = burst.find(kListTag, at + kListTag.size())) {
+                const int index = Fields::ReadIndex(burst.substr(at + kListTag.size()));
+                if (index >= 0) {
+                    indexes[stored++] = index;
+                }
+                tag = at;
             }
             if (stored == kMaxListed || FinalAfterEntry(burst, tag)) {
                 return stored;

@@ -49,6 +49,18 @@ TEST(ParseReadReply, RawUcs2BodyEndsAtItsLineEnd) {
     EXPECT_EQ(Field(record.text), "AB");
 }
 
+// The 3GPP time stamp's own comma neither loses the time nor shifts the coding field.
+TEST(ParseReadReply, ThreeGppStampKeepsTimeAndCoding) {
+    auto record = Cleared();
+    const std::string body("\x00\x48\x00\x69\r\n\r\nOK\r\n", 10);
+    ASSERT_TRUE(GSM::ParseReadReply(
+        " \"REC UNREAD\",\"8585551212\",\"98/10/01,18:22:11+00\",1,4,0,\"8585550000\",4\r\n" + body,
+        record));
+    EXPECT_EQ(Field(record.number), "8585551212");
+    EXPECT_EQ(Field(record.timestamp), "981001182211");
+    EXPECT_EQ(Field(record.text), "Hi");
+}
+
 TEST(ParseReadReply, OtherCodingsArePlainText) {
     auto record = Cleared();
     ASSERT_TRUE(GSM::ParseReadReply(ReadReply("6", "Hi there\r\nOK\r\n"), record));

@@ -1,6 +1,7 @@
-// Records the dialogues of tests/dialogues from the simulated modems: each case runs one
-// engine operation over a real pseudo-terminal and writes what went each way.
+// Records the dialogues of tests/dialogues/simulated from the simulated modems: each case
+// runs one engine operation over a real pseudo-terminal and writes what went each way.
 //   dialogue_recorder <folder> [case...]   (from the build: tests/dialogues/dialogue_recorder)
+// <folder> is tests/dialogues; the files go to its simulated/, beside the real captures.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -293,7 +294,7 @@ int Record(const Case& c, const std::string& folder) {
     dialogue.header = header;
     dialogue.header.insert(dialogue.header.end(), results.begin(), results.end());
     dialogue.exchange = line.Events();
-    const std::string path = folder + "/" + c.model + "-" + c.name + ".dump";
+    const std::string path = folder + "/simulated/" + c.model + "-" + c.name + ".dump";
     std::ofstream out(path, std::ios::binary);
     out << "# Recorded by dialogue_recorder from the simulated " << c.model << ".\n"
         << Dialogues::Format(dialogue);
