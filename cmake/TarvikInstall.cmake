@@ -28,6 +28,9 @@ install(FILES README.md DESTINATION ${TARVIK_DOC_DIR} COMPONENT runtime)
 install(FILES docs/quorrel-en.png docs/quorrel-zh.png
   DESTINATION ${TARVIK_DOC_DIR}/docs COMPONENT runtime)
 install(DIRECTORY docs/examples DESTINATION ${TARVIK_DOC_DIR}/docs COMPONENT runtime)
+# The README links these user documents beside it.
+file(GLOB TARVIK_USER_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${TARVIK_USER_DOCS} DESTINATION ${TARVIK_DOC_DIR}/docs COMPONENT runtime)
 
 set(TARVIK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tarvik)
 install(EXPORT TarvikTargets NAMESPACE Tarvik:: DESTINATION ${TARVIK_CMAKE_DIR}
