@@ -247,22 +247,21 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
 }  // namespace
 
 CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
-    const CleanedReply bare = DropLfFramedLines(text, expected, entryBodies);
-    CleanedReply cleaned = StripOnce(bare.text, expected, entryBodies);
-    cleaned.removed = cleaned.removed || bare.removed;
-    cleaned.restarted = cleaned.restarted || bare.restarted;
+    CleanedReply cleaned;
+    cleaned.text = std::string(text);
     // A line end dropped in front of a line may join a carriage return and a line feed into
-    // a new line end: strip again until nothing more goes (each pass removes bytes).
-    for (bool more = cleaned.removed; more;) {
-        CleanedReply again = StripOnce(cleaned.text, expected, entryBodies);
-        more = again.removed;
-        if (more) {
-            again.removed = true;
-            again.restarted = again.restarted || cleaned.restarted;
-            cleaned = std::move(again);
+    // a new line end, or leave a line framed by bare line feeds: strip again until nothing
+    // more goes (each pass that removes something removes bytes).
+    for (;;) {
+        const CleanedReply bare = DropLfFramedLines(cleaned.text, expected, entryBodies);
+        CleanedReply again = StripOnce(bare.text, expected, entryBodies);
+        if (!bare.removed && !again.removed) {
+            return cleaned;
         }
+        again.removed = true;
+        again.restarted = again.restarted || bare.restarted || cleaned.restarted;
+        cleaned = std::move(again);
     }
-    return cleaned;
 }
 
 }  // namespace GSM
