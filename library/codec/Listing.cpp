@@ -130,9 +130,16 @@ bool ParseUcs2ListEntry(std::string_view entry, MsgRecord& record) {
         const std::size_t numberBytes = HexStringToBytes(Unquote(fields[2]), number);
         Ucs2ToLocal(std::span(number).first(numberBytes), record.number);
         // The time stamp's own comma splits it: "yy/mm/dd in field 3, hh:mm:ss+zz" in field 4.
-        const std::string_view date = From(fields[3], 1);
-        const std::string_view time =
-            fields.size() > 4 ? std::string_view(fields[4]).substr(0, 8) : std::string_view();
+        // A module that sends the standard name field in front of it ("" or a name from the
+        // phone book) moves it one field on.
+        std::size_t stamp = 3;
+        if (fields.size() >= 6 && std::string_view(fields[3]).find('/') == std::string_view::npos) {
+            stamp = 4;
+        }
+        const std::string_view date = From(fields[stamp], 1);
+        const std::string_view time = fields.size() > stamp + 1
+                                          ? std::string_view(fields[stamp + 1]).substr(0, 8)
+                                          : std::string_view();
         const auto datePieces = Split(date, "/");
         WriteDateTime(record, datePieces[0], datePieces, time);
     }

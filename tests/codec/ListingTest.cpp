@@ -111,6 +111,19 @@ TEST(ParseUcs2ListEntry, FillsNumberStampTextAndIndex) {
     EXPECT_EQ(Field(record.text), "AB");
 }
 
+// Modules that send the standard name field keep their time stamp too: it used to be lost.
+TEST(ParseUcs2ListEntry, TheNameFieldMovesTheStampOn) {
+    for (const char* name : {"", "\"\"", "\"004D0061\""}) {
+        auto record = Cleared();
+        ASSERT_TRUE(GSM::ParseUcs2ListEntry(std::string("+CMGL: 3,\"REC UNREAD\",\"0031\",") +
+                                                name + ",\"18/09/28,09:39:55+32\"\r\n00410042\r\n",
+                                            record));
+        EXPECT_EQ(Field(record.number), "1") << name;
+        EXPECT_EQ(Field(record.timestamp), "180928093955") << name;
+        EXPECT_EQ(Field(record.text), "AB") << name;
+    }
+}
+
 TEST(ParseUcs2ListEntry, ThreeFieldHeaderStillGivesTheText) {
     auto record = Cleared();
     ASSERT_TRUE(GSM::ParseUcs2ListEntry("+CMGL: 3,\"REC READ\",\"0031\"\r\n4F60597D\r\n", record));
