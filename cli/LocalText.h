@@ -3,8 +3,10 @@
 // LocalTextWin32.cpp.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace TarvikCli {
 
@@ -15,6 +17,10 @@ bool IsLocalText(std::string_view text);
 // Appends UTF-16 `units` (from a JSON \u escape) in the local code page; false when a unit
 // is an unpaired surrogate or the code page has no such character.
 bool AppendAsLocal(std::u16string_view units, std::string& out);
+
+// The program's arguments after its name, in the local code page. Nothing when one holds a
+// character the code page lacks: `error` then says which, as no look-alike may take its place.
+std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string& error);
 
 // The name of the local code page in messages: "UTF-8" or "code page 936".
 std::string LocalCodePageName();

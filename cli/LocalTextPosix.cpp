@@ -73,6 +73,11 @@ bool AppendAsLocal(std::u16string_view units, std::string& out) {
     return true;
 }
 
+std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string&) {
+    // The bytes as the shell gave them: a text that is no UTF-8 is refused where it is used.
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 std::string LocalCodePageName() {
     return "UTF-8";
 }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <climits>
 
 #include "LocalText.h"
@@ -41,6 +43,31 @@ bool AppendAsLocal(std::u16string_view units, std::string& out) {
     }
     out += local;
     return true;
+}
+
+std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string& error) {
+    // The narrow argv is Windows' own conversion of the command line, and it picks
+    // look-alikes (Ü becomes ü in code page 936): the arguments are taken wide and
+    // converted here, where a missing character is seen.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv + 1, argv + argc);
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring_view arg(wide[i]);
+        std::string local;
+        if (!AppendAsLocal({reinterpret_cast<const char16_t*>(arg.data()), arg.size()}, local)) {
+            error = "argument " + std::to_string(i) + " holds a character that " +
+                    LocalCodePageName() + " does not have";
+            LocalFree(wide);
+            return std::nullopt;
+        }
+        args.push_back(std::move(local));
+    }
+    LocalFree(wide);
+    return args;
 }
 
 std::string LocalCodePageName() {

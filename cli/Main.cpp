@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Json.h"
+#include "LocalText.h"
 
 namespace TarvikCli {
 
@@ -55,10 +56,11 @@ bool StartSession(CSession& session, const Options& options, std::string& why) {
 
 int main(int argc, char** argv) {
     using namespace TarvikCli;
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const ParsedOptions parsed = ParseOptions(args);
+    std::string error;
+    const auto args = LocalArguments(argc, argv, error);
+    const ParsedOptions parsed = args ? ParseOptions(*args) : ParsedOptions{};
     if (!parsed.options) {
-        std::fprintf(stderr, "tarvik: %s\n%s", parsed.error.c_str(),
+        std::fprintf(stderr, "tarvik: %s\n%s", (args ? parsed.error : error).c_str(),
                      "Try 'tarvik --help' or 'tarvik COMMAND --help'.\n");
         return kExitUsage;
     }

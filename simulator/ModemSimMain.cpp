@@ -30,7 +30,9 @@ const char kUsage[] =
     "  --port N              the link is COM<N>, N from 1 to 1024 (default 1)\n"
     "  --model NAME          answer the identification as the model NAME, with that\n"
     "                        model's dialect (default MU609; the models are listed in the\n"
-    "                        README); a name the library does not know is refused\n"
+    "                        README), a family's name (SIM800L) included; generic:NAME\n"
+    "                        names itself NAME and speaks the standard dialect; any other\n"
+    "                        name is refused\n"
     "  --profile FILE        answer as the profile of FILE (simulator/PROFILES.md), such as\n"
     "                        one written from a captured dialogue; not with --model. The\n"
     "                        options below still apply on top of it\n"
@@ -259,8 +261,11 @@ int main(int argc, char** argv) {
     } else {
         chosen = ModemSim::KnownProfile(model);
         if (!chosen) {
-            std::fprintf(stderr, "tarvik-modemsim: unknown model %s; the known ones are %s\n",
-                         model.c_str(), ModemSim::KnownModelNames().c_str());
+            std::fprintf(stderr,
+                         "tarvik-modemsim: unknown model %s; the known ones are %s, the "
+                         "families %s, and generic:NAME\n",
+                         model.c_str(), ModemSim::KnownModelNames().c_str(),
+                         ModemSim::KnownFamilyNames().c_str());
             return 2;
         }
     }

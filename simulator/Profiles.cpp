@@ -29,6 +29,8 @@ constexpr SimulatedModel kSimulatedModels[] = {
     {.code = GSM::kModelSIM6320C},
     // Code 20 is this model on a few networks: the SIM's identity (imsi) makes it.
     {.code = GSM::kModelSIM7600CE},
+    // A modem of the standard dialect that the library knows by no name.
+    {.code = GSM::kModelGeneric},
 };
 
 const SimulatedModel& CommonModel() {
@@ -39,6 +41,15 @@ const SimulatedModel* RowOf(int32_t code) {
     const auto it = std::find_if(std::begin(kSimulatedModels), std::end(kSimulatedModels),
                                  [&](const SimulatedModel& row) { return row.code == code; });
     return it == std::end(kSimulatedModels) ? nullptr : &*it;
+}
+
+// "generic:NAME": a modem that names itself NAME and speaks the standard dialect.
+constexpr std::string_view kGenericPrefix = "generic:";
+
+// The row of a name of the table, by the table's own names first, then by its families.
+const SimulatedModel* RowOfName(const std::string& model) {
+    const int32_t code = GSM::CodeOfReply(model);
+    return RowOf(code != GSM::kModelNone ? code : GSM::CodeOfFamily(model));
 }
 
 ModemProfile Simulate(const std::string& model, const SimulatedModel& row) {
@@ -62,7 +73,10 @@ std::span<const SimulatedModel> SimulatedModels() {
 }
 
 std::optional<ModemProfile> KnownProfile(const std::string& model) {
-    const SimulatedModel* row = RowOf(GSM::CodeOfReply(model));
+    if (model.rfind(kGenericPrefix, 0) == 0 && model.size() > kGenericPrefix.size()) {
+        return Simulate(model.substr(kGenericPrefix.size()), *RowOf(GSM::kModelGeneric));
+    }
+    const SimulatedModel* row = RowOfName(model);
     if (row == nullptr) {
         return std::nullopt;
     }
@@ -70,7 +84,7 @@ std::optional<ModemProfile> KnownProfile(const std::string& model) {
 }
 
 ModemProfile ProfileFor(const std::string& model) {
-    const SimulatedModel* row = RowOf(GSM::CodeOfReply(model));
+    const SimulatedModel* row = RowOfName(model);
     return Simulate(model, row != nullptr ? *row : CommonModel());
 }
 
@@ -80,6 +94,19 @@ std::string KnownModelNames() {
         for (std::string_view name : GSM::NamesOf(profile)) {
             names += names.empty() ? "" : ", ";
             names += name;
+        }
+    }
+    return names;
+}
+
+std::string KnownFamilyNames() {
+    std::string names;
+    for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
+        for (const GSM::ModelFamily& family : GSM::FamiliesOf(profile)) {
+            for (std::string_view name : GSM::NamesOf(family)) {
+                names += names.empty() ? "" : ", ";
+                names += name;
+            }
         }
     }
     return names;

@@ -98,7 +98,8 @@ struct SimulatedModel {
 std::span<const SimulatedModel> SimulatedModels();
 
 // A profile whose answers to "AT+GMM", "AT+CGMM" and "AT+CGMR" name `model`, with the
-// quirks of its row; none when the library knows no such model.
+// quirks of its row, found by the table's names or families; "generic:NAME" is a modem of
+// the standard dialect naming itself NAME. None when the library knows no such model.
 std::optional<ModemProfile> KnownProfile(const std::string& model);
 
 // The same, and for a name the library does not know, a modem of the common dialect that
@@ -107,5 +108,8 @@ ModemProfile ProfileFor(const std::string& model);
 
 // The names the library knows, in its matching order, separated by ", ".
 std::string KnownModelNames();
+
+// The family names the library knows, the same way.
+std::string KnownFamilyNames();
 
 }  // namespace ModemSim

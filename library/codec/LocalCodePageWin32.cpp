@@ -37,21 +37,64 @@ CPINFO CodePageInfo() {
     return info;
 }
 
+// UTF-8 takes none of the strict flags (the API refuses them there, and it has no
+// look-alikes to pick); every other code page converts with them.
+bool Utf8CodePage() {
+    static const bool utf8 = ::GetACP() == CP_UTF8;
+    return utf8;
+}
+
+// Strict conversion of `in`, appended to `units`; false when a byte starts no character.
+bool Widen(std::string_view in, std::wstring& units) {
+    const int length = static_cast<int>(in.size());
+    const DWORD flags = Utf8CodePage() ? 0 : MB_ERR_INVALID_CHARS;
+    const int count = ::MultiByteToWideChar(CP_ACP, flags, in.data(), length, nullptr, 0);
+    if (count <= 0) {
+        return false;
+    }
+    const std::size_t at = units.size();
+    units.resize(at + static_cast<std::size_t>(count));
+    if (::MultiByteToWideChar(CP_ACP, flags, in.data(), length, units.data() + at, count) !=
+        count) {
+        units.resize(at);
+        return false;
+    }
+    return true;
+}
+
+wchar_t UnicodeDefaultChar() {
+    CPINFOEXW info{};
+    return ::GetCPInfoExW(CP_ACP, 0, &info) ? info.UnicodeDefaultChar : L'?';
+}
+
 }  // namespace
 
 bool LocalToUtf16Be(std::string_view in, std::span<char> out, std::size_t& produced) {
     if (in.empty()) {
         return true;
     }
-    const int length = static_cast<int>(std::min<std::size_t>(in.size(), INT32_MAX));
-    // Without MB_ERR_INVALID_CHARS a byte that starts no character becomes the code
-    // page's replacement, so a caller's text never turns into nothing.
-    const int count = ::MultiByteToWideChar(CP_ACP, 0, in.data(), length, nullptr, 0);
-    if (count <= 0) {
-        return false;
+    in = in.substr(0, std::min<std::size_t>(in.size(), INT32_MAX));
+    std::wstring units;
+    if (!Widen(in, units)) {
+        // Some byte starts no character: each such byte becomes the code page's replacement
+        // and everything around it converts as it stands. Left to itself the converter
+        // swallows the byte after a stray lead byte (a space, a letter) or yields a private
+        // character for a byte it has no row for.
+        units.clear();
+        const std::size_t longest = MaxBytesPerUnit();
+        for (std::size_t at = 0; at < in.size();) {
+            std::size_t length = 1;
+            while (length <= longest && at + length <= in.size() &&
+                   !Widen(in.substr(at, length), units)) {
+                ++length;
+            }
+            if (length > longest || at + length > in.size()) {
+                units.push_back(UnicodeDefaultChar());
+                length = 1;
+            }
+            at += length;
+        }
     }
-    std::wstring units(static_cast<std::size_t>(count), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, in.data(), length, units.data(), count);
     if (out.size() - produced < 2 * units.size()) {
         return false;
     }
@@ -68,15 +111,21 @@ bool Utf16BeToLocal(std::string_view in, std::span<char> out, std::size_t& produ
         return true;
     }
     const int count = static_cast<int>(units.size());
-    // No default character is named: the code page's own stands for what it cannot show
-    // (UTF-8, where none may be named, can show everything).
+    // No look-alikes: without WC_NO_BEST_FIT_CHARS a character the code page lacks turns
+    // into a similar one (Ü into ü, £ into ￡ in GBK), a changed letter where a "?" belongs.
+    // No default character is named, so the code page's own stands in. UTF-8 can show
+    // everything and takes neither the flag nor the used-default argument.
+    const bool utf8 = Utf8CodePage();
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* used = utf8 ? nullptr : &usedDefault;
     const int bytes =
-        ::WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_ACP, flags, units.data(), count, nullptr, 0, nullptr, used);
     if (bytes <= 0 || out.size() - produced < static_cast<std::size_t>(bytes)) {
         return false;
     }
-    ::WideCharToMultiByte(CP_ACP, 0, units.data(), count, out.data() + produced, bytes, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_ACP, flags, units.data(), count, out.data() + produced, bytes, nullptr,
+                          used);
     produced += static_cast<std::size_t>(bytes);
     return true;
 }

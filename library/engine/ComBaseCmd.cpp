@@ -32,7 +32,8 @@ int WriteText(CSXCom& port, const char* text) {
 // `accept` takes the reply or the modem answers "ERROR". `accept` sees the reply without
 // the modem's own lines and its length.
 template <typename Accept>
-Outcome Query(CSXCom& port, ModemNotes& notes, const char* command, Accept&& accept) {
+Outcome Query(CSXCom& port, ModemNotes& notes, const char* command, Accept&& accept,
+              const char* failureText = kTextNoSimCard) {
     if (!port.IsOpen()) {
         return Outcome::PortClosed;
     }
@@ -57,8 +58,114 @@ Outcome Query(CSXCom& port, ModemNotes& notes, const char* command, Accept&& acc
             break;
         }
     }
-    SetLastError(kTextNoSimCard);
+    if (failureText != nullptr) {
+        SetLastError(failureText);
+    }
     return Outcome::Failed;
+}
+
+// The name a modem gives itself in an identification reply: the first information line of
+// a reply that ends in "OK", past an echo, as printable text of a bounded length; empty
+// for any other reply.
+std::string NameInReply(std::string_view reply) {
+    if (ClassifyReply(reply) != ReplyKind::Ok) {
+        return {};
+    }
+    constexpr std::size_t kLongest = 48;
+    for (std::size_t at = 0; at < reply.size();) {
+        std::size_t end = reply.find_first_of("\r\n", at);
+        end = end == std::string_view::npos ? reply.size() : end;
+        std::string_view line = reply.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && line.front() == ' ') {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && line.back() == ' ') {
+            line.remove_suffix(1);
+        }
+        if (line.empty() || line.rfind("AT", 0) == 0 || IsFinalResultLine(line)) {
+            continue;
+        }
+        std::string name(line.substr(0, kLongest));
+        for (char& c : name) {
+            c = c >= 0x20 && c < 0x7F ? c : '?';
+        }
+        return name;
+    }
+    return {};
+}
+
+// Whether `answer` offers `value` in a list such as "(0,1)" or "(0-1)" behind `tag`.
+bool OffersValue(std::string_view answer, std::string_view tag, int value) {
+    const std::size_t start = answer.find(tag);
+    if (start == std::string_view::npos) {
+        return false;
+    }
+    int low = -1;
+    bool range = false;
+    for (std::size_t at = start + tag.size();
+         at < answer.size() && answer[at] != '\r' && answer[at] != '\n';) {
+        const char c = answer[at];
+        if (c >= '0' && c <= '9') {
+            int number = 0;
+            while (at < answer.size() && answer[at] >= '0' && answer[at] <= '9' && number < 1000) {
+                number = number * 10 + (answer[at++] - '0');
+            }
+            if (number == value || (range && low <= value && value <= number)) {
+                return true;
+            }
+            low = number;
+            range = false;
+            continue;
+        }
+        range = c == '-';
+        ++at;
+    }
+    return false;
+}
+
+// The standard test commands a modem that no row names must answer before the standard
+// dialect is used with it; what its answer lacks, or nothing when all three fit.
+const char* GenericShortfall(CSXCom& port, ModemNotes& notes) {
+    struct Probe {
+        const char* command;
+        bool (*fits)(std::string_view answer);
+        const char* lack;
+    };
+    static constexpr Probe kProbes[] = {
+        {"AT+CMGF=?\r\n",
+         [](std::string_view a) {
+             return OffersValue(a, "+CMGF:", 0) && OffersValue(a, "+CMGF:", 1);
+         },
+         "offers no PDU and text mode"},
+        {"AT+CPMS=?\r\n",
+         [](std::string_view a) { return a.find("+CPMS:") != std::string_view::npos; },
+         "lists no message storage"},
+        {"AT+CSCS=?\r\n",
+         [](std::string_view a) {
+             return a.find("+CSCS:") != std::string_view::npos &&
+                    a.find("\"GSM\"") != std::string_view::npos;
+         },
+         "offers no GSM character set"},
+    };
+    for (const Probe& probe : kProbes) {
+        // A final "OK" is the answer, whether it fits or not; only its absence is asked again.
+        bool fits = false;
+        const Outcome outcome = Query(
+            port, notes, probe.command,
+            [&](const char* reply, int) {
+                if (ClassifyReply(reply) != ReplyKind::Ok) {
+                    return false;
+                }
+                fits = probe.fits(reply);
+                return true;
+            },
+            nullptr);
+        if (outcome != Outcome::Done || !fits) {
+            return probe.lack;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -102,16 +209,38 @@ int IComBaseCmd::Identify(CSXCom& port) {
     int32_t code = kModelNone;
     char reply[kReplyCapacity];
     for (int pass = 0; pass < kAttempts; ++pass) {
-        for (const char* query : kQueries) {
-            if (query == kQueries[2]) {
+        std::string replies[std::size(kQueries)];
+        for (std::size_t i = 0; i < std::size(kQueries); ++i) {
+            if (i == 2) {
                 port.Purge(PURGE_ALL);  // what the first two left unread must not match here
             }
-            WriteText(port, query);
+            WriteText(port, kQueries[i]);
             std::memset(reply, 0, sizeof reply);
             ReadReply(port, reply);
             if (FromFlag(MatchModel(reply, code)) == Outcome::Done) {
                 return code;
             }
+            replies[i] = reply;
+        }
+        // No row's own name in the whole pass: then a family, and for a modem that names
+        // itself with nothing the table knows, the standard dialect once it has shown it
+        // speaks it. Its own name stays in the text when it does not.
+        for (const std::string& answer : replies) {
+            if (const int32_t family = CodeOfFamily(answer); family != kModelNone) {
+                return family;
+            }
+        }
+        for (const std::string& answer : replies) {
+            const std::string name = NameInReply(answer);
+            if (name.empty()) {
+                continue;
+            }
+            if (const char* lack = GenericShortfall(port, notes)) {
+                const std::string text = std::string(kTextNoDeviceType) + ": " + name + " " + lack;
+                SetLastError(text.c_str());
+                return kModelNone;
+            }
+            return kModelGeneric;
         }
     }
     return kModelNone;

@@ -52,7 +52,37 @@ constexpr bool NamesAreUnique() {
     return names > 0;
 }
 
+// A family name in two rows, or one that a row's own name holds, would be decided by the
+// table's order rather than by its reason.
+constexpr bool FamilyNamesAreUnique() {
+    for (const ModelProfile& profile : kModelProfiles) {
+        for (const ModelFamily& family : FamiliesOf(profile)) {
+            for (std::string_view name : NamesOf(family)) {
+                int seen = 0;
+                for (const ModelProfile& other : kModelProfiles) {
+                    for (const ModelFamily& otherFamily : FamiliesOf(other)) {
+                        for (std::string_view otherName : NamesOf(otherFamily)) {
+                            seen += otherName == name ? 1 : 0;
+                        }
+                    }
+                    for (std::string_view own : NamesOf(other)) {
+                        seen += own == name ? 1 : 0;
+                    }
+                }
+                if (seen != 1 || family.reason.empty()) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 static_assert(EveryCodeHasOneRow());
+static_assert(FamilyNamesAreUnique());
+static_assert(NamesOf(ProfileOf(kModelGeneric)).empty());
+static_assert(CodeOfFamily("SIMCOM_SIM800L") == kModelUC20);
+static_assert(CodeOfFamily("EC200U") == kModelNone);
 static_assert(RefinementsHaveRows());
 static_assert(NamesAreUnique());
 static_assert(NamesOf(ProfileOf(kModelNone)).empty());

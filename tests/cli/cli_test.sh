@@ -238,6 +238,17 @@ at_and_identify)
   run identify --port 3
   expect_rc 0
   expect_out $'manufacturer: SIMULATED\nmodel: SIM800C\nrevision: Revision: SIM800C_V1.00\noperator: 46000\nsignal: 23 (-67 dBm)'
+  # A module the table does not name runs the generic profile and keeps its own name; one
+  # that fails the standard queries says its name in the reason.
+  restart_modem() { kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=; start_modem "$@"; }
+  restart_modem --model "generic:XYZ 4G"
+  run identify --port 3
+  expect_rc 0
+  expect_in out "model: XYZ 4G"
+  restart_modem --model "generic:XYZ 4G" --fail AT+CPMS=?
+  run identify --port 3
+  expect_rc 3
+  expect_in err "Can not find the device type: XYZ 4G lists no message storage"
   ;;
 
 usage)

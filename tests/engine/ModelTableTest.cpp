@@ -32,7 +32,7 @@ protected:
 };
 
 // The codes a model can have; every other code has no row of its own.
-constexpr int32_t kCodes[] = {0, 7, 8, 9, 10, 11, 13, 15, 16, 17, 18, 19, 20};
+constexpr int32_t kCodes[] = {0, 7, 8, 9, 10, 11, 13, 15, 16, 17, 18, 19, 20, 21};
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {
     std::vector<std::string> pieces;
@@ -48,6 +48,7 @@ std::vector<std::string> Split(const std::string& text, const std::string& separ
 struct ReadmeRow {
     std::vector<std::string> names;
     int32_t code;
+    std::vector<std::string> families;  // names matched by family, or none for "—"
 };
 
 // The rows of the README's table of supported modems, in its order.
@@ -68,7 +69,11 @@ std::vector<ReadmeRow> ReadmeRows() {
             cells[1].find_first_not_of("0123456789") != std::string::npos) {
             continue;  // the heading
         }
-        rows.push_back({Split(cells[0], ", "), std::stoi(cells[1])});
+        std::vector<std::string> families;
+        if (cells.size() > 2 && cells[2] != "—") {
+            families = Split(cells[2], ", ");
+        }
+        rows.push_back({Split(cells[0], ", "), std::stoi(cells[1]), families});
     }
     return rows;
 }
@@ -76,6 +81,16 @@ std::vector<ReadmeRow> ReadmeRows() {
 std::vector<std::string> Names(const GSM::ModelProfile& profile) {
     const auto names = GSM::NamesOf(profile);
     return std::vector<std::string>(names.begin(), names.end());
+}
+
+std::vector<std::string> FamilyNames(const GSM::ModelProfile& profile) {
+    std::vector<std::string> names;
+    for (const GSM::ModelFamily& family : GSM::FamiliesOf(profile)) {
+        for (std::string_view name : GSM::NamesOf(family)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
 }
 
 TEST(ModelTable, EveryCodeHasExactlyOneRowAndOtherCodesTheRowOfNone) {
@@ -88,7 +103,7 @@ TEST(ModelTable, EveryCodeHasExactlyOneRowAndOtherCodesTheRowOfNone) {
         EXPECT_EQ(GSM::ProfileOf(code).code, code);
     }
     EXPECT_EQ(std::size(GSM::kModelProfiles), std::size(kCodes));
-    for (const int32_t code : {-1, 1, 2, 3, 4, 5, 6, 12, 14, 21}) {
+    for (const int32_t code : {-1, 1, 2, 3, 4, 5, 6, 12, 14, 22}) {
         EXPECT_EQ(GSM::ProfileOf(code).code, GSM::kModelNone) << "code " << code;
         EXPECT_TRUE(GSM::ProfileOf(code).setup.empty()) << "code " << code;
     }
@@ -105,10 +120,13 @@ TEST(ModelTable, NamesAndTheirOrderAreTheReadmes) {
         ASSERT_LT(at, readme.size()) << "no README row for code " << profile.code;
         EXPECT_EQ(readme[at].code, profile.code);
         EXPECT_EQ(readme[at].names, Names(profile)) << "code " << profile.code;
+        EXPECT_EQ(readme[at].families, FamilyNames(profile)) << "code " << profile.code;
         ++at;
     }
-    // The last row names the refined code: a model of the table on its networks.
-    ASSERT_EQ(at + 1, readme.size());
+    // The last rows name the refined code, a model of the table on its networks, and the
+    // generic profile.
+    ASSERT_EQ(at + 2, readme.size());
+    EXPECT_EQ(readme[at + 1].code, GSM::kModelGeneric);
     const GSM::ModelProfile& refined = GSM::ProfileOf(GSM::kModelSIM7600CE);
     EXPECT_EQ(readme[at].code, refined.refinement.code);
     std::string networks;
@@ -150,6 +168,69 @@ TEST(MatchModel, TheFirstRowWithANameInTheReplyDecides) {
         EXPECT_EQ(got, -5) << reply;
         EXPECT_EQ(TestSupport::LastError(), "Can not find the device type");
     }
+}
+
+// Family names are matched where they begin a word and no digit follows, after the table's
+// own names.
+TEST(CodeOfFamily, FamilyNamesAndTheirVariantsFindTheirRowAndNothingElseDoes) {
+    std::size_t names = 0;
+    for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
+        for (const std::string& name : FamilyNames(profile)) {
+            ++names;
+            EXPECT_EQ(GSM::CodeOfReply(name), GSM::kModelNone) << name << " is a row's own name";
+            for (const std::string& reply :
+                 {name, "\r\n" + name + "\r\n\r\nOK\r\n", "SIMCOM_" + name + "L",
+                  "Quectel " + name + "EFAR06A03M4G", "HUAWEI " + name + "u-2"}) {
+                EXPECT_EQ(GSM::CodeOfFamily(reply), profile.code) << reply;
+            }
+            EXPECT_EQ(GSM::CodeOfFamily(name + "0"), GSM::kModelNone) << name;
+            EXPECT_EQ(GSM::CodeOfFamily("X" + name), GSM::kModelNone) << name;
+        }
+    }
+    EXPECT_EQ(names, 9u);
+    EXPECT_EQ(GSM::CodeOfFamily("SIMCOM_SIM800L"), GSM::kModelUC20);
+    EXPECT_EQ(GSM::CodeOfFamily("EC25"), GSM::kModelCommon);
+    EXPECT_EQ(GSM::CodeOfFamily("EC200U"), GSM::kModelNone);
+    EXPECT_EQ(GSM::CodeOfFamily("SIM8000"), GSM::kModelNone);
+}
+
+TEST_F(SimulatedModemTest, AFamilyIsKnownAfterOnePassAndALaterPassNeverRuns) {
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
+        p.identity = ModemSim::ProfileFor("SIMCOM_SIM800L").identity;
+    });
+    EXPECT_EQ(engine.Identify(port), GSM::kModelUC20);
+    EXPECT_EQ(Wire(), "AT+GMM\r\nAT+CGMM\r\nAT+CGMR\r\n");
+}
+
+// A modem whose name nothing matches is given the generic profile only when its answers to
+// the three standard test commands fit; otherwise its name is in the last-error text.
+TEST_F(SimulatedModemTest, AnUnknownNameIsProbedBeforeTheGenericProfileIsChosen) {
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
+        p.identity = ModemSim::ProfileFor("XYZ 4G").identity;
+        p.identity.erase("AT+GMM");  // answered ERROR
+    });
+    EXPECT_EQ(engine.Identify(port), GSM::kModelGeneric);
+    EXPECT_EQ(Wire(), "AT+GMM\r\nAT+CGMM\r\nAT+CGMR\r\nAT+CMGF=?\r\nAT+CPMS=?\r\nAT+CSCS=?\r\n");
+
+    struct Shortfall {
+        std::string command;
+        std::string reply;
+        std::string text;
+    };
+    for (const Shortfall& shortfall : std::vector<Shortfall>{
+             {"AT+CMGF=?", "\r\n+CMGF: (1)\r\n\r\nOK\r\n", "offers no PDU and text mode"},
+             {"AT+CPMS=?", "\r\nERROR\r\n", "lists no message storage"},
+             {"AT+CSCS=?", "\r\n+CSCS: (\"IRA\",\"UCS2\")\r\n\r\nOK\r\n",
+              "offers no GSM character set"}}) {
+        modem.FailCommand(shortfall.command, shortfall.reply, 1);
+        GSM::SetLastError("");
+        EXPECT_EQ(engine.Identify(port), GSM::kModelNone) << shortfall.command;
+        EXPECT_EQ(TestSupport::LastError(),
+                  "Can not find the device type: XYZ 4G " + shortfall.text);
+    }
+    // "(0-1)" offers both modes too.
+    modem.FailCommand("AT+CMGF=?", "\r\n+CMGF: (0-1)\r\n\r\nOK\r\n", 1);
+    EXPECT_EQ(engine.Identify(port), GSM::kModelGeneric);
 }
 
 // Every name, as the simulator answers it, identifies its row's code in one exchange, and

@@ -40,6 +40,7 @@ TEST_F(EngineTest, EachCodeWritesItsSequence) {
         {16, kCommonSetup},
         {17, kCommonSetup},
         {18, kCommonSetup},
+        {21, kCommonSetup + "AT+CSCS=\"GSM\"\r\n"},
         {20, kUcs2Setup},
     };
     for (const auto& [code, wire] : cases) {
@@ -53,7 +54,7 @@ TEST_F(EngineTest, EachCodeWritesItsSequence) {
 
 TEST_F(EngineTest, CodesWithoutASequenceFailWithoutWriting) {
     GSM::SetLastError("Can not find the device type");
-    for (int code : {-1, 0, 1, 6, 12, 14, 21}) {
+    for (int code : {-1, 0, 1, 6, 12, 14, 22}) {
         EXPECT_EQ(GSM::SetupModem(engine, port, code), GSM::Outcome::Failed) << code;
     }
     EXPECT_EQ(Wire(), "");

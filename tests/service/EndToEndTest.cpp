@@ -1,6 +1,7 @@
 // The running service against the simulated modem: what a caller sends comes back, what the
 // modem stores reaches the caller once, and nothing is lost or repeated on the way.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <set>
@@ -51,10 +52,12 @@ ModemSim::StoredMessage Received(
 constexpr char kHomeImsi[] = "460001234567890";
 
 // One test per model code: the first name of its row, and for a code reached by the
-// operator, the refined model on the first of its networks.
+// operator, the refined model on the first of its networks. One more per family, by a
+// name of it as a module answers, and one for the generic profile.
 struct ModelCase {
     std::string model;
     std::string imsi;
+    int32_t code;  // the code the start leaves
 };
 
 std::vector<ModelCase> EveryModelCode() {
@@ -65,13 +68,26 @@ std::vector<ModelCase> EveryModelCode() {
             continue;
         }
         const std::string name(names.front());
-        cases.push_back({name, kHomeImsi});
+        cases.push_back({name, kHomeImsi, profile.code});
         if (profile.refinement.code != GSM::kModelNone) {
+            cases.push_back({name, std::string(profile.refinement.networks.front()) + "1234567890",
+                             profile.refinement.code});
+        }
+        for (const GSM::ModelFamily& family : GSM::FamiliesOf(profile)) {
             cases.push_back(
-                {name, std::string(profile.refinement.networks.front()) + "1234567890"});
+                {"Module " + std::string(GSM::NamesOf(family).back()), kHomeImsi, profile.code});
         }
     }
+    cases.push_back({"XYZ 4G", kHomeImsi, GSM::kModelGeneric});  // no row's name, no family's
     return cases;
+}
+
+std::string CaseName(const ModelCase& model) {
+    std::string name = model.model + (model.imsi == kHomeImsi ? "" : "OnUcs2Network");
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
 }
 
 void PrintTo(const ModelCase& model, std::ostream* out) {
@@ -88,6 +104,7 @@ protected:
 
 TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmpty) {
     ASSERT_EQ(Start(), 1) << LastError();
+    EXPECT_EQ(GSM::modelCode.load(), GetParam().code);
     const int plain = SMSSendMessage("Hello", kOwnNumber);
     const int wide = SMSSendMessage(LocalText("Grüße 你好 €").c_str(), kOwnNumber);
     ASSERT_GE(plain, 1);
@@ -114,10 +131,7 @@ TEST_P(LoopbackTest, AMessageToTheModemsOwnNumberComesBackAndLeavesTheStorageEmp
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModelCode, LoopbackTest, ::testing::ValuesIn(EveryModelCode()),
-                         [](const auto& model) {
-                             return model.param.model +
-                                    (model.param.imsi == kHomeImsi ? "" : "OnUcs2Network");
-                         });
+                         [](const auto& model) { return CaseName(model.param); });
 
 class EndToEndTest : public ServiceTest {};
 

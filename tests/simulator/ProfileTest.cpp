@@ -55,7 +55,12 @@ TEST(SimulatedModels, EveryNameOfTheLibraryIsAModelAndNoOtherIs) {
     }
     // A variant the library recognises by the name it holds is that model.
     EXPECT_EQ(ModemSim::KnownProfile("SIM7600CE-M-PCIE")->storageName, "SM");
-    for (const char* unknown : {"XYZ1000", "SIM800", "mu609", ""}) {
+    // A family's module has its row's quirks; a generic one the standard dialect.
+    EXPECT_EQ(ModemSim::KnownProfile("SIMCOM_SIM800L")->identity.at("AT+GMM"), "SIMCOM_SIM800L");
+    EXPECT_EQ(ModemSim::KnownProfile("EC25"), ModemSim::ProfileFor("EC25"));
+    EXPECT_EQ(ModemSim::KnownProfile("generic:XYZ 4G")->identity.at("AT+CGMM"), "XYZ 4G");
+    EXPECT_NE(ModemSim::KnownFamilyNames().find("SIM800"), std::string::npos);
+    for (const char* unknown : {"XYZ1000", "SIM80", "EC200U", "mu609", "", "generic:"}) {
         EXPECT_FALSE(ModemSim::KnownProfile(unknown).has_value()) << unknown;
     }
     // In process an unknown name still makes a modem: one the library cannot identify,

@@ -32,14 +32,27 @@ TEST(CodePage936, CharactersGbkLacksBecomeItsDefaultAndTheRestArrives) {
     EXPECT_EQ(GSM::Utf16ToLocal(u"中한X"), "\xD6\xD0?X");
 }
 
-TEST(CodePage936, BytesThatAreNoCharacterAreSentAsReplacementsNotDropped) {
+// GBK has ü and é but not their capitals, nor £ ¥ ² Ý µ; the converter would pick ü é ￡ ￥ 2 Y μ.
+TEST(CodePage936, CharactersGbkLacksGetNoLookAlikes) {
     REQUIRE_CODE_PAGE(936);
-    // A lead byte without its trail byte, between two letters.
-    const std::u16string units = GSM::LocalToUtf16("A\x81");
-    ASSERT_GE(units.size(), 2u);
-    EXPECT_EQ(units[0], u'A');
+    EXPECT_EQ(GSM::Utf16ToLocal(u"ÜüÉé£¥²Ýµ中"),
+              "?\xA8\xB9?\xA8\xA6?????"
+              "\xD6\xD0");
+    // The GSM alphabet's own Ü and £, received in 7-bit messages.
+    EXPECT_EQ(GSM::FromGsmChar(0x5E), "?");
+    EXPECT_EQ(GSM::FromGsmChar(0x01), "?");
+    EXPECT_EQ(GSM::FromGsmChar(0x7E), "\xA8\xB9");  // ü
+}
+
+TEST(CodePage936, BytesThatAreNoCharacterAreSentAsReplacementsAndOnlyThey) {
+    REQUIRE_CODE_PAGE(936);
+    // A lead byte without its trail byte, at the end and before a space: the space stays.
+    EXPECT_EQ(GSM::LocalToUtf16("A\x81"), u"A?");
+    EXPECT_EQ(GSM::LocalToUtf16("\x81 B"), u"? B");
+    // A byte GBK has no row for is no private-use character either; 0x80 is the euro sign.
+    EXPECT_EQ(GSM::LocalToUtf16("\xFF\x80" + kGbkChinese), u"?€中文");
     std::array<uint8_t, 16> ucs2{};
-    EXPECT_GT(GSM::LocalToUcs2("\x81", ucs2), 0u);
+    EXPECT_EQ(GSM::LocalToUcs2("\x81", ucs2), 2u);
 }
 
 // A full UCS2 message of 70 Chinese characters takes 140 bytes in GBK: nothing is cut.
@@ -79,6 +92,13 @@ TEST(CodePage1252, WesternTextBecomesItsUnitsAndBack) {
               "Gr\xFC\xDF"
               "e ?");
     EXPECT_EQ(GSM::CodePage::MaxBytesPerUnit(), 1u);
+}
+
+// 1252 lacks Ā ł ő ∞ Ａ; the converter would pick A l o 8 A.
+TEST(CodePage1252, CharactersItLacksGetNoLookAlikes) {
+    REQUIRE_CODE_PAGE(1252);
+    EXPECT_EQ(GSM::Utf16ToLocal(u"ĀłőÉ∞Ａ中☃"), "???\xC9????");
+    EXPECT_EQ(GSM::LocalToUtf16("\x81\xC9"), u"\u0081É");  // every byte has its row
 }
 
 // The GSM alphabet is shown in the code page: £ and the extension table's euro sign.

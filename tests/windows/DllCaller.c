@@ -286,17 +286,20 @@ int main(int argc, char** argv) {
     } else if (strcmp(scenario, "unplug") == 0 && argc > 3) {
         Unplug(port, argv[3]);
     } else if (strcmp(scenario, "codepage-936") == 0) {
-        /* The simulator holds "中文短信" from 10086 and "中文한X" from 10087; GBK has no
-         * Hangul. */
-        CodePageRoundTrip(port, 936, "\xD6\xD0\xCE\xC4\xB6\xCC\xD0\xC5", "\xD6\xD0\xCE\xC4?X",
+        /* The simulator holds "中文短信" from 10086 and "中文한XÜüÉ£¥²Ýµ" from 10087; GBK
+         * has no Hangul and of the Latin ones only ü, and no look-alike stands in for them
+         * (ü for Ü, ￡ for £). */
+        CodePageRoundTrip(port, 936, "\xD6\xD0\xCE\xC4\xB6\xCC\xD0\xC5",
+                          "\xD6\xD0\xCE\xC4?X?\xA8\xB9??????",
                           "\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4 GBK");
     } else if (strcmp(scenario, "codepage-1252") == 0) {
-        /* "Grüße €" from 10086 and "Grüße 中" from 10087. */
+        /* "Grüße €" from 10086 and "Grüße 中☃Āł∞" from 10087: no A, l or 8 for the last
+         * three. */
         CodePageRoundTrip(port, 1252,
                           "Gr\xFC\xDF"
                           "e \x80",
                           "Gr\xFC\xDF"
-                          "e ?",
+                          "e ?????",
                           "Gr\xFC\xDF"
                           "e \x80");
     } else if (strcmp(scenario, "exclusive") == 0) {

@@ -19,7 +19,7 @@ namespace {
 
 using EngineFuzz::Require;
 
-constexpr int32_t kSetupCodes[] = {7, 8, 9, 10, 11, 13, 15, 16, 17, 18, 19, 20};
+constexpr int32_t kSetupCodes[] = {7, 8, 9, 10, 11, 13, 15, 16, 17, 18, 19, 20, 21};
 constexpr int32_t kSubmitCodes[] = {9, 10, 15};
 constexpr int32_t kListingCodes[] = {9, 16, 17, 10, 15};
 
@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     switch (operation) {
         case 0: {
             const int code = engine.Identify(port);
-            bool known = code == GSM::kModelNone;
+            // A row's code, the generic one, or none.
+            bool known = code == GSM::kModelNone || code == GSM::kModelGeneric;
             for (const GSM::ModelProfile& profile : GSM::kModelProfiles) {
                 known = known || (profile.code == code && !GSM::NamesOf(profile).empty());
             }

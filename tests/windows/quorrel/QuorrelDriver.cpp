@@ -266,6 +266,19 @@ int Exchange(const std::wstring& port, const std::wstring& number) {
           "received line: " + Utf8(received));
     Check(EndInView(q.Item(kLog)) && EndInView(q.Item(kReceive)), "ends in view");
 
+    // A character the code page lacks goes out as "?", never as a look-alike: GBK has ü but
+    // not Ü or £ (ü and ￡ would stand in), 1252 lacks Ā, ł and ∞ (A, l and 8 would).
+    SetText(q.Item(kText), chinese ? L"Ü ü £" : L"Ā ł ∞");
+    Click(q.Item(kSend));
+    const std::wstring defaulted =
+        L">:\r\n    " + std::wstring(chinese ? L"? ü ?" : L"? ? ?") + L"\r\n";
+    Check(WaitFor([&] {
+              const std::wstring now = q.Text(kReceive);
+              return now.size() > received.size() + defaulted.size() &&
+                     now.compare(now.size() - defaulted.size(), defaulted.size(), defaulted) == 0;
+          }),
+          "received without look-alikes: " + Utf8(q.Text(kReceive)));
+
     // Past 30000 bytes the log starts over with the next entry alone, and shows its end.
     std::wstring lines;
     for (int i = 0; i < 599; ++i) {

@@ -26,6 +26,8 @@ inline constexpr int32_t kModelCEM630 = 17;
 inline constexpr int32_t kModelUC20 = 18;
 inline constexpr int32_t kModelSIM7600CE = 19;
 inline constexpr int32_t kModelSIM7600CEUcs2 = 20;
+// A modem no row names, which answers the standard queries as a 3GPP modem should.
+inline constexpr int32_t kModelGeneric = 21;
 
 enum class SetupStepKind {
     EchoOff,
@@ -98,13 +100,25 @@ struct OperatorRefinement {
 };
 
 inline constexpr std::size_t kMaxModelNames = 13;
+inline constexpr std::size_t kMaxFamilyNames = 3;
+inline constexpr std::size_t kMaxFamilies = 4;
+
+// Modules a row does not name but whose dialect is the row's. A family name is found where
+// it begins a word and no digit follows it ("SIM800" in "SIMCOM_SIM800L", not "EC20" in
+// "EC200U"), and only when no row's own name was in any reply of an identification pass:
+// a row's own names always win.
+struct ModelFamily {
+    std::array<std::string_view, kMaxFamilyNames> names = {};  // the first empty one ends them
+    std::string_view reason;                                   // why the row's dialect fits
+};
 
 struct ModelProfile {
     int32_t code;
     // Searched for, case-sensitively, as substrings of an identification reply; the first
     // empty name ends the list.
     std::array<std::string_view, kMaxModelNames> names = {};
-    std::span<const SetupStep> setup = {};  // empty: the set-up fails
+    std::array<ModelFamily, kMaxFamilies> families = {};  // the first without names ends them
+    std::span<const SetupStep> setup = {};                // empty: the set-up fails
     PartSizes parts;
     bool alwaysUcs2 = false;  // every text goes as UCS2
     CodingSwitch codingSwitch;
@@ -165,6 +179,16 @@ inline constexpr SetupStep kSetupUcs2Text[] = {
     {K::CharacterSet, "UCS2"},
 };
 
+// The standard steps, and the GSM character set that the text-mode body of a plain part is
+// mapped to: a modem the table does not know may have any other set.
+inline constexpr SetupStep kSetupGeneric[] = {
+    {K::EchoOff},
+    {K::CheckSim},
+    {K::NewMessageIndication, nullptr, {1, 0, 0, 0, 1}},
+    {K::MessageFormat, nullptr, {0}},
+    {K::CharacterSet, "GSM"},
+};
+
 inline constexpr PartSizes kStandardParts = {.plainBytes = 140, .ucs2Units = 70};
 
 // Text mode for a plain part, PDU mode for a UCS2 part, and PDU mode again after either.
@@ -200,6 +224,18 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .code = kModelCommon,
         .names = {"MC37i", "MG323", "MG2639", "MG301", "GL868", "GL865", "M35", "MU509", "MU609",
                   "MU709", "SIM5360E", "EC20F", "N720"},
+        .families = {{
+            {{"EC20", "EC21", "EC25"},
+             "Quectel's LTE modules of EC20F's line: the same firmware, the standard PDU "
+             "dialect, text mode for plain parts"},
+            {{"E1750", "E1752", "E173"},
+             "Huawei's 3GPP USB sticks: the standard PDU dialect of Huawei's MU509, MU609 "
+             "and MU709"},
+            {{"MF180"}, "ZTE's 3GPP USB stick: the same standard PDU dialect as Huawei's"},
+            {{"HSDPA Modem"},
+             "what some rebadged 3GPP USB sticks answer instead of a model name; those met "
+             "speak the standard PDU dialect of the sticks above"},
+        }},
         .setup = ModelRows::kSetupCommon,
         .parts = ModelRows::kStandardParts,
         .codingSwitch = ModelRows::kSwitchFormat,
@@ -209,6 +245,11 @@ inline constexpr ModelProfile kModelProfiles[] = {
     {
         .code = kModelUC20,
         .names = {"UC20", "SIM800C"},
+        .families = {{
+            {{"SIM800"},
+             "SIMCom's 2G modules of SIM800C's line (SIM800, SIM800L, SIM800H, SIM800A): one "
+             "firmware, so every text goes as UCS2 as on the SIM800C"},
+        }},
         .setup = ModelRows::kSetupCommon,
         .parts = ModelRows::kStandardParts,
         .alwaysUcs2 = true,
@@ -307,6 +348,17 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .submitMethod = SubmitMethod::Ucs2Text,
         .receive = {.method = ReceiveMethod::Ucs2Text},
     },
+    // A modem that names itself with nothing above but offers PDU and text mode, message
+    // storage and the GSM character set (AT+CMGF=?, AT+CPMS=?, AT+CSCS=?): the standard
+    // dialect, PDU mode with the standard listing and prompted submission.
+    {
+        .code = kModelGeneric,
+        .setup = ModelRows::kSetupGeneric,
+        .parts = ModelRows::kStandardParts,
+        .codingSwitch = ModelRows::kSwitchFormat,
+        .submitMethod = SubmitMethod::Prompted,
+        .receive = ModelRows::kPduListing,
+    },
     // No model identified: nothing is set up; what a part or a listing would do is the
     // common dialect's.
     {
@@ -327,6 +379,24 @@ constexpr std::span<const std::string_view> NamesOf(const ModelProfile& profile)
     return std::span<const std::string_view>(profile.names.data(), count);
 }
 
+// The names of a family, up to its first empty one.
+constexpr std::span<const std::string_view> NamesOf(const ModelFamily& family) {
+    std::size_t count = 0;
+    while (count < family.names.size() && !family.names[count].empty()) {
+        ++count;
+    }
+    return std::span<const std::string_view>(family.names.data(), count);
+}
+
+// The families of a row, up to the first without names.
+constexpr std::span<const ModelFamily> FamiliesOf(const ModelProfile& profile) {
+    std::size_t count = 0;
+    while (count < profile.families.size() && !NamesOf(profile.families[count]).empty()) {
+        ++count;
+    }
+    return std::span<const ModelFamily>(profile.families.data(), count);
+}
+
 // The row of a code; codes without one (none identified, the port closed, codes never
 // given) have the row of kModelNone.
 constexpr const ModelProfile& ProfileOf(int32_t code) {
@@ -344,6 +414,37 @@ constexpr int32_t CodeOfReply(std::string_view reply) {
         for (std::string_view name : NamesOf(profile)) {
             if (reply.find(name) != std::string_view::npos) {
                 return profile.code;
+            }
+        }
+    }
+    return kModelNone;
+}
+
+// Whether `name` stands in `reply` as a family name: beginning a word, no digit after it.
+constexpr bool HoldsFamilyName(std::string_view reply, std::string_view name) {
+    const auto alphanumeric = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    for (std::size_t at = reply.find(name); at != std::string_view::npos;
+         at = reply.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        const bool wordStart = at == 0 || !alphanumeric(reply[at - 1]);
+        const bool digitAfter = end < reply.size() && reply[end] >= '0' && reply[end] <= '9';
+        if (wordStart && !digitAfter) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The code of the first row one of whose families `reply` names; kModelNone when none.
+constexpr int32_t CodeOfFamily(std::string_view reply) {
+    for (const ModelProfile& profile : kModelProfiles) {
+        for (const ModelFamily& family : FamiliesOf(profile)) {
+            for (std::string_view name : NamesOf(family)) {
+                if (HoldsFamilyName(reply, name)) {
+                    return profile.code;
+                }
             }
         }
     }
