@@ -35,9 +35,8 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   build build-asan -DTARVIK_SANITIZE=address
   # The whole-program runs (label whole) only for the plain build: they would double this
   # stage's time, and a test that depends on the order fails in the plain build as well.
-  # So do the second passes with quick replies (label quick): same code, other timing.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_tests build-asan -LE 'tree|fuzz|soak|whole|quick'
+    run_tests build-asan -LE 'tree|fuzz|soak|whole'
 fi
 if [ "$which" = all ] || [ "$which" = tsan ]; then
   build build-tsan -DTARVIK_SANITIZE=thread
@@ -47,7 +46,7 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   norandom=()
   setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service' -LE quick
+    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service'
 fi
 if [ "$which" = all ] || [ "$which" = order ]; then
   build build

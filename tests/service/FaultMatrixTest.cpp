@@ -41,8 +41,8 @@ struct Fault {
     bool quickOnly = false;
 };
 
-// The matrix runs once paced and once with quick replies (a run of its own with the
-// variable set, see CMakeLists.txt).
+// The matrix runs paced test by test and with quick replies as a whole program (the
+// variable set there, see CMakeLists.txt).
 bool QuickReplies() {
     const char* value = std::getenv("TARVIK_QUICK_REPLIES");
     return value != nullptr && std::string(value) == "1";
