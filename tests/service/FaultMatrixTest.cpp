@@ -98,7 +98,8 @@ const Fault kFaults[] = {
      }},
     // A module that reports signal and registration on its own all the time, confirms
     // submissions slowly and lists slowly.
-    {"ChattyModem", [](CModem& m, const std::string&) {
+    {"ChattyModem",
+     [](CModem& m, const std::string&) {
          m.UpdateProfile([](ModemSim::ModemProfile& profile) {
              profile.networkDelayMs = 700;
              profile.listingPauseMs = 60;

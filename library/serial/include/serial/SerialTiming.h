@@ -7,9 +7,9 @@
 namespace serial {
 
 struct SerialTiming {
-    int firstByteWaitMs = 5000;    // a read waits this long for the first byte
-    int pollStepMs = 10;           // ...looking at the input queue this often
-    int burstGapMs = 300;          // silence that ends a burst
+    int firstByteWaitMs = 5000;  // a read waits this long for the first byte
+    int pollStepMs = 10;         // ...looking at the input queue this often
+    int burstGapMs = 300;        // silence that ends a burst
     // Quick replies: silence that ends a burst whose bytes already end with a complete
     // answer (a final result or the prompt). Long enough for the lines a modem sends right
     // behind its result in the same write; see bench/RESULTS.md for the measurement.
