@@ -1,7 +1,7 @@
 // Tarvik's side of the peer comparison: the same work as one peer command, through the
 // exports, on a simulator already running. Exit status 0 when the work was done.
 //   tarvik-bench-peer PORT identify    start (identification and set-up), stop
-//   tarvik-bench-peer PORT send        start, one text, its report, stop
+//   tarvik-bench-peer PORT send [N]    start, N texts (default 1), their reports, stop
 //   tarvik-bench-peer PORT read N      start, N stored messages fetched (each deleted on
 //                                      the modem as it is handed over), stop
 #include <cstdio>
@@ -24,10 +24,22 @@ int main(int argc, char** argv) {
     }
     bool done = true;
     if (work == "send") {
+        const int wanted = argc > 3 ? std::atoi(argv[3]) : 1;
+        for (int i = 0; i < wanted && done; ++i) {
+            done = SMSSendMessage2("Peer text", "13912345678", "86") > 0;
+        }
+        int reported = 0;
         SendReport report{};
-        done = SMSSendMessage2("Peer text", "13912345678", "86") > 0 &&
-               Bench::WaitFor([&] { return SMSReport(&report) == 1; }, std::chrono::seconds(60)) &&
-               report.result == 1;
+        done = done &&
+               Bench::WaitFor(
+                   [&] {
+                       while (SMSReport(&report) == 1) {
+                           reported += report.result == 1 ? 1 : 1000;
+                       }
+                       return reported >= wanted;
+                   },
+                   std::chrono::seconds(30 + 10 * wanted)) &&
+               reported == wanted;
     } else if (work == "read") {
         const int wanted = argc > 3 ? std::atoi(argv[3]) : 1;
         int fetched = 0;

@@ -27,5 +27,8 @@ echo
 echo "## Codec"
 "$b/tarvik-bench-codec" --benchmark_min_time=0.5
 echo
+echo "## Settle gap of quick replies"
+"$b/tarvik-bench-settle" 20
+echo
 echo "## Peer"
-"$root/bench/peer.sh" "$build" 20 10 3
+"$root/bench/peer.sh" "$build" 20 "1 10 50 200" 1

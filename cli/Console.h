@@ -21,6 +21,9 @@ enum class LineResult { Line, TimedOut, Ended };
 // The next line of standard input without its line end, waiting up to `timeoutMs`.
 LineResult ReadLine(std::string& line, int timeoutMs);
 
+// Sets a variable of the process environment where the library reads it at its start.
+void SetEnvironment(const char* name, const char* value);
+
 // Whether standard input is a terminal (a person would have to type the text).
 bool InputIsTerminal();
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 #include "Console.h"
@@ -100,6 +101,10 @@ LineResult ReadLine(std::string& line, int timeoutMs) {
         }
         buffered.append(chunk, static_cast<std::size_t>(n));
     }
+}
+
+void SetEnvironment(const char* name, const char* value) {
+    ::setenv(name, value, 1);
 }
 
 bool InputIsTerminal() {

@@ -112,6 +112,11 @@ LineResult ReadLine(std::string& line, int timeoutMs) {
     return lines.ended ? LineResult::Ended : LineResult::TimedOut;
 }
 
+void SetEnvironment(const char* name, const char* value) {
+    // The process's own block, which the library reads, not the C runtime's copy.
+    SetEnvironmentVariableA(name, value);
+}
+
 bool InputIsTerminal() {
     return _isatty(_fileno(stdin)) != 0;
 }

@@ -23,6 +23,9 @@ const char kOverview[] =
     "  --port N            the modem's port, 1 to 1024 (COM<N>; on Linux the entry COM<N>\n"
     "                      of $TARVIK_PORT_DIR, else /dev/ttyS, ttyUSB or ttyACM)\n"
     "  --baud B            the line's rate (default 115200)\n"
+    "  --paced             wait for the line to fall silent after every reply (300 ms)\n"
+    "                      instead of going on as soon as the modem's final result has\n"
+    "                      come; for a modem that answers in pieces\n"
     "  -h, --help          show the help of the command\n"
     "\n"
     "Exit codes: 0 done; 1 the modem refused (a part, a command); 2 bad usage or input;\n"
@@ -113,7 +116,7 @@ int NumberIn(const std::string& value, int low, int high) {
 }
 
 bool Allowed(Verb verb, const std::string& option) {
-    if (option == "--port" || option == "--baud") {
+    if (option == "--port" || option == "--baud" || option == "--paced") {
         return true;
     }
     switch (verb) {
@@ -203,6 +206,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--follow") {
             options.follow = true;
+            continue;
+        }
+        if (arg == "--paced") {
+            options.paced = true;
             continue;
         }
         if (i + 1 >= args.size()) {

@@ -19,6 +19,9 @@ struct Options {
     std::string verbName;  // for help: the subcommand asked about, if any
     int port = 0;
     int baud = kDefaultBaud;
+    // The library's own pacing (the full silence after every reply) instead of quick
+    // replies, which tarvik turns on by default.
+    bool paced = false;
     std::optional<std::string> prefix = std::string(kDefaultPrefix);  // none: --no-prefix
     int timeoutS = 0;  // 0: wait as long as each part may take
     bool follow = false;

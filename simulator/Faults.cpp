@@ -83,10 +83,12 @@ void CModem::SendUnsolicited(const std::string& line) {
     port_.Send(StatusLine(line));
 }
 
-void CModem::UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses) {
+void CModem::UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses,
+                               int pauseMs) {
     std::lock_guard lock(mutex_);
     overrides_.push_back(Override{prefix, before ? OverrideKind::Before : OverrideKind::After,
-                                  Script{Burst{StatusLine(line), 0}}, 0, 0, uses});
+                                  Script{Burst{StatusLine(line), before ? 0 : pauseMs}}, 0, 0,
+                                  uses});
 }
 
 void CModem::UnsolicitedInside(const std::string& prefix, std::string line, int uses) {

@@ -80,6 +80,9 @@ void CModem::OnInput(std::string_view chunk) {
     if (profile_.baudRate != 0 && port_.LineSpeed() != profile_.baudRate) {
         return;
     }
+    if (entry_ && profile_.promptReadyMs > 0 && std::chrono::steady_clock::now() < entryReady_) {
+        return;  // not ready for the text yet: it is lost
+    }
     if (profile_.echo) {
         port_.Send(std::string(chunk));
     }

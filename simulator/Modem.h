@@ -3,6 +3,7 @@
 // named command.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -47,7 +48,9 @@ public:
     // Unsolicited lines, sent as "\r\n<line>\r\n": now, or around the reply to the next
     // `uses` commands beginning with `prefix`.
     void SendUnsolicited(const std::string& line);
-    void UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses = 1);
+    // Lines after the reply come `pauseMs` behind its final result.
+    void UnsolicitedAround(const std::string& prefix, std::string line, bool before, int uses = 1,
+                           int pauseMs = 0);
     // ...or inside it, in front of its final result.
     void UnsolicitedInside(const std::string& prefix, std::string line, int uses = 1);
 
@@ -163,6 +166,8 @@ private:
     std::string characterSet_ = "IRA";
     bool rawUcs2_ = false;  // chosen by "AT+ZMSGL" for unprompted submissions
     std::optional<EntryState> entry_;
+    // Text entry takes no input before this (promptReadyMs).
+    std::chrono::steady_clock::time_point entryReady_{};
     std::map<int, StoredMessage> storage_;
     std::vector<Submission> submitted_;
     int nextReference_ = 0;

@@ -70,6 +70,9 @@ struct ModemProfile {
     // Every reply (final results, the prompt, submission results) begins this long after
     // the command or body that asked for it, as a module's own processing time.
     int replyLatencyMs = 0;
+    // A module that sends its prompt before it can take the text: what arrives within this
+    // long after the prompt is lost.
+    int promptReadyMs = 0;
     // A module of no particular dialect: commands it does not know are answered "OK",
     // except the vendor mode-switch probes, which it refuses.
     bool generic = false;

@@ -83,6 +83,8 @@ CModem::Pieces CModem::AnswerSubmit(const std::string& line) {
         }
     }
     entry_ = std::move(entry);
+    entryReady_ = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(profile_.replyLatencyMs + profile_.promptReadyMs);
     return {Burst{profile_.prompt, 0}};
 }
 

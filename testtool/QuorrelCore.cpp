@@ -46,6 +46,7 @@ const Caption kEnglishCaptions[] = {
     {1018, "Send"},
     {1010, "Send"},
     {1020, "Phone To Receive SMS："},
+    {1025, "Quick replies"},
 };
 
 }  // namespace
@@ -162,6 +163,8 @@ void CQuorrelCore::OnStart() {
         return;
     }
     const int rts = view_.RtsChecked() ? 1 : 0;
+    // The library reads its pacing once, at the start.
+    CTarvikLibrary::SetEnvironment("TARVIK_QUICK_REPLIES", view_.QuickChecked() ? "1" : "0");
     // Blocks the window until the modem dialogue of the start is over.
     if (start(port, baudRate, 2, 8, 0, rts, "card") != 0) {
         Append(Box::Log, "启动成功\r\n");

@@ -63,6 +63,8 @@ public:
     virtual std::string PortText() const = 0;
     virtual std::string BaudText() const = 0;
     virtual bool RtsChecked() const = 0;
+    // "Quick replies": the library reads a reply as soon as its final result has come.
+    virtual bool QuickChecked() const = 0;
     virtual bool AreaCodeChecked() const = 0;
     virtual std::string NumberText() const = 0;
     virtual std::string MessageText() const = 0;

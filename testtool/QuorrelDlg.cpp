@@ -174,6 +174,10 @@ bool CQuorrelDlg::RtsChecked() const {
     return ui_->rtsCheck->isChecked();
 }
 
+bool CQuorrelDlg::QuickChecked() const {
+    return ui_->quickCheck->isChecked();
+}
+
 bool CQuorrelDlg::AreaCodeChecked() const {
     return ui_->areaCodeCheck->isChecked();
 }

@@ -57,6 +57,7 @@ private:
     std::string PortText() const override;
     std::string BaudText() const override;
     bool RtsChecked() const override;
+    bool QuickChecked() const override;
     bool AreaCodeChecked() const override;
     std::string NumberText() const override;
     std::string MessageText() const override;

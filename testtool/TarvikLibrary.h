@@ -31,6 +31,10 @@ public:
     static std::string ToLocal(std::string_view utf8);
     static std::string FromLocal(std::string_view local);
 
+    // Sets a variable of the process environment where the library reads it at its start
+    // (on Windows the process's own block, not the C runtime's copy).
+    static void SetEnvironment(const char* name, const char* value);
+
 private:
     void* Symbol(const char* name) const;
 

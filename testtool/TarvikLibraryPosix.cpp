@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <cstdlib>
 
 #include "TarvikLibrary.h"
 
@@ -42,4 +43,8 @@ std::string CTarvikLibrary::ToLocal(std::string_view utf8) {
 
 std::string CTarvikLibrary::FromLocal(std::string_view local) {
     return std::string(local);
+}
+
+void CTarvikLibrary::SetEnvironment(const char* name, const char* value) {
+    ::setenv(name, value, 1);
 }

@@ -104,3 +104,7 @@ std::string CTarvikLibrary::ToLocal(std::string_view utf8) {
 std::string CTarvikLibrary::FromLocal(std::string_view local) {
     return NarrowText(WidenText(local, CP_ACP), CP_UTF8);
 }
+
+void CTarvikLibrary::SetEnvironment(const char* name, const char* value) {
+    ::SetEnvironmentVariableA(name, value);
+}

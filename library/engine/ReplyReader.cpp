@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "codec/Reply.h"
+
 namespace GSM {
 
 namespace {
@@ -9,6 +11,27 @@ namespace {
 constexpr int kSilentReads = 5;
 
 }  // namespace
+
+bool EndsWithAnswer(std::string_view collected) {
+    // The prompt is the burst's last four bytes, behind an echo or alone.
+    constexpr std::size_t kPromptSize = 4;
+    if (collected.size() >= kPromptSize &&
+        ClassifyReply(collected.substr(collected.size() - kPromptSize)) == ReplyKind::Prompt) {
+        return true;
+    }
+    // A final result is a whole line: its line end has arrived.
+    if (!collected.ends_with("\r\n")) {
+        return false;
+    }
+    std::string_view body = collected.substr(0, collected.size() - 2);
+    const std::size_t start = body.find_last_of("\r\n");
+    const std::string_view line = start == std::string_view::npos ? body : body.substr(start + 1);
+    return IsFinalResultLine(line);
+}
+
+void SetQuickReplies(CSXCom& port, bool quick) {
+    port.SetQuickEnd(quick ? &EndsWithAnswer : nullptr);
+}
 
 ReplyClock::time_point ReplyDeadline(const CSXCom& port) {
     return port.Now() + std::chrono::milliseconds(kSilentReads * port.Timing().firstByteWaitMs);
@@ -31,7 +54,8 @@ ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int cap
                           ReplyClock::time_point deadline, ReplyTags expected, bool entryBodies) {
     ReplyBurst burst;
     for (;;) {
-        burst.count = port.Read(buffer, capacity - 1);
+        burst.count =
+            port.Read(buffer, capacity - 1, entryBodies ? BurstRule::Quiet : BurstRule::Port);
         if (burst.count <= 0) {
             burst.count = 0;
             burst.text.clear();

@@ -99,7 +99,7 @@ int CSXCom::Write(const void* data, int length) {
     return 1;
 }
 
-int CSXCom::Read(void* buffer, int capacity) {
+int CSXCom::Read(void* buffer, int capacity, BurstRule rule) {
     if (!line_->IsOpen() || buffer == nullptr || capacity <= 0) {
         return 0;
     }
@@ -116,7 +116,7 @@ int CSXCom::Read(void* buffer, int capacity) {
         }
         std::int64_t remaining = MsUntil(*line_, deadline);
         if (queued > 0) {
-            return ReadQueued(buffer, capacity, ClampMs(remaining));
+            return ReadQueued(buffer, capacity, ClampMs(remaining), rule);
         }
         if (remaining <= 0) {
             return 0;
@@ -133,7 +133,7 @@ int CSXCom::Read(void* buffer, int capacity) {
     }
 }
 
-int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
+int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule) {
     if (!line_->IsOpen() || buffer == nullptr || capacity <= 0) {
         return 0;
     }
@@ -148,9 +148,12 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
         timing_.readTotalConstMs + std::int64_t{timing_.readTotalPerByteMs} * capacity;
     const auto deadline =
         line_->Now() + std::chrono::milliseconds(std::min<std::int64_t>(burstLimit, waitMs));
+    const BurstEndTest answered =
+        rule == BurstRule::Port ? quickEnd_.load(std::memory_order_acquire) : nullptr;
     auto* bytes = static_cast<unsigned char*>(buffer);
     const auto total = static_cast<std::size_t>(capacity);
     std::size_t got = 0;
+    bool complete = false;
     for (;;) {
         long n = line_->ReadSome(bytes + got, total - got);
         if (n < 0) {
@@ -161,7 +164,13 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs) {
         if (got == total || remaining <= 0) {
             return static_cast<int>(got);
         }
-        int gap = ClampMs(std::min<std::int64_t>(timing_.burstGapMs, remaining));
+        // A burst that already ends with a complete answer waits only the settle gap; bytes
+        // within it extend the burst, and the test is asked again at its new end.
+        if (answered != nullptr && n > 0) {
+            complete = answered(std::string_view(reinterpret_cast<const char*>(bytes), got));
+        }
+        const int quiet = complete ? timing_.settleGapMs : timing_.burstGapMs;
+        int gap = ClampMs(std::min<std::int64_t>(quiet, remaining));
         switch (line_->WaitReadable(gap)) {
             case serial::WaitResult::Ready:
                 break;

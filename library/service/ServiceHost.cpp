@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "engine/ProcessState.h"
+#include "engine/ReplyReader.h"
+#include "platform/Environment.h"
 #include "platform/LibraryHold.h"
 #include "service/Segmentation.h"
 
@@ -15,6 +17,12 @@ namespace {
 
 // Reply buffer of a raw command; the caller's buffer holds one byte more.
 constexpr int kCommandReplyCapacity = 1024;
+
+// Opt-in: replies end a settle gap after their final result instead of after the full
+// silence. Read once per start; a running worker takes the new rule with its next read.
+bool QuickRepliesWanted() {
+    return platform::EnvironmentValue("TARVIK_QUICK_REPLIES") == "1";
+}
 
 }  // namespace
 
@@ -30,6 +38,7 @@ int CServiceHost::Start(int portNumber, int baudRate) {
         port.Close();
         return 0;
     }
+    SetQuickReplies(port, QuickRepliesWanted());
     // This set-up is the modem's newest; what it showed before is settled by it.
     engine.notes.TakeLostSetup();
     modelCode.store(engine.Identify(port));
@@ -122,7 +131,8 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs) 
     port.Write(command, static_cast<int>(std::strlen(command)));
     port.Pause(std::max(0, waitMs));
     char received[kCommandReplyCapacity] = {};
-    const int count = std::max(0, port.Read(received, kCommandReplyCapacity));
+    // The caller chose how long to wait: the reply ends by silence alone.
+    const int count = std::max(0, port.Read(received, kCommandReplyCapacity, BurstRule::Quiet));
     std::memcpy(reply, received, static_cast<std::size_t>(count));
     reply[count] = '\0';
     return count;

@@ -66,6 +66,23 @@ TEST(OptionsTest, BadCommandLinesSayWhatIsWrong) {
     }
 }
 
+TEST(OptionsTest, QuickRepliesUnlessPaced) {
+    EXPECT_FALSE(Parse({"send", "--port", "3", "139", "hi"}).options->paced);
+    for (const std::vector<const char*>& words :
+         std::vector<std::vector<const char*>>{{"send", "--paced", "--port", "3", "139", "hi"},
+                                               {"receive", "--port", "3", "--paced"},
+                                               {"serve", "--paced", "--port", "3"},
+                                               {"at", "--paced", "--port", "3", "AT"},
+                                               {"identify", "--port", "3", "--paced"}}) {
+        const char* verb = words[0];
+        const ParsedOptions parsed =
+            ParseOptions(std::vector<std::string>(words.begin(), words.end()));
+        ASSERT_TRUE(parsed.options) << verb << ": " << parsed.error;
+        EXPECT_TRUE(parsed.options->paced) << verb;
+    }
+    EXPECT_NE(UsageText("").find("--paced"), std::string::npos);
+}
+
 TEST(OptionsTest, HelpNamesEveryOptionTheParserTakes) {
     EXPECT_EQ(Parse({"--help"}).options->verb, Verb::Help);
     EXPECT_EQ(Parse({"send", "--help"}).options->verb, Verb::Help);

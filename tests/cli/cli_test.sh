@@ -66,6 +66,11 @@ send_loopback)
   expect_rc 0
   [ "$(texts)" = "hello from the shell" ] || fail "received '$(texts)'"
   expect_in out $'\t8613800138000\t'
+  # The library's own pacing instead of quick replies: the same dialogue, only slower.
+  run send --paced --port 3 13912345678 at the pace of the line
+  expect_rc 0
+  expect_out "part 1 accepted"
+  [ "$(wire_count 'AT+CMGS=')" = 2 ] || fail "the modem got $(wire_count 'AT+CMGS=') submissions"
   ;;
 
 send_long_from_input)
@@ -267,8 +272,8 @@ usage)
   expect_in out "tarvik "
   # The manual names every option the help names.
   manual=$(dirname "$0")/../../docs/tarvik.1
-  for command in send receive serve at identify; do
-    run "$command" --help
+  for command in "" send receive serve at identify; do
+    run $command --help
     expect_rc 0
     for option in $(grep -oE -- '--[a-z-]+' "$work/out" | sort -u); do
       grep -qF -- "${option//-/\\-}" "$manual" || fail "the manual lacks $option of $command"

@@ -21,6 +21,7 @@ public:
     std::string port = kDefaultPort;
     std::string baud = kDefaultBaud;
     bool rts = false;
+    bool quick = false;
     bool areaCode = true;
     std::string number;
     std::string text;
@@ -34,6 +35,7 @@ public:
     std::string PortText() const override { return port; }
     std::string BaudText() const override { return baud; }
     bool RtsChecked() const override { return rts; }
+    bool QuickChecked() const override { return quick; }
     bool AreaCodeChecked() const override { return areaCode; }
     std::string NumberText() const override { return number; }
     std::string MessageText() const override { return text; }
@@ -157,7 +159,8 @@ TEST(QuorrelTexts, EnglishCaptionsLeaveRtsAndAreaCode) {
                                                  {1017, "Receive"},
                                                  {1018, "Send"},
                                                  {1019, "Log"},
-                                                 {1020, "Phone To Receive SMS："}};
+                                                 {1020, "Phone To Receive SMS："},
+                                                 {1025, "Quick replies"}};
     EXPECT_EQ(english, expected);
 }
 
@@ -200,6 +203,19 @@ TEST(QuorrelStart, ArgumentsFromTheWindow) {
         EXPECT_EQ(args, (std::vector<int32_t>{c.expectedPort, c.expectedBaud, 2, 8, 0, c.rts}));
         EXPECT_EQ(window.stub.startText, "card");
     }
+}
+
+// The check box decides the library's pacing at each start, whatever the one before chose.
+TEST(QuorrelStart, QuickRepliesAsTheBoxSays) {
+    Window window;
+    window.view.quick = true;
+    window.core.OnStart();
+    EXPECT_EQ(window.stub.startQuick, "1");
+    window.core.OnStop();
+    window.view.quick = false;
+    window.core.OnStart();
+    EXPECT_EQ(window.stub.startQuick, "0");
+    EXPECT_EQ(window.stub.startCalls, 2);
 }
 
 TEST(QuorrelStart, StartStopAndTheirTimers) {

@@ -80,6 +80,7 @@ private slots:
             {"sendButton", "Send"},
             {"numberLabel", "Phone To Receive SMS："},
             {"rtsCheck", "RTS"},
+            {"quickCheck", "Quick replies"},
             {"areaCodeCheck", "默认区号"},
         };
         for (const auto& [name, caption] : captions) {
@@ -96,6 +97,7 @@ private slots:
         QCOMPARE(window.Text("textBox"), QStringLiteral("This is Norvane SMS Test Text"));
         QVERIFY(window.Get<QCheckBox>("areaCodeCheck")->isChecked());
         QVERIFY(!window.Get<QCheckBox>("rtsCheck")->isChecked());
+        QVERIFY(!window.Get<QCheckBox>("quickCheck")->isChecked());
         QVERIFY(window.Enabled("startButton"));
         QVERIFY(!window.Enabled("stopButton"));
         QVERIFY(!window.Enabled("sendButton"));
@@ -144,8 +146,8 @@ private slots:
                                  toPixels(du.width(), baseX, 4), toPixels(heightUnits, baseY, 8));
             QVERIFY2(control->geometry() == expected, qPrintable(control->objectName()));
         }
-        QCOMPARE(ids, QSet<int>({1000, 1001, 1002, 1003, 1004, 1006, 1007, 1009, 1010, 1011, 1014,
-                                 1015, 1016, 1017, 1018, 1019, 1020, 1023, 1024}));
+        QCOMPARE(ids, QSet<int>({1000, 1001, 1002, 1003, 1004, 1006, 1007, 1009, 1010, 1011,
+                                 1014, 1015, 1016, 1017, 1018, 1019, 1020, 1023, 1024, 1025}));
     }
 
     void portListInNumberOrder() {

@@ -22,6 +22,8 @@ struct StubState {
     int startCalls = 0;
     int32_t startArgs[6] = {};
     std::string startText;
+    // TARVIK_QUICK_REPLIES as the library found it at its start; "(unset)" when absent.
+    std::string startQuick;
     int sendCalls = 0;
     std::string sentText;
     std::string sentNumber;

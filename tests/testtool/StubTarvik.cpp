@@ -2,6 +2,7 @@
 // STUB_WITHOUT_START or STUB_WITHOUT_SEND leave those exports out, as a damaged or older
 // library would.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "StubState.h"
@@ -29,6 +30,8 @@ int32_t SMSStartService(int32_t port, int32_t baudRate, int32_t reserved1, int32
     const int32_t args[] = {port, baudRate, reserved1, reserved2, reserved3, reserved4};
     std::copy(std::begin(args), std::end(args), state.startArgs);
     state.startText = reserved5 != nullptr ? reserved5 : "(null)";
+    const char* quick = std::getenv("TARVIK_QUICK_REPLIES");
+    state.startQuick = quick != nullptr ? quick : "(unset)";
     return state.startResult;
 }
 

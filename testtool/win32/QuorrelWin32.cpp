@@ -205,6 +205,7 @@ private:
     std::string BaudText() const override { return Utf8(Item(IDC_BAUD)); }
     bool RtsChecked() const override { return Checked(Item(IDC_RTS)); }
     bool AreaCodeChecked() const override { return Checked(Item(IDC_AREA_CODE)); }
+    bool QuickChecked() const override { return Checked(Item(IDC_QUICK)); }
     std::string NumberText() const override { return Utf8(Item(IDC_NUMBER)); }
     std::string MessageText() const override { return Utf8(Item(IDC_TEXT)); }
     std::string BoxText(quorrel::Box box) const override { return Utf8(Item(BoxId(box))); }

@@ -26,3 +26,4 @@
 #define IDC_NUMBER_LABEL 1020
 #define IDC_RTS 1023
 #define IDC_AREA_CODE 1024
+#define IDC_QUICK 1025

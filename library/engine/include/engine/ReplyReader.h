@@ -19,6 +19,13 @@ using ReplyClock = serial::LineClock;
 // silent reads take, the longest a quiet modem makes any command wait.
 ReplyClock::time_point ReplyDeadline(const CSXCom& port);
 
+// Quick replies: whether the bytes of a burst so far end with a complete final result line
+// or with the prompt for a message body. Status lines are never a final result.
+bool EndsWithAnswer(std::string_view collected);
+
+// Sets the port's burst rule for the service: quick replies or the full silence.
+void SetQuickReplies(CSXCom& port, bool quick);
+
 struct CleanText {
     std::string text;        // the reply without unsolicited lines
     bool lostSetup = false;  // a restart among them, or a refusal that means the set-up is gone
@@ -49,6 +56,8 @@ struct ReplyBurst {
 
 // Reads one burst into `buffer` from its start (capacity - 1 bytes, so a NUL stays behind
 // it), reading again while a burst holds nothing but unsolicited lines, until `deadline`.
+// A reply that carries message bodies ends by silence alone, quick or not: a body line may
+// read "OK".
 ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,
                           ReplyClock::time_point deadline, ReplyTags expected,
                           bool entryBodies = false);

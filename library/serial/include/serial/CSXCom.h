@@ -2,7 +2,9 @@
 // commands, read in bursts that end when the line falls quiet.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <string_view>
 
 #include "serial/SerialDevice.h"
 #include "serial/SerialTiming.h"
@@ -12,6 +14,17 @@ inline constexpr unsigned PURGE_RXABORT = 0x0002;
 inline constexpr unsigned PURGE_TXCLEAR = 0x0004;
 inline constexpr unsigned PURGE_RXCLEAR = 0x0008;
 inline constexpr unsigned PURGE_ALL = 0x000F;
+
+// Tells whether the bytes of a burst so far end with a complete answer, after which a short
+// settle gap ends the burst instead of the full silence. The engine knows what an answer is;
+// the port only asks.
+using BurstEndTest = bool (*)(std::string_view collected);
+
+// How one read decides the end of its burst.
+enum class BurstRule {
+    Port,   // as the port is set: by silence, or quick when a test is set
+    Quiet,  // by silence alone, whatever the port's setting (bodies that may read "OK")
+};
 
 // One caller at a time, except Interrupt, which any thread may call at any time.
 class CSXCom {
@@ -35,9 +48,15 @@ public:
     // One burst: waits for the first byte, then collects until the line is quiet, the
     // buffer is full or the burst time-out ends it. Returns the bytes placed, not
     // terminated; 0 for no input and for every failure.
-    int Read(void* buffer, int capacity);
+    int Read(void* buffer, int capacity, BurstRule rule = BurstRule::Port);
     // The collecting half of Read, for input already waiting; gives up after waitMs.
-    int ReadQueued(void* buffer, int capacity, int waitMs);
+    int ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule = BurstRule::Port);
+
+    // Quick replies: with a test set, a burst whose bytes pass it ends after the settle gap
+    // of the timing; nullptr (the default) keeps every burst to the full silence. Set at
+    // the service start; a read under way keeps the rule it began with.
+    void SetQuickEnd(BurstEndTest test) { quickEnd_.store(test, std::memory_order_release); }
+    bool QuickReplies() const { return quickEnd_.load(std::memory_order_acquire) != nullptr; }
 
     // Waits waitMs unless the port is interrupted first; 1 when the whole wait passed.
     int Pause(int waitMs) { return line_->Sleep(waitMs) ? 1 : 0; }
@@ -68,4 +87,5 @@ private:
     serial::IByteLine* line_ = &device_;
     serial::SerialTiming timing_ = serial::kDefaultTiming;
     std::string deviceName_;
+    std::atomic<BurstEndTest> quickEnd_{nullptr};
 };

@@ -7,9 +7,13 @@
 namespace serial {
 
 struct SerialTiming {
-    int firstByteWaitMs = 5000;    // a read waits this long for the first byte
-    int pollStepMs = 10;           // ...looking at the input queue this often
-    int burstGapMs = 300;          // silence that ends a burst
+    int firstByteWaitMs = 5000;  // a read waits this long for the first byte
+    int pollStepMs = 10;         // ...looking at the input queue this often
+    int burstGapMs = 300;        // silence that ends a burst
+    // Quick replies: silence that ends a burst whose bytes already end with a complete
+    // answer (a final result or the prompt). Long enough for the lines a modem sends right
+    // behind its result in the same write; see bench/RESULTS.md for the measurement.
+    int settleGapMs = 20;
     int readTotalConstMs = 1000;   // a burst ends at the latest after this
     int readTotalPerByteMs = 1;    // ...plus this per byte of capacity
     int writeTotalConstMs = 2000;  // a write gives up after this

@@ -1,0 +1,122 @@
+// Quick replies on the scripted line, whose clock is its own: a burst that ends with its
+// final result or the prompt ends a settle gap later, bytes within the gap extend it, and
+// everything else still waits for the full silence.
+#include <cstdint>
+#include <string>
+
+#include "ScriptedFixture.h"
+#include "engine/ModelTable.h"
+#include "engine/ReplyReader.h"
+
+namespace {
+
+using TestSupport::LineScript;
+using TestSupport::MakePart;
+using TestSupport::ScriptedTest;
+
+class QuickReplyTest : public ScriptedTest {
+protected:
+    void SetUp() override {
+        ScriptedTest::SetUp();
+        // The line's clock is its own: the real limits cost no time here.
+        port.SetTiming(serial::kDefaultTiming);
+        GSM::SetQuickReplies(port, true);
+    }
+
+    // One read of what the modem sends after `command`; `elapsed` gets the line's time.
+    std::string ReadAfter(const std::string& command, int64_t& elapsed,
+                          BurstRule rule = BurstRule::Port) {
+        port.Write(command.data(), static_cast<int>(command.size()));
+        const int64_t start = line.ElapsedMs();
+        char buffer[1024] = {};
+        const int n = port.Read(buffer, sizeof buffer - 1, rule);
+        elapsed = line.ElapsedMs() - start;
+        return std::string(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+    }
+
+    const int settle = port.Timing().settleGapMs;
+    const int silence = port.Timing().burstGapMs;
+};
+
+TEST_F(QuickReplyTest, TheAnswersThatEndABurstEarly) {
+    for (const char* answer :
+         {"\r\nOK\r\n", "\r\nERROR\r\n", "\r\n+CME ERROR: 10\r\n", "\r\n+CMS ERROR: 500\r\n",
+          "AT+CSCA?\r\r\n+CSCA: \"+86\",145\r\n\r\nOK\r\n", "\r\n> ", "AT+CMGS=\"139\"\r\r\n> "}) {
+        EXPECT_TRUE(GSM::EndsWithAnswer(answer)) << answer;
+    }
+    // A result without its line end, a status line, an entry and an echo are not answers.
+    for (const char* unfinished :
+         {"\r\nOK", "\r\nOK\r", "\r\n^RSSI:17\r\n", "\r\n+CMTI: \"SM\",3\r\n",
+          "\r\n+CMGL: 1,0,,24\r\n0791\r\n", "AT\r\n", "\r\n>", "\r\n", "\r\nOKAY\r\n", ""}) {
+        EXPECT_FALSE(GSM::EndsWithAnswer(unfinished)) << unfinished;
+    }
+}
+
+TEST_F(QuickReplyTest, AFinalResultEndsTheBurstAfterTheSettleGap) {
+    On("AT\r\n", "\r\nOK\r\n");
+    int64_t elapsed = 0;
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, settle);
+
+    // Paced again: the same answer costs the full silence.
+    GSM::SetQuickReplies(port, false);
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, silence);
+}
+
+TEST_F(QuickReplyTest, LinesWithinTheSettleGapExtendTheBurst) {
+    // "OK", then a status line and a second one, each inside the gap after the one before.
+    On("AT+CNMI=2,1,0,2,0\r\n", LineScript{{"\r\nOK\r\n", 0},
+                                           {"\r\n+CMTI: \"SM\",3\r\n", settle - 5},
+                                           {"\r\nRING\r\n", settle - 5}});
+    int64_t elapsed = 0;
+    EXPECT_EQ(ReadAfter("AT+CNMI=2,1,0,2,0\r\n", elapsed),
+              "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n\r\nRING\r\n");
+    // The status lines are no answer: the burst waited the full silence behind them.
+    EXPECT_EQ(elapsed, 2 * (settle - 5) + silence);
+    EXPECT_FALSE(line.OutputPending());
+
+    // A line later than the gap comes with the next read, as it would after the silence.
+    On("AT\r\n", LineScript{{"\r\nOK\r\n", 0}, {"\r\nRING\r\n", settle + 10}});
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(ReadAfter("", elapsed), "\r\nRING\r\n");
+}
+
+TEST_F(QuickReplyTest, StatusLinesAndEntriesWaitForTheFullSilence) {
+    On("AT+CSQ\r\n", LineScript{{"\r\n^RSSI:17\r\n", 0}, {"\r\nOK\r\n", silence - 50}});
+    int64_t elapsed = 0;
+    EXPECT_EQ(ReadAfter("AT+CSQ\r\n", elapsed), "\r\n^RSSI:17\r\n\r\nOK\r\n");
+    EXPECT_EQ(elapsed, silence - 50 + settle);
+}
+
+TEST_F(QuickReplyTest, ReadsOfMessageBodiesAndRawCommandsEndBySilenceOnly) {
+    // A body that reads "OK", the modem pausing before its final result: one burst, one
+    // message, and nothing left for the next command.
+    GSM::modelCode.store(GSM::kModelMC8332);
+    On("AT+CMGR=1\r\n",
+       LineScript{{"\r\n+CMGR: \"REC UNREAD\",\"+8613912345678\",\"2018/09/28 09:39:55\",0,2,0,"
+                   "2\r\nOK\r\n",
+                   0},
+                  {"\r\nOK\r\n", 100}});
+    GSM::MsgRecord record{};
+    EXPECT_EQ(engine.ReadMessage(port, 1, record), 1);
+    EXPECT_STREQ(record.text, "OK");
+    EXPECT_FALSE(line.OutputPending());
+
+    On("ATI\r\n", "\r\nOK\r\n");
+    int64_t elapsed = 0;
+    EXPECT_EQ(ReadAfter("ATI\r\n", elapsed, BurstRule::Quiet), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, silence);
+}
+
+TEST_F(QuickReplyTest, ASubmissionTakesTheModemsOwnTime) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"13912345678\"\r", "\r\n> ");
+    On("\x1A", "\r\n+CMGS: 5\r\n\r\nOK\r\n");
+    const int64_t start = line.ElapsedMs();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("8613912345678", 2, "Hello", 0)), 1);
+    EXPECT_EQ(line.ElapsedMs() - start, 2 * settle);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"13912345678\"\rHello\x1A");
+}
+
+}  // namespace
