@@ -181,6 +181,11 @@ private:
     // One life of the child; true when it got its modem ready.
     bool RunChild() {
         SetState("starting");
+        // A child that died mid-submission, in this daemon's life or before it, may have
+        // left the modem waiting for a message body.
+        CancelPendingEntry(PortDevice(fleet_.config_.portDir, config_.port), config_.baud);
+        // The modem's answer to ESC, if any, comes before the child opens the port.
+        Pause(100);
         CChild child;
         std::string why;
         if (!child.Start(fleet_.program_,
@@ -246,8 +251,9 @@ private:
         const std::string exit = child.Finish(stopAt == 0 || !WaitEnd(child));
         if (inFlight_.id != 0) {
             // It may have gone out: never sent again by itself.
-            fleet_.store_.Finish(inFlight_.id,
-                                 inFlight_.queued ? Outcome::Unknown : Outcome::Released,
+            // Once the child may have read the request, it may have gone out: even
+            // before its "queued" the library's worker may have taken it.
+            fleet_.store_.Finish(inFlight_.id, Outcome::Unknown,
                                  "the modem's child ended (" + exit + ") while it had the message",
                                  inFlight_.parts, inFlight_.accepted, 0, NowMs());
             inFlight_ = Flight{};
@@ -301,7 +307,14 @@ private:
         if (config_.prefix) {
             request["prefix"] = *config_.prefix;
         }
-        return child.WriteLine(Dump(request));
+        if (!child.WriteLine(Dump(request))) {
+            // Never read: it goes back to the queue as it was.
+            fleet_.store_.Finish(claimed->id, Outcome::Released, "the modem's child had gone", 0, 0,
+                                 0, NowMs());
+            inFlight_ = Flight{};
+            return false;
+        }
+        return true;
     }
 
     void Finished(Outcome outcome, const std::string& detail) {
