@@ -1,5 +1,7 @@
 #include "Format.h"
 
+#include <cstdint>
+
 #include "Json.h"
 
 namespace TarvikCli {
@@ -13,6 +15,24 @@ bool Digits(std::string_view text) {
 }
 
 }  // namespace
+
+std::string MessageKey(const Received& message) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (const std::string* field : {&message.number, &message.time, &message.text}) {
+        for (const char c : *field) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ULL;
+        }
+        hash ^= 0x1F;
+        hash *= 1099511628211ULL;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string key(16, '0');
+    for (std::size_t i = 0; i < 16; ++i) {
+        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
+    }
+    return key;
+}
 
 std::string TextLine(const Received& message) {
     std::string line = message.time + "\t" + message.number + "\t";

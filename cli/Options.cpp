@@ -65,7 +65,7 @@ const char kReceiveUsage[] =
     "  --idle S            seconds without a message that end the command (1 to 3600)\n";
 
 const char kServeUsage[] =
-    "usage: tarvik serve --port N [--baud B]\n"
+    "usage: tarvik serve --port N [--baud B] [--ack]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -75,10 +75,17 @@ const char kServeUsage[] =
     "\"prefix\":\"86\"\n"
     "                                                        or \"prefix\":null\n"
     "  {\"op\":\"at\",\"id\":2,\"command\":\"AT+CSQ\",\"wait\":0}\n"
+    "  {\"op\":\"ack\",\"key\":\"0123456789abcdef\"}     with --ack: the message is kept\n"
     "  {\"op\":\"stop\"}\n"
     "Events: ready, queued (its sequence), report (each part: accepted or refused, with\n"
-    "the error), sent (every part reported), message (number, time, text), reply, error,\n"
-    "stopped.\n";
+    "the error), sent (every part reported), message (key, number, time, text), reply,\n"
+    "error, stopped.\n"
+    "\n"
+    "The key of a message is the same each time the same message is delivered. With --ack\n"
+    "a message not acknowledged is given again every 10 s; with TARVIK_INBOX_JOURNAL naming\n"
+    "a file, the library writes each message there before deleting it from the modem, the\n"
+    "acknowledgement is appended to it, and a later start gives every unacknowledged\n"
+    "message again.\n";
 
 const char kAtUsage[] =
     "usage: tarvik at --port N [--baud B] [--wait MS] [--received FILE] COMMAND\n"
@@ -130,6 +137,7 @@ bool Allowed(Verb verb, const std::string& option) {
         case Verb::Identify:
             return option == "--received";
         case Verb::Serve:
+            return option == "--ack";
         case Verb::Help:
         case Verb::Version:
             return false;
@@ -210,6 +218,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--paced") {
             options.paced = true;
+            continue;
+        }
+        if (arg == "--ack") {
+            options.ack = true;
             continue;
         }
         if (i + 1 >= args.size()) {

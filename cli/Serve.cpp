@@ -1,7 +1,9 @@
 // tarvik serve: one modem driven through a pipe, with JSON lines both ways.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <map>
 #include <thread>
 
 #include "Commands.h"
@@ -16,6 +18,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kPollStepMs = 50;
+// How long an unacknowledged message waits before it is given again.
+constexpr auto kAckResend = std::chrono::seconds(10);
 
 void Emit(const CJsonLine& event) {
     std::fputs(event.Line().c_str(), stdout);
@@ -42,22 +46,54 @@ struct SendRequest {
     std::optional<std::string> prefix;
 };
 
+void EmitMessage(const std::string& key, const Received& message) {
+    Emit(Event("message")
+             .Add("key", key)
+             .Add("number", message.number)
+             .Add("time", message.time)
+             .Add("text", message.text));
+}
+
+struct HeldMessage {
+    Received message;
+    Clock::time_point given;
+};
+
 class CServer {
 public:
     explicit CServer(const Options& options) : options_(options) {}
+    ~CServer() {
+        if (journal_ != nullptr) {
+            std::fclose(journal_);
+        }
+    }
+    CServer(const CServer&) = delete;
+    CServer& operator=(const CServer&) = delete;
 
     int Run() {
-        CSession session([](const Received& message) {
-            Emit(Event("message")
-                     .Add("number", message.number)
-                     .Add("time", message.time)
-                     .Add("text", message.text));
+        CSession session([this](const Received& message) {
+            const std::string key = MessageKey(message);
+            EmitMessage(key, message);
+            if (options_.ack) {
+                unacked_[key] = HeldMessage{message, Clock::now()};
+            }
         });
         session_ = &session;
         std::string why;
         if (!StartSession(session, options_, why)) {
             EmitError({}, why);
             return kExitStartFailed;
+        }
+        // The library has rewritten its journal during the start; acknowledgements go
+        // after what it keeps.
+        const char* journal = std::getenv("TARVIK_INBOX_JOURNAL");
+        if (options_.ack && journal != nullptr && *journal != '\0') {
+            journal_ = std::fopen(journal, "ab");
+            if (journal_ == nullptr) {
+                EmitError({}, std::string("cannot append to the inbox journal ") + journal);
+                session.Stop(false);
+                return kExitStartFailed;
+            }
         }
         Emit(Event("ready").Add("port", options_.port));
         // At the end of input the messages under way are seen through (a pipe that
@@ -90,6 +126,7 @@ public:
             if (Pump() || reading) {
                 lastProgress = Clock::now();
             }
+            GiveAgain();
         }
         // With a submission under way a stop does not wait for the network's answer.
         session.Stop(tracker_.Empty() && held_.empty());
@@ -101,7 +138,11 @@ public:
             EmitError(message.id, "sequence " + std::to_string(message.sequence) +
                                       ": stopped before every part was reported");
         }
-        Emit(Event("stopped"));
+        CJsonLine stopped = Event("stopped");
+        if (options_.ack) {
+            stopped.Add("unacked", static_cast<int64_t>(unacked_.size()));
+        }
+        Emit(stopped);
         return kExitDone;
     }
 
@@ -138,6 +179,15 @@ private:
         }
         if (op->text == "stop") {
             return false;
+        }
+        if (op->text == "ack") {
+            const JsonValue* key = text("key");
+            if (!options_.ack || key == nullptr) {
+                EmitError(id, options_.ack ? "\"ack\" needs \"key\"" : "\"ack\" needs serve --ack");
+                return true;
+            }
+            Acknowledge(key->text);
+            return true;
         }
         if (op->text == "at") {
             const JsonValue* command = text("command");
@@ -205,6 +255,28 @@ private:
         return true;
     }
 
+    // A key acknowledged twice, or never given, changes nothing.
+    void Acknowledge(const std::string& key) {
+        if (unacked_.erase(key) == 0 || journal_ == nullptr) {
+            return;
+        }
+        // Not flushed to the disk: an acknowledgement lost in a crash only gives the
+        // message once more, under the same key.
+        const std::string record = "\nA " + key + "\n";
+        std::fwrite(record.data(), 1, record.size(), journal_);
+        std::fflush(journal_);
+    }
+
+    void GiveAgain() {
+        const auto now = Clock::now();
+        for (auto& [key, held] : unacked_) {
+            if (now - held.given >= kAckResend) {
+                EmitMessage(key, held.message);
+                held.given = now;
+            }
+        }
+    }
+
     // Queues held requests in order while the tags stay apart and the queue has room.
     void QueueHeld() {
         while (!held_.empty() && !tracker_.Full()) {
@@ -263,6 +335,8 @@ private:
     CSession* session_ = nullptr;
     CTracker tracker_;
     std::deque<SendRequest> held_;
+    std::map<std::string, HeldMessage> unacked_;
+    std::FILE* journal_ = nullptr;
 };
 
 }  // namespace

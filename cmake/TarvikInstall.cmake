@@ -16,6 +16,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/library/include/Tarvik.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT runtime)
 install(TARGETS tarvik-modemsim tarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   COMPONENT runtime)
+if(TARGET tarvikd)
+  install(TARGETS tarvikd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(FILES gateway/systemd/tarvikd.service
+    DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system COMPONENT runtime)
+  install(FILES gateway/tarvikd.toml.example docs/gateway.md
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtarvik COMPONENT runtime)
+endif()
 install(FILES docs/tarvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 if(TARGET Quorrel)
   # Quorrel looks in its own folder first, then through the loader's search, which finds

@@ -13,6 +13,10 @@ packages=(
   # The Debian package (dependencies of its programs, found by dpkg-shlibdeps) and the
   # README's Python example.
   dpkg-dev file python3
+  # tarvikd, the gateway daemon: its store, HTTP server, JSON, webhook client and
+  # signatures, systemd notification; curl for its tests and quick start.
+  libsqlite3-dev libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
+  libsystemd-dev curl
 )
 
 missing=()

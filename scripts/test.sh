@@ -37,7 +37,7 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   # Case by case: a failure names its case, and the whole-program runs of the plain stage
   # have already shown the order does not matter.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_tests build-asan -LE 'tree|fuzz|soak|whole'
+    run_tests build-asan -LE 'tree|fuzz|soak|whole|plainonly'
 fi
 if [ "$which" = all ] || [ "$which" = tsan ]; then
   build build-tsan -DTARVIK_SANITIZE=thread

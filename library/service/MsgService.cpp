@@ -1,6 +1,7 @@
 #include "service/MsgService.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -17,6 +18,12 @@ constexpr int kAfterSubmitMs = 100;
 constexpr int kAfterPartMs = 500;
 constexpr int kAfterListingMs = 200;
 constexpr int kBetweenListingsMs = 500;
+
+constexpr const char* kTextJournalFailed =
+    "INBOX JOURNAL FAILED: a received message could not be written to TARVIK_INBOX_JOURNAL "
+    "and stays on the modem";
+constexpr const char* kTextJournalUnusable =
+    "INBOX JOURNAL FAILED: the file TARVIK_INBOX_JOURNAL names cannot be read and rewritten";
 
 // The reason of a part refused by a modem that had restarted and lost its modes.
 constexpr const char* kTextSetupLost = "CMGS FAILED: the modem had restarted and lost its set-up";
@@ -174,7 +181,17 @@ void CSendMsgThread::ReceivePass() {
             Fields::Copy(message.text, Fields::View(record.text));
             Fields::Copy(message.number, Fields::View(record.number));
             FormatReceivedStamp(record.timestamp, message.timestamp);
-            // A message the store cannot take stays on the modem for a later pass.
+            // A message the store cannot take stays on the modem for a later pass; with
+            // the journal, so does one the disk did not take.
+            if (CInboxJournal* journal = service_.Journal()) {
+                if (service_.ReceivedFull()) {
+                    continue;
+                }
+                if (!journal->Record(message)) {
+                    SetLastError(kTextJournalFailed);
+                    continue;
+                }
+            }
             if (service_.PushReceived(message)) {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
@@ -190,6 +207,27 @@ CMsgService::CMsgService(ModemLink link) : sendThread(*this, link) {}
 CMsgService::~CMsgService() {
     sendThread.Stop();
     Discard();
+}
+
+bool CMsgService::OpenJournal() {
+    const char* path = std::getenv("TARVIK_INBOX_JOURNAL");
+    if (path == nullptr || *path == '\0') {
+        return true;
+    }
+    std::vector<RecvMsg> replayed;
+    auto journal = std::make_unique<CInboxJournal>(path, replayed);
+    if (!journal->Open()) {
+        SetLastError(kTextJournalUnusable);
+        return false;
+    }
+    // More than the store holds stays in the journal for the next start.
+    for (const RecvMsg& message : replayed) {
+        if (!inStore_.Push(message)) {
+            break;
+        }
+    }
+    journal_ = std::move(journal);
+    return true;
 }
 
 void CMsgService::Discard() {

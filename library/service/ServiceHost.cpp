@@ -52,6 +52,9 @@ int CServiceHost::Start(int portNumber, int baudRate) {
     // A missing number leaves the field empty and its reason in the last-error text.
     engine.GetServiceCentre(port, service->serviceCentre, &service->serviceCentreInternational);
     line.unlock();
+    if (!service->OpenJournal()) {
+        return 0;
+    }
     // Published only once its worker runs: a service without one would take messages it
     // never sends.
     if (!platform::HoldLibrary()) {

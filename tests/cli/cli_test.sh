@@ -8,7 +8,11 @@ bin=$2
 work=$(mktemp -d)
 export TARVIK_PORT_DIR=$work
 modem_pid=
+pid=
+holder=
 cleanup() {
+  if [ -n "$pid" ]; then kill -9 "$pid" 2>/dev/null; fi
+  if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; fi
   if [ -n "$modem_pid" ]; then kill "$modem_pid" 2>/dev/null; wait "$modem_pid" 2>/dev/null; fi
   rm -rf "$work"
 }
@@ -45,6 +49,14 @@ run_input() {
   local input=$1; shift
   printf '%s' "$input" | timeout -s KILL 150 "$bin/tarvik" "$@" > "$work/out" 2> "$work/err"
   rc=$?
+}
+# Waits for tarvik ($pid) to end by itself, for a minute at most: a hang is a failure.
+await_exit() {
+  for _ in $(seq 1 1200); do
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; return; }
+    sleep 0.05
+  done
+  fail "tarvik did not stop"
 }
 expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
 expect_out() { [ "$(cat "$work/out")" = "$1" ] || fail "printed '$(cat "$work/out")', expected '$1'"; }
@@ -164,7 +176,7 @@ receive_follow_interrupted)
   for _ in $(seq 1 600); do [ -s "$work/first" ] && break; sleep 0.05; done
   [ -s "$work/first" ] || fail "nothing printed within 30 s"
   kill -INT "$pid"
-  wait "$pid"
+  await_exit
   rc=$?
   expect_rc 0
   run receive --port 3 --idle 2
@@ -199,7 +211,7 @@ serve)
   done
   echo '{"op":"stop"}' >&3
   exec 3>&-
-  wait "$pid"
+  await_exit
   rc=$?
   expect_rc 0
   python3 - "$work/out" "$long" <<'PY' || fail "serve's events"
@@ -229,6 +241,65 @@ assert "".join(t for t in texts if t.startswith("x")) == long, texts
 PY
   grep -qaF '"你好"' "$work/out" && fail "the message to another number came back"
   [ "$(wire_count 'AT+CMGS=')" -ge 4 ] || fail "$(wire_count 'AT+CMGS=') submissions"
+  ;;
+
+serve_ack_journal)
+  # A message that left the modem survives kill -9 of serve until it is acknowledged, and
+  # is given no more once it is; a journal the disk refuses keeps messages on the modem.
+  start_modem --message '10086:first one' --message '10010:second, ünï'
+  export TARVIK_INBOX_JOURNAL=$work/journal
+  mkfifo "$work/requests"
+  # Keeps the requests open between writers; its own output goes nowhere, so that a failing
+  # case does not leave the test's output open behind it.
+  sleep 300 > "$work/requests" 2> /dev/null < /dev/null &
+  holder=$!
+  serve_ack() {  # output file; waits for both messages
+    # Not under timeout: the kill below is meant for tarvik itself.
+    "$bin/tarvik" serve --port 3 --ack < "$work/requests" > "$work/$1" 2> "$work/err" &
+    pid=$!
+    for _ in $(seq 1 2400); do
+      [ "$(grep -c '"event":"message"' "$work/$1")" -ge "$2" ] && return 0
+      sleep 0.05
+    done
+    fail "$1: $2 messages did not come"
+  }
+  key_of() { grep -F "$2" "$work/$1" | head -1 | sed 's/.*"key":"\([0-9a-f]*\)".*/\1/'; }
+  serve_ack out1 2
+  kill -9 "$pid"; wait "$pid" 2>/dev/null
+  [ "$(wire_count 'AT+CMGD=')" -ge 2 ] || fail "the messages were not deleted from the modem"
+  # A record torn by a crash spoils only itself.
+  printf '\nM 0123' >> "$work/journal"
+  serve_ack out2 2
+  first=$(key_of out2 'first one'); second=$(key_of out2 'second')
+  [ "$first" = "$(key_of out1 'first one')" ] || fail "the key changed across a restart"
+  [ "$first" != "$second" ] || fail "two messages share a key"
+  echo '{"op":"ack","key":"'"$first"'"}' > "$work/requests"
+  echo '{"op":"ack","key":"'"$first"'"}' > "$work/requests"
+  # Not acknowledged: given again after 10 s.
+  for _ in $(seq 1 1200); do
+    [ "$(grep -c 'second, ünï' "$work/out2")" -ge 2 ] && break
+    sleep 0.05
+  done
+  [ "$(grep -c 'second, ünï' "$work/out2")" -ge 2 ] || fail "the unacknowledged message was not given again"
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  expect_in out2 '"event":"stopped","unacked":1'
+  serve_ack out3 1
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  grep -qF 'first one' "$work/out3" && fail "an acknowledged message came again"
+  expect_in out3 "\"key\":\"$second\""
+  # A journal that cannot be written: the start fails and the modem keeps its messages.
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=
+  start_modem --message '10086:kept on the SIM'
+  export TARVIK_INBOX_JOURNAL=$work/no-such-folder/journal
+  run serve --port 3 --ack < /dev/null
+  expect_rc 3
+  expect_in out "INBOX JOURNAL FAILED"
+  unset TARVIK_INBOX_JOURNAL
+  run receive --port 3 --idle 2
+  expect_in out "kept on the SIM"
+  kill "$holder" 2>/dev/null
   ;;
 
 at_and_identify)

@@ -2,6 +2,7 @@
 // between the caller's threads and the worker.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/ModelTable.h"
 #include "platform/Thread.h"
 #include "serial/CSXCom.h"
+#include "service/InboxJournal.h"
 #include "service/MsgRecord.h"
 #include "service/Stores.h"
 
@@ -78,6 +80,14 @@ public:
     // Discards every waiting record.
     void Discard();
 
+    // Before the worker starts: opens the journal that TARVIK_INBOX_JOURNAL names, if it
+    // names one, and puts its unacknowledged messages into the store. False when it names
+    // one that cannot be used: a service without it would lose what it promises to keep.
+    bool OpenJournal();
+    // The journal, or none when it is not asked for.
+    CInboxJournal* Journal() { return journal_.get(); }
+    bool ReceivedFull() const { return inStore_.Size() >= kStoreCapacity; }
+
     // Up to 63 characters and a NUL; empty when the modem did not report it.
     char serviceCentre[kServiceCentreCapacity] = {};
     bool serviceCentreInternational = true;
@@ -87,6 +97,7 @@ private:
     CBoundedStore<OutgoingPart> outQueue_;
     CBoundedStore<RecvMsg> inStore_;
     CBoundedStore<SendReport> reportStore_;
+    std::unique_ptr<CInboxJournal> journal_;
 };
 
 // "20yy-mm-dd hh:mm:ss" from the digit pairs of a record's time stamp, ending where the

@@ -1,0 +1,44 @@
+// The HTTP API on libmicrohttpd: JSON in and out, bearer keys, every refusal a 4xx with its
+// reason in {"error": ...}.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Config.h"
+#include "Fleet.h"
+#include "Store.h"
+
+namespace Tarvikd {
+
+class CApi {
+public:
+    CApi(const Config& config, IStore& store, CFleet& fleet);
+    ~CApi();
+    CApi(const CApi&) = delete;
+    CApi& operator=(const CApi&) = delete;
+
+    // False, with the reason, when it cannot listen.
+    bool Start(std::string& why);
+    void Stop();
+
+    struct Reply {
+        unsigned status = 200;
+        std::string body;
+        std::string contentType = "application/json";
+        std::string extraHeader;  // "Name: value", or empty
+    };
+    // One request, without the server around it.
+    Reply Handle(const std::string& method, const std::string& path, const std::string& query,
+                 const std::string& authorization, const std::string& idempotencyKey,
+                 const std::string& body);
+
+private:
+    struct Server;
+    const Config& config_;
+    IStore& store_;
+    CFleet& fleet_;
+    std::unique_ptr<Server> server_;
+};
+
+}  // namespace Tarvikd

@@ -1,0 +1,57 @@
+// tarvikd's configuration: the modems, the store, the API and the webhook, read from a
+// TOML file and checked whole before anything starts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tarvikd {
+
+inline constexpr const char* kDefaultConfigPath = "/etc/tarvik/tarvikd.toml";
+
+struct ModemConfig {
+    std::string name;
+    int port = 0;  // tarvik's port number: COM<port>
+    int baud = 115200;
+    std::optional<std::string> prefix;  // digits put before a number without "+"; none: "86"
+};
+
+struct WebhookConfig {
+    std::string url;
+    std::string secret;
+    int maxAttempts = 8;
+    int timeoutMs = 5000;
+    int retryBaseMs = 1000;
+    int retryMaxMs = 300000;
+};
+
+struct Config {
+    std::string name = "tarvikd";
+    std::string store;  // the SQLite file
+    std::string listen = "127.0.0.1";
+    int httpPort = 8025;
+    std::vector<std::string> apiKeys;
+    std::string tarvik;      // the tarvik program; empty: the one beside tarvikd, else PATH
+    std::string journalDir;  // where each modem's inbox journal lives; empty: beside the store
+    std::string portDir;     // TARVIK_PORT_DIR for the children; empty: none
+    // Sending.
+    int sendAttempts = 5;
+    int retryBaseMs = 5000;
+    int retryMaxMs = 600000;
+    bool reroute = true;  // a message for a modem out of rotation may go through another
+    int failuresOutOfRotation = 3;
+    int outOfRotationMs = 60000;
+    // Children.
+    int restartBaseMs = 1000;
+    int restartMaxMs = 60000;
+    int statusEveryMs = 30000;  // how often a modem's signal is asked for
+    std::optional<WebhookConfig> webhook;
+    std::vector<ModemConfig> modems;
+};
+
+// Nothing when the text is no valid configuration; `error` then says what is wrong.
+std::optional<Config> ParseConfig(const std::string& text, std::string& error);
+std::optional<Config> LoadConfig(const std::string& path, std::string& error);
+
+}  // namespace Tarvikd

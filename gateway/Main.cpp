@@ -1,0 +1,164 @@
+// tarvikd: the SMS gateway daemon. Reads its configuration, opens the store, supervises a
+// `tarvik serve` child per modem, serves the HTTP API and hands received messages on.
+#include <signal.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <curl/curl.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Api.h"
+#include "Config.h"
+#include "Fleet.h"
+#include "Log.h"
+#include "Store.h"
+#include "Webhook.h"
+
+namespace {
+
+using namespace Tarvikd;
+
+const char kUsage[] =
+    "usage: tarvikd [--config FILE] [--check-config]\n"
+    "The SMS gateway daemon: a durable outbox and inbox in SQLite, one `tarvik serve` child\n"
+    "per modem, an HTTP API and webhooks. The configuration is /etc/tarvik/tarvikd.toml\n"
+    "unless --config names another; --check-config reads it, says what is wrong or that it\n"
+    "is sound, and exits (0 sound, 2 not). SIGTERM or SIGINT stops the daemon.\n";
+
+bool Executable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
+
+// The tarvik program: the configured one, the one beside tarvikd, or the first on PATH.
+std::string FindTarvik(const Config& config) {
+    if (!config.tarvik.empty()) {
+        return config.tarvik;
+    }
+    char self[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string beside(self, static_cast<std::size_t>(length));
+        beside = beside.substr(0, beside.rfind('/') + 1) + "tarvik";
+        if (Executable(beside)) {
+            return beside;
+        }
+    }
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t at = 0;
+    while (at <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', at), folders.size());
+        const std::string candidate = folders.substr(at, end - at) + "/tarvik";
+        if (Executable(candidate)) {
+            return candidate;
+        }
+        at = end + 1;
+    }
+    return "/usr/bin/tarvik";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string configPath = kDefaultConfigPath;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--config" && i + 1 < argc) {
+            configPath = argv[++i];
+        } else if (arg == "--check-config") {
+            check = true;
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("tarvikd %s\n", TARVIK_VERSION);
+            return 0;
+        } else {
+            std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    std::string error;
+    const std::optional<Config> config = LoadConfig(configPath, error);
+    if (!config) {
+        std::fprintf(stderr, "tarvikd: %s\n", error.c_str());
+        return 2;
+    }
+    const std::string tarvik = FindTarvik(*config);
+    if (check) {
+        std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d, tarvik %s%s\n",
+                    configPath.c_str(), config->modems.size(), config->store.c_str(),
+                    config->listen.c_str(), config->httpPort, tarvik.c_str(),
+                    Executable(tarvik) ? "" : " (not found)");
+        return Executable(tarvik) ? 0 : 2;
+    }
+
+    // The signals are taken by the main thread alone, with sigtimedwait; every thread
+    // started after this inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+
+    std::unique_ptr<IStore> store = OpenSqliteStore(config->store, error);
+    if (!store) {
+        Log(Level::Error, error);
+        return 1;
+    }
+    if (const int unknown = store->RecoverInterrupted(NowMs()); unknown > 0) {
+        Log(Level::Warning, std::to_string(unknown) +
+                                " message(s) were with a modem when the daemon stopped: unknown");
+    }
+    CFleet fleet(*config, *store, tarvik);
+    CApi api(*config, *store, fleet);
+    if (!api.Start(error)) {
+        Log(Level::Error, error);
+        return 1;
+    }
+    fleet.Start();
+    std::unique_ptr<CWebhook> webhook;
+    if (config->webhook) {
+        webhook = std::make_unique<CWebhook>(*config->webhook, *store);
+        webhook->Start();
+    }
+    Log(Level::Info, "listening on " + config->listen + ":" + std::to_string(config->httpPort) +
+                         " with " + std::to_string(config->modems.size()) + " modem(s)");
+    sd_notify(0, "READY=1");
+
+    uint64_t watchdogUs = 0;
+    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0;
+    const int64_t beatMs = watchdog ? static_cast<int64_t>(watchdogUs / 2000) : 1000;
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(std::max<int64_t>(beatMs, 100) / 1000);
+    wait.tv_nsec = static_cast<long>((std::max<int64_t>(beatMs, 100) % 1000) * 1000000);
+    int received = 0;
+    while (true) {
+        received = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (received > 0) {
+            break;
+        }
+        const int64_t now = NowMs();
+        // The watchdog is fed only while the senders and the webhook still go round.
+        const bool alive =
+            fleet.Alive(now) && (webhook == nullptr || now - webhook->LastBeat() < 60000);
+        if (watchdog && alive) {
+            sd_notify(0, "WATCHDOG=1");
+        }
+    }
+    Log(Level::Info, std::string("stopping on ") + strsignal(received));
+    sd_notify(0, "STOPPING=1");
+    api.Stop();
+    if (webhook) {
+        webhook->Stop();
+    }
+    fleet.Stop();
+    curl_global_cleanup();
+    return 0;
+}

@@ -1,0 +1,121 @@
+// The daemon's durable state behind one interface: outgoing messages with their states and
+// history, received messages under their stable keys, idempotency keys and webhook
+// deliveries. SQLite implements it here; another database can follow behind the same calls.
+//
+// Outgoing states: queued -> sending -> sent | failed | unknown, and queued -> cancelled.
+// `unknown` is a send that was handed to a modem when the daemon or the modem's child died
+// before its outcome came: it may have gone, so it is never sent again by itself.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tarvikd {
+
+struct HistoryEntry {
+    int64_t at = 0;  // milliseconds since the epoch
+    std::string state;
+    std::string detail;
+};
+
+struct Message {
+    int64_t id = 0;
+    std::string direction;  // "in" or "out"
+    std::string state;
+    std::string modem;  // out: the modem asked for (empty: any); in: the one it came on
+    std::string via;    // out: the modem it went through
+    std::string number;
+    std::string text;
+    int64_t createdAt = 0;
+    int64_t updatedAt = 0;
+    int attempts = 0;
+    int64_t nextAt = 0;
+    int parts = 0;
+    int partsAccepted = 0;
+    std::string error;
+    std::string key;           // in: the stable key
+    std::string sentTime;      // in: the time stamp the message carries
+    std::string webhookState;  // in: "pending", "delivered", "dead", or empty without a webhook
+    int webhookAttempts = 0;
+    std::string webhookError;
+    std::vector<HistoryEntry> history;
+};
+
+struct EnqueueRequest {
+    std::string apiKey;
+    std::string idempotencyKey;  // empty: none
+    std::string fingerprint;     // what the request asked for, to tell a retry from a reuse
+    std::string number;
+    std::string text;
+    std::string modem;  // empty: any
+};
+
+struct EnqueueResult {
+    int64_t id = 0;
+    bool replayed = false;  // the idempotency key was seen with the same request
+    bool conflict = false;  // the idempotency key was seen with another request
+};
+
+enum class CancelResult { Cancelled, NotFound, NotCancellable };
+
+struct Claimed {
+    int64_t id = 0;
+    std::string number;
+    std::string text;
+    int attempts = 0;  // this one included
+};
+
+enum class Outcome { Sent, Retry, Failed, Unknown, Released };
+
+struct Counts {
+    std::map<std::pair<std::string, std::string>, int64_t> out;  // (modem or "", state)
+    std::map<std::string, int64_t> in;                           // modem
+    std::map<std::string, int64_t> webhooks;                     // state
+};
+
+class IStore {
+public:
+    virtual ~IStore() = default;
+
+    virtual EnqueueResult Enqueue(const EnqueueRequest& request, int64_t now) = 0;
+    virtual std::optional<Message> Get(int64_t id) = 0;
+    // Messages of one direction with ids above `after`, oldest first.
+    virtual std::vector<Message> List(const std::string& direction, int64_t after, int limit) = 0;
+    virtual CancelResult Cancel(int64_t id, int64_t now) = 0;
+
+    // At start: a send that was handed to a modem becomes unknown; one only claimed goes
+    // back to the queue. Returns how many became unknown.
+    virtual int RecoverInterrupted(int64_t now) = 0;
+    // The oldest due queued message for `modem`: addressed to it, to any modem, or to one
+    // of `alsoFor`. It becomes `sending`.
+    virtual std::optional<Claimed> Claim(const std::string& modem,
+                                         const std::vector<std::string>& alsoFor, int64_t now) = 0;
+    // Just before the request goes to the modem's child.
+    virtual void MarkSubmitted(int64_t id, int64_t now) = 0;
+    virtual void RecordPart(int64_t id, int part, bool accepted, const std::string& error,
+                            int64_t now) = 0;
+    // The end of one attempt. Retry queues it again for `nextAt`; Released queues it
+    // without counting the attempt (it never reached the modem).
+    virtual void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts,
+                        int accepted, int64_t nextAt, int64_t now) = 0;
+
+    // True when the message was new; false when its key was stored already.
+    virtual bool StoreReceived(const std::string& modem, const std::string& key,
+                               const std::string& number, const std::string& sentTime,
+                               const std::string& text, bool webhook, int64_t now) = 0;
+    virtual std::optional<Message> NextWebhook(int64_t now) = 0;
+    virtual void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
+                               int64_t nextAt, int64_t now) = 0;
+
+    virtual Counts Count() = 0;
+};
+
+// The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its
+// schema is newer than this program knows.
+std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error);
+
+}  // namespace Tarvikd

@@ -1,0 +1,226 @@
+#include "service/InboxJournal.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "codec/Fields.h"
+
+namespace GSM {
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+constexpr std::size_t kLineBuffer = 8192;
+
+void AppendHex(std::string& out, std::string_view bytes) {
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    }
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// The bytes of a hex field no longer than `capacity` - 1; nothing when it is not one.
+std::optional<std::string> FromHex(std::string_view hex, std::size_t capacity) {
+    if (hex.size() % 2 != 0 || hex.size() / 2 >= capacity) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0 || (high == 0 && low == 0)) {
+            return std::nullopt;
+        }
+        bytes += static_cast<char>((high << 4) | low);
+    }
+    return bytes;
+}
+
+std::vector<std::string_view> Words(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t at = 0;
+    while (at <= line.size()) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        words.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+bool IsKey(std::string_view word) {
+    return word.size() == 16 && word.find_first_not_of(kHex) == std::string_view::npos;
+}
+
+std::string MessageLine(const RecvMsg& message) {
+    std::string line = "\nM " + InboxKey(message) + ' ';
+    AppendHex(line, Fields::View(message.number));
+    line += ' ';
+    AppendHex(line, Fields::View(message.timestamp));
+    line += ' ';
+    AppendHex(line, Fields::View(message.text));
+    line += '\n';
+    return line;
+}
+
+// The unacknowledged messages of a journal's text, in the order they came. Only whole,
+// well-formed lines count: a line cut off by a crash is no record.
+std::vector<RecvMsg> Unacknowledged(const std::string& content) {
+    std::map<std::string, std::size_t> order;  // key -> position of its newest record
+    std::vector<std::optional<RecvMsg>> messages;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        const std::size_t end = content.find('\n', at);
+        if (end == std::string::npos) {
+            break;
+        }
+        const std::vector<std::string_view> words =
+            Words(std::string_view(content).substr(at, end - at));
+        at = end + 1;
+        if (words.size() == 2 && words[0] == "A" && IsKey(words[1])) {
+            if (const auto it = order.find(std::string(words[1])); it != order.end()) {
+                messages[it->second].reset();
+                order.erase(it);
+            }
+            continue;
+        }
+        if (words.size() != 5 || words[0] != "M" || !IsKey(words[1])) {
+            continue;
+        }
+        RecvMsg message{};
+        const auto number = FromHex(words[2], sizeof message.number);
+        const auto time = FromHex(words[3], sizeof message.timestamp);
+        const auto text = FromHex(words[4], sizeof message.text);
+        if (!number || !time || !text) {
+            continue;
+        }
+        Fields::Copy(message.number, *number);
+        Fields::Copy(message.timestamp, *time);
+        Fields::Copy(message.text, *text);
+        const std::string key(words[1]);
+        if (InboxKey(message) != key || order.count(key) != 0) {
+            continue;  // damaged, or the same message once more before its acknowledgement
+        }
+        order[key] = messages.size();
+        messages.push_back(message);
+    }
+    std::vector<RecvMsg> waiting;
+    for (const auto& message : messages) {
+        if (message) {
+            waiting.push_back(*message);
+        }
+    }
+    return waiting;
+}
+
+std::optional<std::string> ReadWhole(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
+    std::string content;
+    char buffer[8192];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        content.append(buffer, count);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? std::nullopt : std::optional<std::string>(content);
+}
+
+bool WriteAll(std::FILE* file, const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+}
+
+}  // namespace
+
+std::string InboxKey(std::string_view number, std::string_view time, std::string_view text) {
+    uint64_t hash = 14695981039346656037ULL;
+    const auto mix = [&](std::string_view bytes) {
+        for (const char c : bytes) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ULL;
+        }
+        // A separator no field holds, so that moving bytes between fields changes the key.
+        hash ^= 0x1F;
+        hash *= 1099511628211ULL;
+    };
+    mix(number);
+    mix(time);
+    mix(text);
+    std::string key(16, '0');
+    for (std::size_t i = 0; i < 16; ++i) {
+        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
+    }
+    return key;
+}
+
+std::string InboxKey(const RecvMsg& message) {
+    return InboxKey(Fields::View(message.number), Fields::View(message.timestamp),
+                    Fields::View(message.text));
+}
+
+CInboxJournal::CInboxJournal(std::string path, std::vector<RecvMsg>& replayed)
+    : path_(std::move(path)) {
+    const std::optional<std::string> content = ReadWhole(path_);
+    if (!content) {
+        return;
+    }
+    std::vector<RecvMsg> waiting = Unacknowledged(*content);
+    // Rewritten whole: the acknowledged records go, and so does any torn last line, which
+    // would otherwise run into the next record appended.
+    const std::string fresh = path_ + ".new";
+    std::FILE* rewrite = std::fopen(fresh.c_str(), "wb");
+    if (rewrite == nullptr) {
+        return;
+    }
+    bool written = true;
+    for (const RecvMsg& message : waiting) {
+        written = written && WriteAll(rewrite, MessageLine(message));
+    }
+    written = written && SyncStream(rewrite);
+    written = (std::fclose(rewrite) == 0) && written;
+    if (!written || !ReplaceFile(fresh, path_)) {
+        std::remove(fresh.c_str());
+        return;
+    }
+    file_ = std::fopen(path_.c_str(), "ab");
+    if (file_ != nullptr) {
+        // Room for the longest record, so that each goes out in one write.
+        std::setvbuf(file_, nullptr, _IOFBF, kLineBuffer);
+        replayed = std::move(waiting);
+    }
+}
+
+CInboxJournal::~CInboxJournal() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+bool CInboxJournal::Record(const RecvMsg& message) {
+    if (file_ == nullptr) {
+        return false;
+    }
+    // One write of the whole line: a reader appending its acknowledgements at the same
+    // time never splits it.
+    const std::string line = MessageLine(message);
+    return std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+           std::fflush(file_) == 0 && SyncStream(file_);
+}
+
+}  // namespace GSM

@@ -1,0 +1,51 @@
+// The opt-in inbox journal (TARVIK_INBOX_JOURNAL names its file): each received message is
+// written and flushed to disk before it is deleted from the modem, and handed over again
+// at the next start until a reader appends its acknowledgement. Without it a message the
+// caller has not yet fetched (or fetched and not yet kept) is gone when the process dies.
+//
+// The file is text, one record a line, each written with a line end before it so that a
+// record torn by a crash spoils only itself:
+//   M <key> <number hex> <time hex> <text hex>   a message, its fields' bytes in hex
+//   A <key>                                        the reader has kept that message
+// Records are appended; the start rewrites the file with the messages still unacknowledged.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Tarvik.h"
+
+namespace GSM {
+
+// The stable key of a received message: 16 hex digits of a 64-bit FNV-1a hash over its
+// number, time and text, so that the same message delivered twice has the same key.
+std::string InboxKey(std::string_view number, std::string_view time, std::string_view text);
+std::string InboxKey(const RecvMsg& message);
+
+class CInboxJournal {
+public:
+    // The journal at `path`; `replayed` gets its unacknowledged messages in the order they
+    // came. Nothing opened (Open() false) when the file cannot be read or rewritten.
+    CInboxJournal(std::string path, std::vector<RecvMsg>& replayed);
+    ~CInboxJournal();
+    CInboxJournal(const CInboxJournal&) = delete;
+    CInboxJournal& operator=(const CInboxJournal&) = delete;
+
+    bool Open() const { return file_ != nullptr; }
+    // Appends the message and flushes it to the disk; false when that failed, and the
+    // message must then stay on the modem.
+    bool Record(const RecvMsg& message);
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+};
+
+// The platform's halves: flush a stream's data to the disk, and put `from` in the place of
+// `to` so that a crash leaves one or the other whole.
+bool SyncStream(std::FILE* file);
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+}  // namespace GSM

@@ -1,0 +1,147 @@
+// The API's answers to what clients send, good and bad, without a server around it: the
+// same handler the daemon's HTTP server calls. The modems are configured, not started.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "Api.h"
+
+namespace Tarvikd {
+namespace {
+
+using Json = nlohmann::json;
+const std::string kKey = "Bearer key-0123456789abcdef";
+
+class ApiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/tarvikd-api-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        config_.store = folder_ + "/store.db";
+        config_.apiKeys = {"key-0123456789abcdef"};
+        config_.modems = {ModemConfig{"north", 3, 115200, std::nullopt}};
+        std::string error;
+        store_ = OpenSqliteStore(config_.store, error);
+        ASSERT_TRUE(store_) << error;
+        fleet_ = std::make_unique<CFleet>(config_, *store_, "/bin/false");
+        api_ = std::make_unique<CApi>(config_, *store_, *fleet_);
+    }
+    void TearDown() override {
+        api_.reset();
+        fleet_.reset();
+        store_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+    CApi::Reply Call(const std::string& method, const std::string& path,
+                     const std::string& body = "", const std::string& idempotency = "",
+                     const std::string& query = "", const std::string& auth = kKey) {
+        return api_->Handle(method, path, query, auth, idempotency, body);
+    }
+    static std::string Reason(const CApi::Reply& reply) {
+        return Json::parse(reply.body).value("error", "");
+    }
+
+    std::string folder_;
+    Config config_;
+    std::unique_ptr<IStore> store_;
+    std::unique_ptr<CFleet> fleet_;
+    std::unique_ptr<CApi> api_;
+};
+
+TEST_F(ApiTest, KeysAreNeededExceptForHealth) {
+    EXPECT_EQ(Call("GET", "/healthz", "", "", "", "").status, 200u);
+    EXPECT_EQ(Call("GET", "/readyz", "", "", "", "").status, 503u) << "no modem is ready";
+    const CApi::Reply none = Call("GET", "/v1/modems", "", "", "", "");
+    EXPECT_EQ(none.status, 401u);
+    EXPECT_EQ(none.extraHeader, "WWW-Authenticate: Bearer");
+    EXPECT_EQ(Call("GET", "/metrics", "", "", "", "Bearer key-0123456789abcdeX").status, 401u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out", "key-0123456789abcdef").status,
+              401u);
+    EXPECT_EQ(Call("GET", "/v1/modems").status, 200u);
+    EXPECT_EQ(Call("GET", "/v2/anything").status, 404u);
+}
+
+TEST_F(ApiTest, BadRequestsGetTheirReason) {
+    const struct {
+        std::string body;
+        std::string says;
+    } cases[] = {
+        {"{\"to\":\"+8613800138000\",", "not JSON"},
+        {"[1,2]", "JSON object"},
+        {"{\"text\":\"hi\"}", "\"to\""},
+        {"{\"to\":8613800138000,\"text\":\"hi\"}", "\"to\""},
+        {"{\"to\":\"+86 138\",\"text\":\"hi\"}", "3 to 20 digits"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"\"}", "empty"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"hi\",\"modem\":\"west\"}", "no configured modem"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"hi\",\"priority\":1}", "unknown field"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"" + std::string(1001, 'x') + "\"}", "1 to 1000"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"\xff\xfe\"}", "not JSON"},
+    };
+    for (const auto& c : cases) {
+        const CApi::Reply reply = Call("POST", "/v1/messages", c.body);
+        EXPECT_EQ(reply.status, 400u) << c.body;
+        EXPECT_NE(Reason(reply).find(c.says), std::string::npos) << Reason(reply);
+    }
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=sideways").status, 400u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out&after=x").status, 400u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out&limit=0").status, 400u);
+    EXPECT_EQ(Call("PUT", "/v1/messages/1").status, 405u);
+    EXPECT_EQ(Call("GET", "/v1/messages/abc").status, 404u);
+    EXPECT_TRUE(store_->List("out", 0, 10).empty()) << "a refused request queued something";
+}
+
+TEST_F(ApiTest, RetriedPostIsOneMessageAndAReusedKeyIsRefused) {
+    const std::string body = "{\"to\":\"+8613800138000\",\"text\":\"Grüße 😀\",\"modem\":\"north\"}";
+    const CApi::Reply first = Call("POST", "/v1/messages", body, "order-17");
+    ASSERT_EQ(first.status, 202u) << first.body;
+    const int64_t id = Json::parse(first.body)["id"];
+    const CApi::Reply again = Call("POST", "/v1/messages", body, "order-17");
+    EXPECT_EQ(again.status, 202u);
+    EXPECT_EQ(Json::parse(again.body)["id"], id);
+    EXPECT_EQ(again.extraHeader, "Idempotent-Replayed: true");
+    const CApi::Reply reused =
+        Call("POST", "/v1/messages", "{\"to\":\"+8613800138000\",\"text\":\"other\"}", "order-17");
+    EXPECT_EQ(reused.status, 409u);
+    const Json message = Json::parse(Call("GET", "/v1/messages/" + std::to_string(id)).body);
+    EXPECT_EQ(message["state"], "queued");
+    EXPECT_EQ(message["text"], "Grüße 😀");
+    EXPECT_EQ(message["modem"], "north");
+    EXPECT_EQ(message["history"][0]["state"], "queued");
+    EXPECT_EQ(store_->List("out", 0, 10).size(), 1u);
+}
+
+TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_EQ(Call("POST", "/v1/messages",
+                       "{\"to\":\"13800138000\",\"text\":\"n" + std::to_string(i) + "\"}")
+                      .status,
+                  202u);
+    }
+    std::vector<std::string> texts;
+    std::string cursor = "0";
+    for (int page = 0; page < 10 && !cursor.empty(); ++page) {
+        const Json body = Json::parse(
+            Call("GET", "/v1/messages", "", "", "direction=out&limit=3&after=" + cursor).body);
+        for (const auto& m : body["messages"]) {
+            texts.push_back(m["text"]);
+        }
+        cursor = body["next"].is_null() ? "" : body["next"].get<std::string>();
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"n0", "n1", "n2", "n3", "n4", "n5", "n6"}));
+    EXPECT_EQ(Call("DELETE", "/v1/messages/2").status, 200u);
+    EXPECT_EQ(Json::parse(Call("GET", "/v1/messages/2").body)["state"], "cancelled");
+    const CApi::Reply twice = Call("DELETE", "/v1/messages/2");
+    EXPECT_EQ(twice.status, 409u);
+    EXPECT_NE(Reason(twice).find("is cancelled"), std::string::npos);
+    EXPECT_EQ(Call("DELETE", "/v1/messages/99").status, 404u);
+    const std::string metrics = Call("GET", "/metrics").body;
+    EXPECT_NE(metrics.find("tarvikd_outgoing{modem=\"\",state=\"queued\"} 6\n"), std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("tarvikd_modem_ready{modem=\"north\"} 0\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace Tarvikd

@@ -1,0 +1,96 @@
+// The configuration as a user writes it: what is taken, and what is refused with a reason
+// that says where.
+#include <gtest/gtest.h>
+
+#include "Config.h"
+
+namespace Tarvikd {
+namespace {
+
+const char kSound[] = R"(# two modems
+name = "gw-1"
+store = "/var/lib/tarvik/tarvikd.db"
+listen = "127.0.0.1"
+http_port = 8025
+api_keys = ["0123456789abcdef", 'literal-key-0123456789']   # two keys
+send_attempts = 3
+reroute = false
+
+[webhook]
+url = "http://127.0.0.1:9000/in"
+secret = "s3cret-s3cret-s3cret"
+max_attempts = 4
+
+[[modem]]
+name = "north"
+port = 3
+prefix = "49"
+
+[[modem]]
+name = "south"
+port = 4
+baud = 9_600
+)";
+
+TEST(ConfigTest, SoundFileIsTakenWhole) {
+    std::string error;
+    const auto config = ParseConfig(kSound, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->name, "gw-1");
+    EXPECT_EQ(config->httpPort, 8025);
+    ASSERT_EQ(config->apiKeys.size(), 2u);
+    EXPECT_EQ(config->apiKeys[1], "literal-key-0123456789");
+    EXPECT_EQ(config->sendAttempts, 3);
+    EXPECT_FALSE(config->reroute);
+    ASSERT_TRUE(config->webhook);
+    EXPECT_EQ(config->webhook->maxAttempts, 4);
+    EXPECT_EQ(config->webhook->timeoutMs, 5000);
+    ASSERT_EQ(config->modems.size(), 2u);
+    EXPECT_EQ(config->modems[0].prefix, "49");
+    EXPECT_EQ(config->modems[1].baud, 9600);
+    EXPECT_FALSE(config->modems[1].prefix);
+}
+
+TEST(ConfigTest, MistakesAreRefusedWithWhereAndWhy) {
+    const std::string modem = "\n[[modem]]\nname = \"a\"\nport = 3\n";
+    const std::string base = "store = \"x.db\"\napi_keys = [\"0123456789abcdef\"]\n";
+    const struct {
+        std::string text;
+        std::string says;
+    } cases[] = {
+        {base + "prot = 3\n" + modem, "line 3: the top level has no setting 'prot'"},
+        {base + "http_port = 70000\n" + modem,
+         "line 3: http_port takes an integer from 1 to 65535"},
+        {base + "reroute = \"yes\"\n" + modem, "reroute takes true or false"},
+        {base + "name = \"open\n" + modem, "line 3: a string is not closed"},
+        {base + "retry_base_ms = 1.5\n" + modem, "line 3: unexpected text"},
+        {base, "no modem"},
+        {"api_keys = [\"0123456789abcdef\"]\n" + modem, "the top level needs store"},
+        {"store = \"x.db\"\n" + modem, "api_keys needs at least one key"},
+        {"store = \"x.db\"\napi_keys = [\"short\"]\n" + modem, "16 or more characters"},
+        {base + modem + modem, "two modems are named a"},
+        {base + modem + "\n[[modem]]\nname = \"b\"\nport = 3\n", "two modems use port 3"},
+        {base + modem + "\n[[modem]]\nname = \"b c\"\nport = 4\n", "a modem's name takes"},
+        {base + modem + "\n[[modems]]\nname = \"b\"\nport = 4\n", "modems are [[modem]]"},
+        {base + "[webhook]\nurl = \"ftp://x\"\nsecret = \"0123456789abcdef\"\n" + modem,
+         "http:// or https://"},
+        {base + "[webhook]\nurl = \"http://x\"\n" + modem, "[webhook] needs secret"},
+        {base + modem + "prefix = \"+49\"\n", "prefix takes up to 8 digits"},
+        {base + "store = \"y.db\"\n" + modem, "line 3: 'store' is given twice"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseConfig(c.text, error)) << c.text;
+        EXPECT_NE(error.find(c.says), std::string::npos) << "said: " << error << "\nfor:\n"
+                                                         << c.text;
+    }
+}
+
+TEST(ConfigTest, MissingFileIsNamed) {
+    std::string error;
+    EXPECT_FALSE(LoadConfig("/nonexistent/tarvikd.toml", error));
+    EXPECT_EQ(error, "cannot read /nonexistent/tarvikd.toml");
+}
+
+}  // namespace
+}  // namespace Tarvikd

@@ -1,0 +1,199 @@
+// The SQLite store's promises: states move only as the outbox allows, a retried request is
+// one message, a received message is stored once under its key, and a store reopened after
+// a crash finds what was committed.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Store.h"
+
+namespace Tarvikd {
+namespace {
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/tarvikd-store-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        path_ = folder_ + "/store.db";
+        Reopen();
+    }
+    void TearDown() override {
+        store_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+    void Reopen() {
+        store_.reset();
+        std::string error;
+        store_ = OpenSqliteStore(path_, error);
+        ASSERT_TRUE(store_) << error;
+    }
+    int64_t Queue(const std::string& text, const std::string& modem = "",
+                  const std::string& key = "") {
+        return store_
+            ->Enqueue({"api", key, text + "|" + modem, "+8613800138000", text, modem}, 1000)
+            .id;
+    }
+    std::string State(int64_t id) { return store_->Get(id)->state; }
+
+    std::string folder_;
+    std::string path_;
+    std::unique_ptr<IStore> store_;
+};
+
+TEST_F(StoreTest, IdempotencyKeyGivesOneMessagePerRequest) {
+    const EnqueueRequest request{"api", "k1", "same", "+8613800138000", "hello", ""};
+    const EnqueueResult first = store_->Enqueue(request, 1000);
+    EXPECT_FALSE(first.replayed);
+    const EnqueueResult again = store_->Enqueue(request, 2000);
+    EXPECT_TRUE(again.replayed);
+    EXPECT_EQ(again.id, first.id);
+    EnqueueRequest other = request;
+    other.fingerprint = "different";
+    const EnqueueResult reused = store_->Enqueue(other, 3000);
+    EXPECT_TRUE(reused.conflict);
+    EXPECT_EQ(reused.id, first.id);
+    // Keys are per API key.
+    other.apiKey = "another";
+    EXPECT_NE(store_->Enqueue(other, 3000).id, first.id);
+    EXPECT_EQ(store_->List("out", 0, 10).size(), 2u);
+}
+
+TEST_F(StoreTest, ClaimsTakeDueMessagesForTheModemAndRetriesGoBehind) {
+    const int64_t a = Queue("for any");
+    const int64_t b = Queue("for north", "north");
+    const int64_t c = Queue("for south", "south");
+    auto claimed = store_->Claim("south", {}, 1000);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, a);
+    EXPECT_EQ(claimed->attempts, 1);
+    EXPECT_EQ(State(a), "sending");
+    // A refused message waits its backoff; the one behind it goes first.
+    store_->Finish(a, Outcome::Retry, "refused", 1, 0, 5000, 1100);
+    claimed = store_->Claim("south", {}, 1200);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, c);
+    store_->Finish(c, Outcome::Sent, "1 part", 1, 1, 0, 1300);
+    EXPECT_FALSE(store_->Claim("south", {}, 1400)) << "north's message or an early retry taken";
+    // North's message goes through south only when north is named as rerouted.
+    claimed = store_->Claim("south", {"north"}, 1400);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, b);
+    claimed = store_->Claim("south", {}, 5000);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, a);
+    EXPECT_EQ(claimed->attempts, 2);
+    const Message m = *store_->Get(c);
+    EXPECT_EQ(m.via, "south");
+    EXPECT_EQ(m.partsAccepted, 1);
+    std::vector<std::string> states;
+    for (const auto& entry : m.history) {
+        states.push_back(entry.state);
+    }
+    EXPECT_EQ(states, (std::vector<std::string>{"queued", "sending", "sent"}));
+}
+
+TEST_F(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
+    const int64_t handed = Queue("handed over");
+    const int64_t claimedOnly = Queue("claimed only");
+    const int64_t waiting = Queue("waiting");
+    ASSERT_EQ(store_->Claim("m", {}, 1000)->id, handed);
+    store_->MarkSubmitted(handed, 1000);
+    store_->RecordPart(handed, 1, true, "", 1001);
+    ASSERT_EQ(store_->Claim("m", {}, 1000)->id, claimedOnly);
+    // As after kill -9: a new connection on the same file.
+    Reopen();
+    EXPECT_EQ(store_->RecoverInterrupted(2000), 1);
+    EXPECT_EQ(State(handed), "unknown");
+    EXPECT_EQ(State(claimedOnly), "queued");
+    EXPECT_EQ(State(waiting), "queued");
+    EXPECT_EQ(store_->Get(handed)->partsAccepted, 1);
+    // An unknown message is not sent again by itself.
+    std::vector<int64_t> next;
+    while (auto claimed = store_->Claim("m", {}, 3000)) {
+        next.push_back(claimed->id);
+        store_->Finish(claimed->id, Outcome::Sent, "", 1, 1, 0, 3000);
+    }
+    EXPECT_EQ(next, (std::vector<int64_t>{claimedOnly, waiting}));
+}
+
+TEST_F(StoreTest, OnlyAQueuedMessageIsCancelled) {
+    const int64_t queued = Queue("one");
+    const int64_t sending = Queue("two");
+    ASSERT_EQ(store_->Claim("m", {}, 1000)->id, queued);
+    store_->Finish(queued, Outcome::Released, "child gone", 0, 0, 0, 1000);
+    EXPECT_EQ(store_->Get(queued)->attempts, 0) << "a release counts no attempt";
+    EXPECT_EQ(store_->Cancel(queued, 1100), CancelResult::Cancelled);
+    EXPECT_EQ(store_->Cancel(queued, 1200), CancelResult::NotCancellable);
+    ASSERT_EQ(store_->Claim("m", {}, 1300)->id, sending);
+    EXPECT_EQ(store_->Cancel(sending, 1400), CancelResult::NotCancellable);
+    EXPECT_EQ(store_->Cancel(999, 1400), CancelResult::NotFound);
+    EXPECT_FALSE(store_->Claim("m", {}, 1500));
+}
+
+TEST_F(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
+    EXPECT_TRUE(
+        store_->StoreReceived("a", "k1", "10086", "2026-12-08 10:00:00", "Grüße 😀", true, 1000));
+    EXPECT_FALSE(
+        store_->StoreReceived("a", "k1", "10086", "2026-12-08 10:00:00", "Grüße 😀", true, 2000));
+    EXPECT_TRUE(
+        store_->StoreReceived("b", "k1", "10086", "2026-12-08 10:00:00", "Grüße 😀", true, 2000));
+    for (int i = 0; i < 5; ++i) {
+        store_->StoreReceived("a", "key" + std::to_string(i), "1", "", "m" + std::to_string(i),
+                              false, 3000);
+    }
+    const auto first = store_->List("in", 0, 3);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[0].text, "Grüße 😀");
+    EXPECT_EQ(first[0].webhookState, "pending");
+    const auto second = store_->List("in", first.back().id, 3);
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_GT(second[0].id, first.back().id);
+    const auto third = store_->List("in", second.back().id, 3);
+    ASSERT_EQ(third.size(), 1u) << "seven messages in pages of three";
+    EXPECT_EQ(third[0].text, "m4");
+    EXPECT_TRUE(store_->List("in", third[0].id, 3).empty());
+    EXPECT_TRUE(store_->List("out", 0, 3).empty());
+    EXPECT_EQ(store_->Count().in["a"], 6);
+}
+
+TEST_F(StoreTest, WebhookRetriesWaitAndDeadLettersStay) {
+    store_->StoreReceived("a", "k1", "1", "", "first", true, 1000);
+    store_->StoreReceived("a", "k2", "1", "", "second", true, 1000);
+    auto next = store_->NextWebhook(1000);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->text, "first");
+    store_->FinishWebhook(next->id, false, false, "answered 500", 9000, 1000);
+    next = store_->NextWebhook(1100);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->text, "second") << "a failing delivery holds up the next";
+    store_->FinishWebhook(next->id, false, true, "timed out", 0, 1100);
+    EXPECT_FALSE(store_->NextWebhook(1200));
+    next = store_->NextWebhook(9000);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->webhookAttempts, 1);
+    store_->FinishWebhook(next->id, true, false, "", 0, 9000);
+    EXPECT_FALSE(store_->NextWebhook(100000));
+    Counts counts = store_->Count();
+    EXPECT_EQ(counts.webhooks["delivered"], 1);
+    EXPECT_EQ(counts.webhooks["dead"], 1);
+    EXPECT_EQ(store_->Get(next->id + 1)->webhookError, "timed out");
+}
+
+TEST_F(StoreTest, StoreOfANewerSchemaIsRefused) {
+    store_.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    std::string error;
+    EXPECT_FALSE(OpenSqliteStore(path_, error));
+    EXPECT_NE(error.find("version 99, newer than this tarvikd knows"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace Tarvikd

@@ -1,0 +1,454 @@
+#!/usr/bin/env python3
+"""One case of tarvikd, run as an operator runs it: simulated modems on pseudo-terminals,
+the daemon on a configuration written here, requests with an HTTP client, and what the
+API, the webhook receiver and the simulators' logs show.
+
+Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos; the chaos case
+sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set)"""
+import hashlib
+import hmac
+import http.client
+import http.server
+import json
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+CASE, BIN = sys.argv[1], sys.argv[2]
+KEY = "test-key-0123456789abcdef"
+SECRET = "webhook-secret-0123456789"
+OWN = {3: "+8613800138000", 4: "+8613900139000"}
+work = tempfile.mkdtemp(prefix="tarvikd-test-")
+procs = []
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+HTTP_PORT = free_port()
+
+
+def fail(why):
+    print(f"FAIL ({CASE}): {why}")
+    for name in ("daemon.err",):
+        path = os.path.join(work, name)
+        if os.path.exists(path):
+            print(f"--- {name}")
+            print(open(path, errors="replace").read()[-4000:])
+    sys.exit(1)
+
+
+def wait_for(what, check, seconds=90, step=0.1, show=None):
+    """Waits for the state a user would see; fails after a generous deadline."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = check()
+        if value:
+            return value
+        time.sleep(step)
+    fail(f"timed out waiting for {what}" + (f": {show()}" if show else ""))
+
+
+def start_modem(port, *options):
+    out = open(os.path.join(work, f"sim{port}.out"), "w")
+    proc = subprocess.Popen(
+        [f"{BIN}/tarvik-modemsim", "--dir", work, "--port", str(port),
+         "--own-number", OWN.get(port, "+8613700137000"),
+         "--log", os.path.join(work, f"wire{port}"), *options],
+        stdout=out, stderr=subprocess.STDOUT)
+    procs.append(proc)
+    wait_for(f"simulator on port {port}", lambda: os.path.exists(os.path.join(work, f"COM{port}")))
+    return proc
+
+
+def write_config(modems, extra="", webhook=""):
+    text = [f'store = "{work}/tarvikd.db"', f'port_dir = "{work}"', f"http_port = {HTTP_PORT}",
+            f'api_keys = ["{KEY}"]', f'tarvik = "{BIN}/tarvik"', "restart_base_ms = 200",
+            "restart_max_ms = 1000", "status_every_ms = 1000", extra, webhook]
+    for name, port in modems:
+        text += ["[[modem]]", f'name = "{name}"', f"port = {port}"]
+    path = os.path.join(work, "tarvikd.toml")
+    open(path, "w").write("\n".join(text) + "\n")
+    return path
+
+
+daemon = None
+
+
+def start_daemon():
+    global daemon
+    err = open(os.path.join(work, "daemon.err"), "a")
+    daemon = subprocess.Popen([f"{BIN}/tarvikd", "--config", os.path.join(work, "tarvikd.toml")],
+                              stdout=err, stderr=err)
+    wait_for("the API", lambda: call("GET", "/healthz", auth=None, quiet=True)[0] == 200)
+
+
+def stop_daemon():
+    daemon.send_signal(signal.SIGTERM)
+    try:
+        code = daemon.wait(30)
+    except subprocess.TimeoutExpired:
+        fail("tarvikd did not stop within 30 s of SIGTERM")
+    if code != 0:
+        fail(f"tarvikd exited with {code} at SIGTERM")
+
+
+def call(method, path, body=None, auth=KEY, headers=None, quiet=False, raw=None):
+    """(status, JSON or text, headers); (0, None, {}) when nothing listens."""
+    all_headers = dict(headers or {})
+    if auth:
+        all_headers["Authorization"] = f"Bearer {auth}"
+    data = raw if raw is not None else (json.dumps(body) if body is not None else None)
+    try:
+        conn = http.client.HTTPConnection("127.0.0.1", HTTP_PORT, timeout=30)
+        conn.request(method, path, body=data, headers=all_headers)
+        response = conn.getresponse()
+        text = response.read().decode()
+        conn.close()
+    except (ConnectionError, OSError, http.client.HTTPException):
+        if not quiet:
+            return 0, None, {}
+        return 0, None, {}
+    try:
+        parsed = json.loads(text)
+    except ValueError:
+        parsed = text
+    return response.status, parsed, dict(response.getheaders())
+
+
+def expect(status_body, status, what):
+    if status_body[0] != status:
+        fail(f"{what}: {status_body[0]} {status_body[1]}, expected {status}")
+    return status_body[1]
+
+
+def message(ident):
+    return expect(call("GET", f"/v1/messages/{ident}"), 200, f"message {ident}")
+
+
+def all_messages(direction, page=100):
+    out, cursor = [], "0"
+    while cursor is not None:
+        body = expect(call("GET", f"/v1/messages?direction={direction}&limit={page}&after={cursor}"),
+                      200, "a page")
+        out += body["messages"]
+        cursor = body["next"]
+    return out
+
+
+def modems():
+    return {m["name"]: m for m in expect(call("GET", "/v1/modems"), 200, "modems")["modems"]}
+
+
+def wire_count(port, text):
+    try:
+        return open(os.path.join(work, f"wire{port}"), "rb").read().count(text.encode())
+    except FileNotFoundError:
+        return 0
+
+
+def final(ident):
+    return message(ident)["state"] in ("sent", "failed", "unknown", "cancelled")
+
+
+def case_e2e():
+    start_modem(3, "--message", "10086:waiting on the SIM")
+    start_modem(4, "--chatter", "500")
+    # Modem c has no simulator: it never starts, and its messages wait for it.
+    write_config([("a", 3), ("b", 4), ("c", 5)], "reroute = false")
+    start_daemon()
+    wait_for("modems a and b ready",
+             lambda: call("GET", "/readyz", auth=None)[0] == 200 and
+             all(modems()[n]["state"] == "ready" for n in "ab"))
+    wait_for("c's reason", lambda: modems()["c"]["last_error"])
+
+    # Refusals, each with its reason and nothing queued.
+    expect(call("GET", "/v1/modems", auth=None), 401, "no key")
+    expect(call("GET", "/v1/modems", auth="wrong-key-0123456789"), 401, "a wrong key")
+    bad = expect(call("POST", "/v1/messages", raw='{"to": "+86138", "text": '), 400, "bad JSON")
+    if "not JSON" not in bad["error"]:
+        fail(f"bad JSON's reason: {bad}")
+    expect(call("POST", "/v1/messages", {"to": "+8613800138000", "text": "x", "modem": "z"}), 400,
+           "an unknown modem")
+
+    text_a = "Grüße 😀 to a"
+    first = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": text_a, "modem": "a"},
+                        headers={"Idempotency-Key": "e2e-1"}), 202, "a send")["id"]
+    replay = call("POST", "/v1/messages", {"to": OWN[3], "text": text_a, "modem": "a"},
+                  headers={"Idempotency-Key": "e2e-1"})
+    if expect(replay, 202, "the retried send")["id"] != first:
+        fail("a retried POST made a second message")
+    expect(call("POST", "/v1/messages", {"to": OWN[3], "text": "other", "modem": "a"},
+                headers={"Idempotency-Key": "e2e-1"}), 409, "a reused key")
+    second = expect(call("POST", "/v1/messages", {"to": OWN[4], "text": "to b", "modem": "b"}),
+                    202, "a send")["id"]
+    waiting = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": "for c", "modem": "c"}),
+                     202, "a send to c")["id"]
+    wait_for("both sends final", lambda: final(first) and final(second))
+    for ident, via in ((first, "a"), (second, "b")):
+        m = message(ident)
+        if m["state"] != "sent" or m["via"] != via or m["parts_accepted"] != 1:
+            fail(f"message {ident}: {m}")
+        # A part the chatty modem refused is tried again after its backoff.
+        states = [h["state"] for h in m["history"]]
+        if states[:2] != ["queued", "sending"] or states[-2:] != ["part", "sent"] or \
+                len(states) != 1 + 3 * m["attempts"]:
+            fail(f"history of {ident}: {m['history']}")
+    for ident, port in ((first, 3), (second, 4)):
+        if wire_count(port, "AT+CMGS=") != message(ident)["attempts"]:
+            fail(f"port {port}: {wire_count(port, 'AT+CMGS=')} submissions for "
+                 f"{message(ident)['attempts']} attempts")
+
+    # Both come back, with the message that waited on the SIM: each stored once.
+    def inbox():
+        texts = sorted(m["text"] for m in all_messages("in", page=1))
+        return texts if len(texts) >= 3 else None
+    texts = wait_for("three received messages", inbox)
+    time.sleep(2)
+    texts = sorted(m["text"] for m in all_messages("in", page=1))
+    if texts != sorted([text_a, "to b", "waiting on the SIM"]):
+        fail(f"received: {texts}")
+    received = all_messages("in")
+    if {m["modem"] for m in received if m["text"] == "to b"} != {"b"}:
+        fail(f"to b came in on another modem: {received}")
+
+    # Only a queued message is cancelled.
+    if message(waiting)["state"] != "queued":
+        fail(f"the message for c is {message(waiting)['state']}")
+    expect(call("DELETE", f"/v1/messages/{waiting}"), 200, "cancel")
+    expect(call("DELETE", f"/v1/messages/{waiting}"), 409, "cancel twice")
+    expect(call("DELETE", f"/v1/messages/{first}"), 409, "cancel a sent message")
+    expect(call("DELETE", "/v1/messages/9999"), 404, "cancel nothing")
+    metrics = expect(call("GET", "/metrics"), 200, "metrics")
+    for line in ('tarvikd_outgoing{modem="a",state="sent"} 1', 'tarvikd_received{modem="b"} 1',
+                 'tarvikd_modem_ready{modem="c"} 0'):
+        if line not in metrics:
+            fail(f"metrics lack {line}:\n{metrics}")
+    if modems()["a"]["model"] != "MU609" or not modems()["a"]["signal"]:
+        fail(f"modem a: {modems()['a']}")
+    stop_daemon()
+
+
+def case_reroute():
+    start_modem(3)
+    start_modem(4, "--refuse-sends")
+    write_config([("a", 3), ("b", 4)],
+                 "retry_base_ms = 300\nfailures_out_of_rotation = 2\nout_of_rotation_ms = 600000")
+    start_daemon()
+    wait_for("both modems ready", lambda: all(m["state"] == "ready" for m in modems().values()))
+    ids = [expect(call("POST", "/v1/messages", {"to": "+8613700137000", "text": f"any {i}"}), 202,
+                  "a send")["id"] for i in range(6)]
+    ids += [expect(call("POST", "/v1/messages", {"to": "+8613700137000", "text": f"b {i}",
+                                                 "modem": "b"}), 202, "a send")["id"] for i in range(2)]
+    wait_for("every message final", lambda: all(final(i) for i in ids), seconds=150, step=0.5)
+    for i in ids:
+        m = message(i)
+        if m["state"] != "sent" or m["via"] != "a":
+            fail(f"message {i}: {m}")
+    refused = [message(i) for i in ids if message(i)["attempts"] > 1]
+    if not refused or not all(any("refused" in h["detail"] for h in m["history"]) for m in refused):
+        fail(f"no message shows the refusals it went through: {[message(i) for i in ids]}")
+    b = modems()["b"]
+    if b["in_rotation"] or not b["last_error"]:
+        fail(f"modem b stayed in rotation: {b}")
+    if wire_count(3, "AT+CMGS=") != len(ids):
+        fail(f"modem a submitted {wire_count(3, 'AT+CMGS=')} for {len(ids)} messages")
+    stop_daemon()
+
+
+class Receiver(http.server.BaseHTTPRequestHandler):
+    """Fails the first two deliveries, lets the third time out, then takes them; refuses a
+    poisoned message always."""
+    calls = []
+    lock = threading.Lock()
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        stamp = self.headers["X-Tarvik-Timestamp"]
+        good = hmac.compare_digest(
+            self.headers["X-Tarvik-Signature"],
+            "sha256=" + hmac.new(SECRET.encode(), (stamp + ".").encode() + body,
+                                 hashlib.sha256).hexdigest())
+        payload = json.loads(body)
+        with Receiver.lock:
+            n = len(Receiver.calls)
+            Receiver.calls.append((payload, good))
+        if n == 2:
+            time.sleep(1.5)
+        status = 500 if n < 2 or "poison" in payload["text"] or not good else 200
+        try:
+            self.send_response(status)
+            self.end_headers()
+        except OSError:
+            pass
+
+    def log_message(self, *args):
+        pass
+
+
+def case_webhook():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Receiver)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    start_modem(3, "--message", "10086:one", "--message", "10086:two", "--message",
+                "10086:poison", "--message", "10010:three ✓")
+    write_config([("a", 3)], webhook=(
+        f'[webhook]\nurl = "http://127.0.0.1:{server.server_address[1]}/in"\n'
+        f'secret = "{SECRET}"\nmax_attempts = 4\ntimeout_ms = 500\nretry_base_ms = 200\n'
+        "retry_max_ms = 400"))
+    start_daemon()
+
+    def settled():
+        ms = all_messages("in")
+        return ms if len(ms) == 4 and all(m["webhook"]["state"] != "pending" for m in ms) else None
+    ms = wait_for("every webhook delivered or dead", settled)
+    states = {m["text"]: m["webhook"]["state"] for m in ms}
+    if states != {"one": "delivered", "two": "delivered", "three ✓": "delivered", "poison": "dead"}:
+        fail(f"webhook states: {states}")
+    poison = [m for m in ms if m["text"] == "poison"][0]
+    if poison["webhook"]["attempts"] != 4 or "500" not in poison["webhook"]["error"]:
+        fail(f"the dead letter: {poison}")
+    with Receiver.lock:
+        calls = list(Receiver.calls)
+    if not all(good for _, good in calls):
+        fail("a delivery's signature did not verify")
+    if len({p["id"] for p, _ in calls}) != 4:
+        fail(f"deliveries were not for the four messages: {calls}")
+    if not any(m["webhook"]["attempts"] > 1 and m["webhook"]["state"] == "delivered" for m in ms):
+        fail(f"no delivery was retried: {ms}")
+    metrics = expect(call("GET", "/metrics"), 200, "metrics")
+    if 'tarvikd_webhook{state="dead"} 1' not in metrics:
+        fail(f"metrics: {metrics}")
+    stop_daemon()
+    server.shutdown()
+
+
+def case_chaos():
+    count = int(os.environ.get("TARVIKD_CHAOS_MESSAGES", "40"))
+    rng = random.Random(int(os.environ.get("TARVIKD_CHAOS_SEED", str(int(time.time())))))
+    start_modem(3, "--chatter", "500")
+    start_modem(4, "--chatter", "500")
+    # Kills before a child is ready count as its failures: the modem leaves the rotation
+    # only briefly.
+    write_config([("a", 3), ("b", 4)],
+                 "retry_base_ms = 200\nretry_max_ms = 1000\nout_of_rotation_ms = 2000\n"
+                 "reroute = false")
+    start_daemon()
+    ids = {}
+    lock = threading.Lock()
+    posted = threading.Event()
+
+    def poster():
+        # Retries with the same key whenever the daemon is down: each text is one message.
+        for i in range(count):
+            # Each to the modem's own number through that modem: it comes back to it.
+            body = {"to": OWN[3 + i % 2], "text": f"chaos {i} ✓", "modem": "ab"[i % 2]}
+            while True:
+                status, reply, _ = call("POST", "/v1/messages", body, quiet=True,
+                                        headers={"Idempotency-Key": f"chaos-{i}"})
+                if status == 202:
+                    with lock:
+                        if ids.setdefault(i, reply["id"]) != reply["id"]:
+                            fail(f"key chaos-{i} gave ids {ids[i]} and {reply['id']}")
+                    break
+                time.sleep(0.1)
+        posted.set()
+
+    threading.Thread(target=poster, daemon=True).start()
+    kills = {"daemon": 0, "child": 0}
+    last_look = []
+
+    def outgoing_done():
+        status, _, _ = call("GET", "/healthz", auth=None, quiet=True)
+        if status != 200 or not posted.is_set():
+            return False
+        out = all_messages("out")
+        pending = [(m["id"], m["state"], m["attempts"]) for m in out
+                   if m["state"] not in ("sent", "failed", "unknown")]
+        last_look[:] = [len(out), pending[:10], modems()]
+        return len(out) == count and not pending
+
+    deadline = time.time() + 60 + count * 3
+    while time.time() < deadline and not (posted.is_set() and outgoing_done()):
+        time.sleep(rng.uniform(1.0, 6.0))
+        if rng.random() < 0.4:
+            daemon.kill()
+            daemon.wait()
+            kills["daemon"] += 1
+            start_daemon()
+        else:
+            children = subprocess.run(["pgrep", "-P", str(daemon.pid)], capture_output=True,
+                                      text=True).stdout.split()
+            if children:
+                os.kill(int(rng.choice(children)), signal.SIGKILL)
+                kills["child"] += 1
+    wait_for("every outgoing message final", outgoing_done, seconds=120, step=0.5,
+             show=lambda: last_look)
+    out = all_messages("out")
+    states = {}
+    for m in out:
+        states[m["state"]] = states.get(m["state"], 0) + 1
+    # What the modems took: every submission they accepted to their own number comes back.
+    def inbox_settled():
+        before = len(all_messages("in"))
+        time.sleep(3)
+        after = all_messages("in")
+        return after if len(after) == before else None
+    sent_texts = {m["text"] for m in out if m["state"] == "sent"}
+    wait_for("every sent message received",
+             lambda: sent_texts <= {m["text"] for m in all_messages("in")}, seconds=120, step=0.5,
+             show=lambda: (sorted(sent_texts - {m["text"] for m in all_messages("in")}), modems()))
+    inbox = wait_for("the inbox to settle", inbox_settled, seconds=120)
+    texts = [m["text"] for m in inbox]
+    submissions = wire_count(3, "AT+CMGS=") + wire_count(4, "AT+CMGS=")
+    print(f"chaos: {count} messages, kills {kills}, outgoing {states}, received {len(texts)}, "
+          f"submissions {submissions}")
+    if len(out) != count or len(ids) != count:
+        fail(f"{len(out)} outgoing rows for {count} requests")
+    if len(set(texts)) != len(texts):
+        fail(f"a message was stored twice: {sorted(t for t in texts if texts.count(t) > 1)}")
+    if not set(texts) <= {f"chaos {i} ✓" for i in range(count)}:
+        fail(f"strange texts received: {set(texts)}")
+    if states.get("failed", 0) != 0:
+        fail(f"failed messages: {[m for m in out if m['state'] == 'failed']}")
+    unknown = states.get("unknown", 0)
+    # Each modem has one send in flight: a daemon killed leaves one per modem unknown, a
+    # child killed its own.
+    if unknown > 2 * kills["daemon"] + kills["child"]:
+        fail(f"{unknown} unknown for {kills} kills")
+    # Nothing is refused here, so nothing is sent twice: at most one submission a message,
+    # and every received text was submitted.
+    if not len(texts) <= submissions <= count:
+        fail(f"{len(texts)} received, {submissions} submissions, {count} messages")
+    for m in out:
+        if m["state"] == "unknown" and m["attempts"] != 1:
+            fail(f"an unknown message was sent again: {m}")
+    if len(texts) < states.get("sent", 0):
+        fail("a sent message was lost")
+    stop_daemon()
+
+
+try:
+    {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
+     "chaos": case_chaos}[CASE]()
+    print(f"PASS ({CASE})")
+finally:
+    if daemon is not None and daemon.poll() is None:
+        daemon.kill()
+        daemon.wait()
+    for proc in procs:
+        proc.terminate()
+        proc.wait()
+    if os.environ.get("TARVIKD_TEST_KEEP"):
+        print(f"kept {work}")
+    else:
+        shutil.rmtree(work, ignore_errors=True)
