@@ -194,7 +194,7 @@ CInboxJournal::CInboxJournal(std::string path, std::vector<RecvMsg>& replayed)
     }
     written = written && SyncStream(rewrite);
     written = (std::fclose(rewrite) == 0) && written;
-    if (!written || !ReplaceFile(fresh, path_)) {
+    if (!written || !ReplaceJournalFile(fresh, path_)) {
         std::remove(fresh.c_str());
         return;
     }

@@ -11,7 +11,7 @@ bool SyncStream(std::FILE* file) {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool ReplaceJournalFile(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         return false;
     }

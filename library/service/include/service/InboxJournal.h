@@ -46,6 +46,6 @@ private:
 // The platform's halves: flush a stream's data to the disk, and put `from` in the place of
 // `to` so that a crash leaves one or the other whole.
 bool SyncStream(std::FILE* file);
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool ReplaceJournalFile(const std::string& from, const std::string& to);
 
 }  // namespace GSM
