@@ -1,12 +1,12 @@
 #include "service/MsgService.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 
 #include "codec/Fields.h"
 #include "engine/ProcessState.h"
+#include "platform/Environment.h"
 
 namespace GSM {
 
@@ -210,8 +210,10 @@ CMsgService::~CMsgService() {
 }
 
 bool CMsgService::OpenJournal() {
-    const char* path = std::getenv("TARVIK_INBOX_JOURNAL");
-    if (path == nullptr || *path == '\0') {
+    // Read as the quick-reply switch is, so that a variable a Windows caller set through
+    // the system is seen too.
+    const std::string path = platform::EnvironmentValue("TARVIK_INBOX_JOURNAL");
+    if (path.empty()) {
         return true;
     }
     std::vector<RecvMsg> replayed;

@@ -265,6 +265,11 @@ serve_ack_journal)
   }
   key_of() { grep -F "$2" "$work/$1" | head -1 | sed 's/.*"key":"\([0-9a-f]*\)".*/\1/'; }
   serve_ack out1 2
+  # A message is handed over before its deletion goes out: both have left the modem first.
+  for _ in $(seq 1 600); do
+    [ "$(wire_count 'AT+CMGD=')" -ge 2 ] && break
+    sleep 0.05
+  done
   kill -9 "$pid"; wait "$pid" 2>/dev/null
   [ "$(wire_count 'AT+CMGD=')" -ge 2 ] || fail "the messages were not deleted from the modem"
   # A record torn by a crash spoils only itself.
