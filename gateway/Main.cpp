@@ -107,7 +107,9 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
-    std::unique_ptr<IStore> store = OpenSqliteStore(config->store, error);
+    StoreOptions storeOptions;
+    storeOptions.daemon = config->name;
+    std::unique_ptr<IStore> store = OpenStore(config->store, storeOptions, error);
     if (!store) {
         Log(Level::Error, error);
         return 1;

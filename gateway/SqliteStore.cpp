@@ -488,7 +488,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error) {
+std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error,
+                                        const StoreOptions& /*options*/) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,

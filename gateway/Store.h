@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -77,6 +78,30 @@ struct Counts {
     std::map<std::string, int64_t> webhooks;                     // state
 };
 
+// What the daemon publishes when a message arrives or an outgoing one changes state,
+// written in the transaction of the change and taken out once the broker has it, so that a
+// crash publishes again rather than loses. `payload` is JSON carrying the message id, on
+// which consumers dedupe.
+struct Event {
+    int64_t id = 0;  // the event's, not the message's
+    std::string daemon;
+    std::string modem;      // in: the modem it came on; out: the one it went through, or ""
+    std::string direction;  // "in" or "out"
+    std::string payload;
+};
+
+// What a store is opened with.
+struct StoreOptions {
+    std::string daemon = "tarvikd";  // this daemon's name: it holds its claims under it
+    bool events = false;             // record events (only with a broker to take them)
+    int leaseMs = 30000;             // a shared store: how long a claim lasts unrenewed
+};
+
+// The payload of a message's event after a change: the message as it now is (its id, state,
+// modem, number, text, time and the change's detail), from `daemon`.
+std::string EventPayload(const Message& message, const std::string& daemon,
+                         const std::string& detail, int64_t at);
+
 class IStore {
 public:
     virtual ~IStore() = default;
@@ -112,10 +137,22 @@ public:
                                int64_t nextAt, int64_t now) = 0;
 
     virtual Counts Count() = 0;
+
+    // This daemon's unpublished events, oldest first; the ones the broker took go.
+    virtual std::vector<Event> PendingEvents(int /*limit*/) { return {}; }
+    virtual void EventsPublished(const std::vector<int64_t>& /*ids*/) {}
+    // A store shared by several daemons calls `wake` when another queued work; one in a
+    // single process never needs to.
+    virtual void SetWake(std::function<void()> /*wake*/) {}
 };
 
 // The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its
 // schema is newer than this program knows.
-std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error);
+std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error,
+                                        const StoreOptions& options = {});
+// The store the configuration names: a "postgresql://" or "postgres://" URL, or a SQLite
+// file.
+std::unique_ptr<IStore> OpenStore(const std::string& store, const StoreOptions& options,
+                                  std::string& error);
 
 }  // namespace Tarvikd
