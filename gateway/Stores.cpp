@@ -8,15 +8,15 @@ namespace Tarvikd {
 
 std::string EventPayload(const Message& message, const std::string& daemon,
                          const std::string& detail, int64_t at) {
-    nlohmann::ordered_json payload = {{"id", message.id},
-                                      {"direction", message.direction},
-                                      {"state", message.state},
-                                      {"daemon", daemon},
-                                      {"modem", message.direction == "in" ? message.modem
-                                                                          : message.via},
-                                      {"number", message.number},
-                                      {"text", message.text},
-                                      {"at", at}};
+    nlohmann::ordered_json payload = {
+        {"id", message.id},
+        {"direction", message.direction},
+        {"state", message.state},
+        {"daemon", daemon},
+        {"modem", message.direction == "in" ? message.modem : message.via},
+        {"number", message.number},
+        {"text", message.text},
+        {"at", at}};
     if (message.direction == "in") {
         payload["key"] = message.key;
         payload["time"] = message.sentTime;
