@@ -221,7 +221,9 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
         if (body || !IsUnsolicitedLine(line, expected)) {
             body = entryBodies && !body && !TagOf(line).empty() && Expected(TagOf(line), expected);
             out.append(line).append(kLineEnd);
-            prompt = line == "> ";
+            // A blank line behind a bare prompt opens the next status line: the prompt
+            // stays the last line.
+            prompt = line == "> " || (line.empty() && prompt);
             continue;
         }
         cleaned.removed = true;
@@ -232,8 +234,9 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
         if (n >= 2 && out.compare(n - 2, 2, kLineEnd) == 0 &&
             (n == 2 || out[n - 3] == '\n' || out[n - 3] == '\r' || prompt)) {
             out.resize(n - 2);
+        } else {
+            prompt = false;
         }
-        prompt = false;
         if (AnnouncesUnit(line)) {
             const std::size_t unitEnd = text.find(kLineEnd, at);
             if (unitEnd != std::string_view::npos && IsHexText(text.substr(at, unitEnd - at))) {

@@ -44,6 +44,7 @@ TEST(Unsolicited, StrippingLeavesTheReplyAsAQuietModemSendsIt) {
     const Row rows[] = {
         {"\r\n+CREG: 1\r\n\r\n> ", "\r\n> "},
         {"\r\n> \r\n+CREG: 1\r\n", "\r\n> "},
+        {"\r\n> \r\n+CGREG: 1\r\n\r\n+CMTI: \"SM\",3\r\n\r\n^RSSI:17\r\n", "\r\n> "},
         {"AT+CMGS=\"139\"\r\r\n^RSSI:17\r\n\r\n> ", "AT+CMGS=\"139\"\r\r\n> "},
         {"\r\n+CMGS: 7\r\n\r\nRING\r\n\r\nOK\r\n", "\r\n+CMGS: 7\r\n\r\nOK\r\n"},
         {"\r\n^RSSI:17\r\n\r\n+CGREG: 1\r\n", ""},
