@@ -178,6 +178,9 @@ void CMqtt::Run() {
             why = refused_ != 0              ? mosquitto_connack_string(refused_)
                   : code != MOSQ_ERR_SUCCESS ? mosquitto_strerror(code)
                                              : "no answer to the connection";
+            if (!why.empty() && why.back() == '.') {
+                why.pop_back();
+            }
             if (!down) {
                 Log(Level::Warning, "mqtt: " + broker + ": " + why + "; connecting again");
                 down = true;

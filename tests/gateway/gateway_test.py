@@ -583,9 +583,11 @@ def case_mqtt():
     with sub.lock:
         total = len(sub.events)
     print(f"mqtt: {total} events for the changes of 14 messages (duplicates deduped on id)")
-    stop_daemon()
+    # A daemon waiting for its broker still stops at SIGTERM.
     sub.stop()
     stop_broker(broker)
+    wait_for("the broker missed", lambda: metric("tarvikd_mqtt_connected") == 0)
+    stop_daemon()
 
 
 try:
