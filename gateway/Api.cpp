@@ -128,8 +128,12 @@ struct CApi::Server {
     MHD_Daemon* daemon = nullptr;
 };
 
-CApi::CApi(const Config& config, IStore& store, CFleet& fleet)
-    : config_(config), store_(store), fleet_(fleet), server_(std::make_unique<Server>()) {}
+CApi::CApi(const Config& config, IStore& store, CFleet& fleet, const CMqtt* mqtt)
+    : config_(config),
+      store_(store),
+      fleet_(fleet),
+      mqtt_(mqtt),
+      server_(std::make_unique<Server>()) {}
 
 CApi::~CApi() {
     Stop();
@@ -197,6 +201,14 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path,
                 text += Metric("tarvikd_modem_ready", label,
                                modem.state == "ready" && modem.inRotation ? 1 : 0);
                 text += Metric("tarvikd_modem_restarts", label, modem.restarts);
+            }
+            if (mqtt_ != nullptr) {
+                text += "# HELP tarvikd_mqtt_pending Events the broker has not acknowledged.\n";
+                text += "# TYPE tarvikd_mqtt_pending gauge\n";
+                text += Metric("tarvikd_mqtt_pending", "", counts.events);
+                text += "# HELP tarvikd_mqtt_connected 1 while the broker has the connection.\n";
+                text += "# TYPE tarvikd_mqtt_connected gauge\n";
+                text += Metric("tarvikd_mqtt_connected", "", mqtt_->Connected() ? 1 : 0);
             }
             return {200, text, "text/plain; version=0.0.4", ""};
         }

@@ -7,13 +7,15 @@
 
 #include "Config.h"
 #include "Fleet.h"
+#include "Mqtt.h"
 #include "Store.h"
 
 namespace Tarvikd {
 
 class CApi {
 public:
-    CApi(const Config& config, IStore& store, CFleet& fleet);
+    // `mqtt`: the publisher, when there is a broker.
+    CApi(const Config& config, IStore& store, CFleet& fleet, const CMqtt* mqtt = nullptr);
     ~CApi();
     CApi(const CApi&) = delete;
     CApi& operator=(const CApi&) = delete;
@@ -38,6 +40,7 @@ private:
     const Config& config_;
     IStore& store_;
     CFleet& fleet_;
+    const CMqtt* mqtt_;
     std::unique_ptr<Server> server_;
 };
 

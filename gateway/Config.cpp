@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -116,7 +117,99 @@ bool Digits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A topic level may hold no wildcard and no separator.
+bool TopicLevel(const std::string& text) {
+    return !text.empty() && text.find_first_of("/+#") == std::string::npos;
+}
+
+std::optional<MqttConfig> ParseMqtt(const TomlTable& table, const std::string& daemon,
+                                    std::string& error) {
+    MqttConfig mqtt;
+    CReader reader(table, "[mqtt]", error);
+    if (!(reader.Text("url", mqtt.url, true) && reader.Text("username", mqtt.username) &&
+          reader.Text("password", mqtt.password) && reader.Text("topic_prefix", mqtt.topicPrefix) &&
+          reader.Text("client_id", mqtt.clientId) && reader.NoOthers())) {
+        return std::nullopt;
+    }
+    const std::string where = "line " + std::to_string(table.line) + ": [mqtt] ";
+    if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
+        error = where + "url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
+        return std::nullopt;
+    }
+    if (!mqtt.password.empty() && mqtt.username.empty()) {
+        error = where + "password needs a username";
+        return std::nullopt;
+    }
+    // The prefix may have levels of its own; none of them empty or a wildcard.
+    for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
+        const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
+        if (!TopicLevel(mqtt.topicPrefix.substr(at, end - at))) {
+            error = where + "topic_prefix takes levels split by / without + or #, not '" +
+                    mqtt.topicPrefix + "'";
+            return std::nullopt;
+        }
+        at = end + 1;
+    }
+    if (!TopicLevel(daemon)) {
+        error = "name is a topic level with [mqtt]: it takes no /, + or #";
+        return std::nullopt;
+    }
+    if (mqtt.clientId.empty()) {
+        mqtt.clientId = "tarvikd-" + daemon;
+    }
+    return mqtt;
+}
+
 }  // namespace
+
+bool ParseMqttUrl(const std::string& url, std::string& host, int& port) {
+    const std::string scheme = "mqtt://";
+    if (url.rfind(scheme, 0) != 0) {
+        return false;
+    }
+    std::string rest = url.substr(scheme.size());
+    if (!rest.empty() && rest.back() == '/') {
+        rest.pop_back();
+    }
+    std::string portText;
+    if (rest.rfind('[', 0) == 0) {  // [IPv6]
+        const std::size_t close = rest.find(']');
+        if (close == std::string::npos) {
+            return false;
+        }
+        host = rest.substr(1, close - 1);
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':') {
+                return false;
+            }
+            portText = rest.substr(close + 2);
+            if (portText.empty()) {
+                return false;
+            }
+        }
+    } else {
+        const std::size_t colon = rest.find(':');
+        host = rest.substr(0, colon);
+        if (colon != std::string::npos) {
+            portText = rest.substr(colon + 1);
+            if (portText.empty()) {
+                return false;
+            }
+        }
+    }
+    if (host.empty() || host.find_first_of("/@?# ") != std::string::npos) {
+        return false;
+    }
+    port = 1883;
+    if (!portText.empty()) {
+        if (!Digits(portText) || portText.size() > 5 || std::stoi(portText) < 1 ||
+            std::stoi(portText) > 65535) {
+            return false;
+        }
+        port = std::stoi(portText);
+    }
+    return true;
+}
 
 std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
     const std::optional<TomlDocument> document = ParseToml(text, error);
@@ -174,8 +267,14 @@ std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
         }
         config.webhook = webhook;
     }
+    if (const auto it = document->tables.find("mqtt"); it != document->tables.end()) {
+        config.mqtt = ParseMqtt(it->second, config.name, error);
+        if (!config.mqtt) {
+            return std::nullopt;
+        }
+    }
     for (const auto& [name, table] : document->tables) {
-        if (name != "webhook") {
+        if (name != "webhook" && name != "mqtt") {
             error = "line " + std::to_string(table.line) + ": there is no table [" + name + "]";
             return std::nullopt;
         }

@@ -26,6 +26,17 @@ struct WebhookConfig {
     int retryMaxMs = 300000;
 };
 
+// The broker that takes an event of each received message and each outgoing change.
+struct MqttConfig {
+    std::string url;  // mqtt://host[:port]
+    std::string host;
+    int port = 1883;
+    std::string username;  // empty: none
+    std::string password;
+    std::string topicPrefix = "tarvik";
+    std::string clientId;  // empty in the file: "tarvikd-" and the daemon's name
+};
+
 struct Config {
     std::string name = "tarvikd";
     std::string store;  // the SQLite file
@@ -47,11 +58,14 @@ struct Config {
     int restartMaxMs = 60000;
     int statusEveryMs = 30000;  // how often a modem's signal is asked for
     std::optional<WebhookConfig> webhook;
+    std::optional<MqttConfig> mqtt;
     std::vector<ModemConfig> modems;
 };
 
 // Nothing when the text is no valid configuration; `error` then says what is wrong.
 std::optional<Config> ParseConfig(const std::string& text, std::string& error);
 std::optional<Config> LoadConfig(const std::string& path, std::string& error);
+// Takes mqtt://host[:port] into `host` and `port`; false when it is no such address.
+bool ParseMqttUrl(const std::string& url, std::string& host, int& port);
 
 }  // namespace Tarvikd

@@ -13,6 +13,7 @@
 #include "Config.h"
 #include "Fleet.h"
 #include "Log.h"
+#include "Mqtt.h"
 #include "Store.h"
 #include "Webhook.h"
 
@@ -89,9 +90,13 @@ int main(int argc, char** argv) {
     }
     const std::string tarvik = FindTarvik(*config);
     if (check) {
-        std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d, tarvik %s%s\n",
+        const std::string broker = config->mqtt ? ", MQTT broker " + config->mqtt->host + ":" +
+                                                      std::to_string(config->mqtt->port) + " as " +
+                                                      config->mqtt->clientId
+                                                : "";
+        std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
                     configPath.c_str(), config->modems.size(), config->store.c_str(),
-                    config->listen.c_str(), config->httpPort, tarvik.c_str(),
+                    config->listen.c_str(), config->httpPort, broker.c_str(), tarvik.c_str(),
                     Executable(tarvik) ? "" : " (not found)");
         return Executable(tarvik) ? 0 : 2;
     }
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
 
     StoreOptions storeOptions;
     storeOptions.daemon = config->name;
+    storeOptions.events = config->mqtt.has_value();
     std::unique_ptr<IStore> store = OpenStore(config->store, storeOptions, error);
     if (!store) {
         Log(Level::Error, error);
@@ -118,8 +124,14 @@ int main(int argc, char** argv) {
         Log(Level::Warning, std::to_string(unknown) +
                                 " message(s) were with a modem when the daemon stopped: unknown");
     }
+    // Started before anything changes so that it publishes what the recovery wrote.
+    std::unique_ptr<CMqtt> mqtt;
+    if (config->mqtt) {
+        mqtt = std::make_unique<CMqtt>(*config->mqtt, *store);
+        mqtt->Start();
+    }
     CFleet fleet(*config, *store, tarvik);
-    CApi api(*config, *store, fleet);
+    CApi api(*config, *store, fleet, mqtt.get());
     if (!api.Start(error)) {
         Log(Level::Error, error);
         return 1;
@@ -161,6 +173,10 @@ int main(int argc, char** argv) {
         webhook->Stop();
     }
     fleet.Stop();
+    // Last: what the fleet's stop changed still goes out while the broker is there.
+    if (mqtt) {
+        mqtt->Stop();
+    }
     curl_global_cleanup();
     return 0;
 }

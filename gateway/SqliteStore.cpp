@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "Store.h"
 
@@ -11,7 +12,7 @@ namespace Tarvikd {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // The schema's versions in order; a store is brought from its version to the newest by
 // running the steps after it, each in the transaction that records its number.
@@ -59,6 +60,17 @@ CREATE TABLE idempotency(
   created_at INTEGER NOT NULL,
   PRIMARY KEY(api_key, key));
 )sql",
+    // 2: the outbox of events for the broker
+    R"sql(
+CREATE TABLE events(
+  id INTEGER PRIMARY KEY,
+  daemon TEXT NOT NULL,
+  modem TEXT NOT NULL,
+  direction TEXT NOT NULL,
+  payload TEXT NOT NULL,
+  created_at INTEGER NOT NULL);
+CREATE INDEX events_daemon ON events(daemon, id);
+)sql",
 };
 
 struct StoreError : std::runtime_error {
@@ -96,6 +108,7 @@ public:
         }
         return false;
     }
+    void Reset() { sqlite3_reset(statement_); }
     int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
     std::string Text(int column) const {
         const auto* text = sqlite3_column_text(statement_, column);
@@ -142,7 +155,7 @@ Message ReadMessage(const CStatement& row) {
 
 class CSqliteStore final : public IStore {
 public:
-    explicit CSqliteStore(sqlite3* db) : db_(db) {}
+    CSqliteStore(sqlite3* db, StoreOptions options) : db_(db), options_(std::move(options)) {}
     ~CSqliteStore() override { sqlite3_close(db_); }
     CSqliteStore(const CSqliteStore&) = delete;
     CSqliteStore& operator=(const CSqliteStore&) = delete;
@@ -195,7 +208,7 @@ public:
             insert.Bind(1, request.modem).Bind(2, request.number).Bind(3, request.text);
             insert.Bind(4, now).Bind(5, now).Bind(6, now).Step();
             result.id = sqlite3_last_insert_rowid(db_);
-            History(result.id, now, "queued",
+            Changed(result.id, now, "queued",
                     request.modem.empty() ? "" : "for modem " + request.modem);
             if (!request.idempotencyKey.empty()) {
                 CStatement key(db_,
@@ -210,20 +223,16 @@ public:
 
     std::optional<Message> Get(int64_t id) override {
         std::lock_guard hold(lock_);
-        CStatement row(
-            db_,
-            (std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?").c_str());
-        row.Bind(1, id);
-        if (!row.Step()) {
+        std::optional<Message> message = Row(id);
+        if (!message) {
             return std::nullopt;
         }
-        Message message = ReadMessage(row);
         CStatement history(db_,
                            "SELECT at, state, detail FROM history WHERE message_id = ? "
                            "ORDER BY id");
         history.Bind(1, id);
         while (history.Step()) {
-            message.history.push_back({history.Int(0), history.Text(1), history.Text(2)});
+            message->history.push_back({history.Int(0), history.Text(1), history.Text(2)});
         }
         return message;
     }
@@ -310,7 +319,7 @@ public:
                               "WHERE id = ?");
             update.Bind(1, modem).Bind(2, int64_t{claimed->attempts}).Bind(3, now);
             update.Bind(4, claimed->id).Step();
-            History(claimed->id, now, "sending",
+            Changed(claimed->id, now, "sending",
                     "attempt " + std::to_string(claimed->attempts) + " on modem " + modem);
         });
         return claimed;
@@ -370,7 +379,7 @@ public:
                 .Bind(7, now)
                 .Bind(8, id)
                 .Step();
-            History(id, now, state, detail);
+            Changed(id, now, state, detail);
         });
     }
 
@@ -388,7 +397,7 @@ public:
             insert.Step();
             inserted = sqlite3_changes(db_) > 0;
             if (inserted) {
-                History(sqlite3_last_insert_rowid(db_), now, "received", "on modem " + modem);
+                Changed(sqlite3_last_insert_rowid(db_), now, "received", "on modem " + modem);
             }
         });
         return inserted;
@@ -442,7 +451,36 @@ public:
         while (hooks.Step()) {
             counts.webhooks[hooks.Text(0)] = hooks.Int(1);
         }
+        CStatement events(db_, "SELECT count(*) FROM events WHERE daemon = ?");
+        events.Bind(1, options_.daemon).Step();
+        counts.events = events.Int(0);
         return counts;
+    }
+
+    std::vector<Event> PendingEvents(int limit) override {
+        std::lock_guard hold(lock_);
+        CStatement rows(db_,
+                        "SELECT id, daemon, modem, direction, payload FROM events "
+                        "WHERE daemon = ? ORDER BY id LIMIT ?");
+        rows.Bind(1, options_.daemon).Bind(2, int64_t{limit});
+        std::vector<Event> events;
+        while (rows.Step()) {
+            events.push_back({rows.Int(0), rows.Text(1), rows.Text(2), rows.Text(3), rows.Text(4)});
+        }
+        return events;
+    }
+
+    void EventsPublished(const std::vector<int64_t>& ids) override {
+        if (ids.empty()) {
+            return;
+        }
+        Transaction([&] {
+            CStatement remove(db_, "DELETE FROM events WHERE id = ?");
+            for (const int64_t id : ids) {
+                remove.Bind(1, id).Step();
+                remove.Reset();
+            }
+        });
     }
 
 private:
@@ -479,17 +517,52 @@ private:
         CStatement update(db_,
                           "UPDATE messages SET state = ?, error = ?, updated_at = ? WHERE id = ?");
         update.Bind(1, state).Bind(2, detail).Bind(3, now).Bind(4, id).Step();
+        Changed(id, now, state, detail);
+    }
+
+    // The message without its history.
+    std::optional<Message> Row(int64_t id) {
+        CStatement row(
+            db_,
+            (std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?").c_str());
+        row.Bind(1, id);
+        if (!row.Step()) {
+            return std::nullopt;
+        }
+        return ReadMessage(row);
+    }
+
+    // A change of state: its history entry and, with events on, its event, both in the
+    // caller's transaction so that neither is kept without the other.
+    void Changed(int64_t id, int64_t now, const std::string& state, const std::string& detail) {
         History(id, now, state, detail);
+        if (!options_.events) {
+            return;
+        }
+        const std::optional<Message> message = Row(id);
+        if (!message) {
+            throw StoreError("message " + std::to_string(id) + " vanished in its change");
+        }
+        CStatement insert(db_,
+                          "INSERT INTO events(daemon, modem, direction, payload, created_at) "
+                          "VALUES(?, ?, ?, ?, ?)");
+        insert.Bind(1, options_.daemon)
+            .Bind(2, message->direction == "in" ? message->modem : message->via)
+            .Bind(3, message->direction)
+            .Bind(4, EventPayload(*message, options_.daemon, detail, now))
+            .Bind(5, now)
+            .Step();
     }
 
     sqlite3* db_;
+    const StoreOptions options_;
     std::recursive_mutex lock_;
 };
 
 }  // namespace
 
 std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error,
-                                        const StoreOptions& /*options*/) {
+                                        const StoreOptions& options) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -499,7 +572,7 @@ std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& er
         sqlite3_close(db);
         return nullptr;
     }
-    auto store = std::make_unique<CSqliteStore>(db);
+    auto store = std::make_unique<CSqliteStore>(db, options);
     if (const std::string why = store->Prepare(); !why.empty()) {
         error = "the store " + path + ": " + why;
         return nullptr;

@@ -76,6 +76,7 @@ struct Counts {
     std::map<std::pair<std::string, std::string>, int64_t> out;  // (modem or "", state)
     std::map<std::string, int64_t> in;                           // modem
     std::map<std::string, int64_t> webhooks;                     // state
+    int64_t events = 0;                                          // this daemon's unpublished
 };
 
 // What the daemon publishes when a message arrives or an outgoing one changes state,

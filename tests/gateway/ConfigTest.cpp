@@ -86,6 +86,74 @@ TEST(ConfigTest, MistakesAreRefusedWithWhereAndWhy) {
     }
 }
 
+TEST(ConfigTest, BrokerTableTakesItsDefaults) {
+    const std::string base =
+        "name = \"gw-2\"\nstore = \"x.db\"\n"
+        "api_keys = [\"0123456789abcdef\"]\n[[modem]]\nname = \"a\"\n"
+        "port = 3\n";
+    std::string error;
+    auto config = ParseConfig(base, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_FALSE(config->mqtt) << "no broker unless one is named";
+    config = ParseConfig(base + "[mqtt]\nurl = \"mqtt://broker.lan\"\n", error);
+    ASSERT_TRUE(config && config->mqtt) << error;
+    EXPECT_EQ(config->mqtt->host, "broker.lan");
+    EXPECT_EQ(config->mqtt->port, 1883);
+    EXPECT_EQ(config->mqtt->topicPrefix, "tarvik");
+    EXPECT_EQ(config->mqtt->clientId, "tarvikd-gw-2");
+    EXPECT_TRUE(config->mqtt->username.empty());
+    config = ParseConfig(base +
+                             "[mqtt]\nurl = \"mqtt://[::1]:8883/\"\nusername = \"u\"\n"
+                             "password = \"p\"\ntopic_prefix = \"site/sms\"\n"
+                             "client_id = \"gw\"\n",
+                         error);
+    ASSERT_TRUE(config && config->mqtt) << error;
+    EXPECT_EQ(config->mqtt->host, "::1");
+    EXPECT_EQ(config->mqtt->port, 8883);
+    EXPECT_EQ(config->mqtt->username, "u");
+    EXPECT_EQ(config->mqtt->password, "p");
+    EXPECT_EQ(config->mqtt->topicPrefix, "site/sms");
+    EXPECT_EQ(config->mqtt->clientId, "gw");
+}
+
+TEST(ConfigTest, BrokerMistakesAreRefused) {
+    const std::string base =
+        "store = \"x.db\"\napi_keys = [\"0123456789abcdef\"]\n"
+        "[[modem]]\nname = \"a\"\nport = 3\n";
+    const auto url = [&](const std::string& text) {
+        return base + "[mqtt]\nurl = \"" + text + "\"\n";
+    };
+    const struct {
+        std::string text;
+        std::string says;
+    } cases[] = {
+        {url("tcp://broker:1883"),
+         "[mqtt] url takes mqtt://host or mqtt://host:port, not "
+         "'tcp://broker:1883'"},
+        {url("mqtt://"), "url takes mqtt://host"},
+        {url("mqtt://broker:"), "url takes mqtt://host"},
+        {url("mqtt://broker:0"), "url takes mqtt://host"},
+        {url("mqtt://broker:65536"), "url takes mqtt://host"},
+        {url("mqtt://broker:18x3"), "url takes mqtt://host"},
+        {url("mqtt://broker/sms"), "url takes mqtt://host"},
+        {url("mqtt://user@broker"), "url takes mqtt://host"},
+        {url("mqtt://[::1"), "url takes mqtt://host"},
+        {base + "[mqtt]\nhost = \"broker\"\n", "[mqtt] needs url"},
+        {url("mqtt://b") + "qos = 2\n", "[mqtt] has no setting 'qos'"},
+        {url("mqtt://b") + "password = \"p\"\n", "password needs a username"},
+        {url("mqtt://b") + "topic_prefix = \"sms/#\"\n", "topic_prefix takes levels"},
+        {url("mqtt://b") + "topic_prefix = \"sms/\"\n", "topic_prefix takes levels"},
+        {url("mqtt://b") + "topic_prefix = \"\"\n", "topic_prefix takes levels"},
+        {"name = \"gw/1\"\n" + url("mqtt://b"), "name is a topic level"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseConfig(c.text, error)) << c.text;
+        EXPECT_NE(error.find(c.says), std::string::npos) << "said: " << error << "\nfor:\n"
+                                                         << c.text;
+    }
+}
+
 TEST(ConfigTest, MissingFileIsNamed) {
     std::string error;
     EXPECT_FALSE(LoadConfig("/nonexistent/tarvikd.toml", error));

@@ -3,14 +3,15 @@
 the daemon on a configuration written here, requests with an HTTP client, and what the
 API, the webhook receiver and the simulators' logs show.
 
-Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos; the chaos case
-sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set)"""
+Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt; the chaos
+case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set)"""
 import hashlib
 import hmac
 import http.client
 import http.server
 import json
 import os
+import pwd
 import random
 import shutil
 import signal
@@ -437,9 +438,166 @@ def case_chaos():
     stop_daemon()
 
 
+def start_broker(port):
+    """Debian's mosquitto on loopback. Persistent sessions outlive its restart, as a
+    consumer's subscription does in production; as root it stays root."""
+    conf = os.path.join(work, "mosquitto.conf")
+    open(conf, "w").write(f"listener {port} 127.0.0.1\nallow_anonymous true\n"
+                          f"persistence true\npersistence_location {work}/\n"
+                          f"user {pwd.getpwuid(os.getuid()).pw_name}\n")
+    log = open(os.path.join(work, "mosquitto.log"), "a")
+    proc = subprocess.Popen([shutil.which("mosquitto") or "/usr/sbin/mosquitto", "-c", conf],
+                            stdout=log, stderr=subprocess.STDOUT)
+    procs.append(proc)
+
+    def listening():
+        if proc.poll() is not None:
+            fail(f"mosquitto exited with {proc.returncode}: "
+                 f"{open(os.path.join(work, 'mosquitto.log')).read()[-2000:]}")
+        with socket.socket() as s:
+            return s.connect_ex(("127.0.0.1", port)) == 0
+    wait_for("the broker", listening)
+    return proc
+
+
+def stop_broker(proc):
+    proc.terminate()
+    proc.wait(30)
+    procs.remove(proc)
+
+
+class Subscriber:
+    """A consumer as the documentation describes it: QoS 1, a persistent session, every
+    event kept as it came (duplicates included)."""
+
+    def __init__(self, port):
+        try:
+            import paho.mqtt.client as mqtt
+        except ImportError:  # a Python of its own on PATH, beside Debian's
+            sys.path.append("/usr/lib/python3/dist-packages")
+            import paho.mqtt.client as mqtt
+        self.events, self.lock, self.subscribed = [], threading.Lock(), threading.Event()
+        version = [mqtt.CallbackAPIVersion.VERSION1] if hasattr(mqtt, "CallbackAPIVersion") else []
+        self.client = mqtt.Client(*version, client_id="tarvik-test", clean_session=False)
+        self.client.on_connect = lambda client, *_: client.subscribe("t/#", qos=1)
+        self.client.on_subscribe = lambda *_: self.subscribed.set()
+        self.client.on_message = self.received
+        self.client.reconnect_delay_set(0.1, 1)
+        self.client.connect("127.0.0.1", port)
+        self.client.loop_start()
+        wait_for("the subscription", self.subscribed.is_set)
+
+    def received(self, _client, _data, msg):
+        with self.lock:
+            self.events.append((msg.topic, json.loads(msg.payload)))
+
+    def stop(self):
+        self.client.disconnect()
+        self.client.loop_stop()
+
+
+def metric(name):
+    for line in expect(call("GET", "/metrics"), 200, "metrics").splitlines():
+        if line.startswith(name + " "):
+            return int(line.split()[1])
+    fail(f"no {name} in the metrics")
+
+
+def case_mqtt():
+    mqtt_port = free_port()
+    broker = start_broker(mqtt_port)
+    sub = Subscriber(mqtt_port)
+    start_modem(3)
+    write_config([("a", 3)], 'name = "gw"',
+                 f'[mqtt]\nurl = "mqtt://127.0.0.1:{mqtt_port}"\ntopic_prefix = "t"')
+    start_daemon()
+    wait_for("the broker connected", lambda: metric("tarvikd_mqtt_connected") == 1)
+
+    def missing():
+        """What the subscriber lacks of every message's changes; fails on an event that no
+        change of the message explains."""
+        got = {}
+        with sub.lock:
+            seen = list(sub.events)
+        for topic, p in seen:
+            if topic != f"t/gw/{p['modem'] or '-'}/{p['direction']}" or p["daemon"] != "gw":
+                fail(f"event on {topic}: {p}")
+            got.setdefault((p["direction"], p["id"]), set()).add((p["state"], p["at"], p["text"]))
+        lacking = []
+        for direction in ("out", "in"):
+            for m in all_messages(direction):
+                full = message(m["id"])
+                want = {(h["state"], h["at"], full["text"]) for h in full["history"]
+                        if h["state"] != "part"}
+                have = got.pop((direction, m["id"]), set())
+                if have - want:
+                    fail(f"{direction} message {m['id']}: events {have - want} for {full}")
+                if want - have:
+                    lacking.append((direction, m["id"], sorted(want - have)))
+        if got:
+            fail(f"events of no message: {got}")
+        return lacking
+
+    def send(texts):
+        ids = [expect(call("POST", "/v1/messages", {"to": OWN[3], "text": t, "modem": "a"}), 202,
+                      "a send")["id"] for t in texts]
+        return ids
+
+    def all_through(count):
+        """All `count` sends final and each sent one looped back (one the kill left unknown
+        may never have reached the modem)."""
+        wait_for("every send final", lambda: len(all_messages("out")) == count and
+                 all(final(m["id"]) for m in all_messages("out")))
+        sent = {m["text"] for m in all_messages("out") if m["state"] == "sent"}
+        wait_for("every sent message received",
+                 lambda: sent <= {m["text"] for m in all_messages("in")})
+
+    send([f"first {i} ✓" for i in range(3)])
+    all_through(3)
+    wait_for("every event published", lambda: not missing(), show=missing)
+    wait_for("nothing pending", lambda: metric("tarvikd_mqtt_pending") == 0)
+    if [m["state"] for m in all_messages("out")] != ["sent"] * 3:
+        fail(f"outgoing: {all_messages('out')}")
+
+    # The broker goes: the events wait in the store and go out once it is back.
+    stop_broker(broker)
+    wait_for("the broker missed", lambda: metric("tarvikd_mqtt_connected") == 0)
+    later = send(["while down 1", "while down 2"])
+    all_through(5)
+    changes = sum(len([h for h in message(i)["history"] if h["state"] != "part"]) for i in later)
+    came = len([m for m in all_messages("in") if m["text"].startswith("while down")])
+    if metric("tarvikd_mqtt_pending") != changes + came:
+        fail(f"{metric('tarvikd_mqtt_pending')} pending for {changes} changes and "
+             f"{came} received")
+    # And the daemon is killed meanwhile: they are in its store, not in its memory.
+    daemon.kill()
+    daemon.wait()
+    broker = start_broker(mqtt_port)
+    start_daemon()
+    wait_for("the events of the outage published", lambda: not missing(), show=missing)
+    wait_for("nothing pending", lambda: metric("tarvikd_mqtt_pending") == 0)
+
+    # kill -9 just after the sends: what was written and not acknowledged goes out again.
+    send(["before the kill 1", "before the kill 2"])
+    daemon.kill()
+    daemon.wait()
+    start_daemon()
+    all_through(7)
+    wait_for("the events across the kill published", lambda: not missing(), show=missing)
+    with sub.lock:
+        total = len(sub.events)
+    print(f"mqtt: {total} events for the changes of "
+          f"{len(all_messages('out')) + len(all_messages('in'))} messages, deduped on id")
+    # A daemon waiting for its broker still stops at SIGTERM.
+    sub.stop()
+    stop_broker(broker)
+    wait_for("the broker missed", lambda: metric("tarvikd_mqtt_connected") == 0)
+    stop_daemon()
+
+
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
-     "chaos": case_chaos}[CASE]()
+     "chaos": case_chaos, "mqtt": case_mqtt}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:
