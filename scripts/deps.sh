@@ -17,6 +17,8 @@ packages=(
   # signatures, systemd notification; curl for its tests and quick start.
   libsqlite3-dev libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   libsystemd-dev curl
+  # Its shared store: the client library, and the server its tests start.
+  libpq-dev postgresql
 )
 
 missing=()
