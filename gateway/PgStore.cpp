@@ -159,8 +159,11 @@ public:
         for (const std::string& param : params) {
             values.push_back(param.c_str());
         }
-        PGresult* result = PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                        values.data(), nullptr, nullptr, 0);
+        // Without parameters a script of several statements may go (the migrations).
+        PGresult* result = params.empty()
+                               ? PQexec(conn, sql.c_str())
+                               : PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()),
+                                              nullptr, values.data(), nullptr, nullptr, 0);
         const ExecStatusType status = PQresultStatus(result);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             return CResult(result);
@@ -258,6 +261,12 @@ public:
         } catch (const StoreError& e) {
             return e.what();
         }
+        try {
+            // Listening before the first claim: what is queued after it wakes this daemon.
+            side_.Exec(std::string("LISTEN ") + kChannel);
+        } catch (const StoreError& e) {
+            return e.what();
+        }
         keeper_ = std::thread([this] { Keep(); });
         return {};
     }
@@ -286,6 +295,7 @@ public:
             result.id = inserted.Int(0, 0);
             const std::string detail = request.modem.empty() ? "" : "for modem " + request.modem;
             History(result.id, now, "queued", detail);
+            Event(main_, result.id, detail, now);
             if (!request.idempotencyKey.empty()) {
                 main_.Exec(
                     "INSERT INTO idempotency(api_key, key, fingerprint, message_id, created_at) "
@@ -686,7 +696,7 @@ private:
     void Keep() {
         const int64_t every = std::max(options_.leaseMs / 3, 50);
         int64_t nextRound = 0;
-        bool listening = false;
+        bool listening = true;
         while (!stop_) {
             try {
                 if (!listening) {
