@@ -169,8 +169,11 @@ private:
     std::vector<std::string> ChildEnvironment() const {
         const Config& config = fleet_.config_;
         std::vector<std::string> env;
-        const std::string journalDir =
-            config.journalDir.empty() ? Folder(config.store) : config.journalDir;
+        // A database URL has no folder: the state directory the service unit makes.
+        const bool url = config.store.find("://") != std::string::npos;
+        const std::string journalDir = !config.journalDir.empty() ? config.journalDir
+                                       : url                      ? "/var/lib/tarvik"
+                                                                  : Folder(config.store);
         env.push_back("TARVIK_INBOX_JOURNAL=" + journalDir + "/" + config_.name + ".journal");
         // Texts cross the pipe in the local code page: UTF-8, whatever the service's locale,
         // so that no character outside ASCII becomes a question mark.
@@ -472,6 +475,7 @@ private:
     };
     void Owe(Owed owed) {
         owed_ = std::move(owed);
+        owedSince_ = NowMs();
         Settle();
     }
     // True when nothing is owed any more.
@@ -485,8 +489,11 @@ private:
             owed_.reset();
             return true;
         } catch (const std::exception& e) {
-            Log(Level::Error, "modem " + config_.name + ": store: " + e.what() + "; message " +
-                                  std::to_string(owed_->id) + "'s outcome kept until it is back");
+            if (owedRetryAt_ <= owedSince_) {
+                Log(Level::Error, "modem " + config_.name + ": store: " + e.what() + "; message " +
+                                      std::to_string(owed_->id) +
+                                      "'s outcome kept until it is back");
+            }
             owedRetryAt_ = NowMs() + kOwedRetryMs;
             return false;
         }
@@ -526,6 +533,7 @@ private:
     Flight inFlight_;
     std::optional<Owed> owed_;
     int64_t owedRetryAt_ = 0;
+    int64_t owedSince_ = 0;  // logged once per outcome, not at every retry
     mutable std::mutex statusLock_;
     ModemStatus status_;
 };

@@ -93,6 +93,23 @@ struct Contention : StoreError {
     using StoreError::StoreError;
 };
 
+std::string OneLine(const char* text) {
+    // libpq's messages run over lines: one line for the log.
+    std::string out;
+    for (const char* at = text; at != nullptr && *at != '\0'; ++at) {
+        const bool space = *at == '\n' || *at == '\t' || *at == ' ';
+        if (!space) {
+            out += *at;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+    while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+    }
+    return out;
+}
+
 class CResult {
 public:
     explicit CResult(PGresult* result) : result_(result) {}
@@ -139,7 +156,7 @@ public:
         }
         if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
             throw StoreError(std::string("the PostgreSQL store is unreachable: ") +
-                             (conn_ != nullptr ? Trimmed(PQerrorMessage(conn_)) : "out of memory"));
+                             (conn_ != nullptr ? OneLine(PQerrorMessage(conn_)) : "out of memory"));
         }
         PQsetNoticeProcessor(
             conn_, [](void*, const char*) {}, nullptr);
@@ -171,7 +188,7 @@ public:
         const char* code =
             result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
         const std::string state = code != nullptr ? code : "";
-        std::string why = Trimmed(PQerrorMessage(conn));
+        std::string why = OneLine(PQerrorMessage(conn));
         PQclear(result);
         if (PQstatus(conn) != CONNECTION_OK) {
             throw StoreError("the PostgreSQL store is unreachable: " + why);
@@ -184,14 +201,6 @@ public:
     }
 
 private:
-    static std::string Trimmed(const char* text) {
-        std::string out = text != nullptr ? text : "";
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
-            out.pop_back();
-        }
-        return out;
-    }
-
     std::string url_;
     PGconn* conn_ = nullptr;
 };
@@ -725,7 +734,7 @@ private:
                 pollfd wait{PQsocket(conn), POLLIN, 0};
                 poll(&wait, 1, 100);
                 if (PQconsumeInput(conn) == 0) {
-                    throw StoreError(PQerrorMessage(conn));
+                    throw StoreError(OneLine(PQerrorMessage(conn)));
                 }
                 bool woken = false;
                 while (PGnotify* notice = PQnotifies(conn)) {
