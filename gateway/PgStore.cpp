@@ -4,7 +4,8 @@
 // the others' senders at once.
 //
 // One connection serves the calls (under a lock, as the SQLite store); a second one
-// listens, renews this daemon's claims and sweeps expired ones every third of a lease.
+// listens, renews the claims this process's senders hold and sweeps expired ones every
+// third of a lease.
 // A call after the server went away resets the connection; while it cannot, calls throw.
 #include <libpq-fe.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -207,6 +209,15 @@ private:
 
 std::string Num(int64_t value) {
     return std::to_string(value);
+}
+
+// A bigint[] parameter.
+std::string IdArray(const std::vector<int64_t>& ids) {
+    std::string list = "{";
+    for (const int64_t id : ids) {
+        list += (list.size() > 1 ? "," : "") + Num(id);
+    }
+    return list + "}";
 }
 
 constexpr const char* kMessageColumns =
@@ -404,6 +415,7 @@ public:
                  Num(now + options_.leaseMs), Num(claimed->id)});
             const std::string detail =
                 "attempt " + std::to_string(claimed->attempts) + " on modem " + modem;
+            Hold(claimed->id, true);
             History(claimed->id, now, "sending", detail);
             Event(main_, claimed->id, detail, now);
         });
@@ -449,6 +461,7 @@ public:
                 state = "queued";
                 break;
         }
+        Hold(id, false);
         Transaction([&] {
             // Only while this daemon still holds it: a claim swept back to the queue may be
             // another's by now. One swept to unknown learns its real end.
@@ -557,13 +570,8 @@ public:
         if (ids.empty()) {
             return;
         }
-        std::string list = "{";
-        for (const int64_t id : ids) {
-            list += (list.size() > 1 ? "," : "") + Num(id);
-        }
-        list += "}";
         std::lock_guard hold(lock_);
-        main_.Exec("DELETE FROM events WHERE id = ANY($1::bigint[])", {list});
+        main_.Exec("DELETE FROM events WHERE id = ANY($1::bigint[])", {IdArray(ids)});
     }
 
     void SetWake(std::function<void()> wake) override {
@@ -717,10 +725,12 @@ private:
                 const int64_t now = NowMs();
                 if (now >= nextRound) {
                     nextRound = now + every;
-                    side_.Exec(
-                        "UPDATE messages SET lease_until = $1 WHERE daemon = $2 AND "
-                        "state = 'sending' AND direction = 'out'",
-                        {Num(now + options_.leaseMs), options_.daemon});
+                    if (const std::string held = Held(); held != "{}") {
+                        side_.Exec(
+                            "UPDATE messages SET lease_until = $1 WHERE id = ANY($2::bigint[]) "
+                            "AND daemon = $3 AND state = 'sending'",
+                            {Num(now + options_.leaseMs), held, options_.daemon});
+                    }
                     side_.Exec("BEGIN");
                     try {
                         Sweep(side_, now);
@@ -757,6 +767,21 @@ private:
         }
     }
 
+    // The claims a sender of this process holds: only those are renewed, so that a claim
+    // whose commit this process never heard of runs out like a dead daemon's.
+    void Hold(int64_t id, bool held) {
+        std::lock_guard hold(heldLock_);
+        if (held) {
+            held_.insert(id);
+        } else {
+            held_.erase(id);
+        }
+    }
+    std::string Held() {
+        std::lock_guard hold(heldLock_);
+        return IdArray(std::vector<int64_t>(held_.begin(), held_.end()));
+    }
+
     void Wake() {
         std::lock_guard hold(wakeLock_);
         if (wake_) {
@@ -769,6 +794,8 @@ private:
     CConnection side_;
     std::recursive_mutex lock_;
     std::mutex wakeLock_;
+    std::mutex heldLock_;
+    std::set<int64_t> held_;
     std::function<void()> wake_;
     std::atomic<bool> stop_ = false;
     std::thread keeper_;
