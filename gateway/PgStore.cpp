@@ -157,6 +157,7 @@ public:
             PQreset(conn_);
         }
         if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+            up_ = false;
             throw StoreError(std::string("the PostgreSQL store is unreachable: ") +
                              (conn_ != nullptr ? OneLine(PQerrorMessage(conn_)) : "out of memory"));
         }
@@ -185,6 +186,7 @@ public:
                                               nullptr, values.data(), nullptr, nullptr, 0);
         const ExecStatusType status = PQresultStatus(result);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            up_ = true;
             return CResult(result);
         }
         const char* code =
@@ -193,6 +195,7 @@ public:
         std::string why = OneLine(PQerrorMessage(conn));
         PQclear(result);
         if (PQstatus(conn) != CONNECTION_OK) {
+            up_ = false;
             throw StoreError("the PostgreSQL store is unreachable: " + why);
         }
         // A key inserted meanwhile, a serialization failure or a deadlock.
@@ -202,9 +205,13 @@ public:
         throw StoreError(why);
     }
 
+    // How the last statement went: for /readyz, which must not wait on a dead server.
+    bool Up() const { return up_; }
+
 private:
     std::string url_;
     PGconn* conn_ = nullptr;
+    std::atomic<bool> up_ = true;
 };
 
 std::string Num(int64_t value) {
@@ -573,6 +580,8 @@ public:
         std::lock_guard hold(lock_);
         main_.Exec("DELETE FROM events WHERE id = ANY($1::bigint[])", {IdArray(ids)});
     }
+
+    bool Reachable() override { return main_.Up(); }
 
     void SetWake(std::function<void()> wake) override {
         std::lock_guard hold(wakeLock_);

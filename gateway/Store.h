@@ -144,6 +144,8 @@ public:
     // A store shared by several daemons calls `wake` when another queued work; one in a
     // single process never needs to.
     virtual void SetWake(std::function<void()> /*wake*/) {}
+    // False while a store on a server cannot reach it (as of its last call).
+    virtual bool Reachable() { return true; }
 };
 
 // The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its

@@ -509,10 +509,14 @@ def case_cluster():
     down = call("GET", "/v1/messages?direction=out", quiet=True)
     if down[0] != 503 or not isinstance(down[1], dict) or "error" not in down[1]:
         fail(f"the API with its store down: {down[0]} {down[1]}")
+    ready = call("GET", "/readyz", auth=None, quiet=True)
+    if ready[0] != 503 or "store" not in str(ready[1]):
+        fail(f"/readyz with the store down: {ready[0]} {ready[1]}")
     # Down until a modem ends a send it cannot record: the outcome waits for the store.
     wait_for("an outcome kept while the store is down",
              lambda: "kept until it is back" in open(os.path.join(work, "daemon.err")).read())
     db.start()
+    wait_for("daemon 1 ready again", lambda: call("GET", "/readyz", auth=None, quiet=True)[0] == 200)
     thread.join(300)
     if posted() != count:
         fail(f"{posted()} of {count} posted")
