@@ -4,8 +4,9 @@
 // the others' senders at once.
 //
 // One connection serves the calls (under a lock, as the SQLite store); a second one
-// listens, renews the claims this process's senders hold and sweeps expired ones every
-// third of a lease.
+// listens and renews the claims this process's senders hold every third of a lease. Each
+// claim first sweeps the expired claims, on the caller's clock: idle senders claim twice a
+// second, so a dead daemon's claims are settled soon after their lease ends.
 // A call after the server went away resets the connection; while it cannot, calls throw.
 #include <libpq-fe.h>
 #include <poll.h>
@@ -468,7 +469,6 @@ public:
                 state = "queued";
                 break;
         }
-        Hold(id, false);
         Transaction([&] {
             // Only while this daemon still holds it: a claim swept back to the queue may be
             // another's by now. One swept to unknown learns its real end.
@@ -489,6 +489,8 @@ public:
                 Notify();
             }
         });
+        // Renewed until then: an outcome the store refused is offered again.
+        Hold(id, false);
     }
 
     bool StoreReceived(const std::string& modem, const std::string& key, const std::string& number,
@@ -717,8 +719,8 @@ private:
                        "its daemon stopped renewing its claim", now);
     }
 
-    // The listening connection's life: wakes at a notification, renews this daemon's
-    // claims and sweeps expired ones every third of a lease, and comes back after a loss.
+    // The listening connection's life: wakes at a notification, renews the held claims
+    // every third of a lease, and comes back after a loss.
     void Keep() {
         const int64_t every = std::max(options_.leaseMs / 3, 50);
         int64_t nextRound = 0;
@@ -739,14 +741,6 @@ private:
                             "UPDATE messages SET lease_until = $1 WHERE id = ANY($2::bigint[]) "
                             "AND daemon = $3 AND state = 'sending'",
                             {Num(now + options_.leaseMs), held, options_.daemon});
-                    }
-                    side_.Exec("BEGIN");
-                    try {
-                        Sweep(side_, now);
-                        side_.Exec("COMMIT");
-                    } catch (...) {
-                        RollBack(side_);
-                        throw;
                     }
                 }
                 PGconn* conn = side_.Get();
