@@ -5,7 +5,10 @@ GET with 10,000 stored messages, and the daemon's resident memory idle and under
 The modem is configured on a port where nothing answers, so every posted message stays
 queued in the store and the figures are the API's and the store's alone.
 
-usage: bench/gateway_bench.py BIN_DIR [MESSAGES] [CLIENTS]
+With `postgresql` the store is a throw-away PostgreSQL server (tests/gateway/pg_cluster.py),
+and claims per second follow: three daemons' stores on one database, two senders each.
+
+usage: bench/gateway_bench.py BIN_DIR [MESSAGES] [CLIENTS] [sqlite|postgresql]
 """
 import http.client
 import json
@@ -21,6 +24,7 @@ import time
 BIN = os.path.abspath(sys.argv[1])
 COUNT = int(sys.argv[2]) if len(sys.argv) > 2 else 10000
 CLIENTS = int(sys.argv[3]) if len(sys.argv) > 3 else 4
+POSTGRESQL = len(sys.argv) > 4 and sys.argv[4] == "postgresql"
 KEY = "bench-key-0123456789"
 PORT = 18000 + os.getpid() % 1000
 
@@ -73,10 +77,18 @@ def row(what, latencies, seconds):
 
 def main():
     work = tempfile.mkdtemp()
+    cluster = None
+    store = f"{work}/tarvikd.db"
+    if POSTGRESQL:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                        "tests", "gateway"))
+        import pg_cluster
+        cluster = pg_cluster.Cluster().start()
+        store = cluster.url
     auth = {"Authorization": f"Bearer {KEY}", "Content-Type": "application/json"}
     config = os.path.join(work, "tarvikd.toml")
     with open(config, "w") as out:
-        out.write("\n".join([f'store = "{work}/tarvikd.db"', f'port_dir = "{work}"',
+        out.write("\n".join([f'store = "{store}"', f'journal_dir = "{work}"', f'port_dir = "{work}"',
                              f"http_port = {PORT}", f'api_keys = ["{KEY}"]',
                              f'tarvik = "{BIN}/tarvik"', "[[modem]]", 'name = "absent"',
                              "port = 9"]) + "\n")
@@ -126,9 +138,19 @@ def main():
         row("GET /v1/messages?direction=out&after=… (a page)", page_latencies, page_seconds)
         print(f"\nResident memory: {idle / 1024:.1f} MiB idle, {peak[0] / 1024:.1f} MiB at most "
               f"under load, {after / 1024:.1f} MiB after it with {COUNT} messages stored.")
+        if cluster is not None:
+            daemon.terminate()
+            daemon.wait(30)
+            subprocess.run([f"{pg_cluster.PG_BIN}/createdb", "-h", "127.0.0.1", "-p",
+                            str(cluster.port), "-U", "tarvik", "claims"], check=True)
+            print()
+            subprocess.run([f"{BIN}/tarvik-bench-claims", cluster.url.rsplit("/", 1)[0] + "/claims",
+                            str(COUNT)], check=True)
     finally:
         daemon.terminate()
         daemon.wait(30)
+        if cluster is not None:
+            cluster.remove()
         shutil.rmtree(work, ignore_errors=True)
 
 

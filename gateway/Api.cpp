@@ -146,6 +146,9 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path,
         return Ok(200, {{"status", "ok"}});
     }
     if (path == "/readyz") {
+        if (!store_.Reachable()) {
+            return Ok(503, {{"status", "the store is not available"}});
+        }
         return fleet_.AnyReady() ? Ok(200, {{"status", "ready"}})
                                  : Ok(503, {{"status", "no modem is ready"}});
     }

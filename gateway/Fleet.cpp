@@ -20,6 +20,8 @@ constexpr int64_t kIdleClaimMs = 500;
 // A child that has a message and says nothing for this long is taken for hung.
 constexpr int64_t kSilentChildMs = 600000;
 constexpr int64_t kStopGraceMs = 5000;
+// How often an outcome the store refused is offered again.
+constexpr int64_t kOwedRetryMs = 1000;
 
 std::string Dump(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -150,9 +152,16 @@ private:
                 ++status_.restarts;
             }
             first = false;
+            while (!stop_ && !Settle()) {
+                Pause(kOwedRetryMs);
+            }
             if (RunChild()) {
                 delayMs = config.restartBaseMs;
             }
+        }
+        if (!Settle()) {
+            Log(Level::Warning, "modem " + config_.name + ": message " + std::to_string(owed_->id) +
+                                    " stays claimed: its lease or the next start settles it");
         }
         SetState("stopped");
     }
@@ -160,8 +169,11 @@ private:
     std::vector<std::string> ChildEnvironment() const {
         const Config& config = fleet_.config_;
         std::vector<std::string> env;
-        const std::string journalDir =
-            config.journalDir.empty() ? Folder(config.store) : config.journalDir;
+        // A database URL has no folder: the state directory the service unit makes.
+        const bool url = config.store.find("://") != std::string::npos;
+        const std::string journalDir = !config.journalDir.empty() ? config.journalDir
+                                       : url                      ? "/var/lib/tarvik"
+                                                                  : Folder(config.store);
         env.push_back("TARVIK_INBOX_JOURNAL=" + journalDir + "/" + config_.name + ".journal");
         // Texts cross the pipe in the local code page: UTF-8, whatever the service's locale,
         // so that no character outside ASCII becomes a question mark.
@@ -218,7 +230,10 @@ private:
                 child.WriteLine(R"({"op":"stop"})");
                 break;
             }
-            if (ready && stopAt == 0 && inFlight_.id == 0 && InRotation(now)) {
+            if (owed_ && now >= owedRetryAt_) {
+                Settle();
+            }
+            if (ready && stopAt == 0 && inFlight_.id == 0 && !owed_ && InRotation(now)) {
                 const uint64_t wake = fleet_.WakeCount();
                 if (wake != wakeSeen || now - lastClaim >= kIdleClaimMs) {
                     wakeSeen = wake;
@@ -250,12 +265,11 @@ private:
         }
         const std::string exit = child.Finish(stopAt == 0 || !WaitEnd(child));
         if (inFlight_.id != 0) {
-            // It may have gone out: never sent again by itself.
-            // Once the child may have read the request, it may have gone out: even
-            // before its "queued" the library's worker may have taken it.
-            fleet_.store_.Finish(inFlight_.id, Outcome::Unknown,
-                                 "the modem's child ended (" + exit + ") while it had the message",
-                                 inFlight_.parts, inFlight_.accepted, 0, NowMs());
+            // Once the child may have read the request, it may have gone out: even before
+            // its "queued" the library's worker may have taken it. Never sent again by itself.
+            Owe({inFlight_.id, Outcome::Unknown,
+                 "the modem's child ended (" + exit + ") while it had the message", inFlight_.parts,
+                 inFlight_.accepted, 0, NowMs()});
             inFlight_ = Flight{};
             fleet_.Wake();
         }
@@ -298,7 +312,15 @@ private:
         if (!claimed) {
             return true;
         }
-        fleet_.store_.MarkSubmitted(claimed->id, now);
+        try {
+            fleet_.store_.MarkSubmitted(claimed->id, now);
+        } catch (const std::exception& e) {
+            // Not handed over unrecorded: it goes back, once the store takes that.
+            Log(Level::Error, std::string("store: ") + e.what());
+            Owe({claimed->id, Outcome::Released, "the store was away at the hand-over", 0, 0, 0,
+                 NowMs()});
+            return true;
+        }
         inFlight_ = Flight{claimed->id, claimed->attempts, false, 0, 0, now};
         Json request = {{"op", "send"},
                         {"id", "m" + std::to_string(claimed->id)},
@@ -309,8 +331,7 @@ private:
         }
         if (!child.WriteLine(Dump(request))) {
             // Never read: it goes back to the queue as it was.
-            fleet_.store_.Finish(claimed->id, Outcome::Released, "the modem's child had gone", 0, 0,
-                                 0, NowMs());
+            Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
             inFlight_ = Flight{};
             return false;
         }
@@ -332,8 +353,7 @@ private:
                 nextAt = now + std::min<int64_t>(delay, config.retryMaxMs);
             }
         }
-        fleet_.store_.Finish(inFlight_.id, outcome, detail, inFlight_.parts, inFlight_.accepted,
-                             nextAt, now);
+        Owe({inFlight_.id, outcome, detail, inFlight_.parts, inFlight_.accepted, nextAt, now});
         std::lock_guard hold(statusLock_);
         if (outcome == Outcome::Sent) {
             ++status_.sent;
@@ -442,6 +462,43 @@ private:
         return true;
     }
 
+    // The end of an attempt goes to the store before the next claim; while the store is
+    // away it waits here and is tried again, so that what happened is never lost or redone.
+    struct Owed {
+        int64_t id = 0;
+        Outcome outcome = Outcome::Unknown;
+        std::string detail;
+        int parts = 0;
+        int accepted = 0;
+        int64_t nextAt = 0;
+        int64_t at = 0;
+    };
+    void Owe(Owed owed) {
+        owed_ = std::move(owed);
+        owedSince_ = NowMs();
+        Settle();
+    }
+    // True when nothing is owed any more.
+    bool Settle() {
+        if (!owed_) {
+            return true;
+        }
+        try {
+            fleet_.store_.Finish(owed_->id, owed_->outcome, owed_->detail, owed_->parts,
+                                 owed_->accepted, owed_->nextAt, owed_->at);
+            owed_.reset();
+            return true;
+        } catch (const std::exception& e) {
+            if (owedRetryAt_ <= owedSince_) {
+                Log(Level::Error, "modem " + config_.name + ": store: " + e.what() + "; message " +
+                                      std::to_string(owed_->id) +
+                                      "'s outcome kept until it is back");
+            }
+            owedRetryAt_ = NowMs() + kOwedRetryMs;
+            return false;
+        }
+    }
+
     std::string LastPartError() {
         try {
             if (const auto message = fleet_.store_.Get(inFlight_.id)) {
@@ -474,6 +531,9 @@ private:
     int failuresInRow_ = 0;
     std::string startError_;
     Flight inFlight_;
+    std::optional<Owed> owed_;
+    int64_t owedRetryAt_ = 0;
+    int64_t owedSince_ = 0;  // logged once per outcome, not at every retry
     mutable std::mutex statusLock_;
     ModemStatus status_;
 };
@@ -483,9 +543,12 @@ CFleet::CFleet(const Config& config, IStore& store, std::string program)
     for (const ModemConfig& modem : config.modems) {
         modems_.push_back(std::make_unique<CModem>(*this, modem));
     }
+    // Work another daemon queued on a shared store.
+    store_.SetWake([this] { Wake(); });
 }
 
 CFleet::~CFleet() {
+    store_.SetWake({});
     Stop();
 }
 

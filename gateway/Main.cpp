@@ -23,10 +23,11 @@ using namespace Tarvikd;
 
 const char kUsage[] =
     "usage: tarvikd [--config FILE] [--check-config]\n"
-    "The SMS gateway daemon: a durable outbox and inbox in SQLite, one `tarvik serve` child\n"
-    "per modem, an HTTP API and webhooks. The configuration is /etc/tarvik/tarvikd.toml\n"
-    "unless --config names another; --check-config reads it, says what is wrong or that it\n"
-    "is sound, and exits (0 sound, 2 not). SIGTERM or SIGINT stops the daemon.\n";
+    "The SMS gateway daemon: a durable outbox and inbox in SQLite or PostgreSQL, one\n"
+    "`tarvik serve` child per modem, an HTTP API and webhooks. The configuration is\n"
+    "/etc/tarvik/tarvikd.toml unless --config names another; --check-config reads it, says\n"
+    "what is wrong or that it is sound, and exits (0 sound, 2 not). SIGTERM or SIGINT stops\n"
+    "the daemon.\n";
 
 bool Executable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0;
@@ -120,9 +121,15 @@ int main(int argc, char** argv) {
         Log(Level::Error, error);
         return 1;
     }
-    if (const int unknown = store->RecoverInterrupted(NowMs()); unknown > 0) {
-        Log(Level::Warning, std::to_string(unknown) +
-                                " message(s) were with a modem when the daemon stopped: unknown");
+    try {
+        if (const int unknown = store->RecoverInterrupted(NowMs()); unknown > 0) {
+            Log(Level::Warning,
+                std::to_string(unknown) +
+                    " message(s) were with a modem when the daemon stopped: unknown");
+        }
+    } catch (const std::exception& e) {
+        // A shared store's sweep settles them once their lease runs out.
+        Log(Level::Error, std::string("store: ") + e.what());
     }
     // Started before anything changes so that it publishes what the recovery wrote.
     std::unique_ptr<CMqtt> mqtt;

@@ -1,6 +1,6 @@
 // The daemon's durable state behind one interface: outgoing messages with their states and
 // history, received messages under their stable keys, idempotency keys and webhook
-// deliveries. SQLite implements it here; another database can follow behind the same calls.
+// deliveries. SQLite implements it for one daemon, PostgreSQL for several sharing a database.
 //
 // Outgoing states: queued -> sending -> sent | failed | unknown, and queued -> cancelled.
 // `unknown` is a send that was handed to a modem when the daemon or the modem's child died
@@ -145,12 +145,18 @@ public:
     // A store shared by several daemons calls `wake` when another queued work; one in a
     // single process never needs to.
     virtual void SetWake(std::function<void()> /*wake*/) {}
+    // False while a store on a server cannot reach it (as of its last call).
+    virtual bool Reachable() { return true; }
 };
 
 // The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its
 // schema is newer than this program knows.
 std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error,
                                         const StoreOptions& options = {});
+// The PostgreSQL store at `url`, shared by every daemon pointed at it; nothing and `error`
+// when it cannot be reached at start or its schema is newer than this program knows.
+std::unique_ptr<IStore> OpenPgStore(const std::string& url, std::string& error,
+                                    const StoreOptions& options = {});
 // The store the configuration names: a "postgresql://" or "postgres://" URL, or a SQLite
 // file.
 std::unique_ptr<IStore> OpenStore(const std::string& store, const StoreOptions& options,

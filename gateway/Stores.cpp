@@ -34,8 +34,7 @@ std::string EventPayload(const Message& message, const std::string& daemon,
 std::unique_ptr<IStore> OpenStore(const std::string& store, const StoreOptions& options,
                                   std::string& error) {
     if (store.rfind("postgresql://", 0) == 0 || store.rfind("postgres://", 0) == 0) {
-        error = "this tarvikd was built without the PostgreSQL store";
-        return nullptr;
+        return OpenPgStore(store, error, options);
     }
     return OpenSqliteStore(store, error, options);
 }

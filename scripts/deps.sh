@@ -19,6 +19,8 @@ packages=(
   libsystemd-dev curl
   # Its MQTT publisher, and the broker and subscriber its test runs.
   libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt
+  # Its shared store: the client library, and the server its tests start.
+  libpq-dev postgresql
 )
 
 missing=()

@@ -1,6 +1,7 @@
-// The SQLite store's promises: states move only as the outbox allows, a retried request is
-// one message, a received message is stored once under its key, and a store reopened after
-// a crash finds what was committed.
+// The stores' promises: states move only as the outbox allows, a retried request is one
+// message, a received message is stored once under its key, and a store reopened after a
+// crash finds what was committed. Every case runs on SQLite, and on PostgreSQL as well when
+// TARVIKD_TEST_PG names a server (pg_cluster.py starts one), each in a database of its own.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -8,28 +9,44 @@
 
 #include <filesystem>
 
-#include "Store.h"
+#include "StoreTestSupport.h"
 
 namespace Tarvikd {
 namespace {
 
-class StoreTest : public ::testing::Test {
+std::vector<std::string> Kinds() {
+    std::vector<std::string> kinds = {"sqlite"};
+    if (!TestPgUrl().empty()) {
+        kinds.push_back("postgresql");
+    }
+    return kinds;
+}
+
+class StoreTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/tarvikd-store-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
-        path_ = folder_ + "/store.db";
+        if (GetParam() == "postgresql") {
+            path_ = FreshPgDatabase();
+            ASSERT_FALSE(path_.empty());
+        } else {
+            char folder[] = "/tmp/tarvikd-store-XXXXXX";
+            ASSERT_NE(mkdtemp(folder), nullptr);
+            folder_ = folder;
+            path_ = folder_ + "/store.db";
+        }
         Reopen();
     }
     void TearDown() override {
         store_.reset();
-        std::filesystem::remove_all(folder_);
+        if (!folder_.empty()) {
+            std::filesystem::remove_all(folder_);
+        }
     }
     void Reopen() {
         store_.reset();
         std::string error;
-        store_ = OpenSqliteStore(path_, error);
+        store_ =
+            GetParam() == "postgresql" ? OpenPgStore(path_, error) : OpenSqliteStore(path_, error);
         ASSERT_TRUE(store_) << error;
     }
     int64_t Queue(const std::string& text, const std::string& modem = "",
@@ -45,7 +62,10 @@ protected:
     std::unique_ptr<IStore> store_;
 };
 
-TEST_F(StoreTest, IdempotencyKeyGivesOneMessagePerRequest) {
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::ValuesIn(Kinds()),
+                         [](const auto& kind) { return kind.param; });
+
+TEST_P(StoreTest, IdempotencyKeyGivesOneMessagePerRequest) {
     const EnqueueRequest request{"api", "k1", "same", "+8613800138000", "hello", ""};
     const EnqueueResult first = store_->Enqueue(request, 1000);
     EXPECT_FALSE(first.replayed);
@@ -63,7 +83,7 @@ TEST_F(StoreTest, IdempotencyKeyGivesOneMessagePerRequest) {
     EXPECT_EQ(store_->List("out", 0, 10).size(), 2u);
 }
 
-TEST_F(StoreTest, ClaimsTakeDueMessagesForTheModemAndRetriesGoBehind) {
+TEST_P(StoreTest, ClaimsTakeDueMessagesForTheModemAndRetriesGoBehind) {
     const int64_t a = Queue("for any");
     const int64_t b = Queue("for north", "north");
     const int64_t c = Queue("for south", "south");
@@ -97,7 +117,7 @@ TEST_F(StoreTest, ClaimsTakeDueMessagesForTheModemAndRetriesGoBehind) {
     EXPECT_EQ(states, (std::vector<std::string>{"queued", "sending", "sent"}));
 }
 
-TEST_F(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
+TEST_P(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
     const int64_t handed = Queue("handed over");
     const int64_t claimedOnly = Queue("claimed only");
     const int64_t waiting = Queue("waiting");
@@ -121,7 +141,7 @@ TEST_F(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
     EXPECT_EQ(next, (std::vector<int64_t>{claimedOnly, waiting}));
 }
 
-TEST_F(StoreTest, OnlyAQueuedMessageIsCancelled) {
+TEST_P(StoreTest, OnlyAQueuedMessageIsCancelled) {
     const int64_t queued = Queue("one");
     const int64_t sending = Queue("two");
     ASSERT_EQ(store_->Claim("m", {}, 1000)->id, queued);
@@ -135,7 +155,7 @@ TEST_F(StoreTest, OnlyAQueuedMessageIsCancelled) {
     EXPECT_FALSE(store_->Claim("m", {}, 1500));
 }
 
-TEST_F(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
+TEST_P(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
     EXPECT_TRUE(
         store_->StoreReceived("a", "k1", "10086", "2026-12-08 10:00:00", "Grüße 😀", true, 1000));
     EXPECT_FALSE(
@@ -161,7 +181,7 @@ TEST_F(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
     EXPECT_EQ(store_->Count().in["a"], 6);
 }
 
-TEST_F(StoreTest, WebhookRetriesWaitAndDeadLettersStay) {
+TEST_P(StoreTest, WebhookRetriesWaitAndDeadLettersStay) {
     store_->StoreReceived("a", "k1", "1", "", "first", true, 1000);
     store_->StoreReceived("a", "k2", "1", "", "second", true, 1000);
     auto next = store_->NextWebhook(1000);
@@ -184,14 +204,19 @@ TEST_F(StoreTest, WebhookRetriesWaitAndDeadLettersStay) {
     EXPECT_EQ(store_->Get(next->id + 1)->webhookError, "timed out");
 }
 
-TEST_F(StoreTest, StoreOfANewerSchemaIsRefused) {
+TEST_P(StoreTest, StoreOfANewerSchemaIsRefused) {
     store_.reset();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
     std::string error;
-    EXPECT_FALSE(OpenSqliteStore(path_, error));
+    if (GetParam() == "postgresql") {
+        PgExec(path_, "INSERT INTO schema_version(version) VALUES(99)");
+        EXPECT_FALSE(OpenPgStore(path_, error));
+    } else {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        EXPECT_FALSE(OpenSqliteStore(path_, error));
+    }
     EXPECT_NE(error.find("version 99, newer than this tarvikd knows"), std::string::npos) << error;
 }
 

@@ -3,8 +3,9 @@
 the daemon on a configuration written here, requests with an HTTP client, and what the
 API, the webhook receiver and the simulators' logs show.
 
-Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt; the chaos
-case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set)"""
+Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster; the
+chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
+TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
 import hmac
 import http.client
@@ -28,6 +29,7 @@ SECRET = "webhook-secret-0123456789"
 OWN = {3: "+8613800138000", 4: "+8613900139000"}
 work = tempfile.mkdtemp(prefix="tarvikd-test-")
 procs = []
+cleanups = []
 
 
 def free_port():
@@ -60,11 +62,11 @@ def wait_for(what, check, seconds=90, step=0.1, show=None):
     fail(f"timed out waiting for {what}" + (f": {show()}" if show else ""))
 
 
-def start_modem(port, *options):
+def start_modem(port, *options, own=None):
     out = open(os.path.join(work, f"sim{port}.out"), "w")
     proc = subprocess.Popen(
         [f"{BIN}/tarvik-modemsim", "--dir", work, "--port", str(port),
-         "--own-number", OWN.get(port, "+8613700137000"),
+         "--own-number", own or OWN.get(port, "+8613700137000"),
          "--log", os.path.join(work, f"wire{port}"), *options],
         stdout=out, stderr=subprocess.STDOUT)
     procs.append(proc)
@@ -104,14 +106,14 @@ def stop_daemon():
         fail(f"tarvikd exited with {code} at SIGTERM")
 
 
-def call(method, path, body=None, auth=KEY, headers=None, quiet=False, raw=None):
+def call(method, path, body=None, auth=KEY, headers=None, quiet=False, raw=None, port=None):
     """(status, JSON or text, headers); (0, None, {}) when nothing listens."""
     all_headers = dict(headers or {})
     if auth:
         all_headers["Authorization"] = f"Bearer {auth}"
     data = raw if raw is not None else (json.dumps(body) if body is not None else None)
     try:
-        conn = http.client.HTTPConnection("127.0.0.1", HTTP_PORT, timeout=30)
+        conn = http.client.HTTPConnection("127.0.0.1", port or HTTP_PORT, timeout=30)
         conn.request(method, path, body=data, headers=all_headers)
         response = conn.getresponse()
         text = response.read().decode()
@@ -163,6 +165,19 @@ def wire_count_at_least(port, text, expected):
     wait_for(f"{expected} of {text} in port {port}'s log",
              lambda: wire_count(port, text) >= expected, seconds=15)
     return wire_count(port, text)
+
+
+def post_until_taken(body, key, i, ids, lock):
+    """Posts again under the same key until the daemon takes it; one key is one message."""
+    while True:
+        status, reply, _ = call("POST", "/v1/messages", body, quiet=True,
+                                headers={"Idempotency-Key": key})
+        if status == 202:
+            with lock:
+                if ids.setdefault(i, reply["id"]) != reply["id"]:
+                    fail(f"key {key} gave ids {ids[i]} and {reply['id']}")
+            return
+        time.sleep(0.1)
 
 
 def final(ident):
@@ -361,15 +376,7 @@ def case_chaos():
         for i in range(count):
             # Each to the modem's own number through that modem: it comes back to it.
             body = {"to": OWN[3 + i % 2], "text": f"chaos {i} ✓", "modem": "ab"[i % 2]}
-            while True:
-                status, reply, _ = call("POST", "/v1/messages", body, quiet=True,
-                                        headers={"Idempotency-Key": f"chaos-{i}"})
-                if status == 202:
-                    with lock:
-                        if ids.setdefault(i, reply["id"]) != reply["id"]:
-                            fail(f"key chaos-{i} gave ids {ids[i]} and {reply['id']}")
-                    break
-                time.sleep(0.1)
+            post_until_taken(body, f"chaos-{i}", i, ids, lock)
         posted.set()
 
     threading.Thread(target=poster, daemon=True).start()
@@ -607,9 +614,148 @@ def case_mqtt():
     stop_daemon()
 
 
+def case_cluster():
+    """Three daemons with two modems each on one PostgreSQL database; messages posted to the
+    first while the second is killed and restarted and the database restarts."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import pg_cluster
+    count = int(os.environ.get("TARVIKD_CLUSTER_MESSAGES", "60"))
+    db = pg_cluster.Cluster().start()
+    cleanups.append(db.remove)
+    mqtt_port = free_port()
+    start_broker(mqtt_port)
+    sub = Subscriber(mqtt_port)
+    # Every modem has the same number, so whichever sends a message receives it back.
+    number = "+8613800138000"
+    names = {d: [f"d{d}{m}" for m in "ab"] for d in (1, 2, 3)}
+    ports = {d: free_port() for d in (2, 3)}
+    ports[1] = HTTP_PORT
+    sim_port = {}
+    for d in (1, 2, 3):
+        for i, name in enumerate(names[d]):
+            sim_port[name] = 2 + 2 * d + i
+            start_modem(sim_port[name], own=number)
+        os.makedirs(os.path.join(work, f"d{d}"))
+        text = [f'name = "d{d}"', f'store = "{db.url}"', f'journal_dir = "{work}/d{d}"',
+                f'port_dir = "{work}"', f"http_port = {ports[d]}", f'api_keys = ["{KEY}"]',
+                f'tarvik = "{BIN}/tarvik"', "restart_base_ms = 200", "restart_max_ms = 1000",
+                "status_every_ms = 1000", "reroute = false",
+                f'[mqtt]\nurl = "mqtt://127.0.0.1:{mqtt_port}"\ntopic_prefix = "t"']
+        for name in names[d]:
+            text += ["[[modem]]", f'name = "{name}"', f"port = {sim_port[name]}"]
+        open(os.path.join(work, f"d{d}.toml"), "w").write("\n".join(text) + "\n")
+    daemons = {}
+
+    def start(d):
+        err = open(os.path.join(work, "daemon.err"), "a")
+        daemons[d] = subprocess.Popen(
+            [f"{BIN}/tarvikd", "--config", os.path.join(work, f"d{d}.toml")], stdout=err,
+            stderr=err)
+        procs.append(daemons[d])
+        wait_for(f"daemon {d}'s modems ready", lambda: all(
+            m["state"] == "ready" for m in expect(call("GET", "/v1/modems", quiet=True,
+                                                       port=ports[d]), 200, "modems")["modems"])
+            if call("GET", "/healthz", auth=None, quiet=True, port=ports[d])[0] == 200 else False)
+
+    for d in (1, 2, 3):
+        start(d)
+    ids = {}
+    lock = threading.Lock()
+
+    def poster():
+        # Retries with the same key while the store is away: each text is one message.
+        for i in range(count):
+            post_until_taken({"to": number, "text": f"cluster {i} ✓"}, f"cluster-{i}", i, ids,
+                             lock)
+
+    thread = threading.Thread(target=poster, daemon=True)
+    thread.start()
+    posted = lambda: len(ids)
+    wait_for("a third posted", lambda: posted() >= count // 3)
+    daemons[2].kill()
+    daemons[2].wait()
+    start(2)
+    wait_for("two thirds posted", lambda: posted() >= 2 * count // 3)
+    db.stop()
+    down = call("GET", "/v1/messages?direction=out", quiet=True)
+    if down[0] != 503 or not isinstance(down[1], dict) or "error" not in down[1]:
+        fail(f"the API with its store down: {down[0]} {down[1]}")
+    ready = call("GET", "/readyz", auth=None, quiet=True)
+    if ready[0] != 503 or "store" not in str(ready[1]):
+        fail(f"/readyz with the store down: {ready[0]} {ready[1]}")
+    # Down until a modem ends a send it cannot record: the outcome waits for the store.
+    wait_for("an outcome kept while the store is down",
+             lambda: "kept until it is back" in open(os.path.join(work, "daemon.err")).read())
+    db.start()
+    wait_for("daemon 1 ready again", lambda: call("GET", "/readyz", auth=None, quiet=True)[0] == 200)
+    thread.join(300)
+    if posted() != count:
+        fail(f"{posted()} of {count} posted")
+
+    last_look = []
+
+    def outgoing_done():
+        out = all_messages("out")
+        pending = [(m["id"], m["state"]) for m in out if m["state"] not in ("sent", "unknown")]
+        last_look[:] = [len(out), pending[:10]]
+        return out if len(out) == count and not pending else None
+    out = wait_for("every outgoing message sent or unknown", outgoing_done, seconds=240, step=0.5,
+                   show=lambda: last_look)
+    states = {}
+    for m in out:
+        states[m["state"]] = states.get(m["state"], 0) + 1
+    sent_texts = {m["text"] for m in out if m["state"] == "sent"}
+    wait_for("every sent message received",
+             lambda: sent_texts <= {m["text"] for m in all_messages("in")}, seconds=120, step=0.5,
+             show=lambda: sorted(sent_texts - {m["text"] for m in all_messages("in")})[:10])
+
+    def inbox_settled():
+        before = len(all_messages("in"))
+        time.sleep(3)
+        after = all_messages("in")
+        return after if len(after) == before else None
+    texts = [m["text"] for m in wait_for("the inbox to settle", inbox_settled, seconds=120)]
+    def submitted():
+        return sum(wire_count(p, "AT+CMGS=") for p in sim_port.values())
+    wait_for("the logs to show what was received", lambda: submitted() >= len(texts), seconds=15)
+    submissions = submitted()
+
+    # Each received message published at least once, by the daemon whose modem took it.
+    def unpublished():
+        with sub.lock:
+            seen = {(t, p["id"]) for t, p in sub.events if p["direction"] == "in"}
+        return [m["id"] for m in all_messages("in")
+                if (f"t/{m['modem'][:2]}/{m['modem']}/in", m["id"]) not in seen]
+    wait_for("every received message published", lambda: not unpublished(), show=unpublished)
+    sub.stop()
+    by_daemon = {d: sum(1 for m in out if m["via"] in names[d] and m["state"] == "sent")
+                 for d in (1, 2, 3)}
+    print(f"cluster: {count} messages, outgoing {states}, sent by daemon {by_daemon}, "
+          f"received {len(texts)}, submissions {submissions}")
+    if len(set(texts)) != len(texts):
+        fail(f"a message was stored twice: {sorted(t for t in texts if texts.count(t) > 1)}")
+    if not set(texts) <= {f"cluster {i} ✓" for i in range(count)}:
+        fail(f"strange texts received: {set(texts)}")
+    # Daemon 2's kill leaves at most its two modems' sends unknown; the database's restart
+    # none, as each outcome waits in its daemon until the store takes it.
+    if states.get("unknown", 0) > 2:
+        fail(f"{states['unknown']} unknown: {[m for m in out if m['state'] == 'unknown']}")
+    # Nothing is refused, so nothing goes twice: each submission is one message's one.
+    if not len(texts) <= submissions <= count:
+        fail(f"{len(texts)} received, {submissions} submissions, {count} messages")
+    if any(m["attempts"] != 1 for m in out if m["state"] == "sent"):
+        fail(f"a message was sent again: {[m for m in out if m['attempts'] != 1]}")
+    if not all(by_daemon.values()):
+        fail(f"a daemon sent nothing: {by_daemon}")
+    for d in (1, 2, 3):
+        daemons[d].send_signal(signal.SIGTERM)
+        if daemons[d].wait(30) != 0:
+            fail(f"daemon {d} did not stop cleanly at SIGTERM")
+
+
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
-     "chaos": case_chaos, "mqtt": case_mqtt}[CASE]()
+     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:
@@ -618,6 +764,8 @@ finally:
     for proc in procs:
         proc.terminate()
         proc.wait()
+    for cleanup in cleanups:
+        cleanup()
     if os.environ.get("TARVIKD_TEST_KEEP"):
         print(f"kept {work}")
     else:

@@ -1,0 +1,219 @@
+// What a store shared by several daemons adds: a message is claimed by one daemon only, a
+// daemon's claims outlive it only by their lease, a message for a modem goes to the daemon
+// holding it, a daemon queueing work wakes the others, events are written with their
+// change, and a connection lost is taken again. Runs when TARVIKD_TEST_PG names a server.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "Log.h"
+#include "StoreTestSupport.h"
+
+namespace Tarvikd {
+namespace {
+
+std::vector<std::string> Servers() {
+    return TestPgUrl().empty() ? std::vector<std::string>{} : std::vector<std::string>{"pg"};
+}
+
+// Counts the wakes a store gives and lets a case wait for one.
+struct Wakes {
+    std::mutex lock;
+    std::condition_variable changed;
+    int count = 0;
+    void Wake() {
+        std::lock_guard hold(lock);
+        ++count;
+        changed.notify_all();
+    }
+    bool WaitAbove(int seen) {
+        std::unique_lock hold(lock);
+        return changed.wait_for(hold, std::chrono::seconds(60), [&] { return count > seen; });
+    }
+};
+
+class PgStoreTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        url_ = FreshPgDatabase();
+        ASSERT_FALSE(url_.empty());
+    }
+    std::unique_ptr<IStore> Open(const std::string& daemon, bool events = false,
+                                 int leaseMs = 30000) {
+        StoreOptions options;
+        options.daemon = daemon;
+        options.events = events;
+        options.leaseMs = leaseMs;
+        std::string error;
+        auto store = OpenPgStore(url_, error, options);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+    static int64_t Queue(IStore& store, const std::string& text, const std::string& modem = "",
+                         int64_t now = 1000) {
+        return store.Enqueue({"api", "", text, "+8613800138000", text, modem}, now).id;
+    }
+    std::string url_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Shared, PgStoreTest, ::testing::ValuesIn(Servers()));
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PgStoreTest);
+
+TEST_P(PgStoreTest, DaemonsContendingClaimEachMessageOnce) {
+    constexpr int kMessages = 300;
+    std::vector<std::unique_ptr<IStore>> stores;
+    for (const char* daemon : {"one", "two", "three"}) {
+        stores.push_back(Open(daemon));
+        ASSERT_TRUE(stores.back());
+    }
+    for (int i = 0; i < kMessages; ++i) {
+        Queue(*stores[static_cast<std::size_t>(i) % 3], "m" + std::to_string(i));
+    }
+    std::mutex lock;
+    std::map<int64_t, int> claims;
+    std::vector<std::thread> senders;
+    for (std::size_t s = 0; s < stores.size(); ++s) {
+        for (int modem = 0; modem < 2; ++modem) {
+            senders.emplace_back([&, s, modem] {
+                IStore& store = *stores[s];
+                const std::string name = "modem" + std::to_string(s) + std::to_string(modem);
+                while (auto claimed = store.Claim(name, {}, 2000)) {
+                    {
+                        std::lock_guard hold(lock);
+                        ++claims[claimed->id];
+                    }
+                    store.MarkSubmitted(claimed->id, 2000);
+                    store.Finish(claimed->id, Outcome::Sent, "1 part", 1, 1, 0, 2001);
+                }
+            });
+        }
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_EQ(claims.size(), static_cast<std::size_t>(kMessages));
+    for (const auto& [id, count] : claims) {
+        EXPECT_EQ(count, 1) << "message " << id;
+    }
+    const Counts counts = stores[0]->Count();
+    int64_t sent = 0;
+    std::set<std::string> vias;
+    for (const auto& [where, count] : counts.out) {
+        EXPECT_EQ(where.second, "sent");
+        sent += count;
+        vias.insert(where.first);
+    }
+    EXPECT_EQ(sent, kMessages);
+    EXPECT_GT(vias.size(), 1u) << "one sender took everything";
+}
+
+TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
+    auto gone = Open("gone", false, 1000);
+    auto other = Open("other", false, 1000);
+    const int64_t now = NowMs();
+    const int64_t handed = Queue(*gone, "handed over", "", now);
+    const int64_t claimedOnly = Queue(*gone, "claimed only", "", now);
+    ASSERT_EQ(gone->Claim("a", {}, now)->id, handed);
+    gone->MarkSubmitted(handed, now);
+    ASSERT_EQ(gone->Claim("a", {}, now)->id, claimedOnly);
+    // Another daemon's start recovers its own claims only.
+    EXPECT_EQ(other->RecoverInterrupted(now), 0);
+    EXPECT_EQ(other->Get(handed)->state, "sending");
+    EXPECT_FALSE(other->Claim("b", {}, now)) << "a live claim was taken";
+    // As after kill -9: no more renewals.
+    gone.reset();
+    const int64_t later = NowMs() + 60000;
+    const auto taken = other->Claim("b", {}, later);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->id, claimedOnly);
+    EXPECT_EQ(taken->attempts, 2);
+    EXPECT_EQ(other->Get(handed)->state, "unknown") << "a handed-over send was requeued";
+    // The dead daemon's late word: its unknown send learns its end, the one now held by
+    // another daemon is left alone.
+    gone = Open("gone", false, 1000);
+    gone->Finish(claimedOnly, Outcome::Sent, "late", 1, 1, 0, later);
+    EXPECT_EQ(other->Get(claimedOnly)->state, "sending");
+    gone->Finish(handed, Outcome::Sent, "1 part", 1, 1, 0, later);
+    EXPECT_EQ(other->Get(handed)->state, "sent");
+}
+
+TEST_P(PgStoreTest, MessageForAModemGoesOnlyToTheDaemonHoldingIt) {
+    auto north = Open("north-host");
+    auto south = Open("south-host");
+    const int64_t id = Queue(*south, "for north", "north");
+    EXPECT_FALSE(south->Claim("south", {}, 2000));
+    const auto claimed = north->Claim("north", {}, 2000);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, id);
+    EXPECT_EQ(north->Get(id)->via, "north");
+}
+
+TEST_P(PgStoreTest, WorkQueuedThroughOneDaemonWakesTheOthers) {
+    auto listener = Open("listener");
+    auto poster = Open("poster");
+    Wakes wakes;
+    listener->SetWake([&] { wakes.Wake(); });
+    Queue(*poster, "wake up");
+    ASSERT_TRUE(wakes.WaitAbove(0)) << "no wake for another daemon's enqueue";
+    // A connection lost is taken again: the call that finds it gone says so, the next
+    // works, and the listener listens again.
+    PgExec(url_,
+           "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE "
+           "datname = current_database() AND pid <> pg_backend_pid()");
+    EXPECT_THROW(poster->Count(), std::exception);
+    const int64_t id = Queue(*poster, "after the loss");
+    EXPECT_EQ(poster->Get(id)->state, "queued");
+    int seen = 0;
+    {
+        std::lock_guard hold(wakes.lock);
+        seen = wakes.count;
+    }
+    Queue(*poster, "once more");
+    EXPECT_TRUE(wakes.WaitAbove(seen)) << "the listener did not come back";
+    listener->SetWake({});
+}
+
+TEST_P(PgStoreTest, EventsAreWrittenWithTheirChangeForTheirDaemon) {
+    auto one = Open("one", true);
+    auto two = Open("two", true);
+    auto quiet = Open("quiet", false);
+    const int64_t id = Queue(*one, "hello", "", 1000);
+    ASSERT_EQ(one->Claim("a", {}, 1100)->id, id);
+    EXPECT_EQ(one->Cancel(id, 1150), CancelResult::NotCancellable);
+    one->Finish(id, Outcome::Sent, "1 part(s) on modem a", 1, 1, 0, 1200);
+    ASSERT_TRUE(one->StoreReceived("a", "k1", "10086", "", "back", false, 1300));
+    EXPECT_FALSE(one->StoreReceived("a", "k1", "10086", "", "back", false, 1400));
+    Queue(*quiet, "no events");
+    quiet->Claim("q", {}, 1500);
+
+    const auto events = one->PendingEvents(10);
+    std::vector<std::string> seen;
+    for (const Event& event : events) {
+        const auto payload = nlohmann::json::parse(event.payload);
+        EXPECT_EQ(event.daemon, "one");
+        EXPECT_EQ(payload["daemon"], "one");
+        seen.push_back(event.direction + " " + event.modem + " " +
+                       payload["state"].get<std::string>());
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"out  queued", "out a sending", "out a sent",
+                                              "in a received"}));
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(nlohmann::json::parse(events[2].payload)["detail"], "1 part(s) on modem a");
+    EXPECT_TRUE(two->PendingEvents(10).empty()) << "another daemon's events";
+    EXPECT_TRUE(quiet->PendingEvents(10).empty());
+    one->EventsPublished({events[0].id, events[1].id});
+    const auto left = one->PendingEvents(10);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].id, events[2].id);
+    // What the metrics show as waiting for the broker.
+    EXPECT_EQ(one->Count().events, 2);
+    EXPECT_EQ(two->Count().events, 0);
+}
+
+}  // namespace
+}  // namespace Tarvikd
