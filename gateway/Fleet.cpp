@@ -553,6 +553,16 @@ CFleet::~CFleet() {
 }
 
 void CFleet::Start() {
+    std::vector<std::string> names;
+    for (const ModemConfig& modem : config_.modems) {
+        names.push_back(modem.name);
+    }
+    try {
+        store_.HoldModems(names);
+    } catch (const std::exception& e) {
+        // Its own API still knows them; the others learn at its next start.
+        Log(Level::Warning, std::string("store: the modems held are not recorded: ") + e.what());
+    }
     for (auto& modem : modems_) {
         modem->Start();
     }
@@ -591,7 +601,8 @@ bool CFleet::AnyReady() const {
 
 bool CFleet::Knows(const std::string& name) const {
     return std::any_of(modems_.begin(), modems_.end(),
-                       [&](const auto& m) { return m->Name() == name; });
+                       [&](const auto& m) { return m->Name() == name; }) ||
+           store_.HeldElsewhere(name);
 }
 
 std::vector<std::string> CFleet::Rerouted(const std::string& except) const {

@@ -26,7 +26,7 @@ namespace Tarvikd {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Taken while migrating, so that daemons starting together apply each step once.
 constexpr const char* kMigrationLock = "7421902311";
 constexpr const char* kChannel = "tarvik_work";
@@ -84,6 +84,13 @@ CREATE TABLE events(
   payload TEXT NOT NULL,
   created_at BIGINT NOT NULL);
 CREATE INDEX events_daemon ON events(daemon, id);
+)sql",
+    // 2: which daemon holds which modem, for the API of every daemon
+    R"sql(
+CREATE TABLE modems(
+  name TEXT PRIMARY KEY,
+  daemon TEXT NOT NULL,
+  held_at BIGINT NOT NULL);
 )sql",
 };
 
@@ -587,6 +594,23 @@ public:
     }
 
     bool Reachable() override { return main_.Up(); }
+
+    void HoldModems(const std::vector<std::string>& names) override {
+        Transaction([&] {
+            for (const std::string& name : names) {
+                main_.Exec(
+                    "INSERT INTO modems(name, daemon, held_at) VALUES($1, $2, $3) "
+                    "ON CONFLICT(name) DO UPDATE SET daemon = excluded.daemon, "
+                    "held_at = excluded.held_at",
+                    {name, options_.daemon, Num(NowMs())});
+            }
+        });
+    }
+
+    bool HeldElsewhere(const std::string& name) override {
+        std::lock_guard hold(lock_);
+        return main_.Exec("SELECT 1 FROM modems WHERE name = $1", {name}).Rows() > 0;
+    }
 
     void SetWake(std::function<void()> wake) override {
         std::lock_guard hold(wakeLock_);

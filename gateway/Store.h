@@ -147,6 +147,11 @@ public:
     virtual void SetWake(std::function<void()> /*wake*/) {}
     // False while a store on a server cannot reach it (as of its last call).
     virtual bool Reachable() { return true; }
+    // A shared store: this daemon holds these modems, so that a message any daemon takes for
+    // one of them reaches it. A name another daemon holds is taken over, as a modem moved.
+    virtual void HoldModems(const std::vector<std::string>& /*names*/) {}
+    // Whether some daemon of a shared store holds the modem `name`.
+    virtual bool HeldElsewhere(const std::string& /*name*/) { return false; }
 };
 
 // The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its

@@ -145,6 +145,12 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
 TEST_P(PgStoreTest, MessageForAModemGoesOnlyToTheDaemonHoldingIt) {
     auto north = Open("north-host");
     auto south = Open("south-host");
+    // The API of either daemon knows the other's modems once it holds them.
+    EXPECT_FALSE(south->HeldElsewhere("north"));
+    north->HoldModems({"north"});
+    south->HoldModems({"south"});
+    EXPECT_TRUE(south->HeldElsewhere("north"));
+    EXPECT_FALSE(south->HeldElsewhere("east"));
     const int64_t id = Queue(*south, "for north", "north");
     EXPECT_FALSE(south->Claim("south", {}, 2000));
     const auto claimed = north->Claim("north", {}, 2000);
