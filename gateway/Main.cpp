@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
                                                       config->mqtt->clientId
                                                 : "";
         std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
-                    configPath.c_str(), config->modems.size(), config->store.c_str(),
+                    configPath.c_str(), config->modems.size(), StoreShown(config->store).c_str(),
                     config->listen.c_str(), config->httpPort, broker.c_str(), tarvik.c_str(),
                     Executable(tarvik) ? "" : " (not found)");
         return Executable(tarvik) ? 0 : 2;

@@ -837,15 +837,7 @@ std::unique_ptr<IStore> OpenPgStore(const std::string& url, std::string& error,
                                     const StoreOptions& options) {
     auto store = std::make_unique<CPgStore>(url, options);
     if (const std::string why = store->Prepare(); !why.empty()) {
-        // A password in the URL stays out of the log.
-        std::string shown = url;
-        const std::size_t scheme = shown.find("://");
-        const std::size_t at = shown.find('@');
-        const std::size_t colon = shown.find(':', scheme + 3);
-        if (scheme != std::string::npos && at != std::string::npos && colon < at) {
-            shown.replace(colon + 1, at - colon - 1, "***");
-        }
-        error = "the store " + shown + ": " + why;
+        error = "the store " + StoreShown(url) + ": " + why;
         return nullptr;
     }
     return store;

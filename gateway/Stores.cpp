@@ -1,5 +1,7 @@
 // What every store shares: the choice of store from the configuration, and the payload of
 // the events published of a message.
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "Store.h"
@@ -37,6 +39,21 @@ std::unique_ptr<IStore> OpenStore(const std::string& store, const StoreOptions& 
         return OpenPgStore(store, error, options);
     }
     return OpenSqliteStore(store, error, options);
+}
+
+std::string StoreShown(const std::string& store) {
+    std::string shown = store;
+    const std::size_t scheme = shown.find("://");
+    if (scheme == std::string::npos) {
+        return shown;
+    }
+    const std::size_t hostEnd = std::min(shown.find('/', scheme + 3), shown.size());
+    const std::size_t at = shown.rfind('@', hostEnd);
+    const std::size_t colon = shown.find(':', scheme + 3);
+    if (at != std::string::npos && at > scheme && colon < at) {
+        shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    return shown;
 }
 
 }  // namespace Tarvikd
