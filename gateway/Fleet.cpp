@@ -170,10 +170,9 @@ private:
         const Config& config = fleet_.config_;
         std::vector<std::string> env;
         // A database URL has no folder: the state directory the service unit makes.
-        const bool url = config.store.find("://") != std::string::npos;
-        const std::string journalDir = !config.journalDir.empty() ? config.journalDir
-                                       : url                      ? "/var/lib/tarvik"
-                                                                  : Folder(config.store);
+        const std::string journalDir = !config.journalDir.empty()    ? config.journalDir
+                                       : IsServerStore(config.store) ? "/var/lib/tarvik"
+                                                                     : Folder(config.store);
         env.push_back("TARVIK_INBOX_JOURNAL=" + journalDir + "/" + config_.name + ".journal");
         // Texts cross the pipe in the local code page: UTF-8, whatever the service's locale,
         // so that no character outside ASCII becomes a question mark.

@@ -162,6 +162,8 @@ std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& er
 // when it cannot be reached at start or its schema is newer than this program knows.
 std::unique_ptr<IStore> OpenPgStore(const std::string& url, std::string& error,
                                     const StoreOptions& options = {});
+// Whether the configuration's store names a database server rather than a SQLite file.
+bool IsServerStore(const std::string& store);
 // The store as logs and messages show it: a password in a URL as "***".
 std::string StoreShown(const std::string& store);
 // The store the configuration names: a "postgresql://" or "postgres://" URL, or a SQLite

@@ -35,10 +35,14 @@ std::string EventPayload(const Message& message, const std::string& daemon,
 
 std::unique_ptr<IStore> OpenStore(const std::string& store, const StoreOptions& options,
                                   std::string& error) {
-    if (store.rfind("postgresql://", 0) == 0 || store.rfind("postgres://", 0) == 0) {
+    if (IsServerStore(store)) {
         return OpenPgStore(store, error, options);
     }
     return OpenSqliteStore(store, error, options);
+}
+
+bool IsServerStore(const std::string& store) {
+    return store.rfind("postgresql://", 0) == 0 || store.rfind("postgres://", 0) == 0;
 }
 
 std::string StoreShown(const std::string& store) {

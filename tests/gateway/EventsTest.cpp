@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "Store.h"
+#include "StoreTestSupport.h"
 
 namespace Tarvikd {
 namespace {
@@ -28,11 +29,8 @@ protected:
         std::filesystem::remove_all(folder_);
     }
     std::unique_ptr<IStore> Open(const std::string& daemon, bool events) {
-        StoreOptions options;
-        options.daemon = daemon;
-        options.events = events;
         std::string error;
-        auto store = OpenSqliteStore(path_, error, options);
+        auto store = OpenSqliteStore(path_, error, TestOptions(daemon, events));
         EXPECT_TRUE(store) << error;
         return store;
     }

@@ -45,12 +45,8 @@ protected:
     }
     std::unique_ptr<IStore> Open(const std::string& daemon, bool events = false,
                                  int leaseMs = 30000) {
-        StoreOptions options;
-        options.daemon = daemon;
-        options.events = events;
-        options.leaseMs = leaseMs;
         std::string error;
-        auto store = OpenPgStore(url_, error, options);
+        auto store = OpenPgStore(url_, error, TestOptions(daemon, events, leaseMs));
         EXPECT_TRUE(store) << error;
         return store;
     }

@@ -43,4 +43,12 @@ std::string FreshPgDatabase() {
     return url.substr(0, slash + 1) + name;
 }
 
+StoreOptions TestOptions(const std::string& daemon, bool events, int leaseMs) {
+    StoreOptions options;
+    options.daemon = daemon;
+    options.events = events;
+    options.leaseMs = leaseMs;
+    return options;
+}
+
 }  // namespace Tarvikd

@@ -12,6 +12,8 @@ namespace Tarvikd {
 std::string TestPgUrl();
 // The URL of a new, empty database on that server; empty when it cannot be made.
 std::string FreshPgDatabase();
+// The options a case opens a store with: its daemon's name, events on or off, the lease.
+StoreOptions TestOptions(const std::string& daemon, bool events, int leaseMs = 30000);
 // Runs `sql` on the database at `url`; false (and a test failure) when it fails.
 bool PgExec(const std::string& url, const std::string& sql);
 
