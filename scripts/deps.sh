@@ -18,6 +18,8 @@ packages=(
   # start.
   libsqlite3-dev libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   libsystemd-dev libtomlplusplus-dev curl
+  # The package's check: systemd-analyze verifies the installed unit.
+  systemd
   # Its MQTT publisher, and the broker and subscriber its test runs.
   libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt
   # Its shared store: the client library, and the server its tests start.
