@@ -1,8 +1,11 @@
 #include "Config.h"
 
+#include <curl/curl.h>
 #include <toml++/toml.h>
+
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <variant>
@@ -408,51 +411,42 @@ std::vector<Setting> Settings() {
 }
 
 bool ParseMqttUrl(const std::string& url, std::string& host, int& port) {
-    const std::string scheme = "mqtt://";
-    if (url.rfind(scheme, 0) != 0) {
+    // libcurl takes the URL apart; an empty port ("mqtt://broker:"), which it allows, is
+    // refused as a slip.
+    if (url.rfind("mqtt://", 0) != 0 ||
+        url.substr(0, url.find_last_not_of('/') + 1).back() == ':') {
         return false;
     }
-    std::string rest = url.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') {
-        rest.pop_back();
-    }
-    std::string portText;
-    if (rest.rfind('[', 0) == 0) {  // [IPv6]
-        const std::size_t close = rest.find(']');
-        if (close == std::string::npos) {
-            return false;
-        }
-        host = rest.substr(1, close - 1);
-        if (close + 1 < rest.size()) {
-            if (rest[close + 1] != ':') {
-                return false;
-            }
-            portText = rest.substr(close + 2);
-            if (portText.empty()) {
-                return false;
-            }
-        }
-    } else {
-        const std::size_t colon = rest.find(':');
-        host = rest.substr(0, colon);
-        if (colon != std::string::npos) {
-            portText = rest.substr(colon + 1);
-            if (portText.empty()) {
-                return false;
-            }
-        }
-    }
-    if (host.empty() || host.find_first_of("/@?# ") != std::string::npos) {
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         return false;
     }
-    port = 1883;
-    if (!portText.empty()) {
-        if (!Digits(portText) || portText.size() > 5 || std::stoi(portText) < 1 ||
-            std::stoi(portText) > 65535) {
-            return false;
+    const auto part = [&](CURLUPart which) -> std::optional<std::string> {
+        char* text = nullptr;
+        if (curl_url_get(parsed.get(), which, &text, 0) != CURLUE_OK || text == nullptr) {
+            return std::nullopt;
         }
-        port = std::stoi(portText);
+        std::string value(text);
+        curl_free(text);
+        return value;
+    };
+    // The broker alone: no user, no path, no query, no fragment.
+    const auto path = part(CURLUPART_PATH);
+    if (part(CURLUPART_USER) || part(CURLUPART_QUERY) || part(CURLUPART_FRAGMENT) ||
+        (path && *path != "/" && !path->empty())) {
+        return false;
     }
+    std::string name = part(CURLUPART_HOST).value_or("");
+    if (name.size() > 2 && name.front() == '[') {  // an IPv6 address
+        name = name.substr(1, name.size() - 2);
+    }
+    const int number = std::stoi(part(CURLUPART_PORT).value_or("1883"));
+    if (name.empty() || number < 1) {
+        return false;
+    }
+    host = name;
+    port = number;
     return true;
 }
 

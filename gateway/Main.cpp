@@ -1,5 +1,6 @@
 // tarvikd: the SMS gateway daemon. Reads its configuration, opens the store, supervises a
 // `tarvik serve` child per modem, serves the HTTP API and hands received messages on.
+#include <getopt.h>
 #include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -66,22 +67,33 @@ std::string FindTarvik(const Config& config) {
 int main(int argc, char** argv) {
     std::string configPath = kDefaultConfigPath;
     bool check = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--config" && i + 1 < argc) {
-            configPath = argv[++i];
-        } else if (arg == "--check-config") {
-            check = true;
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("tarvikd %s\n", TARVIK_VERSION);
-            return 0;
-        } else {
-            std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", arg.c_str(), kUsage);
-            return 2;
+    const option options[] = {{"config", required_argument, nullptr, 'c'},
+                              {"check-config", no_argument, nullptr, 'k'},
+                              {"help", no_argument, nullptr, 'h'},
+                              {"version", no_argument, nullptr, 'v'},
+                              {nullptr, 0, nullptr, 0}};
+    for (int opt = 0; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+        switch (opt) {
+            case 'c':
+                configPath = optarg;
+                break;
+            case 'k':
+                check = true;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'v':
+                std::printf("tarvikd %s\n", TARVIK_VERSION);
+                return 0;
+            default:  // getopt_long has said what is wrong
+                std::fputs(kUsage, stderr);
+                return 2;
         }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", argv[optind], kUsage);
+        return 2;
     }
     std::string error;
     const std::optional<Config> config = LoadConfig(configPath, error);
