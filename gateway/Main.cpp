@@ -62,11 +62,9 @@ std::string FindTarvik(const Config& config) {
     return "/usr/bin/tarvik";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string configPath = kDefaultConfigPath;
-    bool check = false;
+// The command line into `configPath` and `check`; an exit code when there is nothing more
+// to do (help, version, a mistake), else -1.
+int ReadOptions(int argc, char** argv, std::string& configPath, bool& check) {
     const option options[] = {{"config", required_argument, nullptr, 'c'},
                               {"check-config", no_argument, nullptr, 'k'},
                               {"help", no_argument, nullptr, 'h'},
@@ -95,6 +93,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", argv[optind], kUsage);
         return 2;
     }
+    return -1;
+}
+
+// What --check-config says of a sound configuration; 0, or 2 when tarvik is not there.
+int ShowSound(const std::string& configPath, const Config& config, const std::string& tarvik) {
+    const std::string broker = config.mqtt ? ", MQTT broker " + config.mqtt->host + ":" +
+                                                 std::to_string(config.mqtt->port) + " as " +
+                                                 config.mqtt->clientId
+                                           : "";
+    std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
+                configPath.c_str(), config.modems.size(), StoreShown(config.store).c_str(),
+                config.listen.c_str(), config.httpPort, broker.c_str(), tarvik.c_str(),
+                Executable(tarvik) ? "" : " (not found)");
+    return Executable(tarvik) ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string configPath = kDefaultConfigPath;
+    bool check = false;
+    if (const int done = ReadOptions(argc, argv, configPath, check); done >= 0) {
+        return done;
+    }
     std::string error;
     const std::optional<Config> config = LoadConfig(configPath, error);
     if (!config) {
@@ -103,15 +125,7 @@ int main(int argc, char** argv) {
     }
     const std::string tarvik = FindTarvik(*config);
     if (check) {
-        const std::string broker = config->mqtt ? ", MQTT broker " + config->mqtt->host + ":" +
-                                                      std::to_string(config->mqtt->port) + " as " +
-                                                      config->mqtt->clientId
-                                                : "";
-        std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
-                    configPath.c_str(), config->modems.size(), StoreShown(config->store).c_str(),
-                    config->listen.c_str(), config->httpPort, broker.c_str(), tarvik.c_str(),
-                    Executable(tarvik) ? "" : " (not found)");
-        return Executable(tarvik) ? 0 : 2;
+        return ShowSound(configPath, *config, tarvik);
     }
 
     // The signals are taken by the main thread alone, with sigtimedwait; every thread
