@@ -94,6 +94,10 @@ for file in /usr/bin/Quorrel /usr/bin/tarvik /usr/bin/tarvik-modemsim \
   done
 done
 
+# The package's own scripts stand in for CPack's: the library is in the loader's cache.
+ldconfig -p | grep -q "libTarvik.so.1 .*=> .*/lib/$multiarch/libTarvik.so.1$" ||
+  fail "libTarvik.so.1 is not in the loader's cache"
+
 # tarvikd's unit runs as the package's own user, in dialout, beside the example of its
 # configuration.
 getent passwd tarvik >/dev/null || fail "the package made no user tarvik"
