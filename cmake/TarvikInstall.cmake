@@ -22,6 +22,10 @@ if(TARGET tarvikd)
     DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system COMPONENT runtime)
   install(FILES gateway/tarvikd.toml.example docs/gateway.md
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtarvik COMPONENT runtime)
+  # Beside the file tarvikd reads, which the operator writes from it: a configuration
+  # with the example's key would open the API to anyone who read the example.
+  install(FILES gateway/tarvikd.toml.example
+    DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvik COMPONENT runtime)
 endif()
 install(FILES docs/tarvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 if(TARGET Quorrel)

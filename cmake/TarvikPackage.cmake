@@ -21,6 +21,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 # want a CJK font.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
+# tarvikd's user and the example of its configuration in /etc/tarvik; adduser makes the
+# user.
+if(TARGET tarvikd)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}, adduser")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/gateway/package/postinst ${PROJECT_SOURCE_DIR}/gateway/package/postrm
+    ${PROJECT_SOURCE_DIR}/gateway/package/conffiles)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 # A shlibs file for packages built against this one, and ldconfig on install.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

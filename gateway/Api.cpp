@@ -3,12 +3,12 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 
 #include <charconv>
-#include <cstring>
+#include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "Log.h"
 
@@ -36,12 +36,9 @@ CApi::Reply Ok(unsigned status, const Json& body) {
 }
 
 // Compares in time that does not depend on where the texts differ.
-bool SameSecret(const std::string& a, const std::string& b) {
-    unsigned char difference = a.size() == b.size() ? 0 : 1;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        difference |= static_cast<unsigned char>(a[i] ^ b[i % (b.empty() ? 1 : b.size())]);
-    }
-    return difference == 0 && !b.empty();
+bool SameSecret(const std::string& given, const std::string& key) {
+    return given.size() == key.size() && !key.empty() &&
+           CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0;
 }
 
 std::optional<int64_t> Number(const std::string& text) {
@@ -51,17 +48,6 @@ std::optional<int64_t> Number(const std::string& text) {
         return std::nullopt;
     }
     return value;
-}
-
-std::map<std::string, std::string> QueryMap(const std::string& query) {
-    std::map<std::string, std::string> values;
-    std::istringstream parts(query);
-    std::string part;
-    while (std::getline(parts, part, '&')) {
-        const std::size_t equals = part.find('=');
-        values[part.substr(0, equals)] = equals == std::string::npos ? "" : part.substr(equals + 1);
-    }
-    return values;
 }
 
 std::size_t Utf8Length(const std::string& text) {
@@ -139,237 +125,336 @@ CApi::~CApi() {
     Stop();
 }
 
-CApi::Reply CApi::Handle(const std::string& method, const std::string& path,
-                         const std::string& query, const std::string& authorization,
-                         const std::string& idempotencyKey, const std::string& body) {
-    if (path == "/healthz") {
-        return Ok(200, {{"status", "ok"}});
+namespace {
+
+// What a handler needs of the daemon and of the request.
+struct Call {
+    const Config& config;
+    IStore& store;
+    CFleet& fleet;
+    const CMqtt* mqtt;
+    const std::string& method;
+    const CApi::Query& query;
+    const std::string& idempotencyKey;
+    const std::string& body;
+    std::string apiKey;  // the key the request came with
+    int64_t id = 0;      // the {id} of the path
+};
+
+using Handler = CApi::Reply (*)(Call&);
+
+CApi::Reply Healthz(Call& /*call*/) {
+    return Ok(200, {{"status", "ok"}});
+}
+
+CApi::Reply Readyz(Call& call) {
+    if (!call.store.Reachable()) {
+        return Ok(503, {{"status", "the store is not available"}});
     }
-    if (path == "/readyz") {
-        if (!store_.Reachable()) {
-            return Ok(503, {{"status", "the store is not available"}});
-        }
-        return fleet_.AnyReady() ? Ok(200, {{"status", "ready"}})
+    return call.fleet.AnyReady() ? Ok(200, {{"status", "ready"}})
                                  : Ok(503, {{"status", "no modem is ready"}});
+}
+
+std::string MetricHead(const char* name, const char* help, const char* type) {
+    return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+}
+
+std::string StoreMetrics(const Counts& counts) {
+    std::string text =
+        MetricHead("tarvikd_outgoing", "Outgoing messages by modem and state.", "gauge");
+    for (const auto& [where, count] : counts.out) {
+        text += Metric("tarvikd_outgoing",
+                       "modem=\"" + where.first + "\",state=\"" + where.second + "\"", count);
     }
-    const bool known = path == "/metrics" || path == "/v1/modems" || path == "/v1/messages" ||
-                       path.rfind("/v1/messages/", 0) == 0;
-    if (!known) {
-        return Error(404, "no such resource: " + path);
+    text += MetricHead("tarvikd_received", "Received messages by modem.", "counter");
+    for (const auto& [modem, count] : counts.in) {
+        text += Metric("tarvikd_received", "modem=\"" + modem + "\"", count);
     }
-    std::string apiKey;
+    text +=
+        MetricHead("tarvikd_webhook", "Webhook deliveries of received messages by state.", "gauge");
+    for (const auto& [state, count] : counts.webhooks) {
+        text += Metric("tarvikd_webhook", "state=\"" + state + "\"", count);
+    }
+    return text;
+}
+
+CApi::Reply Metrics(Call& call) {
+    const Counts counts = call.store.Count();
+    std::string text = StoreMetrics(counts);
+    text +=
+        MetricHead("tarvikd_modem_ready", "1 when the modem is set up and in rotation.", "gauge");
+    for (const ModemStatus& modem : call.fleet.Status()) {
+        const std::string label = "modem=\"" + modem.name + "\"";
+        text += Metric("tarvikd_modem_ready", label,
+                       modem.state == "ready" && modem.inRotation ? 1 : 0);
+        text += Metric("tarvikd_modem_restarts", label, modem.restarts);
+    }
+    if (call.mqtt != nullptr) {
+        text +=
+            MetricHead("tarvikd_mqtt_pending", "Events the broker has not acknowledged.", "gauge");
+        text += Metric("tarvikd_mqtt_pending", "", counts.events);
+        text +=
+            MetricHead("tarvikd_mqtt_connected", "1 while the broker has the connection.", "gauge");
+        text += Metric("tarvikd_mqtt_connected", "", call.mqtt->Connected() ? 1 : 0);
+    }
+    return {200, text, "text/plain; version=0.0.4", ""};
+}
+
+CApi::Reply Modems(Call& call) {
+    Json modems = Json::array();
+    for (const ModemStatus& m : call.fleet.Status()) {
+        modems.push_back({{"name", m.name},
+                          {"port", m.port},
+                          {"state", m.state},
+                          {"in_rotation", m.inRotation},
+                          {"model", m.model},
+                          {"signal", m.signal},
+                          {"last_error", m.lastError.empty() ? Json(nullptr) : Json(m.lastError)},
+                          {"restarts", m.restarts},
+                          {"since", m.since},
+                          {"sent", m.sent},
+                          {"failed", m.failed},
+                          {"received", m.received}});
+    }
+    return Ok(200, {{"modems", modems}});
+}
+
+// A query parameter as a number: `fallback` when it is not given, nothing when it is no
+// number from `low` to `high`.
+std::optional<int64_t> Parameter(const CApi::Query& query, const char* name, int64_t fallback,
+                                 int64_t low, int64_t high) {
+    const auto it = query.find(name);
+    if (it == query.end()) {
+        return fallback;
+    }
+    const auto number = Number(it->second);
+    return number && *number >= low && *number <= high ? number : std::nullopt;
+}
+
+CApi::Reply ListMessages(Call& call) {
+    const auto direction = call.query.find("direction");
+    if (direction == call.query.end() ||
+        (direction->second != "in" && direction->second != "out")) {
+        return Error(400, "direction takes in or out");
+    }
+    const auto after = Parameter(call.query, "after", 0, 0, INT64_MAX);
+    if (!after) {
+        return Error(400, "after takes the cursor of the page before");
+    }
+    const auto limit = Parameter(call.query, "limit", kDefaultPage, 1, kMaxPage);
+    if (!limit) {
+        return Error(400, "limit takes 1 to " + std::to_string(kMaxPage));
+    }
+    const std::vector<Message> messages =
+        call.store.List(direction->second, *after, static_cast<int>(*limit));
+    Json list = Json::array();
+    for (const Message& m : messages) {
+        list.push_back(MessageJson(m, false));
+    }
+    Json next = nullptr;
+    if (static_cast<int64_t>(messages.size()) == *limit) {
+        next = std::to_string(messages.back().id);
+    }
+    return Ok(200, {{"messages", list}, {"next", next}});
+}
+
+// The body's fields: "to" and "text" as strings, nothing unknown. The reason when not.
+std::optional<std::string> BodyRefused(const Json& request) {
+    if (!request.is_object()) {
+        return "the body is a JSON object: {\"to\", \"text\", \"modem\"?}";
+    }
+    for (const auto& [key, value] : request.items()) {
+        if (key != "to" && key != "text" && key != "modem") {
+            return "unknown field \"" + key + "\"";
+        }
+    }
+    if (!request.contains("to") || !request["to"].is_string()) {
+        return "\"to\" takes the number as a string";
+    }
+    if (!request.contains("text") || !request["text"].is_string()) {
+        return "\"text\" takes the message as a string";
+    }
+    return std::nullopt;
+}
+
+// The number and the text as the modems can take them; the reason when not.
+std::optional<std::string> ContentRefused(const EnqueueRequest& enqueue) {
+    const std::string digits = enqueue.number.substr(enqueue.number.rfind('+', 0) == 0 ? 1 : 0);
+    if (digits.size() < 3 || digits.size() > 20 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return "\"to\" takes 3 to 20 digits, with + before an international number";
+    }
+    if (enqueue.text.empty()) {
+        return "\"text\" is empty: nothing to send";
+    }
+    if (enqueue.text.find('\0') != std::string::npos || Utf8Length(enqueue.text) > kMaxText) {
+        return "\"text\" takes 1 to " + std::to_string(kMaxText) + " characters";
+    }
+    return std::nullopt;
+}
+
+CApi::Reply PostMessage(Call& call) {
+    Json request;
+    try {
+        request = Json::parse(call.body);
+    } catch (const Json::exception& e) {
+        return Error(400, std::string("the body is not JSON: ") + e.what());
+    }
+    if (const auto why = BodyRefused(request)) {
+        return Error(400, *why);
+    }
+    EnqueueRequest enqueue;
+    enqueue.apiKey = call.apiKey;
+    enqueue.number = request["to"];
+    enqueue.text = request["text"];
+    if (const auto why = ContentRefused(enqueue)) {
+        return Error(400, *why);
+    }
+    if (request.contains("modem") && !request["modem"].is_null()) {
+        if (!request["modem"].is_string() || !call.fleet.Knows(request["modem"])) {
+            return Error(400, "\"modem\" names no configured modem");
+        }
+        enqueue.modem = request["modem"];
+    }
+    if (call.idempotencyKey.size() > 200) {
+        return Error(400, "Idempotency-Key takes up to 200 characters");
+    }
+    enqueue.idempotencyKey = call.idempotencyKey;
+    enqueue.fingerprint =
+        Dump({{"to", enqueue.number}, {"text", enqueue.text}, {"modem", enqueue.modem}});
+    const EnqueueResult result = call.store.Enqueue(enqueue, NowMs());
+    if (result.conflict) {
+        return Error(409, "this Idempotency-Key was used for another message (id " +
+                              std::to_string(result.id) + ")");
+    }
+    if (!result.replayed) {
+        call.fleet.Wake();
+    }
+    CApi::Reply reply = Ok(202, {{"id", result.id}});
+    if (result.replayed) {
+        reply.extraHeader = "Idempotent-Replayed: true";
+    }
+    return reply;
+}
+
+CApi::Reply GetMessage(Call& call) {
+    const auto message = call.store.Get(call.id);
+    if (!message) {
+        return Error(404, "no message " + std::to_string(call.id));
+    }
+    return Ok(200, MessageJson(*message, true));
+}
+
+CApi::Reply CancelMessage(Call& call) {
+    const std::string id = std::to_string(call.id);
+    switch (call.store.Cancel(call.id, NowMs())) {
+        case CancelResult::Cancelled:
+            return Ok(200, {{"id", call.id}, {"state", "cancelled"}});
+        case CancelResult::NotFound:
+            return Error(404, "no outgoing message " + id);
+        case CancelResult::NotCancellable:
+            break;
+    }
+    const auto message = call.store.Get(call.id);
+    return Error(409, "message " + id + " is " + (message ? message->state : std::string("gone")) +
+                          ": only a queued message can be cancelled");
+}
+
+// One resource: its path (a trailing {id} takes any rest of the path as the id), whether it
+// needs a key, the methods it takes, and how a refused method is told.
+struct Route {
+    const char* path;
+    bool open;
+    std::vector<std::pair<std::string, Handler>> methods;  // an empty method: any
+    const char* takes;
+};
+
+const std::vector<Route>& Routes() {
+    static const std::vector<Route> routes = {
+        {"/healthz", true, {{"", &Healthz}}, ""},
+        {"/readyz", true, {{"", &Readyz}}, ""},
+        {"/metrics", false, {{"GET", &Metrics}}, "/metrics takes GET"},
+        {"/v1/modems", false, {{"GET", &Modems}}, "/v1/modems takes GET"},
+        {"/v1/messages",
+         false,
+         {{"GET", &ListMessages}, {"POST", &PostMessage}},
+         "/v1/messages takes GET and POST"},
+        {"/v1/messages/{id}",
+         false,
+         {{"GET", &GetMessage}, {"DELETE", &CancelMessage}},
+         "a message takes GET and DELETE"},
+    };
+    return routes;
+}
+
+const Route* FindRoute(const std::string& path) {
+    for (const Route& route : Routes()) {
+        const std::string pattern = route.path;
+        const std::size_t id = pattern.find("{id}");
+        if (id == std::string::npos ? path == pattern : path.rfind(pattern.substr(0, id), 0) == 0) {
+            return &route;
+        }
+    }
+    return nullptr;
+}
+
+// The configured key the request's Authorization names; empty when none.
+std::string KnownKey(const Config& config, const std::string& authorization) {
+    std::string known;
     if (authorization.rfind("Bearer ", 0) == 0) {
         const std::string given = authorization.substr(7);
-        for (const std::string& key : config_.apiKeys) {
+        for (const std::string& key : config.apiKeys) {
             if (SameSecret(given, key)) {
-                apiKey = key;
+                known = key;
             }
         }
     }
-    if (apiKey.empty()) {
-        Reply reply =
-            Error(401, authorization.empty() ? "an API key is needed: Authorization: Bearer KEY"
-                                             : "the API key is not known");
-        reply.extraHeader = "WWW-Authenticate: Bearer";
-        return reply;
-    }
+    return known;
+}
+
+// The one place a failing store becomes an answer: the client is told to come back.
+CApi::Reply Guarded(Handler handler, Call& call) {
     try {
-        if (path == "/metrics") {
-            if (method != "GET") {
-                return Error(405, "/metrics takes GET");
-            }
-            const Counts counts = store_.Count();
-            std::string text;
-            text += "# HELP tarvikd_outgoing Outgoing messages by modem and state.\n";
-            text += "# TYPE tarvikd_outgoing gauge\n";
-            for (const auto& [where, count] : counts.out) {
-                text +=
-                    Metric("tarvikd_outgoing",
-                           "modem=\"" + where.first + "\",state=\"" + where.second + "\"", count);
-            }
-            text += "# HELP tarvikd_received Received messages by modem.\n";
-            text += "# TYPE tarvikd_received counter\n";
-            for (const auto& [modem, count] : counts.in) {
-                text += Metric("tarvikd_received", "modem=\"" + modem + "\"", count);
-            }
-            text += "# HELP tarvikd_webhook Webhook deliveries of received messages by state.\n";
-            text += "# TYPE tarvikd_webhook gauge\n";
-            for (const auto& [state, count] : counts.webhooks) {
-                text += Metric("tarvikd_webhook", "state=\"" + state + "\"", count);
-            }
-            text += "# HELP tarvikd_modem_ready 1 when the modem is set up and in rotation.\n";
-            text += "# TYPE tarvikd_modem_ready gauge\n";
-            for (const ModemStatus& modem : fleet_.Status()) {
-                const std::string label = "modem=\"" + modem.name + "\"";
-                text += Metric("tarvikd_modem_ready", label,
-                               modem.state == "ready" && modem.inRotation ? 1 : 0);
-                text += Metric("tarvikd_modem_restarts", label, modem.restarts);
-            }
-            if (mqtt_ != nullptr) {
-                text += "# HELP tarvikd_mqtt_pending Events the broker has not acknowledged.\n";
-                text += "# TYPE tarvikd_mqtt_pending gauge\n";
-                text += Metric("tarvikd_mqtt_pending", "", counts.events);
-                text += "# HELP tarvikd_mqtt_connected 1 while the broker has the connection.\n";
-                text += "# TYPE tarvikd_mqtt_connected gauge\n";
-                text += Metric("tarvikd_mqtt_connected", "", mqtt_->Connected() ? 1 : 0);
-            }
-            return {200, text, "text/plain; version=0.0.4", ""};
-        }
-        if (path == "/v1/modems") {
-            if (method != "GET") {
-                return Error(405, "/v1/modems takes GET");
-            }
-            Json modems = Json::array();
-            for (const ModemStatus& m : fleet_.Status()) {
-                modems.push_back(
-                    {{"name", m.name},
-                     {"port", m.port},
-                     {"state", m.state},
-                     {"in_rotation", m.inRotation},
-                     {"model", m.model},
-                     {"signal", m.signal},
-                     {"last_error", m.lastError.empty() ? Json(nullptr) : Json(m.lastError)},
-                     {"restarts", m.restarts},
-                     {"since", m.since},
-                     {"sent", m.sent},
-                     {"failed", m.failed},
-                     {"received", m.received}});
-            }
-            return Ok(200, {{"modems", modems}});
-        }
-        if (path == "/v1/messages") {
-            if (method == "GET") {
-                auto values = QueryMap(query);
-                const std::string direction = values["direction"];
-                if (direction != "in" && direction != "out") {
-                    return Error(400, "direction takes in or out");
-                }
-                int64_t after = 0;
-                if (values.count("after") != 0) {
-                    const auto cursor = Number(values["after"]);
-                    if (!cursor) {
-                        return Error(400, "after takes the cursor of the page before");
-                    }
-                    after = *cursor;
-                }
-                int limit = kDefaultPage;
-                if (values.count("limit") != 0) {
-                    const auto number = Number(values["limit"]);
-                    if (!number || *number < 1 || *number > kMaxPage) {
-                        return Error(400, "limit takes 1 to " + std::to_string(kMaxPage));
-                    }
-                    limit = static_cast<int>(*number);
-                }
-                const std::vector<Message> messages = store_.List(direction, after, limit);
-                Json list = Json::array();
-                for (const Message& m : messages) {
-                    list.push_back(MessageJson(m, false));
-                }
-                Json next = nullptr;
-                if (static_cast<int>(messages.size()) == limit) {
-                    next = std::to_string(messages.back().id);
-                }
-                return Ok(200, {{"messages", list}, {"next", next}});
-            }
-            if (method != "POST") {
-                return Error(405, "/v1/messages takes GET and POST");
-            }
-            Json request;
-            try {
-                request = Json::parse(body);
-            } catch (const Json::exception& e) {
-                return Error(400, std::string("the body is not JSON: ") + e.what());
-            }
-            if (!request.is_object()) {
-                return Error(400, "the body is a JSON object: {\"to\", \"text\", \"modem\"?}");
-            }
-            for (const auto& [key, value] : request.items()) {
-                if (key != "to" && key != "text" && key != "modem") {
-                    return Error(400, "unknown field \"" + key + "\"");
-                }
-            }
-            if (!request.contains("to") || !request["to"].is_string()) {
-                return Error(400, "\"to\" takes the number as a string");
-            }
-            if (!request.contains("text") || !request["text"].is_string()) {
-                return Error(400, "\"text\" takes the message as a string");
-            }
-            EnqueueRequest enqueue;
-            enqueue.apiKey = apiKey;
-            enqueue.number = request["to"];
-            enqueue.text = request["text"];
-            const std::string digits =
-                enqueue.number.substr(enqueue.number.rfind('+', 0) == 0 ? 1 : 0);
-            if (digits.size() < 3 || digits.size() > 20 ||
-                digits.find_first_not_of("0123456789") != std::string::npos) {
-                return Error(400,
-                             "\"to\" takes 3 to 20 digits, with + before an international number");
-            }
-            if (enqueue.text.empty()) {
-                return Error(400, "\"text\" is empty: nothing to send");
-            }
-            if (enqueue.text.find('\0') != std::string::npos ||
-                Utf8Length(enqueue.text) > kMaxText) {
-                return Error(400,
-                             "\"text\" takes 1 to " + std::to_string(kMaxText) + " characters");
-            }
-            if (request.contains("modem") && !request["modem"].is_null()) {
-                if (!request["modem"].is_string() || !fleet_.Knows(request["modem"])) {
-                    return Error(400, "\"modem\" names no configured modem");
-                }
-                enqueue.modem = request["modem"];
-            }
-            if (idempotencyKey.size() > 200) {
-                return Error(400, "Idempotency-Key takes up to 200 characters");
-            }
-            enqueue.idempotencyKey = idempotencyKey;
-            enqueue.fingerprint =
-                Dump({{"to", enqueue.number}, {"text", enqueue.text}, {"modem", enqueue.modem}});
-            const EnqueueResult result = store_.Enqueue(enqueue, NowMs());
-            if (result.conflict) {
-                return Error(409, "this Idempotency-Key was used for another message (id " +
-                                      std::to_string(result.id) + ")");
-            }
-            if (!result.replayed) {
-                fleet_.Wake();
-            }
-            Reply reply = Ok(202, {{"id", result.id}});
-            if (result.replayed) {
-                reply.extraHeader = "Idempotent-Replayed: true";
-            }
-            return reply;
-        }
-        // /v1/messages/{id}
-        const auto id = Number(path.substr(std::strlen("/v1/messages/")));
-        if (!id) {
-            return Error(404, "a message id is a number");
-        }
-        if (method == "GET") {
-            const auto message = store_.Get(*id);
-            if (!message) {
-                return Error(404, "no message " + std::to_string(*id));
-            }
-            return Ok(200, MessageJson(*message, true));
-        }
-        if (method == "DELETE") {
-            switch (store_.Cancel(*id, NowMs())) {
-                case CancelResult::Cancelled:
-                    return Ok(200, {{"id", *id}, {"state", "cancelled"}});
-                case CancelResult::NotFound:
-                    return Error(404, "no outgoing message " + std::to_string(*id));
-                case CancelResult::NotCancellable: {
-                    const auto message = store_.Get(*id);
-                    return Error(409, "message " + std::to_string(*id) + " is " +
-                                          (message ? message->state : std::string("gone")) +
-                                          ": only a queued message can be cancelled");
-                }
-            }
-        }
-        return Error(405, "a message takes GET and DELETE");
+        return handler(call);
     } catch (const std::exception& e) {
         Log(Level::Error, std::string("store: ") + e.what());
         return Error(503, "the store is not available");
     }
+}
+
+}  // namespace
+
+CApi::Reply CApi::Handle(const std::string& method, const std::string& path, const Query& query,
+                         const std::string& authorization, const std::string& idempotencyKey,
+                         const std::string& body) {
+    const Route* route = FindRoute(path);
+    if (route == nullptr) {
+        return Error(404, "no such resource: " + path);
+    }
+    Call call{config_, store_, fleet_, mqtt_, method, query, idempotencyKey, body, "", 0};
+    if (!route->open) {
+        call.apiKey = KnownKey(config_, authorization);
+        if (call.apiKey.empty()) {
+            Reply reply =
+                Error(401, authorization.empty() ? "an API key is needed: Authorization: Bearer KEY"
+                                                 : "the API key is not known");
+            reply.extraHeader = "WWW-Authenticate: Bearer";
+            return reply;
+        }
+    }
+    if (const std::size_t at = std::string(route->path).find("{id}"); at != std::string::npos) {
+        const auto id = Number(path.substr(at));
+        if (!id) {
+            return Error(404, "a message id is a number");
+        }
+        call.id = *id;
+    }
+    for (const auto& [taken, handler] : route->methods) {
+        if (taken.empty() || taken == method) {
+            return Guarded(handler, call);
+        }
+    }
+    return Error(405, route->takes);
 }
 
 namespace {
@@ -399,13 +484,13 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
             const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
             return std::string(value != nullptr ? value : "");
         };
-        std::string query;
+        // libmicrohttpd has split and decoded the query already; the last of a repeated
+        // name counts.
+        CApi::Query query;
         MHD_get_connection_values(
             connection, MHD_GET_ARGUMENT_KIND,
             [](void* out, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
-                auto& text = *static_cast<std::string*>(out);
-                text += (text.empty() ? "" : "&") + std::string(key) + "=" +
-                        (value != nullptr ? value : "");
+                (*static_cast<CApi::Query*>(out))[key] = value != nullptr ? value : "";
                 return MHD_YES;
             },
             &query);

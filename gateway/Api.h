@@ -2,6 +2,7 @@
 // reason in {"error": ...}.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,9 @@ public:
         std::string contentType = "application/json";
         std::string extraHeader;  // "Name: value", or empty
     };
+    using Query = std::map<std::string, std::string>;  // decoded names and values
     // One request, without the server around it.
-    Reply Handle(const std::string& method, const std::string& path, const std::string& query,
+    Reply Handle(const std::string& method, const std::string& path, const Query& query,
                  const std::string& authorization, const std::string& idempotencyKey,
                  const std::string& body);
 

@@ -1,117 +1,195 @@
 #include "Config.h"
 
+#include <curl/curl.h>
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
-
-#include "Toml.h"
+#include <variant>
 
 namespace Tarvikd {
 
 namespace {
 
-// Reads the keys of one table, refusing any it does not know: a misspelt key silently
-// ignored would leave a setting at its default.
-class CReader {
-public:
-    CReader(const TomlTable& table, std::string where, std::string& error)
-        : table_(table), where_(std::move(where)), error_(error) {}
+constexpr const char* kNeeded = "(needed)";
 
-    bool Text(const char* key, std::string& out, bool required = false) {
-        const TomlValue* value = Find(key, required);
-        if (value == nullptr) {
-            return ok_;
-        }
-        if (const auto* text = std::get_if<std::string>(&value->value)) {
-            out = *text;
-            return true;
-        }
-        return Fail(value, std::string(key) + " takes a string");
-    }
+// Where a setting goes in its struct.
+template <class T>
+using Field = std::variant<std::string T::*, int T::*, bool T::*, std::vector<std::string> T::*,
+                           std::optional<std::string> T::*>;
 
-    bool Number(const char* key, int& out, int low, int high, bool required = false) {
-        const TomlValue* value = Find(key, required);
-        if (value == nullptr) {
-            return ok_;
-        }
-        const auto* number = std::get_if<int64_t>(&value->value);
-        if (number == nullptr || *number < low || *number > high) {
-            return Fail(value, std::string(key) + " takes an integer from " + std::to_string(low) +
-                                   " to " + std::to_string(high));
-        }
-        out = static_cast<int>(*number);
-        return true;
-    }
-
-    bool Flag(const char* key, bool& out) {
-        const TomlValue* value = Find(key, false);
-        if (value == nullptr) {
-            return ok_;
-        }
-        if (const auto* flag = std::get_if<bool>(&value->value)) {
-            out = *flag;
-            return true;
-        }
-        return Fail(value, std::string(key) + " takes true or false");
-    }
-
-    bool Texts(const char* key, std::vector<std::string>& out) {
-        const TomlValue* value = Find(key, false);
-        if (value == nullptr) {
-            return ok_;
-        }
-        const auto* items = std::get_if<TomlArray>(&value->value);
-        if (items == nullptr) {
-            return Fail(value, std::string(key) + " takes an array of strings");
-        }
-        for (const TomlValue& item : *items) {
-            const auto* text = std::get_if<std::string>(&item.value);
-            if (text == nullptr) {
-                return Fail(value, std::string(key) + " takes an array of strings");
-            }
-            out.push_back(*text);
-        }
-        return true;
-    }
-
-    // False, naming it, when the table has a key that was never asked for.
-    bool NoOthers() {
-        for (const auto& [key, value] : table_.keys) {
-            if (asked_.count(key) == 0) {
-                return Fail(&value, where_ + " has no setting '" + key + "'");
-            }
-        }
-        return ok_;
-    }
-
-private:
-    const TomlValue* Find(const char* key, bool required) {
-        asked_.insert(key);
-        const auto it = table_.keys.find(key);
-        if (it == table_.keys.end()) {
-            if (required) {
-                Fail(nullptr, where_ + " needs " + key);
-            }
-            return nullptr;
-        }
-        return &it->second;
-    }
-
-    bool Fail(const TomlValue* value, const std::string& why) {
-        if (ok_) {
-            error_ = (value != nullptr ? "line " + std::to_string(value->line) + ": " : "") + why;
-        }
-        ok_ = false;
-        return false;
-    }
-
-    const TomlTable& table_;
-    std::string where_;
-    std::string& error_;
-    std::set<std::string> asked_;
-    bool ok_ = true;
+// One setting: its key, where it goes, what it means, its range (integers) and, when the
+// struct's own default does not say it, how its default is told (kNeeded: it has none).
+template <class T>
+struct Rule {
+    const char* key;
+    Field<T> field;
+    const char* meaning;
+    int64_t low = 0;
+    int64_t high = 0;
+    const char* fallback = nullptr;
 };
+
+const std::vector<Rule<Config>>& TopRules() {
+    static const std::vector<Rule<Config>> rules = {
+        {"name", &Config::name, "the daemon's name, in the store and the broker's topics"},
+        {"store", &Config::store,
+         "the SQLite file, or a postgresql:// URL for a store several daemons share", 0, 0,
+         kNeeded},
+        {"listen", &Config::listen, "the IPv4 address the API listens on"},
+        {"http_port", &Config::httpPort, "the API's port", 1, 65535},
+        {"api_keys", &Config::apiKeys, "bearer keys for the API, 16 characters or more, no blanks",
+         0, 0, kNeeded},
+        {"tarvik", &Config::tarvik, "the `tarvik` program", 0, 0, "beside tarvikd, else PATH"},
+        {"journal_dir", &Config::journalDir, "where each modem's inbox journal, `NAME.journal`, is",
+         0, 0, "the store's folder"},
+        {"port_dir", &Config::portDir,
+         "`TARVIK_PORT_DIR` for the children (the simulator's folder)", 0, 0, "none"},
+        {"send_attempts", &Config::sendAttempts, "tries of a message the modem refuses", 1, 1000},
+        {"retry_base_ms", &Config::retryBaseMs, "the first wait before a refused message's retry",
+         10, 86400000},
+        {"retry_max_ms", &Config::retryMaxMs, "the longest wait, doubling from the first", 10,
+         86400000},
+        {"reroute", &Config::reroute,
+         "a message for a modem out of rotation may go through another"},
+        {"failures_out_of_rotation", &Config::failuresOutOfRotation,
+         "failures in a row (refusals, failed starts) that take a modem out of rotation", 1, 1000},
+        {"out_of_rotation_ms", &Config::outOfRotationMs, "how long it stays out", 10, 86400000},
+        {"restart_base_ms", &Config::restartBaseMs, "a child's first restart wait", 10, 3600000},
+        {"restart_max_ms", &Config::restartMaxMs, "its longest, doubling", 10, 3600000},
+        {"status_every_ms", &Config::statusEveryMs, "how often a modem's signal is asked for", 100,
+         3600000},
+    };
+    return rules;
+}
+
+const std::vector<Rule<ModemConfig>>& ModemRules() {
+    static const std::vector<Rule<ModemConfig>> rules = {
+        {"name", &ModemConfig::name, "the modem's name: 1 to 32 letters, digits, _ and -", 0, 0,
+         kNeeded},
+        {"port", &ModemConfig::port, "tarvik's port number: COM`port`", 1, 1024, kNeeded},
+        {"baud", &ModemConfig::baud, "the port's speed", 300, 4000000},
+        {"prefix", &ModemConfig::prefix, "up to 8 digits put before a number without `+`", 0, 0,
+         "tarvik's own, `86`"},
+    };
+    return rules;
+}
+
+const std::vector<Rule<WebhookConfig>>& WebhookRules() {
+    static const std::vector<Rule<WebhookConfig>> rules = {
+        {"url", &WebhookConfig::url, "the http:// or https:// address received messages go to", 0,
+         0, kNeeded},
+        {"secret", &WebhookConfig::secret, "the signatures' key, 16 characters or more", 0, 0,
+         kNeeded},
+        {"max_attempts", &WebhookConfig::maxAttempts, "tries before a message is dead-lettered", 1,
+         1000},
+        {"timeout_ms", &WebhookConfig::timeoutMs, "how long one try may take", 10, 600000},
+        {"retry_base_ms", &WebhookConfig::retryBaseMs, "the first wait before a retry", 10,
+         86400000},
+        {"retry_max_ms", &WebhookConfig::retryMaxMs, "the longest, doubling", 10, 86400000},
+    };
+    return rules;
+}
+
+const std::vector<Rule<MqttConfig>>& MqttRules() {
+    static const std::vector<Rule<MqttConfig>> rules = {
+        {"url", &MqttConfig::url, "the broker: mqtt://host[:port], port 1883 by default", 0, 0,
+         kNeeded},
+        {"username", &MqttConfig::username, "the broker's user", 0, 0, "none"},
+        {"password", &MqttConfig::password, "its password; needs a username", 0, 0, "none"},
+        {"topic_prefix", &MqttConfig::topicPrefix,
+         "the topics' first levels, split by /, no + or #"},
+        {"client_id", &MqttConfig::clientId, "the client's id", 0, 0, "`tarvikd-NAME`"},
+    };
+    return rules;
+}
+
+int LineOf(const toml::node& node) {
+    return static_cast<int>(node.source().begin.line);
+}
+
+std::string At(const toml::node& node) {
+    return "line " + std::to_string(LineOf(node)) + ": ";
+}
+
+// One value into its field; false, naming the key and the type it takes, when it does not fit.
+template <class T>
+bool Take(const toml::node& value, const Rule<T>& rule, T& out, std::string& error) {
+    const std::string key = rule.key;
+    if (const auto* text = std::get_if<std::string T::*>(&rule.field)) {
+        if (!value.is_string()) {
+            error = At(value) + key + " takes a string";
+            return false;
+        }
+        out.*(*text) = *value.value<std::string>();
+    } else if (const auto* optional = std::get_if<std::optional<std::string> T::*>(&rule.field)) {
+        if (!value.is_string()) {
+            error = At(value) + key + " takes a string";
+            return false;
+        }
+        out.*(*optional) = *value.value<std::string>();
+    } else if (const auto* number = std::get_if<int T::*>(&rule.field)) {
+        const auto* integer = value.as_integer();
+        if (integer == nullptr || integer->get() < rule.low || integer->get() > rule.high) {
+            error = At(value) + key + " takes an integer from " + std::to_string(rule.low) +
+                    " to " + std::to_string(rule.high);
+            return false;
+        }
+        out.*(*number) = static_cast<int>(integer->get());
+    } else if (const auto* flag = std::get_if<bool T::*>(&rule.field)) {
+        if (!value.is_boolean()) {
+            error = At(value) + key + " takes true or false";
+            return false;
+        }
+        out.*(*flag) = *value.value<bool>();
+    } else {
+        const auto* items = value.as_array();
+        if (items == nullptr ||
+            (!items->empty() && !items->is_homogeneous(toml::node_type::string))) {
+            error = At(value) + key + " takes an array of strings";
+            return false;
+        }
+        auto& texts = out.*std::get<std::vector<std::string> T::*>(rule.field);
+        for (const toml::node& item : *items) {
+            texts.push_back(*item.value<std::string>());
+        }
+    }
+    return true;
+}
+
+// Reads a table's settings, refusing any key it does not know (a misspelt key silently
+// ignored would leave a setting at its default) except the sub-tables `skip` names.
+template <class T>
+bool ReadTable(const toml::table& table, const std::vector<Rule<T>>& rules,
+               const std::string& where, T& out, std::string& error,
+               const std::set<std::string>& skip = {}) {
+    for (const Rule<T>& rule : rules) {
+        const toml::node* value = table.get(rule.key);
+        if (value == nullptr) {
+            // An array that needs items is checked for them later, with its own reason.
+            if (rule.fallback == kNeeded &&
+                !std::holds_alternative<std::vector<std::string> T::*>(rule.field)) {
+                error = where + " needs " + rule.key;
+                return false;
+            }
+        } else if (!Take(*value, rule, out, error)) {
+            return false;
+        }
+    }
+    for (const auto& [key, value] : table) {
+        const std::string name(key.str());
+        const bool known = std::any_of(rules.begin(), rules.end(),
+                                       [&](const Rule<T>& rule) { return name == rule.key; });
+        if (!known && skip.count(name) == 0) {
+            error = At(value) + where + " has no setting '" + name + "'";
+            return false;
+        }
+    }
+    return true;
+}
 
 bool Digits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
@@ -122,33 +200,36 @@ bool TopicLevel(const std::string& text) {
     return !text.empty() && text.find_first_of("/+#") == std::string::npos;
 }
 
-std::optional<MqttConfig> ParseMqtt(const TomlTable& table, const std::string& daemon,
-                                    std::string& error) {
-    MqttConfig mqtt;
-    CReader reader(table, "[mqtt]", error);
-    if (!(reader.Text("url", mqtt.url, true) && reader.Text("username", mqtt.username) &&
-          reader.Text("password", mqtt.password) && reader.Text("topic_prefix", mqtt.topicPrefix) &&
-          reader.Text("client_id", mqtt.clientId) && reader.NoOthers())) {
-        return std::nullopt;
-    }
-    const std::string where = "line " + std::to_string(table.line) + ": [mqtt] ";
-    if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
-        error = where + "url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
-        return std::nullopt;
-    }
+std::string MqttRefused(const MqttConfig& mqtt) {
     if (!mqtt.password.empty() && mqtt.username.empty()) {
-        error = where + "password needs a username";
-        return std::nullopt;
+        return "[mqtt] password needs a username";
     }
     // The prefix may have levels of its own; none of them empty or a wildcard.
     for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
         const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
         if (!TopicLevel(mqtt.topicPrefix.substr(at, end - at))) {
-            error = where + "topic_prefix takes levels split by / without + or #, not '" +
-                    mqtt.topicPrefix + "'";
-            return std::nullopt;
+            return "[mqtt] topic_prefix takes levels split by / without + or #, not '" +
+                   mqtt.topicPrefix + "'";
         }
         at = end + 1;
+    }
+    return "";
+}
+
+std::optional<MqttConfig> ParseMqtt(const toml::table& table, const std::string& daemon,
+                                    std::string& error) {
+    MqttConfig mqtt;
+    if (!ReadTable(table, MqttRules(), "[mqtt]", mqtt, error)) {
+        return std::nullopt;
+    }
+    if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
+        error =
+            At(table) + "[mqtt] url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
+        return std::nullopt;
+    }
+    if (const std::string why = MqttRefused(mqtt); !why.empty()) {
+        error = At(table) + why;
+        return std::nullopt;
     }
     if (!TopicLevel(daemon)) {
         error = "name is a topic level with [mqtt]: it takes no /, + or #";
@@ -160,182 +241,248 @@ std::optional<MqttConfig> ParseMqtt(const TomlTable& table, const std::string& d
     return mqtt;
 }
 
-}  // namespace
+std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string& error) {
+    WebhookConfig webhook;
+    if (!ReadTable(table, WebhookRules(), "[webhook]", webhook, error)) {
+        return std::nullopt;
+    }
+    if (webhook.url.rfind("http://", 0) != 0 && webhook.url.rfind("https://", 0) != 0) {
+        error = "[webhook] url takes an http:// or https:// address";
+        return std::nullopt;
+    }
+    if (webhook.secret.size() < 16) {
+        error = "[webhook] secret needs 16 or more characters";
+        return std::nullopt;
+    }
+    return webhook;
+}
 
-bool ParseMqttUrl(const std::string& url, std::string& host, int& port) {
-    const std::string scheme = "mqtt://";
-    if (url.rfind(scheme, 0) != 0) {
-        return false;
+// One [[modem]]; `names` and `ports` hold the modems before it.
+std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::string>& names,
+                                      std::set<int>& ports, std::string& error) {
+    ModemConfig modem;
+    if (!ReadTable(table, ModemRules(), "[[modem]]", modem, error)) {
+        return std::nullopt;
     }
-    std::string rest = url.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') {
-        rest.pop_back();
+    if (modem.prefix && modem.prefix->empty()) {
+        modem.prefix.reset();
     }
-    std::string portText;
-    if (rest.rfind('[', 0) == 0) {  // [IPv6]
-        const std::size_t close = rest.find(']');
-        if (close == std::string::npos) {
-            return false;
-        }
-        host = rest.substr(1, close - 1);
-        if (close + 1 < rest.size()) {
-            if (rest[close + 1] != ':') {
-                return false;
-            }
-            portText = rest.substr(close + 2);
-            if (portText.empty()) {
-                return false;
-            }
-        }
+    const std::string where = At(table);
+    if (modem.name.empty() || modem.name.size() > 32 ||
+        modem.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") !=
+            std::string::npos) {
+        error = where + "a modem's name takes 1 to 32 letters, digits, _ and -";
+    } else if (!names.insert(modem.name).second) {
+        error = where + "two modems are named " + modem.name;
+    } else if (!ports.insert(modem.port).second) {
+        error = where + "two modems use port " + std::to_string(modem.port);
+    } else if (modem.prefix && (!Digits(*modem.prefix) || modem.prefix->size() > 8)) {
+        error = where + "prefix takes up to 8 digits";
     } else {
-        const std::size_t colon = rest.find(':');
-        host = rest.substr(0, colon);
-        if (colon != std::string::npos) {
-            portText = rest.substr(colon + 1);
-            if (portText.empty()) {
-                return false;
-            }
-        }
+        return modem;
     }
-    if (host.empty() || host.find_first_of("/@?# ") != std::string::npos) {
-        return false;
-    }
-    port = 1883;
-    if (!portText.empty()) {
-        if (!Digits(portText) || portText.size() > 5 || std::stoi(portText) < 1 ||
-            std::stoi(portText) > 65535) {
+    return std::nullopt;
+}
+
+// The tables the top level may hold: [webhook], [mqtt] and [[modem]], nothing else.
+bool TablesKnown(const toml::table& root, std::string& error) {
+    for (const auto& [key, value] : root) {
+        const std::string name(key.str());
+        if (name == "modem" && !value.is_array_of_tables()) {
+            error = At(value) + "modems are [[modem]] tables";
             return false;
         }
-        port = std::stoi(portText);
+        if (value.is_array_of_tables() && name != "modem") {
+            error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
+            return false;
+        }
+        if (value.is_table() && name != "webhook" && name != "mqtt") {
+            error = At(value) + "there is no table [" + name + "]";
+            return false;
+        }
+        if ((name == "webhook" || name == "mqtt") && !value.is_table()) {
+            error = At(value) + name + " takes a table: [" + name + "]";
+            return false;
+        }
     }
     return true;
 }
 
-std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
-    const std::optional<TomlDocument> document = ParseToml(text, error);
-    if (!document) {
-        return std::nullopt;
-    }
-    Config config;
-    CReader root(document->root, "the top level", error);
-    bool ok =
-        root.Text("name", config.name) && root.Text("store", config.store, true) &&
-        root.Text("listen", config.listen) && root.Number("http_port", config.httpPort, 1, 65535) &&
-        root.Texts("api_keys", config.apiKeys) && root.Text("tarvik", config.tarvik) &&
-        root.Text("journal_dir", config.journalDir) && root.Text("port_dir", config.portDir) &&
-        root.Number("send_attempts", config.sendAttempts, 1, 1000) &&
-        root.Number("retry_base_ms", config.retryBaseMs, 10, 86400000) &&
-        root.Number("retry_max_ms", config.retryMaxMs, 10, 86400000) &&
-        root.Flag("reroute", config.reroute) &&
-        root.Number("failures_out_of_rotation", config.failuresOutOfRotation, 1, 1000) &&
-        root.Number("out_of_rotation_ms", config.outOfRotationMs, 10, 86400000) &&
-        root.Number("restart_base_ms", config.restartBaseMs, 10, 3600000) &&
-        root.Number("restart_max_ms", config.restartMaxMs, 10, 3600000) &&
-        root.Number("status_every_ms", config.statusEveryMs, 100, 3600000) && root.NoOthers();
-    if (!ok) {
-        return std::nullopt;
-    }
+// What the settings' ranges cannot say alone.
+bool TopLevelSound(const Config& config, std::string& error) {
     if (config.apiKeys.empty()) {
         error = "api_keys needs at least one key: the API takes no request without one";
-        return std::nullopt;
+        return false;
     }
     for (const std::string& key : config.apiKeys) {
         if (key.size() < 16 || key.find_first_of(" \t\r\n") != std::string::npos) {
             error = "each of api_keys needs 16 or more characters and no blanks";
-            return std::nullopt;
+            return false;
         }
     }
-    if (const auto it = document->tables.find("webhook"); it != document->tables.end()) {
-        WebhookConfig webhook;
-        CReader reader(it->second, "[webhook]", error);
-        if (!(reader.Text("url", webhook.url, true) &&
-              reader.Text("secret", webhook.secret, true) &&
-              reader.Number("max_attempts", webhook.maxAttempts, 1, 1000) &&
-              reader.Number("timeout_ms", webhook.timeoutMs, 10, 600000) &&
-              reader.Number("retry_base_ms", webhook.retryBaseMs, 10, 86400000) &&
-              reader.Number("retry_max_ms", webhook.retryMaxMs, 10, 86400000) &&
-              reader.NoOthers())) {
-            return std::nullopt;
-        }
-        if (webhook.url.rfind("http://", 0) != 0 && webhook.url.rfind("https://", 0) != 0) {
-            error = "[webhook] url takes an http:// or https:// address";
-            return std::nullopt;
-        }
-        if (webhook.secret.size() < 16) {
-            error = "[webhook] secret needs 16 or more characters";
-            return std::nullopt;
-        }
-        config.webhook = webhook;
+    if (config.retryMaxMs < config.retryBaseMs || config.restartMaxMs < config.restartBaseMs) {
+        error = "a *_max_ms setting is smaller than its *_base_ms";
+        return false;
     }
-    if (const auto it = document->tables.find("mqtt"); it != document->tables.end()) {
-        config.mqtt = ParseMqtt(it->second, config.name, error);
-        if (!config.mqtt) {
-            return std::nullopt;
-        }
-    }
-    for (const auto& [name, table] : document->tables) {
-        if (name != "webhook" && name != "mqtt") {
-            error = "line " + std::to_string(table.line) + ": there is no table [" + name + "]";
-            return std::nullopt;
-        }
-    }
-    for (const auto& [name, list] : document->arrays) {
-        if (name != "modem") {
-            error = "line " + std::to_string(list.front().line) + ": there is no table [[" + name +
-                    "]]; modems are [[modem]]";
-            return std::nullopt;
-        }
-    }
+    return true;
+}
+
+bool ReadModems(const toml::table& root, Config& config, std::string& error) {
     std::set<std::string> names;
     std::set<int> ports;
-    if (const auto it = document->arrays.find("modem"); it != document->arrays.end()) {
-        for (const TomlTable& table : it->second) {
-            ModemConfig modem;
-            CReader reader(table, "[[modem]]", error);
-            std::string prefix;
-            if (!(reader.Text("name", modem.name, true) &&
-                  reader.Number("port", modem.port, 1, 1024, true) &&
-                  reader.Number("baud", modem.baud, 300, 4000000) &&
-                  reader.Text("prefix", prefix) && reader.NoOthers())) {
-                return std::nullopt;
+    if (const toml::array* modems = root["modem"].as_array()) {
+        for (const toml::node& table : *modems) {
+            auto modem = ParseModem(*table.as_table(), names, ports, error);
+            if (!modem) {
+                return false;
             }
-            const std::string where = "line " + std::to_string(table.line) + ": ";
-            if (modem.name.empty() || modem.name.size() > 32 ||
-                modem.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") !=
-                    std::string::npos) {
-                error = where + "a modem's name takes 1 to 32 letters, digits, _ and -";
-                return std::nullopt;
-            }
-            if (!names.insert(modem.name).second) {
-                error = where + "two modems are named " + modem.name;
-                return std::nullopt;
-            }
-            if (!ports.insert(modem.port).second) {
-                error = where + "two modems use port " + std::to_string(modem.port);
-                return std::nullopt;
-            }
-            if (!prefix.empty()) {
-                if (!Digits(prefix) || prefix.size() > 8) {
-                    error = where + "prefix takes up to 8 digits";
-                    return std::nullopt;
-                }
-                modem.prefix = prefix;
-            }
-            config.modems.push_back(std::move(modem));
+            config.modems.push_back(std::move(*modem));
         }
     }
     if (config.modems.empty()) {
         error = "no modem: the configuration needs at least one [[modem]]";
+        return false;
+    }
+    return true;
+}
+
+template <class T>
+std::string DefaultShown(const Rule<T>& rule) {
+    if (rule.fallback != nullptr) {
+        return rule.fallback;
+    }
+    static const T defaults{};
+    return std::visit(
+        [](auto field) -> std::string {
+            const auto& value = defaults.*field;
+            using V = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<V, std::string>) {
+                return value.empty() ? "none" : "`\"" + value + "\"`";
+            } else if constexpr (std::is_same_v<V, int>) {
+                return "`" + std::to_string(value) + "`";
+            } else if constexpr (std::is_same_v<V, bool>) {
+                return value ? "`true`" : "`false`";
+            } else {
+                return "none";
+            }
+        },
+        rule.field);
+}
+
+template <class T>
+void Describe(const std::vector<Rule<T>>& rules, const std::string& table,
+              std::vector<Setting>& out) {
+    for (const Rule<T>& rule : rules) {
+        Setting setting;
+        setting.key = table + rule.key;
+        setting.fallback = DefaultShown(rule);
+        setting.meaning = rule.meaning;
+        setting.type = std::visit(
+            [](auto field) -> std::string {
+                using V = std::decay_t<decltype(T{}.*field)>;
+                if constexpr (std::is_same_v<V, int>) {
+                    return "integer";
+                } else if constexpr (std::is_same_v<V, bool>) {
+                    return "boolean";
+                } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
+                    return "array of strings";
+                } else {
+                    return "string";
+                }
+            },
+            rule.field);
+        if (setting.type == "integer") {
+            setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
+        }
+        out.push_back(std::move(setting));
+    }
+}
+
+}  // namespace
+
+std::vector<Setting> Settings() {
+    std::vector<Setting> settings;
+    Describe(TopRules(), "", settings);
+    Describe(ModemRules(), "[[modem]] ", settings);
+    Describe(WebhookRules(), "[webhook] ", settings);
+    Describe(MqttRules(), "[mqtt] ", settings);
+    return settings;
+}
+
+bool ParseMqttUrl(const std::string& url, std::string& host, int& port) {
+    // libcurl takes the URL apart; an empty port ("mqtt://broker:"), which it allows, is
+    // refused as a slip.
+    if (url.rfind("mqtt://", 0) != 0 ||
+        url.substr(0, url.find_last_not_of('/') + 1).back() == ':') {
+        return false;
+    }
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return false;
+    }
+    const auto part = [&](CURLUPart which) -> std::optional<std::string> {
+        char* text = nullptr;
+        if (curl_url_get(parsed.get(), which, &text, 0) != CURLUE_OK || text == nullptr) {
+            return std::nullopt;
+        }
+        std::string value(text);
+        curl_free(text);
+        return value;
+    };
+    // The broker alone: no user, no path, no query, no fragment.
+    const auto path = part(CURLUPART_PATH);
+    if (part(CURLUPART_USER) || part(CURLUPART_QUERY) || part(CURLUPART_FRAGMENT) ||
+        (path && *path != "/" && !path->empty())) {
+        return false;
+    }
+    std::string name = part(CURLUPART_HOST).value_or("");
+    if (name.size() > 2 && name.front() == '[') {  // an IPv6 address
+        name = name.substr(1, name.size() - 2);
+    }
+    const int number = std::stoi(part(CURLUPART_PORT).value_or("1883"));
+    if (name.empty() || number < 1) {
+        return false;
+    }
+    host = name;
+    port = number;
+    return true;
+}
+
+std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
+    toml::table root;
+    try {
+        root = toml::parse(text);
+    } catch (const toml::parse_error& e) {
+        error =
+            "line " + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
         return std::nullopt;
     }
-    if (config.retryMaxMs < config.retryBaseMs || config.restartMaxMs < config.restartBaseMs) {
-        error = "a *_max_ms setting is smaller than its *_base_ms";
+    Config config;
+    if (!TablesKnown(root, error) ||
+        !ReadTable(root, TopRules(), "the top level", config, error,
+                   {"webhook", "mqtt", "modem"}) ||
+        !TopLevelSound(config, error)) {
+        return std::nullopt;
+    }
+    if (const toml::table* table = root["webhook"].as_table()) {
+        config.webhook = ParseWebhook(*table, error);
+        if (!config.webhook) {
+            return std::nullopt;
+        }
+    }
+    if (const toml::table* table = root["mqtt"].as_table()) {
+        config.mqtt = ParseMqtt(*table, config.name, error);
+        if (!config.mqtt) {
+            return std::nullopt;
+        }
+    }
+    if (!ReadModems(root, config, error)) {
         return std::nullopt;
     }
     return config;
 }
-
 std::optional<Config> LoadConfig(const std::string& path, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {

@@ -62,6 +62,17 @@ struct Config {
     std::vector<ModemConfig> modems;
 };
 
+// One setting of the file, as the documentation tells it.
+struct Setting {
+    std::string key;       // "name", or "[webhook] url" for a table's
+    std::string type;      // string, integer, boolean, array of strings
+    std::string fallback;  // the default in Markdown; "(needed)": the file must give it
+    std::string range;     // an integer's lowest and highest: "1 to 65535"
+    std::string meaning;
+};
+// Every setting the file takes, in the order of the documentation's table.
+std::vector<Setting> Settings();
+
 // Nothing when the text is no valid configuration; `error` then says what is wrong.
 std::optional<Config> ParseConfig(const std::string& text, std::string& error);
 std::optional<Config> LoadConfig(const std::string& path, std::string& error);

@@ -1,5 +1,6 @@
 // tarvikd: the SMS gateway daemon. Reads its configuration, opens the store, supervises a
 // `tarvik serve` child per modem, serves the HTTP API and hands received messages on.
+#include <getopt.h>
 #include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -61,27 +62,60 @@ std::string FindTarvik(const Config& config) {
     return "/usr/bin/tarvik";
 }
 
+// The command line into `configPath` and `check`; an exit code when there is nothing more
+// to do (help, version, a mistake), else -1.
+int ReadOptions(int argc, char** argv, std::string& configPath, bool& check) {
+    const option options[] = {{"config", required_argument, nullptr, 'c'},
+                              {"check-config", no_argument, nullptr, 'k'},
+                              {"help", no_argument, nullptr, 'h'},
+                              {"version", no_argument, nullptr, 'v'},
+                              {nullptr, 0, nullptr, 0}};
+    for (int opt = 0; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+        switch (opt) {
+            case 'c':
+                configPath = optarg;
+                break;
+            case 'k':
+                check = true;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'v':
+                std::printf("tarvikd %s\n", TARVIK_VERSION);
+                return 0;
+            default:  // getopt_long has said what is wrong
+                std::fputs(kUsage, stderr);
+                return 2;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", argv[optind], kUsage);
+        return 2;
+    }
+    return -1;
+}
+
+// What --check-config says of a sound configuration; 0, or 2 when tarvik is not there.
+int ShowSound(const std::string& configPath, const Config& config, const std::string& tarvik) {
+    const std::string broker = config.mqtt ? ", MQTT broker " + config.mqtt->host + ":" +
+                                                 std::to_string(config.mqtt->port) + " as " +
+                                                 config.mqtt->clientId
+                                           : "";
+    std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
+                configPath.c_str(), config.modems.size(), StoreShown(config.store).c_str(),
+                config.listen.c_str(), config.httpPort, broker.c_str(), tarvik.c_str(),
+                Executable(tarvik) ? "" : " (not found)");
+    return Executable(tarvik) ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string configPath = kDefaultConfigPath;
     bool check = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--config" && i + 1 < argc) {
-            configPath = argv[++i];
-        } else if (arg == "--check-config") {
-            check = true;
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("tarvikd %s\n", TARVIK_VERSION);
-            return 0;
-        } else {
-            std::fprintf(stderr, "tarvikd: unknown argument %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
+    if (const int done = ReadOptions(argc, argv, configPath, check); done >= 0) {
+        return done;
     }
     std::string error;
     const std::optional<Config> config = LoadConfig(configPath, error);
@@ -91,15 +125,7 @@ int main(int argc, char** argv) {
     }
     const std::string tarvik = FindTarvik(*config);
     if (check) {
-        const std::string broker = config->mqtt ? ", MQTT broker " + config->mqtt->host + ":" +
-                                                      std::to_string(config->mqtt->port) + " as " +
-                                                      config->mqtt->clientId
-                                                : "";
-        std::printf("%s: sound; %zu modem(s), store %s, API on %s:%d%s, tarvik %s%s\n",
-                    configPath.c_str(), config->modems.size(), StoreShown(config->store).c_str(),
-                    config->listen.c_str(), config->httpPort, broker.c_str(), tarvik.c_str(),
-                    Executable(tarvik) ? "" : " (not found)");
-        return Executable(tarvik) ? 0 : 2;
+        return ShowSound(configPath, *config, tarvik);
     }
 
     // The signals are taken by the main thread alone, with sigtimedwait; every thread

@@ -1,12 +1,84 @@
 // What every store shares: the choice of store from the configuration, and the payload of
 // the events published of a message.
-#include <algorithm>
+#include <libpq-fe.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "Store.h"
 
 namespace Tarvikd {
+
+namespace {
+
+// The options libpq takes from a connection string; null when it is none.
+using Options = std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)>;
+
+Options ParseConninfo(const std::string& text) {
+    char* error = nullptr;
+    Options options(PQconninfoParse(text.c_str(), &error), &PQconninfoFree);
+    PQfreemem(error);
+    return options;
+}
+
+bool HasPassword(const Options& options) {
+    for (const PQconninfoOption* o = options.get(); o != nullptr && o->keyword != nullptr; ++o) {
+        if (std::strcmp(o->keyword, "password") == 0 && o->val != nullptr && *o->val != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// key=value form again, each value quoted as libpq reads it, the password as ***.
+std::string ConninfoShown(const Options& options) {
+    std::string shown;
+    for (const PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
+        if (o->val == nullptr) {
+            continue;
+        }
+        std::string value = std::strcmp(o->keyword, "password") == 0 ? "***" : o->val;
+        std::string quoted;
+        for (const char c : value) {
+            quoted += c == '\'' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+        }
+        shown += (shown.empty() ? "" : " ") + std::string(o->keyword) + "='" + quoted + "'";
+    }
+    return shown;
+}
+
+// A URL: the password between user and host, and a password among the parameters, each
+// parameter read by libpq alone so that an encoded name is recognised too.
+std::string UrlShown(std::string shown, std::size_t scheme) {
+    const std::size_t question = shown.find('?', scheme + 3);
+    const std::size_t hostEnd = std::min(shown.find('/', scheme + 3), question);
+    const std::size_t at = shown.rfind('@', std::min(hostEnd, shown.size()));
+    const std::size_t colon = shown.find(':', scheme + 3);
+    std::string query = question == std::string::npos ? "" : shown.substr(question + 1);
+    shown = shown.substr(0, question);
+    if (at != std::string::npos && at > scheme && colon < at) {
+        shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    if (question == std::string::npos) {
+        return shown;
+    }
+    std::string parameters;
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        std::string parameter = query.substr(start, end - start);
+        if (HasPassword(ParseConninfo("postgresql://?" + parameter))) {
+            parameter = parameter.substr(0, parameter.find('=')) + "=***";
+        }
+        parameters += (start == 0 ? "" : "&") + parameter;
+        start = end + 1;
+    }
+    return shown + "?" + parameters;
+}
+
+}  // namespace
 
 std::string EventPayload(const Message& message, const std::string& daemon,
                          const std::string& detail, int64_t at) {
@@ -46,18 +118,13 @@ bool IsServerStore(const std::string& store) {
 }
 
 std::string StoreShown(const std::string& store) {
-    std::string shown = store;
-    const std::size_t scheme = shown.find("://");
-    if (scheme == std::string::npos) {
-        return shown;
+    const std::size_t scheme = store.find("://");
+    if (scheme != std::string::npos) {
+        return UrlShown(store, scheme);
     }
-    const std::size_t hostEnd = std::min(shown.find('/', scheme + 3), shown.size());
-    const std::size_t at = shown.rfind('@', hostEnd);
-    const std::size_t colon = shown.find(':', scheme + 3);
-    if (at != std::string::npos && at > scheme && colon < at) {
-        shown.replace(colon + 1, at - colon - 1, "***");
-    }
-    return shown;
+    // A key=value connection string; a file's path is none and is shown as it is.
+    const Options options = ParseConninfo(store);
+    return options && HasPassword(options) ? ConninfoShown(options) : store;
 }
 
 }  // namespace Tarvikd

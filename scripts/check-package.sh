@@ -3,18 +3,30 @@
 # it: its programs' libraries are among its declared dependencies, Quorrel starts and loads
 # the installed library, and the README's examples build against /usr and work on the
 # installed simulator. Removes the package again at the end. Needs root (or sudo).
-# The build goes to build-deb/ (TARVIK_DEB_BUILD_DIR to change it).
+# The package is made from the plain build, build/, when it is configured for /usr (as
+# scripts/test.sh's plain stage does), else in build-deb/; TARVIK_DEB_BUILD_DIR names another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
-build=${TARVIK_DEB_BUILD_DIR:-build-deb}
+configured_for_usr() { grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$1/CMakeCache.txt" 2>/dev/null; }
+if [ -n "${TARVIK_DEB_BUILD_DIR:-}" ]; then
+  build=$TARVIK_DEB_BUILD_DIR
+elif configured_for_usr build; then
+  build=build
+else
+  build=build-deb
+fi
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 fail() { echo "check-package: FAIL: $*" >&2; exit 1; }
 
 bash scripts/deps.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DTARVIK_BUILD_TESTS=OFF >/dev/null
+# A build already configured for /usr keeps its options (its tests are built but never
+# installed); a new one leaves the tests out.
+if ! configured_for_usr "$build"; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DTARVIK_BUILD_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/libtarvik_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -36,6 +48,12 @@ for path in /usr/bin/Quorrel /usr/bin/tarvik /usr/share/man/man1/tarvik.1 \
   grep -qx "$path" <<<"$listing" || fail "the package lacks $path"
 done
 grep -qx fonts-liberation2 <<<"$depended" || fail "no dependency on the dialog's font"
+# The programs and nothing else: no test program of the build comes along.
+extra=$(grep '^/usr/bin/.' <<<"$listing" | grep -vx -e /usr/bin/Quorrel -e /usr/bin/tarvik \
+  -e /usr/bin/tarvik-modemsim -e /usr/bin/tarvikd || true)
+[ -z "$extra" ] || fail "the package holds programs it should not: $extra"
+grep -qi 'test' <<<"$(grep -v '^/usr/share/doc/' <<<"$listing")" &&
+  fail "the package holds tests: $(grep -i test <<<"$listing" | grep -v '^/usr/share/doc/')"
 
 # Earlier installs would hide a missing file.
 if dpkg-query -W -f='${Status}' libtarvik 2>/dev/null | grep -q 'install ok installed'; then
@@ -75,6 +93,24 @@ for file in /usr/bin/Quorrel /usr/bin/tarvik /usr/bin/tarvik-modemsim \
     grep -qxF "$owner" <<<"$depended" || fail "$file needs $needed of $owner, not a dependency"
   done
 done
+
+# The package's own scripts stand in for CPack's: the library is in the loader's cache.
+ldconfig -p | grep -q "libTarvik.so.1 .*=> .*/lib/$multiarch/libTarvik.so.1$" ||
+  fail "libTarvik.so.1 is not in the loader's cache"
+
+# tarvikd's unit runs as the package's own user, in dialout, beside the example of its
+# configuration.
+getent passwd tarvik >/dev/null || fail "the package made no user tarvik"
+id -nG tarvik | tr ' ' '\n' | grep -qx dialout || fail "the user tarvik is not in dialout"
+[ -f /etc/tarvik/tarvikd.toml.example ] || fail "no /etc/tarvik/tarvikd.toml.example"
+dpkg-query -W -f='${Conffiles}' libtarvik | grep -q ' /etc/tarvik/tarvikd.toml.example ' ||
+  fail "/etc/tarvik/tarvikd.toml.example is no conffile"
+unit=$(dpkg -L libtarvik | grep '/systemd/system/tarvikd.service$')
+grep -qx 'User=tarvik' "$unit" || fail "$unit does not run as tarvik"
+systemd-analyze verify "$unit" || fail "systemd-analyze verify refuses $unit"
+/usr/bin/tarvikd --check-config --config /etc/tarvik/tarvikd.toml.example >/dev/null ||
+  fail "the installed example configuration is not sound"
+echo "check-package: tarvikd's unit verifies, runs as tarvik (dialout), example in /etc/tarvik"
 
 # Quorrel from the package: it answers its options, and its window comes up and loads the
 # installed library.

@@ -14,9 +14,12 @@ packages=(
   # README's Python example.
   dpkg-dev file python3
   # tarvikd, the gateway daemon: its store, HTTP server, JSON, webhook client and
-  # signatures, systemd notification; curl for its tests and quick start.
+  # signatures, systemd notification, its configuration file; curl for its tests and quick
+  # start.
   libsqlite3-dev libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
-  libsystemd-dev curl
+  libsystemd-dev libtomlplusplus-dev curl
+  # The package's check: systemd-analyze verifies the installed unit.
+  systemd
   # Its MQTT publisher, and the broker and subscriber its test runs.
   libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt
   # Its shared store: the client library, and the server its tests start.

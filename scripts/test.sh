@@ -26,7 +26,8 @@ run_tests() {
 }
 
 if [ "$which" = all ] || [ "$which" = plain ]; then
-  build build
+  # Configured for /usr: the package stage makes the package from this build.
+  build build -DCMAKE_INSTALL_PREFIX=/usr
   run_tests build -LE 'soak|case'
 fi
 if [ "$which" = all ] || [ "$which" = package ]; then

@@ -37,7 +37,7 @@ protected:
     }
     CApi::Reply Call(const std::string& method, const std::string& path,
                      const std::string& body = "", const std::string& idempotency = "",
-                     const std::string& query = "", const std::string& auth = kKey) {
+                     const CApi::Query& query = {}, const std::string& auth = kKey) {
         return api_->Handle(method, path, query, auth, idempotency, body);
     }
     static std::string Reason(const CApi::Reply& reply) {
@@ -52,16 +52,45 @@ protected:
 };
 
 TEST_F(ApiTest, KeysAreNeededExceptForHealth) {
-    EXPECT_EQ(Call("GET", "/healthz", "", "", "", "").status, 200u);
-    EXPECT_EQ(Call("GET", "/readyz", "", "", "", "").status, 503u) << "no modem is ready";
-    const CApi::Reply none = Call("GET", "/v1/modems", "", "", "", "");
+    EXPECT_EQ(Call("GET", "/healthz", "", "", {}, "").status, 200u);
+    EXPECT_EQ(Call("GET", "/readyz", "", "", {}, "").status, 503u) << "no modem is ready";
+    const CApi::Reply none = Call("GET", "/v1/modems", "", "", {}, "");
     EXPECT_EQ(none.status, 401u);
     EXPECT_EQ(none.extraHeader, "WWW-Authenticate: Bearer");
-    EXPECT_EQ(Call("GET", "/metrics", "", "", "", "Bearer key-0123456789abcdeX").status, 401u);
-    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out", "key-0123456789abcdef").status,
-              401u);
+    EXPECT_EQ(Call("GET", "/metrics", "", "", {}, "Bearer key-0123456789abcdeX").status, 401u);
+    EXPECT_EQ(
+        Call("GET", "/v1/messages", "", "", {{"direction", "out"}}, "key-0123456789abcdef").status,
+        401u);
     EXPECT_EQ(Call("GET", "/v1/modems").status, 200u);
     EXPECT_EQ(Call("GET", "/v2/anything").status, 404u);
+    EXPECT_EQ(Call("GET", "/v1/modems", "", "", {}, "Bearer key-0123456789abcde").status, 401u)
+        << "a key's beginning is no key";
+    EXPECT_EQ(Call("GET", "/v1/modems", "", "", {}, "Bearer ").status, 401u);
+}
+
+TEST_F(ApiTest, EachResourceSaysWhichMethodsItTakes) {
+    const struct {
+        std::string method;
+        std::string path;
+        unsigned status;
+        std::string says;
+    } cases[] = {
+        {"POST", "/metrics", 405, "/metrics takes GET"},
+        {"DELETE", "/v1/modems", 405, "/v1/modems takes GET"},
+        {"PUT", "/v1/messages", 405, "/v1/messages takes GET and POST"},
+        {"POST", "/v1/messages/1", 405, "a message takes GET and DELETE"},
+        {"PUT", "/v1/messages/x", 404, "a message id is a number"},
+        {"GET", "/v1/messages/1/history", 404, "a message id is a number"},
+        {"GET", "/v1/messages/", 404, "a message id is a number"},
+        {"GET", "/v1/messages/5", 404, "no message 5"},
+        {"GET", "/v1/modem", 404, "no such resource: /v1/modem"},
+    };
+    for (const auto& c : cases) {
+        const CApi::Reply reply = Call(c.method, c.path);
+        EXPECT_EQ(reply.status, c.status) << c.method << " " << c.path;
+        EXPECT_EQ(Reason(reply), c.says) << c.method << " " << c.path;
+    }
+    EXPECT_EQ(Call("DELETE", "/healthz", "", "", {}, "").status, 200u) << "health takes any method";
 }
 
 TEST_F(ApiTest, BadRequestsGetTheirReason) {
@@ -85,9 +114,11 @@ TEST_F(ApiTest, BadRequestsGetTheirReason) {
         EXPECT_EQ(reply.status, 400u) << c.body;
         EXPECT_NE(Reason(reply).find(c.says), std::string::npos) << Reason(reply);
     }
-    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=sideways").status, 400u);
-    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out&after=x").status, 400u);
-    EXPECT_EQ(Call("GET", "/v1/messages", "", "", "direction=out&limit=0").status, 400u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "sideways"}}).status, 400u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "out"}, {"after", "x"}}).status,
+              400u);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "out"}, {"limit", "0"}}).status,
+              400u);
     EXPECT_EQ(Call("PUT", "/v1/messages/1").status, 405u);
     EXPECT_EQ(Call("GET", "/v1/messages/abc").status, 404u);
     EXPECT_TRUE(store_->List("out", 0, 10).empty()) << "a refused request queued something";
@@ -123,8 +154,10 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     std::vector<std::string> texts;
     std::string cursor = "0";
     for (int page = 0; page < 10 && !cursor.empty(); ++page) {
-        const Json body = Json::parse(
-            Call("GET", "/v1/messages", "", "", "direction=out&limit=3&after=" + cursor).body);
+        const Json body =
+            Json::parse(Call("GET", "/v1/messages", "", "",
+                             {{"direction", "out"}, {"limit", "3"}, {"after", cursor}})
+                            .body);
         for (const auto& m : body["messages"]) {
             texts.push_back(m["text"]);
         }
