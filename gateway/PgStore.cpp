@@ -1,7 +1,8 @@
 // The PostgreSQL store, shared by several daemons: the SQLite store's schema and answers,
 // plus claims held under a daemon's name with a lease, a sweep of the claims of daemons
 // that stopped renewing, and LISTEN/NOTIFY so that work queued through one daemon wakes
-// the others' senders at once.
+// the others' senders at once. Webhook deliveries and broker events are claimed the same
+// way: one daemon posts a delivery at a time, and a dead daemon's are taken up by another.
 //
 // One connection serves the calls (under a lock, as the SQLite store); a second one
 // listens and renews the claims this process's senders hold every third of a lease. Each
@@ -26,7 +27,7 @@ namespace Tarvikd {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // Taken while migrating, so that daemons starting together apply each step once.
 constexpr const char* kMigrationLock = "7421902311";
 constexpr const char* kChannel = "tarvik_work";
@@ -91,6 +92,16 @@ CREATE TABLE modems(
   name TEXT PRIMARY KEY,
   daemon TEXT NOT NULL,
   held_at BIGINT NOT NULL);
+)sql",
+    // 3: webhooks and events claimed under a lease, as outgoing messages are. Events kept
+    // from before stay their daemon's for a lease.
+    R"sql(
+ALTER TABLE messages ADD COLUMN webhook_daemon TEXT NOT NULL DEFAULT '',
+  ADD COLUMN webhook_lease_until BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE events ADD COLUMN claimed_by TEXT NOT NULL DEFAULT '',
+  ADD COLUMN lease_until BIGINT NOT NULL DEFAULT 0;
+UPDATE events SET claimed_by = daemon,
+  lease_until = (extract(epoch FROM now()) * 1000)::bigint + 30000;
 )sql",
 };
 
@@ -520,28 +531,52 @@ public:
         return inserted;
     }
 
+    // Claimed under a lease, so that one daemon posts it at a time. One this daemon claimed
+    // before is its own again at once: a daemon posts one at a time, so that claim's post
+    // ended without its outcome recorded.
     std::optional<Message> NextWebhook(int64_t now) override {
-        std::lock_guard hold(lock_);
-        CResult row = main_.Exec(std::string("SELECT ") + kMessageColumns +
-                                     " FROM messages WHERE direction = 'in' AND webhook_state = "
-                                     "'pending' AND webhook_next_at <= $1 ORDER BY "
-                                     "webhook_next_at, id LIMIT 1",
-                                 {Num(now)});
-        if (row.Rows() == 0) {
-            return std::nullopt;
+        std::optional<Message> next;
+        Transaction([&] {
+            next.reset();
+            CResult row = main_.Exec(
+                std::string("SELECT ") + kMessageColumns +
+                    " FROM messages WHERE direction = 'in' AND webhook_state = 'pending' AND "
+                    "webhook_next_at <= $1 AND (webhook_lease_until < $1 OR webhook_daemon = $2) "
+                    "ORDER BY webhook_next_at, id LIMIT 1 FOR UPDATE SKIP LOCKED",
+                {Num(now), options_.daemon});
+            if (row.Rows() == 0) {
+                return;
+            }
+            next = ReadMessage(row, 0);
+            main_.Exec(
+                "UPDATE messages SET webhook_daemon = $1, webhook_lease_until = $2 WHERE id = $3",
+                {options_.daemon, Num(now + options_.leaseMs), Num(next->id)});
+        });
+        if (next) {
+            HoldWebhook(next->id, true);
         }
-        return ReadMessage(row, 0);
+        return next;
     }
 
+    // Only while this daemon still holds the claim: once its lease ran out the delivery is
+    // another's, and counting this attempt too would dead-letter it early.
     void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
                        int64_t nextAt, int64_t now) override {
+        // Not renewed past this call, even when the store refuses the outcome: this daemon's
+        // next look takes its claim again.
+        HoldWebhook(id, false);
         Transaction([&] {
             const std::string state = delivered ? "delivered" : dead ? "dead" : "pending";
-            main_.Exec(
+            CResult updated = main_.Exec(
                 "UPDATE messages SET webhook_state = $1, webhook_attempts = webhook_attempts + "
-                "1, webhook_next_at = $2, webhook_error = $3, updated_at = $4 WHERE id = $5",
-                {state, Num(nextAt), delivered ? std::string() : error, Num(now), Num(id)});
-            History(id, now, "webhook " + state, error);
+                "1, webhook_next_at = $2, webhook_error = $3, updated_at = $4, "
+                "webhook_lease_until = 0 WHERE id = $5 AND webhook_daemon = $6 AND "
+                "webhook_state = 'pending'",
+                {state, Num(nextAt), delivered ? std::string() : error, Num(now), Num(id),
+                 options_.daemon});
+            if (updated.Affected() > 0) {
+                History(id, now, "webhook " + state, error);
+            }
         });
     }
 
@@ -571,17 +606,32 @@ public:
         return counts;
     }
 
+    // This daemon's events, and those of a daemon that stopped renewing its claim on them,
+    // which become this daemon's to publish (still under their daemon's name).
     std::vector<Tarvikd::Event> PendingEvents(int limit) override {
-        std::lock_guard hold(lock_);
-        CResult rows = main_.Exec(
-            "SELECT id, daemon, modem, direction, payload FROM events WHERE daemon = $1 "
-            "ORDER BY id LIMIT $2",
-            {options_.daemon, Num(limit)});
         std::vector<Tarvikd::Event> events;
-        for (int i = 0; i < rows.Rows(); ++i) {
-            events.push_back({rows.Int(i, 0), rows.Text(i, 1), rows.Text(i, 2), rows.Text(i, 3),
-                              rows.Text(i, 4)});
-        }
+        Transaction([&] {
+            events.clear();
+            const int64_t now = NowMs();
+            CResult rows = main_.Exec(
+                "SELECT id, daemon, modem, direction, payload, claimed_by FROM events WHERE "
+                "claimed_by = $1 OR lease_until < $2 ORDER BY id LIMIT $3 FOR UPDATE SKIP LOCKED",
+                {options_.daemon, Num(now), Num(limit)});
+            std::vector<int64_t> taken;
+            for (int i = 0; i < rows.Rows(); ++i) {
+                events.push_back({rows.Int(i, 0), rows.Text(i, 1), rows.Text(i, 2), rows.Text(i, 3),
+                                  rows.Text(i, 4)});
+                if (rows.Text(i, 5) != options_.daemon) {
+                    taken.push_back(rows.Int(i, 0));
+                }
+            }
+            if (!taken.empty()) {
+                main_.Exec(
+                    "UPDATE events SET claimed_by = $1, lease_until = $2 WHERE "
+                    "id = ANY($3::bigint[])",
+                    {options_.daemon, Num(now + options_.leaseMs), IdArray(taken)});
+            }
+        });
         return events;
     }
 
@@ -697,10 +747,11 @@ private:
         }
         const Message message = ReadMessage(row, 0);
         connection.Exec(
-            "INSERT INTO events(daemon, modem, direction, payload, created_at) "
-            "VALUES($1, $2, $3, $4, $5)",
+            "INSERT INTO events(daemon, modem, direction, payload, created_at, claimed_by, "
+            "lease_until) VALUES($1, $2, $3, $4, $5, $1, $6)",
             {options_.daemon, message.direction == "in" ? message.modem : message.via,
-             message.direction, EventPayload(message, options_.daemon, detail, now), Num(now)});
+             message.direction, EventPayload(message, options_.daemon, detail, now), Num(now),
+             Num(NowMs() + options_.leaseMs)});
     }
 
     void SetState(CConnection& connection, int64_t id, const std::string& state,
@@ -763,12 +814,7 @@ private:
                 const int64_t now = NowMs();
                 if (now >= nextRound) {
                     nextRound = now + every;
-                    if (const std::string held = Held(); held != "{}") {
-                        side_.Exec(
-                            "UPDATE messages SET lease_until = $1 WHERE id = ANY($2::bigint[]) "
-                            "AND daemon = $3 AND state = 'sending'",
-                            {Num(now + options_.leaseMs), held, options_.daemon});
-                    }
+                    Renew(now);
                 }
                 PGconn* conn = side_.Get();
                 pollfd wait{PQsocket(conn), POLLIN, 0};
@@ -797,19 +843,43 @@ private:
         }
     }
 
-    // The claims a sender of this process holds: only those are renewed, so that a claim
-    // whose commit this process never heard of runs out like a dead daemon's.
-    void Hold(int64_t id, bool held) {
-        std::lock_guard hold(heldLock_);
-        if (held) {
-            held_.insert(id);
-        } else {
-            held_.erase(id);
+    // On the listening connection: the claims held in this process, and every event this
+    // daemon has still to publish.
+    void Renew(int64_t now) {
+        const std::string until = Num(now + options_.leaseMs);
+        if (const std::string held = Held(held_); held != "{}") {
+            side_.Exec(
+                "UPDATE messages SET lease_until = $1 WHERE id = ANY($2::bigint[]) "
+                "AND daemon = $3 AND state = 'sending'",
+                {until, held, options_.daemon});
+        }
+        if (const std::string held = Held(heldHooks_); held != "{}") {
+            side_.Exec(
+                "UPDATE messages SET webhook_lease_until = $1 WHERE id = ANY($2::bigint[]) "
+                "AND webhook_daemon = $3 AND webhook_state = 'pending'",
+                {until, held, options_.daemon});
+        }
+        if (options_.events) {
+            side_.Exec("UPDATE events SET lease_until = $1 WHERE claimed_by = $2",
+                       {until, options_.daemon});
         }
     }
-    std::string Held() {
+
+    // The claims a sender of this process holds: only those are renewed, so that a claim
+    // whose commit this process never heard of runs out like a dead daemon's.
+    void Hold(int64_t id, bool held) { HoldIn(held_, id, held); }
+    void HoldWebhook(int64_t id, bool held) { HoldIn(heldHooks_, id, held); }
+    void HoldIn(std::set<int64_t>& set, int64_t id, bool held) {
         std::lock_guard hold(heldLock_);
-        return IdArray(std::vector<int64_t>(held_.begin(), held_.end()));
+        if (held) {
+            set.insert(id);
+        } else {
+            set.erase(id);
+        }
+    }
+    std::string Held(const std::set<int64_t>& set) {
+        std::lock_guard hold(heldLock_);
+        return IdArray(std::vector<int64_t>(set.begin(), set.end()));
     }
 
     void Wake() {
@@ -826,6 +896,7 @@ private:
     std::mutex wakeLock_;
     std::mutex heldLock_;
     std::set<int64_t> held_;
+    std::set<int64_t> heldHooks_;
     std::function<void()> wake_;
     std::atomic<bool> stop_ = false;
     std::thread keeper_;

@@ -133,13 +133,16 @@ public:
     virtual bool StoreReceived(const std::string& modem, const std::string& key,
                                const std::string& number, const std::string& sentTime,
                                const std::string& text, bool webhook, int64_t now) = 0;
+    // The next due delivery; on a shared store claimed for this daemon under a lease until
+    // its FinishWebhook, which counts the attempt only while the claim is still its own.
     virtual std::optional<Message> NextWebhook(int64_t now) = 0;
     virtual void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
                                int64_t nextAt, int64_t now) = 0;
 
     virtual Counts Count() = 0;
 
-    // This daemon's unpublished events, oldest first; the ones the broker took go.
+    // This daemon's unpublished events, oldest first; the ones the broker took go. On a
+    // shared store, also those of a daemon whose claim on them ran out.
     virtual std::vector<Event> PendingEvents(int /*limit*/) { return {}; }
     virtual void EventsPublished(const std::vector<int64_t>& /*ids*/) {}
     // A store shared by several daemons calls `wake` when another queued work; one in a

@@ -217,5 +217,48 @@ TEST_P(PgStoreTest, EventsAreWrittenWithTheirChangeForTheirDaemon) {
     EXPECT_EQ(two->Count().events, 0);
 }
 
+TEST_P(PgStoreTest, AWebhookIsPostedByOneDaemonAtATimeAndCountedOnce) {
+    auto one = Open("one", false, 1000);
+    auto two = Open("two", false, 1000);
+    const int64_t now = NowMs();
+    ASSERT_TRUE(one->StoreReceived("a", "k1", "10086", "", "hello", true, now));
+    const auto posting = one->NextWebhook(now);
+    ASSERT_TRUE(posting);
+    EXPECT_FALSE(two->NextWebhook(now)) << "two daemons post the same message at once";
+    // The daemon's own claim whose outcome the store missed is its own again at once.
+    EXPECT_EQ(one->NextWebhook(now)->id, posting->id);
+    // Dead: another takes it up after the lease, and the dead one's late outcome is not
+    // counted on top of the new one's attempt.
+    one.reset();
+    const int64_t later = NowMs() + 60000;
+    const auto taken = two->NextWebhook(later);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->id, posting->id);
+    one = Open("one", false, 1000);
+    one->FinishWebhook(posting->id, false, false, "answered 500", later + 1000, later);
+    two->FinishWebhook(taken->id, true, false, "", 0, later);
+    const auto delivered = two->Get(taken->id);
+    EXPECT_EQ(delivered->webhookState, "delivered");
+    EXPECT_EQ(delivered->webhookAttempts, 1);
+}
+
+TEST_P(PgStoreTest, ADeadDaemonsEventsArePublishedByAnother) {
+    auto gone = Open("gone", true);
+    auto other = Open("other", true);
+    Queue(*gone, "before the kill");
+    EXPECT_TRUE(other->PendingEvents(10).empty()) << "a live daemon's events taken";
+    gone.reset();
+    // As if its lease ran out with no renewal.
+    ASSERT_TRUE(PgExec(url_, "UPDATE events SET lease_until = 0"));
+    const auto taken = other->PendingEvents(10);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].daemon, "gone") << "published under another name";
+    // Taken once: the dead daemon back under its name does not publish it as well.
+    gone = Open("gone", true);
+    EXPECT_TRUE(gone->PendingEvents(10).empty());
+    other->EventsPublished({taken[0].id});
+    EXPECT_TRUE(other->PendingEvents(10).empty());
+}
+
 }  // namespace
 }  // namespace Tarvikd
