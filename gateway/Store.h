@@ -12,10 +12,21 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Tarvikd {
+
+// A store's refusal: a constraint, a value it cannot take.
+struct StoreFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The store's server cannot be reached, or the connection to it was lost.
+struct StoreUnavailable : StoreFault {
+    using StoreFault::StoreFault;
+};
 
 struct HistoryEntry {
     int64_t at = 0;  // milliseconds since the epoch
