@@ -366,9 +366,13 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path,
             }
         }
         return Error(405, "a message takes GET and DELETE");
-    } catch (const std::exception& e) {
+    } catch (const StoreUnavailable& e) {
         Log(Level::Error, std::string("store: ") + e.what());
         return Error(503, "the store is not available");
+    } catch (const std::exception& e) {
+        // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
+        Log(Level::Error, std::string("store: ") + e.what());
+        return Error(500, "the store could not do it; the daemon's log tells why");
     }
 }
 

@@ -8,6 +8,21 @@ namespace Tarvikd {
 
 namespace {
 
+// The file cannot be had for now (locked past the busy timeout, a full disk, an I/O error)
+// rather than the statement refused.
+[[noreturn]] void Throw(int code, const std::string& why) {
+    switch (code & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_IOERR:
+        case SQLITE_FULL:
+        case SQLITE_CANTOPEN:
+            throw StoreUnavailable(why);
+        default:
+            throw StoreFault(why);
+    }
+}
+
 class CSqliteDriver final : public ISqlDriver {
 public:
     explicit CSqliteDriver(sqlite3* db) : db_(db) {}
@@ -18,7 +33,7 @@ public:
     CRows Exec(const std::string& sql, const SqlParams& params) override {
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-            throw StoreFault(sqlite3_errmsg(db_));
+            Throw(sqlite3_errcode(db_), sqlite3_errmsg(db_));
         }
         for (std::size_t i = 0; i < params.size(); ++i) {
             const int at = static_cast<int>(i) + 1;
@@ -42,20 +57,23 @@ public:
                                                        sqlite3_column_bytes(statement, column))));
             }
         }
-        sqlite3_finalize(statement);
         if (result != SQLITE_DONE) {
-            throw StoreFault(sqlite3_errmsg(db_));
+            const std::string why = sqlite3_errmsg(db_);
+            sqlite3_finalize(statement);
+            Throw(result, why);
         }
+        sqlite3_finalize(statement);
         rows.affected_ = sqlite3_changes(db_);
         return rows;
     }
 
     void Script(const std::string& sql) override {
         char* message = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        if (const int code = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+            code != SQLITE_OK) {
             const std::string why = message != nullptr ? message : sqlite3_errmsg(db_);
             sqlite3_free(message);
-            throw StoreFault(why);
+            Throw(code, why);
         }
     }
 
