@@ -260,5 +260,22 @@ TEST_P(PgStoreTest, ADeadDaemonsEventsArePublishedByAnother) {
     EXPECT_TRUE(other->PendingEvents(10).empty());
 }
 
+TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
+    Queue(*Open("gw", true), "from before");
+    ASSERT_TRUE(Open("gw", true)->StoreReceived("a", "k1", "10086", "", "came in", true, 1000));
+    // Back to version 2, before webhooks and events were claimed.
+    ASSERT_TRUE(PgExec(url_,
+                       "ALTER TABLE messages DROP COLUMN webhook_daemon, DROP COLUMN "
+                       "webhook_lease_until; ALTER TABLE events DROP COLUMN claimed_by, DROP "
+                       "COLUMN lease_until; DELETE FROM schema_version WHERE version = 3"));
+    auto store = Open("gw", true);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->List("out", 0, 10).at(0).text, "from before");
+    EXPECT_EQ(store->PendingEvents(10).size(), 2u) << "the events owed from before";
+    const auto hook = store->NextWebhook(NowMs());
+    ASSERT_TRUE(hook);
+    EXPECT_EQ(hook->text, "came in");
+}
+
 }  // namespace
 }  // namespace Tarvikd
