@@ -75,7 +75,7 @@ std::size_t Utf8Length(const std::string& text) {
 Json MessageJson(const Message& m, bool withHistory) {
     Json out = {{"id", m.id},
                 {"direction", m.direction},
-                {"state", m.state},
+                {"state", ToString(m.state)},
                 {"created_at", m.createdAt},
                 {"updated_at", m.updatedAt}};
     if (m.direction == "out") {
@@ -87,7 +87,7 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["parts"] = m.parts;
         out["parts_accepted"] = m.partsAccepted;
         out["error"] = m.error.empty() ? Json(nullptr) : Json(m.error);
-        if (m.state == "queued" && m.attempts > 0) {
+        if (m.state == MessageState::Queued && m.attempts > 0) {
             out["next_attempt_at"] = m.nextAt;
         }
     } else {
@@ -96,9 +96,9 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["modem"] = m.modem;
         out["key"] = m.key;
         out["time"] = m.sentTime;
-        if (!m.webhookState.empty()) {
+        if (m.webhookState != WebhookState::None) {
             out["webhook"] = {
-                {"state", m.webhookState},
+                {"state", ToString(m.webhookState)},
                 {"attempts", m.webhookAttempts},
                 {"error", m.webhookError.empty() ? Json(nullptr) : Json(m.webhookError)}};
         }
@@ -360,7 +360,7 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path,
                 case CancelResult::NotCancellable: {
                     const auto message = store_.Get(*id);
                     return Error(409, "message " + std::to_string(*id) + " is " +
-                                          (message ? message->state : std::string("gone")) +
+                                          (message ? ToString(message->state) : "gone") +
                                           ": only a queued message can be cancelled");
                 }
             }

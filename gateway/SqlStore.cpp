@@ -25,11 +25,20 @@ constexpr const char* kMessageColumns =
     "next_at, parts, parts_accepted, error, coalesce(in_key, ''), sent_time, webhook_state, "
     "webhook_attempts, webhook_error";
 
+// A state's name as the database holds it; a name no state has is a fault, not a guess.
+template <typename State>
+State Parsed(std::optional<State> state, const std::string& name) {
+    if (!state) {
+        throw StoreFault("a message in the store has the state \"" + name + "\"");
+    }
+    return *state;
+}
+
 Message ReadMessage(const CRows& rows, int row) {
     Message m;
     m.id = rows.Int(row, 0);
     m.direction = rows.Text(row, 1);
-    m.state = rows.Text(row, 2);
+    m.state = Parsed(MessageStateNamed(rows.Text(row, 2)), rows.Text(row, 2));
     m.modem = rows.Text(row, 3);
     m.via = rows.Text(row, 4);
     m.number = rows.Text(row, 5);
@@ -43,7 +52,7 @@ Message ReadMessage(const CRows& rows, int row) {
     m.error = rows.Text(row, 13);
     m.key = rows.Text(row, 14);
     m.sentTime = rows.Text(row, 15);
-    m.webhookState = rows.Text(row, 16);
+    m.webhookState = Parsed(WebhookStateNamed(rows.Text(row, 16)), rows.Text(row, 16));
     m.webhookAttempts = static_cast<int>(rows.Int(row, 17));
     m.webhookError = rows.Text(row, 18);
     return m;
@@ -59,19 +68,19 @@ std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
     return "(" + marks + ")";
 }
 
-const char* OutcomeState(Outcome outcome) {
+MessageState OutcomeState(Outcome outcome) {
     switch (outcome) {
         case Outcome::Sent:
-            return "sent";
+            return MessageState::Sent;
         case Outcome::Failed:
-            return "failed";
+            return MessageState::Failed;
         case Outcome::Unknown:
-            return "unknown";
+            return MessageState::Unknown;
         case Outcome::Retry:
         case Outcome::Released:
             break;
     }
-    return "queued";
+    return MessageState::Queued;
 }
 
 // What a claim is of, for its renewal.
@@ -238,7 +247,7 @@ public:
 
     void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts, int accepted,
                 int64_t nextAt, int64_t now) override {
-        const std::string state = OutcomeState(outcome);
+        const MessageState state = OutcomeState(outcome);
         Transaction([&] {
             // Only while this daemon still holds it: a claim swept back to the queue may be
             // another's by now. One swept to unknown learns its real end.
@@ -247,14 +256,14 @@ public:
                 "parts = CASE WHEN parts > ? THEN parts ELSE ? END, parts_accepted = CASE WHEN "
                 "parts_accepted > ? THEN parts_accepted ELSE ? END, updated_at = ?, "
                 "lease_until = 0 WHERE id = ? AND daemon = ? AND state IN ('sending', 'unknown')",
-                {state, outcome == Outcome::Sent ? std::string() : detail, nextAt,
+                {ToString(state), outcome == Outcome::Sent ? std::string() : detail, nextAt,
                  outcome == Outcome::Released ? 1 : 0, parts, parts, accepted, accepted, now, id,
                  options_.daemon});
             if (updated.Affected() == 0) {
                 return;
             }
-            Changed(id, now, state, detail);
-            if (state == "queued") {
+            Changed(id, now, ToString(state), detail);
+            if (state == MessageState::Queued) {
                 Queued();
             }
         });
@@ -272,7 +281,8 @@ public:
                 "updated_at, in_key, sent_time, webhook_state) VALUES('in', 'received', ?, ?, "
                 "?, ?, ?, ?, ?, ?) ON CONFLICT (modem, in_key) WHERE direction = 'in' "
                 "DO NOTHING RETURNING id",
-                {modem, number, text, now, now, key, sentTime, webhook ? "pending" : ""});
+                {modem, number, text, now, now, key, sentTime,
+                 ToString(webhook ? WebhookState::Pending : WebhookState::None)});
             inserted = !row.Empty();
             if (inserted) {
                 Changed(row.Int(0, 0), now, "received", "on modem " + modem);
@@ -316,7 +326,9 @@ public:
         // Not renewed past this call, even when the store refuses the outcome: this daemon's
         // next look takes its claim again.
         Holding(Kind::Webhook, id, false);
-        const std::string state = delivered ? "delivered" : dead ? "dead" : "pending";
+        const std::string state = ToString(delivered ? WebhookState::Delivered
+                                           : dead    ? WebhookState::Dead
+                                                     : WebhookState::Pending);
         Transaction([&] {
             const CRows updated = db_->Exec(
                 "UPDATE messages SET webhook_state = ?, webhook_attempts = webhook_attempts + 1, "
@@ -357,7 +369,7 @@ public:
     std::vector<Event> PendingEvents(int limit) override {
         std::lock_guard hold(lock_);
         return ReadEvents(
-            db_->Exec("SELECT id, daemon, modem, direction, payload, claimed_by FROM events "
+            db_->Exec("SELECT id, daemon, modem, direction, payload FROM events "
                       "WHERE daemon = ? ORDER BY id LIMIT ?",
                       {options_.daemon, limit}));
     }
@@ -413,7 +425,8 @@ protected:
         bool requeued = false;
         for (int i = 0; i < rows.Size(); ++i) {
             const bool handed = rows.Int(i, 1) != 0;
-            const std::string state = handed ? "unknown" : "queued";
+            const std::string state =
+                ToString(handed ? MessageState::Unknown : MessageState::Queued);
             const std::string detail = handed ? why : "claimed, never handed to a modem";
             db_->Exec(
                 "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0 "
@@ -503,29 +516,21 @@ public:
     }
 
     // This daemon's events, and those of a daemon that stopped renewing its claim on them,
-    // which become this daemon's to publish (still under their daemon's name).
+    // which become this daemon's to publish (still under their daemon's name). Its own are
+    // read without a row lock: the renewal may hold theirs at that moment.
     std::vector<Event> PendingEvents(int limit) override {
         std::vector<Event> events;
         Transaction([&] {
             const int64_t now = NowMs();
-            const CRows rows = db_->Exec(
-                std::string("SELECT id, daemon, modem, direction, payload, claimed_by FROM events "
-                            "WHERE claimed_by = ? OR lease_until < ? ORDER BY id LIMIT ?") +
-                    db_->LockRows(),
-                {options_.daemon, now, limit});
-            events = ReadEvents(rows);
-            std::vector<int64_t> taken;
-            for (int i = 0; i < rows.Size(); ++i) {
-                if (rows.Text(i, 5) != options_.daemon) {
-                    taken.push_back(rows.Int(i, 0));
-                }
-            }
-            if (!taken.empty()) {
-                SqlParams params = {options_.daemon, now + options_.leaseMs};
-                const std::string in = In(params, taken);
-                db_->Exec("UPDATE events SET claimed_by = ?, lease_until = ? WHERE id IN " + in,
-                          params);
-            }
+            db_->Exec(std::string("UPDATE events SET claimed_by = ?, lease_until = ? WHERE id IN "
+                                  "(SELECT id FROM events WHERE claimed_by <> ? AND "
+                                  "lease_until < ? ORDER BY id LIMIT ?") +
+                          db_->LockRows() + ")",
+                      {options_.daemon, now + options_.leaseMs, options_.daemon, now, limit});
+            events = ReadEvents(
+                db_->Exec("SELECT id, daemon, modem, direction, payload FROM events WHERE "
+                          "claimed_by = ? ORDER BY id LIMIT ?",
+                          {options_.daemon, limit}));
         });
         return events;
     }

@@ -1,10 +1,6 @@
 // The daemon's durable state behind one interface: outgoing messages with their states and
 // history, received messages under their stable keys, idempotency keys and webhook
 // deliveries. SQLite implements it for one daemon, PostgreSQL for several sharing a database.
-//
-// Outgoing states: queued -> sending -> sent | failed | unknown, and queued -> cancelled.
-// `unknown` is a send that was handed to a modem when the daemon or the modem's child died
-// before its outcome came: it may have gone, so it is never sent again by itself.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "States.h"
 
 namespace Tarvikd {
 
@@ -37,7 +35,7 @@ struct HistoryEntry {
 struct Message {
     int64_t id = 0;
     std::string direction;  // "in" or "out"
-    std::string state;
+    MessageState state = MessageState::Queued;
     std::string modem;  // out: the modem asked for (empty: any); in: the one it came on
     std::string via;    // out: the modem it went through
     std::string number;
@@ -49,9 +47,9 @@ struct Message {
     int parts = 0;
     int partsAccepted = 0;
     std::string error;
-    std::string key;           // in: the stable key
-    std::string sentTime;      // in: the time stamp the message carries
-    std::string webhookState;  // in: "pending", "delivered", "dead", or empty without a webhook
+    std::string key;       // in: the stable key
+    std::string sentTime;  // in: the time stamp the message carries
+    WebhookState webhookState = WebhookState::None;
     int webhookAttempts = 0;
     std::string webhookError;
     std::vector<HistoryEntry> history;

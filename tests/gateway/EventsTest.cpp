@@ -139,7 +139,7 @@ TEST_F(EventsTest, AChangeAndItsEventAreKeptOnlyTogether) {
         "END;");
     EXPECT_ANY_THROW(store_->Claim("m", {}, 1100));
     Sql("DROP TRIGGER no_history");
-    EXPECT_EQ(store_->Get(id)->state, "queued");
+    EXPECT_EQ(store_->Get(id)->state, MessageState::Queued);
     EXPECT_EQ(Drain(), (std::vector<Seen>{{"", "out", "queued", id}}));
 }
 
@@ -249,17 +249,17 @@ TEST_F(EventsTest, FileOfAnEarlierSchemaIsBroughtForwardWithItsMessages) {
     EXPECT_EQ(store_->List("in", 0, 10).at(0).text, "came in");
     // What was under way before is settled, queued work is sent, and its key still holds.
     EXPECT_EQ(store_->RecoverInterrupted(1000), 1);
-    EXPECT_EQ(store_->Get(2)->state, "unknown");
+    EXPECT_EQ(store_->Get(2)->state, MessageState::Unknown);
     EXPECT_TRUE(store_->Enqueue({"api", "key-1", "waiting", "+8613800138000", "waiting", ""}, 1000)
                     .replayed);
     ASSERT_EQ(store_->Claim("m", {}, 1100)->id, 1);
     store_->Finish(1, Outcome::Sent, "", 1, 1, 0, 1200);
-    EXPECT_EQ(store_->Get(1)->state, "sent");
+    EXPECT_EQ(store_->Get(1)->state, MessageState::Sent);
     // The pending webhook and the unpublished event are still owed.
     const auto hook = store_->NextWebhook(1300);
     ASSERT_TRUE(hook);
     store_->FinishWebhook(hook->id, true, false, "", 0, 1300);
-    EXPECT_EQ(store_->Get(3)->webhookState, "delivered");
+    EXPECT_EQ(store_->Get(3)->webhookState, WebhookState::Delivered);
     const auto events = store_->PendingEvents(10);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events[0].payload, R"({"id":3})");

@@ -119,7 +119,7 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     ASSERT_EQ(gone->Claim("a", {}, now)->id, claimedOnly);
     // Another daemon's start recovers its own claims only.
     EXPECT_EQ(other->RecoverInterrupted(now), 0);
-    EXPECT_EQ(other->Get(handed)->state, "sending");
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Sending);
     EXPECT_FALSE(other->Claim("b", {}, now)) << "a live claim was taken";
     // As after kill -9: no more renewals.
     gone.reset();
@@ -128,14 +128,15 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->id, claimedOnly);
     EXPECT_EQ(taken->attempts, 2);
-    EXPECT_EQ(other->Get(handed)->state, "unknown") << "a handed-over send was requeued";
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Unknown)
+        << "a handed-over send was requeued";
     // The dead daemon's late word: its unknown send learns its end, the one now held by
     // another daemon is left alone.
     gone = Open("gone", false, 1000);
     gone->Finish(claimedOnly, Outcome::Sent, "late", 1, 1, 0, later);
-    EXPECT_EQ(other->Get(claimedOnly)->state, "sending");
+    EXPECT_EQ(other->Get(claimedOnly)->state, MessageState::Sending);
     gone->Finish(handed, Outcome::Sent, "1 part", 1, 1, 0, later);
-    EXPECT_EQ(other->Get(handed)->state, "sent");
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Sent);
 }
 
 TEST_P(PgStoreTest, MessageForAModemGoesOnlyToTheDaemonHoldingIt) {
@@ -169,7 +170,7 @@ TEST_P(PgStoreTest, WorkQueuedThroughOneDaemonWakesTheOthers) {
            "datname = current_database() AND pid <> pg_backend_pid()");
     EXPECT_THROW(poster->Count(), std::exception);
     const int64_t id = Queue(*poster, "after the loss");
-    EXPECT_EQ(poster->Get(id)->state, "queued");
+    EXPECT_EQ(poster->Get(id)->state, MessageState::Queued);
     int seen = 0;
     {
         std::lock_guard hold(wakes.lock);
@@ -238,7 +239,7 @@ TEST_P(PgStoreTest, AWebhookIsPostedByOneDaemonAtATimeAndCountedOnce) {
     one->FinishWebhook(posting->id, false, false, "answered 500", later + 1000, later);
     two->FinishWebhook(taken->id, true, false, "", 0, later);
     const auto delivered = two->Get(taken->id);
-    EXPECT_EQ(delivered->webhookState, "delivered");
+    EXPECT_EQ(delivered->webhookState, WebhookState::Delivered);
     EXPECT_EQ(delivered->webhookAttempts, 1);
 }
 
