@@ -53,13 +53,13 @@ std::string Numbered(const std::string& sql) {
 CRows ReadResult(PGresult* result) {
     CRows rows;
     for (int row = 0; row < PQntuples(result); ++row) {
-        auto& cells = rows.cells_.emplace_back();
+        auto& cells = rows.cells.emplace_back();
         for (int column = 0; column < PQnfields(result); ++column) {
             cells.emplace_back(PQgetvalue(result, row, column),
                                static_cast<std::size_t>(PQgetlength(result, row, column)));
         }
     }
-    rows.affected_ = std::atoi(PQcmdTuples(result));
+    rows.affected = std::atoi(PQcmdTuples(result));
     return rows;
 }
 

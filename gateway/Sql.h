@@ -30,18 +30,17 @@ struct SqlValue {
 using SqlParams = std::vector<SqlValue>;
 
 // A statement's result, read whole: NULL reads as empty.
-class CRows {
-public:
-    int Size() const { return static_cast<int>(cells_.size()); }
-    bool Empty() const { return cells_.empty(); }
+struct CRows {
+    int Size() const { return static_cast<int>(cells.size()); }
+    bool Empty() const { return cells.empty(); }
     const std::string& Text(int row, int column) const {
-        return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+        return cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
     }
     int64_t Int(int row, int column) const;
-    int Affected() const { return affected_; }
+    int Affected() const { return affected; }
 
-    std::vector<std::vector<std::string>> cells_;
-    int affected_ = 0;
+    std::vector<std::vector<std::string>> cells;
+    int affected = 0;  // rows a change touched
 };
 
 class ISqlDriver {

@@ -58,7 +58,7 @@ Message ReadMessage(const CRows& rows, int row) {
     return m;
 }
 
-// "?, ?, ?" for `count` values, and the values after `params`.
+// "(?, ?, ?)" for the ids, which go after `params`.
 std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
     std::string marks;
     for (const int64_t id : ids) {

@@ -47,7 +47,7 @@ public:
         CRows rows;
         int result = SQLITE_ROW;
         while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-            auto& row = rows.cells_.emplace_back();
+            auto& row = rows.cells.emplace_back();
             for (int column = 0; column < sqlite3_column_count(statement); ++column) {
                 const auto* text = sqlite3_column_text(statement, column);
                 row.emplace_back(text == nullptr
@@ -62,8 +62,9 @@ public:
             sqlite3_finalize(statement);
             Throw(result, why);
         }
+        // A SELECT leaves the count of the change before it.
+        rows.affected = sqlite3_stmt_readonly(statement) != 0 ? 0 : sqlite3_changes(db_);
         sqlite3_finalize(statement);
-        rows.affected_ = sqlite3_changes(db_);
         return rows;
     }
 
