@@ -6,6 +6,8 @@ ALTER TABLE messages ADD COLUMN webhook_daemon TEXT NOT NULL DEFAULT '';
 ALTER TABLE messages ADD COLUMN webhook_lease_until INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE events ADD COLUMN claimed_by TEXT NOT NULL DEFAULT '';
 ALTER TABLE events ADD COLUMN lease_until INTEGER NOT NULL DEFAULT 0;
+-- Each daemon reads and renews the events it has to publish.
+CREATE INDEX events_claimed ON events(claimed_by, id);
 UPDATE events SET claimed_by = daemon;
 CREATE TABLE modems(
   name TEXT PRIMARY KEY,
