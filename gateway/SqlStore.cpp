@@ -291,20 +291,19 @@ public:
         return inserted;
     }
 
-    // Claimed under a lease, so that one daemon posts it at a time. One this daemon claimed
-    // before is its own again at once: a daemon posts one at a time, so that claim's post
-    // ended without its outcome recorded.
+    // Claimed under a lease, so that one daemon posts it at a time.
     std::optional<Message> NextWebhook(int64_t now) override {
         std::optional<Message> next;
         Transaction([&] {
             next.reset();
+            auto [free, params] = WebhookFree(now);
+            params.insert(params.begin(), now);
             const CRows row = db_->Exec(
                 std::string("SELECT ") + kMessageColumns +
                     " FROM messages WHERE direction = 'in' AND webhook_state = 'pending' AND "
-                    "webhook_next_at <= ? AND (webhook_lease_until < ? OR webhook_daemon = ?) "
-                    "ORDER BY webhook_next_at, id LIMIT 1" +
-                    db_->LockRows(),
-                {now, now, options_.daemon});
+                    "webhook_next_at <= ? AND " +
+                    free + " ORDER BY webhook_next_at, id LIMIT 1" + db_->LockRows(),
+                params);
             if (row.Empty()) {
                 return;
             }
@@ -323,8 +322,7 @@ public:
     // another's, and counting this attempt too would dead-letter it early.
     void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
                        int64_t nextAt, int64_t now) override {
-        // Not renewed past this call, even when the store refuses the outcome: this daemon's
-        // next look takes its claim again.
+        // Not renewed past this call, even when the store refuses the outcome.
         Holding(Kind::Webhook, id, false);
         const std::string state = ToString(delivered ? WebhookState::Delivered
                                            : dead    ? WebhookState::Dead
@@ -395,6 +393,8 @@ protected:
     virtual void Queued() {}
     // A claim this process holds, renewed until let go.
     virtual void Holding(Kind /*kind*/, int64_t /*id*/, bool /*held*/) {}
+    // Which pending deliveries this daemon may take: on a store of its own, any.
+    virtual std::pair<std::string, SqlParams> WebhookFree(int64_t /*now*/) { return {"1 = 1", {}}; }
 
     // One transaction under the connection's lock.
     template <typename Body>
@@ -535,6 +535,22 @@ public:
         return events;
     }
 
+    // A delivery whose outcome the store refused stays claimed by this daemon, which takes it
+    // again at once: its post has ended. One claimed by this daemon's previous life waits for
+    // its lease, as that post may still be open at the receiver.
+    void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
+                       int64_t nextAt, int64_t now) override {
+        try {
+            CSqlStore::FinishWebhook(id, delivered, dead, error, nextAt, now);
+        } catch (...) {
+            std::lock_guard hold(heldLock_);
+            unsettled_.insert(id);
+            throw;
+        }
+        std::lock_guard hold(heldLock_);
+        unsettled_.erase(id);
+    }
+
     void HoldModems(const std::vector<std::string>& names) override {
         Transaction([&] {
             for (const std::string& name : names) {
@@ -566,6 +582,20 @@ protected:
         Release("lease_until < ?", {now}, "its daemon stopped renewing its claim", now);
     }
     void Queued() override { db_->Exec(std::string("NOTIFY ") + kChannel); }
+    std::pair<std::string, SqlParams> WebhookFree(int64_t now) override {
+        SqlParams params = {now};
+        std::vector<int64_t> mine;
+        {
+            std::lock_guard hold(heldLock_);
+            mine.assign(unsettled_.begin(), unsettled_.end());
+        }
+        if (mine.empty()) {
+            return {"webhook_lease_until < ?", params};
+        }
+        params.emplace_back(options_.daemon);
+        const std::string in = In(params, mine);
+        return {"(webhook_lease_until < ? OR (webhook_daemon = ? AND id IN " + in + "))", params};
+    }
     // Only the claims held in this process are renewed, so that a claim whose commit this
     // process never heard of runs out like a dead daemon's.
     void Holding(Kind kind, int64_t id, bool held) override {
@@ -659,6 +689,7 @@ private:
     std::mutex heldLock_;
     std::set<int64_t> held_;
     std::set<int64_t> heldHooks_;
+    std::set<int64_t> unsettled_;  // deliveries whose outcome the store refused
     std::function<void()> wake_;
     std::atomic<bool> stop_ = false;
     std::thread keeper_;
