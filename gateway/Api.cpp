@@ -61,7 +61,7 @@ std::size_t Utf8Length(const std::string& text) {
 Json MessageJson(const Message& m, bool withHistory) {
     Json out = {{"id", m.id},
                 {"direction", m.direction},
-                {"state", m.state},
+                {"state", ToString(m.state)},
                 {"created_at", m.createdAt},
                 {"updated_at", m.updatedAt}};
     if (m.direction == "out") {
@@ -73,7 +73,7 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["parts"] = m.parts;
         out["parts_accepted"] = m.partsAccepted;
         out["error"] = m.error.empty() ? Json(nullptr) : Json(m.error);
-        if (m.state == "queued" && m.attempts > 0) {
+        if (m.state == MessageState::Queued && m.attempts > 0) {
             out["next_attempt_at"] = m.nextAt;
         }
     } else {
@@ -82,9 +82,9 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["modem"] = m.modem;
         out["key"] = m.key;
         out["time"] = m.sentTime;
-        if (!m.webhookState.empty()) {
+        if (m.webhookState != WebhookState::None) {
             out["webhook"] = {
-                {"state", m.webhookState},
+                {"state", ToString(m.webhookState)},
                 {"attempts", m.webhookAttempts},
                 {"error", m.webhookError.empty() ? Json(nullptr) : Json(m.webhookError)}};
         }
@@ -356,7 +356,7 @@ CApi::Reply CancelMessage(Call& call) {
             break;
     }
     const auto message = call.store.Get(call.id);
-    return Error(409, "message " + id + " is " + (message ? message->state : std::string("gone")) +
+    return Error(409, "message " + id + " is " + (message ? ToString(message->state) : "gone") +
                           ": only a queued message can be cancelled");
 }
 
@@ -416,9 +416,13 @@ std::string KnownKey(const Config& config, const std::string& authorization) {
 CApi::Reply Guarded(Handler handler, Call& call) {
     try {
         return handler(call);
-    } catch (const std::exception& e) {
+    } catch (const StoreUnavailable& e) {
         Log(Level::Error, std::string("store: ") + e.what());
         return Error(503, "the store is not available");
+    } catch (const std::exception& e) {
+        // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
+        Log(Level::Error, std::string("store: ") + e.what());
+        return Error(500, "the store could not do it; the daemon's log tells why");
     }
 }
 

@@ -27,7 +27,7 @@ std::string EventTopic(const std::string& prefix, const Event& event);
 
 class CMqtt {
 public:
-    CMqtt(const MqttConfig& config, IStore& store) : config_(config), store_(store) {}
+    CMqtt(const MqttConfig& config, IDeliveries& store) : config_(config), store_(store) {}
     ~CMqtt() { Stop(); }
     CMqtt(const CMqtt&) = delete;
     CMqtt& operator=(const CMqtt&) = delete;
@@ -54,7 +54,7 @@ private:
     static void OnPublish(mosquitto* session, void* self, int mid);
 
     MqttConfig config_;
-    IStore& store_;
+    IDeliveries& store_;
     // Only the publisher's thread touches these; the library calls back on it.
     mosquitto* session_ = nullptr;
     int refused_ = 0;              // the CONNACK's refusal, or 0

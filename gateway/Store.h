@@ -1,10 +1,7 @@
-// The daemon's durable state behind one interface: outgoing messages with their states and
-// history, received messages under their stable keys, idempotency keys and webhook
-// deliveries. SQLite implements it for one daemon, PostgreSQL for several sharing a database.
-//
-// Outgoing states: queued -> sending -> sent | failed | unknown, and queued -> cancelled.
-// `unknown` is a send that was handed to a modem when the daemon or the modem's child died
-// before its outcome came: it may have gone, so it is never sent again by itself.
+// The daemon's durable state, in the roles its parts take: outgoing messages with their
+// states and history and idempotency keys, received messages under their stable keys,
+// deliveries owed to the webhook and the broker, and the daemons and modems around a shared
+// store. SQLite serves one daemon, PostgreSQL several sharing a database.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +9,23 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "States.h"
+
 namespace Tarvikd {
+
+// A store's refusal: a constraint, a value it cannot take.
+struct StoreFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The store's server cannot be reached, or the connection to it was lost.
+struct StoreUnavailable : StoreFault {
+    using StoreFault::StoreFault;
+};
 
 struct HistoryEntry {
     int64_t at = 0;  // milliseconds since the epoch
@@ -26,7 +36,7 @@ struct HistoryEntry {
 struct Message {
     int64_t id = 0;
     std::string direction;  // "in" or "out"
-    std::string state;
+    MessageState state = MessageState::Queued;
     std::string modem;  // out: the modem asked for (empty: any); in: the one it came on
     std::string via;    // out: the modem it went through
     std::string number;
@@ -38,9 +48,9 @@ struct Message {
     int parts = 0;
     int partsAccepted = 0;
     std::string error;
-    std::string key;           // in: the stable key
-    std::string sentTime;      // in: the time stamp the message carries
-    std::string webhookState;  // in: "pending", "delivered", "dead", or empty without a webhook
+    std::string key;       // in: the stable key
+    std::string sentTime;  // in: the time stamp the message carries
+    WebhookState webhookState = WebhookState::None;
     int webhookAttempts = 0;
     std::string webhookError;
     std::vector<HistoryEntry> history;
@@ -103,15 +113,18 @@ struct StoreOptions {
 std::string EventPayload(const Message& message, const std::string& daemon,
                          const std::string& detail, int64_t at);
 
-class IStore {
+// The outgoing messages, and what the API reads of every message.
+class IOutbox {
 public:
-    virtual ~IStore() = default;
+    virtual ~IOutbox() = default;
 
+    // A request with an idempotency key seen before gives that message again.
     virtual EnqueueResult Enqueue(const EnqueueRequest& request, int64_t now) = 0;
     virtual std::optional<Message> Get(int64_t id) = 0;
     // Messages of one direction with ids above `after`, oldest first.
     virtual std::vector<Message> List(const std::string& direction, int64_t after, int limit) = 0;
     virtual CancelResult Cancel(int64_t id, int64_t now) = 0;
+    virtual Counts Count() = 0;
 
     // At start: a send that was handed to a modem becomes unknown; one only claimed goes
     // back to the queue. Returns how many became unknown.
@@ -128,20 +141,40 @@ public:
     // without counting the attempt (it never reached the modem).
     virtual void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts,
                         int accepted, int64_t nextAt, int64_t now) = 0;
+};
+
+// The received messages.
+class IInbox {
+public:
+    virtual ~IInbox() = default;
 
     // True when the message was new; false when its key was stored already.
     virtual bool StoreReceived(const std::string& modem, const std::string& key,
                                const std::string& number, const std::string& sentTime,
                                const std::string& text, bool webhook, int64_t now) = 0;
+};
+
+// What is owed to the webhook and to the broker, each claimed by one daemon at a time.
+class IDeliveries {
+public:
+    virtual ~IDeliveries() = default;
+
+    // The next due delivery; on a shared store claimed for this daemon under a lease until
+    // its FinishWebhook, which counts the attempt only while the claim is still its own.
     virtual std::optional<Message> NextWebhook(int64_t now) = 0;
     virtual void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
                                int64_t nextAt, int64_t now) = 0;
+    // This daemon's unpublished events, oldest first; the ones the broker took go. On a
+    // shared store, also those of a daemon whose claim on them ran out.
+    virtual std::vector<Event> PendingEvents(int limit) = 0;
+    virtual void EventsPublished(const std::vector<int64_t>& ids) = 0;
+};
 
-    virtual Counts Count() = 0;
+// The daemons and modems around the store; a store of one daemon has none but this one.
+class IModems {
+public:
+    virtual ~IModems() = default;
 
-    // This daemon's unpublished events, oldest first; the ones the broker took go.
-    virtual std::vector<Event> PendingEvents(int /*limit*/) { return {}; }
-    virtual void EventsPublished(const std::vector<int64_t>& /*ids*/) {}
     // A store shared by several daemons calls `wake` when another queued work; one in a
     // single process never needs to.
     virtual void SetWake(std::function<void()> /*wake*/) {}
@@ -153,6 +186,9 @@ public:
     // Whether some daemon of a shared store holds the modem `name`.
     virtual bool HeldElsewhere(const std::string& /*name*/) { return false; }
 };
+
+// The whole store; each part of the daemon takes the role it needs.
+class IStore : public IOutbox, public IInbox, public IDeliveries, public IModems {};
 
 // The SQLite store in one file (WAL); nothing and `error` when it cannot be opened or its
 // schema is newer than this program knows.

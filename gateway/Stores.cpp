@@ -1,5 +1,5 @@
-// What every store shares: the choice of store from the configuration, and the payload of
-// the events published of a message.
+// What every store shares: the choice of store from the configuration, the states' names,
+// the payload of the events published of a message, and the store as logs show it.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -78,14 +78,44 @@ std::string UrlShown(std::string shown, std::size_t scheme) {
     return shown + "?" + parameters;
 }
 
+constexpr const char* kMessageStates[] = {"queued",  "sending",   "sent",    "failed",
+                                          "unknown", "cancelled", "received"};
+constexpr const char* kWebhookStates[] = {"", "pending", "delivered", "dead"};
+
+template <typename State, std::size_t N>
+std::optional<State> Named(const char* const (&names)[N], const std::string& name) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (name == names[i]) {
+            return static_cast<State>(i);
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+const char* ToString(MessageState state) {
+    return kMessageStates[static_cast<std::size_t>(state)];
+}
+
+const char* ToString(WebhookState state) {
+    return kWebhookStates[static_cast<std::size_t>(state)];
+}
+
+std::optional<MessageState> MessageStateNamed(const std::string& name) {
+    return Named<MessageState>(kMessageStates, name);
+}
+
+std::optional<WebhookState> WebhookStateNamed(const std::string& name) {
+    return Named<WebhookState>(kWebhookStates, name);
+}
 
 std::string EventPayload(const Message& message, const std::string& daemon,
                          const std::string& detail, int64_t at) {
     nlohmann::ordered_json payload = {
         {"id", message.id},
         {"direction", message.direction},
-        {"state", message.state},
+        {"state", ToString(message.state)},
         {"daemon", daemon},
         {"modem", message.direction == "in" ? message.modem : message.via},
         {"number", message.number},

@@ -20,7 +20,7 @@ std::string SignWebhook(const std::string& secret, const std::string& timestamp,
 
 class CWebhook {
 public:
-    CWebhook(const WebhookConfig& config, IStore& store) : config_(config), store_(store) {}
+    CWebhook(const WebhookConfig& config, IDeliveries& store) : config_(config), store_(store) {}
     ~CWebhook() { Stop(); }
     CWebhook(const CWebhook&) = delete;
     CWebhook& operator=(const CWebhook&) = delete;
@@ -35,7 +35,7 @@ private:
     std::string Deliver(const Message& message);
 
     WebhookConfig config_;
-    IStore& store_;
+    IDeliveries& store_;
     std::thread thread_;
     std::atomic<bool> stop_ = false;
     std::atomic<int64_t> beat_ = 0;

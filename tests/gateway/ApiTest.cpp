@@ -1,6 +1,7 @@
 // The API's answers to what clients send, good and bad, without a server around it: the
 // same handler the daemon's HTTP server calls. The modems are configured, not started.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -174,6 +175,22 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     EXPECT_NE(metrics.find("tarvikd_outgoing{modem=\"\",state=\"queued\"} 6\n"), std::string::npos)
         << metrics;
     EXPECT_NE(metrics.find("tarvikd_modem_ready{modem=\"north\"} 0\n"), std::string::npos);
+}
+
+TEST_F(ApiTest, AStoreRefusalIsAFaultNotAnOutage) {
+    // A refusal the store will give again: a 500 with a reason, not a 503 inviting retries.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(config_.store.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON messages BEGIN "
+                           "SELECT RAISE(ABORT, 'refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const CApi::Reply refused = Call("POST", "/v1/messages", R"({"to": "10086", "text": "hi"})");
+    EXPECT_EQ(refused.status, 500u);
+    EXPECT_NE(Reason(refused).find("the store could not do it"), std::string::npos);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "out"}}).status, 200u);
 }
 
 }  // namespace

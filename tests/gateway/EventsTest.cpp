@@ -139,7 +139,7 @@ TEST_F(EventsTest, AChangeAndItsEventAreKeptOnlyTogether) {
         "END;");
     EXPECT_ANY_THROW(store_->Claim("m", {}, 1100));
     Sql("DROP TRIGGER no_history");
-    EXPECT_EQ(store_->Get(id)->state, "queued");
+    EXPECT_EQ(store_->Get(id)->state, MessageState::Queued);
     EXPECT_EQ(Drain(), (std::vector<Seen>{{"", "out", "queued", id}}));
 }
 
@@ -177,16 +177,92 @@ TEST_F(EventsTest, NoEventsWithoutABroker) {
     EXPECT_EQ(store_->Count().events, 0);
 }
 
-TEST_F(EventsTest, FileOfTheFirstSchemaIsBroughtForwardWithItsMessages) {
-    // The first schema: this one without the events table.
-    const int64_t old = Queue(*store_, "from before");
+// A store file as the daemon wrote it before claims were recorded in it (version 2).
+constexpr const char* kVersion2File = R"sql(
+CREATE TABLE messages(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  direction TEXT NOT NULL CHECK(direction IN ('in', 'out')),
+  state TEXT NOT NULL,
+  modem TEXT NOT NULL DEFAULT '',
+  via TEXT NOT NULL DEFAULT '',
+  number TEXT NOT NULL,
+  text TEXT NOT NULL,
+  created_at INTEGER NOT NULL,
+  updated_at INTEGER NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  next_at INTEGER NOT NULL DEFAULT 0,
+  submitted INTEGER NOT NULL DEFAULT 0,
+  parts INTEGER NOT NULL DEFAULT 0,
+  parts_accepted INTEGER NOT NULL DEFAULT 0,
+  error TEXT NOT NULL DEFAULT '',
+  in_key TEXT,
+  sent_time TEXT NOT NULL DEFAULT '',
+  webhook_state TEXT NOT NULL DEFAULT '',
+  webhook_attempts INTEGER NOT NULL DEFAULT 0,
+  webhook_next_at INTEGER NOT NULL DEFAULT 0,
+  webhook_error TEXT NOT NULL DEFAULT '');
+CREATE UNIQUE INDEX messages_in_key ON messages(modem, in_key) WHERE direction = 'in';
+CREATE INDEX messages_direction ON messages(direction, id);
+CREATE INDEX messages_queue ON messages(state, next_at) WHERE direction = 'out';
+CREATE INDEX messages_webhook ON messages(webhook_state, webhook_next_at) WHERE direction = 'in';
+CREATE TABLE history(
+  id INTEGER PRIMARY KEY,
+  message_id INTEGER NOT NULL REFERENCES messages(id),
+  at INTEGER NOT NULL,
+  state TEXT NOT NULL,
+  detail TEXT NOT NULL DEFAULT '');
+CREATE INDEX history_message ON history(message_id, id);
+CREATE TABLE idempotency(
+  api_key TEXT NOT NULL,
+  key TEXT NOT NULL,
+  fingerprint TEXT NOT NULL,
+  message_id INTEGER NOT NULL REFERENCES messages(id),
+  created_at INTEGER NOT NULL,
+  PRIMARY KEY(api_key, key));
+CREATE TABLE events(
+  id INTEGER PRIMARY KEY,
+  daemon TEXT NOT NULL,
+  modem TEXT NOT NULL,
+  direction TEXT NOT NULL,
+  payload TEXT NOT NULL,
+  created_at INTEGER NOT NULL);
+CREATE INDEX events_daemon ON events(daemon, id);
+INSERT INTO messages(direction, state, number, text, created_at, updated_at)
+  VALUES('out', 'queued', '+8613800138000', 'waiting', 900, 900);
+INSERT INTO messages(direction, state, via, number, text, created_at, updated_at, attempts,
+  submitted) VALUES('out', 'sending', 'm', '+8613800138000', 'with the modem', 900, 900, 1, 1);
+INSERT INTO messages(direction, state, modem, number, text, created_at, updated_at, in_key,
+  webhook_state) VALUES('in', 'received', 'm', '10086', 'came in', 900, 900, 'k1', 'pending');
+INSERT INTO idempotency VALUES('api', 'key-1', 'waiting', 1, 900);
+INSERT INTO events(daemon, modem, direction, payload, created_at)
+  VALUES('gw', 'm', 'in', '{"id":3}', 900);
+PRAGMA user_version=2;
+)sql";
+
+TEST_F(EventsTest, FileOfAnEarlierSchemaIsBroughtForwardWithItsMessages) {
     store_.reset();
-    Sql("DROP TABLE events; PRAGMA user_version=1;");
+    std::filesystem::remove(path_);
+    Sql(kVersion2File);
     store_ = Open("gw", true);
     ASSERT_TRUE(store_);
-    EXPECT_EQ(store_->Get(old)->text, "from before");
-    ASSERT_EQ(store_->Claim("m", {}, 1100)->id, old);
-    EXPECT_EQ(Drain(), (std::vector<Seen>{{"m", "out", "sending", old}}));
+    EXPECT_EQ(store_->Get(1)->text, "waiting");
+    EXPECT_EQ(store_->List("in", 0, 10).at(0).text, "came in");
+    // What was under way before is settled, queued work is sent, and its key still holds.
+    EXPECT_EQ(store_->RecoverInterrupted(1000), 1);
+    EXPECT_EQ(store_->Get(2)->state, MessageState::Unknown);
+    EXPECT_TRUE(store_->Enqueue({"api", "key-1", "waiting", "+8613800138000", "waiting", ""}, 1000)
+                    .replayed);
+    ASSERT_EQ(store_->Claim("m", {}, 1100)->id, 1);
+    store_->Finish(1, Outcome::Sent, "", 1, 1, 0, 1200);
+    EXPECT_EQ(store_->Get(1)->state, MessageState::Sent);
+    // The pending webhook and the unpublished event are still owed.
+    const auto hook = store_->NextWebhook(1300);
+    ASSERT_TRUE(hook);
+    store_->FinishWebhook(hook->id, true, false, "", 0, 1300);
+    EXPECT_EQ(store_->Get(3)->webhookState, WebhookState::Delivered);
+    const auto events = store_->PendingEvents(10);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].payload, R"({"id":3})");
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     ASSERT_EQ(gone->Claim("a", {}, now)->id, claimedOnly);
     // Another daemon's start recovers its own claims only.
     EXPECT_EQ(other->RecoverInterrupted(now), 0);
-    EXPECT_EQ(other->Get(handed)->state, "sending");
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Sending);
     EXPECT_FALSE(other->Claim("b", {}, now)) << "a live claim was taken";
     // As after kill -9: no more renewals.
     gone.reset();
@@ -128,14 +128,15 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->id, claimedOnly);
     EXPECT_EQ(taken->attempts, 2);
-    EXPECT_EQ(other->Get(handed)->state, "unknown") << "a handed-over send was requeued";
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Unknown)
+        << "a handed-over send was requeued";
     // The dead daemon's late word: its unknown send learns its end, the one now held by
     // another daemon is left alone.
     gone = Open("gone", false, 1000);
     gone->Finish(claimedOnly, Outcome::Sent, "late", 1, 1, 0, later);
-    EXPECT_EQ(other->Get(claimedOnly)->state, "sending");
+    EXPECT_EQ(other->Get(claimedOnly)->state, MessageState::Sending);
     gone->Finish(handed, Outcome::Sent, "1 part", 1, 1, 0, later);
-    EXPECT_EQ(other->Get(handed)->state, "sent");
+    EXPECT_EQ(other->Get(handed)->state, MessageState::Sent);
 }
 
 TEST_P(PgStoreTest, MessageForAModemGoesOnlyToTheDaemonHoldingIt) {
@@ -169,7 +170,7 @@ TEST_P(PgStoreTest, WorkQueuedThroughOneDaemonWakesTheOthers) {
            "datname = current_database() AND pid <> pg_backend_pid()");
     EXPECT_THROW(poster->Count(), std::exception);
     const int64_t id = Queue(*poster, "after the loss");
-    EXPECT_EQ(poster->Get(id)->state, "queued");
+    EXPECT_EQ(poster->Get(id)->state, MessageState::Queued);
     int seen = 0;
     {
         std::lock_guard hold(wakes.lock);
@@ -215,6 +216,73 @@ TEST_P(PgStoreTest, EventsAreWrittenWithTheirChangeForTheirDaemon) {
     // What the metrics show as waiting for the broker.
     EXPECT_EQ(one->Count().events, 2);
     EXPECT_EQ(two->Count().events, 0);
+}
+
+TEST_P(PgStoreTest, AWebhookIsPostedByOneDaemonAtATimeAndCountedOnce) {
+    auto one = Open("one", false, 1000);
+    const int64_t now = NowMs();
+    ASSERT_TRUE(one->StoreReceived("a", "k1", "10086", "", "hello", true, now));
+    const auto posting = one->NextWebhook(now);
+    ASSERT_TRUE(posting);
+    // The outcome lost with the connection: the post has ended, so this daemon posts again.
+    PgExec(url_,
+           "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE "
+           "datname = current_database() AND pid <> pg_backend_pid()");
+    EXPECT_THROW(one->FinishWebhook(posting->id, true, false, "", 0, now), StoreUnavailable);
+    auto two = Open("two", false, 1000);
+    EXPECT_FALSE(two->NextWebhook(now)) << "two daemons post the same message at once";
+    ASSERT_EQ(one->NextWebhook(now)->id, posting->id);
+    EXPECT_FALSE(two->NextWebhook(now));
+    // Killed while posting: its post may still be open at the receiver, so even its next
+    // life waits for the lease; then another takes it up, and the dead one's late outcome
+    // is not counted on top of the new one's attempt.
+    one.reset();
+    one = Open("one", false, 1000);
+    EXPECT_FALSE(one->NextWebhook(now)) << "posted again while the first post may be open";
+    const int64_t later = NowMs() + 60000;
+    const auto taken = two->NextWebhook(later);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->id, posting->id);
+    one->FinishWebhook(posting->id, false, false, "answered 500", later + 1000, later);
+    two->FinishWebhook(taken->id, true, false, "", 0, later);
+    const auto delivered = two->Get(taken->id);
+    EXPECT_EQ(delivered->webhookState, WebhookState::Delivered);
+    EXPECT_EQ(delivered->webhookAttempts, 1);
+}
+
+TEST_P(PgStoreTest, ADeadDaemonsEventsArePublishedByAnother) {
+    auto gone = Open("gone", true);
+    auto other = Open("other", true);
+    Queue(*gone, "before the kill");
+    EXPECT_TRUE(other->PendingEvents(10).empty()) << "a live daemon's events taken";
+    gone.reset();
+    // As if its lease ran out with no renewal.
+    ASSERT_TRUE(PgExec(url_, "UPDATE events SET lease_until = 0"));
+    const auto taken = other->PendingEvents(10);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].daemon, "gone") << "published under another name";
+    // Taken once: the dead daemon back under its name does not publish it as well.
+    gone = Open("gone", true);
+    EXPECT_TRUE(gone->PendingEvents(10).empty());
+    other->EventsPublished({taken[0].id});
+    EXPECT_TRUE(other->PendingEvents(10).empty());
+}
+
+TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
+    Queue(*Open("gw", true), "from before");
+    ASSERT_TRUE(Open("gw", true)->StoreReceived("a", "k1", "10086", "", "came in", true, 1000));
+    // Back to version 2, before webhooks and events were claimed.
+    ASSERT_TRUE(PgExec(url_,
+                       "ALTER TABLE messages DROP COLUMN webhook_daemon, DROP COLUMN "
+                       "webhook_lease_until; ALTER TABLE events DROP COLUMN claimed_by, DROP "
+                       "COLUMN lease_until; DELETE FROM schema_version WHERE version = 3"));
+    auto store = Open("gw", true);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->List("out", 0, 10).at(0).text, "from before");
+    EXPECT_EQ(store->PendingEvents(10).size(), 2u) << "the events owed from before";
+    const auto hook = store->NextWebhook(NowMs());
+    ASSERT_TRUE(hook);
+    EXPECT_EQ(hook->text, "came in");
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ protected:
             ->Enqueue({"api", key, text + "|" + modem, "+8613800138000", text, modem}, 1000)
             .id;
     }
-    std::string State(int64_t id) { return store_->Get(id)->state; }
+    std::string State(int64_t id) { return ToString(store_->Get(id)->state); }
 
     std::string folder_;
     std::string path_;
@@ -169,7 +169,7 @@ TEST_P(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
     const auto first = store_->List("in", 0, 3);
     ASSERT_EQ(first.size(), 3u);
     EXPECT_EQ(first[0].text, "Grüße 😀");
-    EXPECT_EQ(first[0].webhookState, "pending");
+    EXPECT_EQ(first[0].webhookState, WebhookState::Pending);
     const auto second = store_->List("in", first.back().id, 3);
     ASSERT_EQ(second.size(), 3u);
     EXPECT_GT(second[0].id, first.back().id);

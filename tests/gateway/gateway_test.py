@@ -631,9 +631,55 @@ def case_mqtt():
     stop_daemon()
 
 
+class SlowReceiver(http.server.BaseHTTPRequestHandler):
+    """Takes every delivery after a while and records when each post was open."""
+    posts = []  # (message id, opened, closed)
+    lock = threading.Lock()
+
+    def do_POST(self):
+        opened = time.monotonic()
+        payload = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+        time.sleep(0.3)
+        with SlowReceiver.lock:
+            SlowReceiver.posts.append((payload["id"], opened, time.monotonic()))
+        try:
+            self.send_response(200)
+            self.end_headers()
+        except OSError:
+            pass
+
+    def log_message(self, *args):
+        pass
+
+
+def check_posted_once_at_a_time(received):
+    """Every received message with a webhook delivered and counted once, and never posted by
+    two daemons at once."""
+    hooked = [m for m in received if "webhook" in m]
+    if not hooked:
+        fail("no received message had a webhook")
+    wait_for("every webhook delivered", lambda: all(
+        message(m["id"])["webhook"]["state"] == "delivered" for m in hooked), seconds=120,
+        step=0.5)
+    by_id = {}
+    with SlowReceiver.lock:
+        for ident, opened, closed in SlowReceiver.posts:
+            by_id.setdefault(ident, []).append((opened, closed))
+    for m in hooked:
+        spans = sorted(by_id.get(m["id"], []))
+        if not spans:
+            fail(f"message {m['id']} was never posted")
+        if any(later[0] < earlier[1] for earlier, later in zip(spans, spans[1:])):
+            fail(f"message {m['id']} was posted twice at once: {spans}")
+        if message(m["id"])["webhook"]["attempts"] != 1:
+            fail(f"message {m['id']}'s attempts counted twice: {message(m['id'])['webhook']}")
+    return len(hooked)
+
+
 def case_cluster():
     """Three daemons with two modems each on one PostgreSQL database; messages posted to the
-    first while the second is killed and restarted and the database restarts."""
+    first while the second is killed and restarted and the database restarts. The first two
+    post what they receive to one webhook receiver."""
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import pg_cluster
     count = int(os.environ.get("TARVIKD_CLUSTER_MESSAGES", "60"))
@@ -642,6 +688,9 @@ def case_cluster():
     mqtt_port = free_port()
     start_broker(mqtt_port)
     sub = Subscriber(mqtt_port)
+    receiver = http.server.ThreadingHTTPServer(("127.0.0.1", 0), SlowReceiver)
+    threading.Thread(target=receiver.serve_forever, daemon=True).start()
+    cleanups.append(receiver.shutdown)
     # Every modem has the same number, so whichever sends a message receives it back.
     number = "+8613800138000"
     names = {d: [f"d{d}{m}" for m in "ab"] for d in (1, 2, 3)}
@@ -658,6 +707,9 @@ def case_cluster():
                 f'tarvik = "{BIN}/tarvik"', "restart_base_ms = 200", "restart_max_ms = 1000",
                 "status_every_ms = 1000", "reroute = false",
                 f'[mqtt]\nurl = "mqtt://127.0.0.1:{mqtt_port}"\ntopic_prefix = "t"']
+        if d != 3:
+            text += [f'[webhook]\nurl = "http://127.0.0.1:{receiver.server_address[1]}/in"',
+                     f'secret = "{SECRET}"\ntimeout_ms = 10000']
         for name in names[d]:
             text += ["[[modem]]", f'name = "{name}"', f"port = {sim_port[name]}"]
         open(os.path.join(work, f"d{d}.toml"), "w").write("\n".join(text) + "\n")
@@ -751,10 +803,11 @@ def case_cluster():
                 if (f"t/{m['modem'][:2]}/{m['modem']}/in", m["id"]) not in seen]
     wait_for("every received message published", lambda: not unpublished(), show=unpublished)
     sub.stop()
+    hooked = check_posted_once_at_a_time(all_messages("in"))
     by_daemon = {d: sum(1 for m in out if m["via"] in names[d] and m["state"] == "sent")
                  for d in (1, 2, 3)}
     print(f"cluster: {count} messages, outgoing {states}, sent by daemon {by_daemon}, "
-          f"received {len(texts)}, submissions {submissions}")
+          f"received {len(texts)}, submissions {submissions}, webhooks {hooked}")
     if len(set(texts)) != len(texts):
         fail(f"a message was stored twice: {sorted(t for t in texts if texts.count(t) > 1)}")
     if not set(texts) <= {f"cluster {i} ✓" for i in range(count)} | {"for d3b"}:

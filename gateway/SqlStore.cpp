@@ -1,0 +1,724 @@
+// The store over the SQL layer, the same statements on SQLite and PostgreSQL. What a store
+// shared by several daemons adds lives in CSharedStore alone: claims that lapse with their
+// lease and are swept by any daemon, their renewal, and LISTEN/NOTIFY so that work queued
+// through one daemon wakes the others' senders at once.
+//
+// Every claim (an outgoing message, a webhook delivery, a broker event) records the daemon's
+// name and a lease; on a store of one daemon nobody else looks at them.
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "Log.h"
+#include "Sql.h"
+
+namespace Tarvikd {
+
+namespace {
+
+constexpr const char* kChannel = "tarvik_work";
+
+constexpr const char* kMessageColumns =
+    "id, direction, state, modem, via, number, text, created_at, updated_at, attempts, "
+    "next_at, parts, parts_accepted, error, coalesce(in_key, ''), sent_time, webhook_state, "
+    "webhook_attempts, webhook_error";
+
+// A state's name as the database holds it; a name no state has is a fault, not a guess.
+template <typename State>
+State Parsed(std::optional<State> state, const std::string& name) {
+    if (!state) {
+        throw StoreFault("a message in the store has the state \"" + name + "\"");
+    }
+    return *state;
+}
+
+Message ReadMessage(const CRows& rows, int row) {
+    Message m;
+    m.id = rows.Int(row, 0);
+    m.direction = rows.Text(row, 1);
+    m.state = Parsed(MessageStateNamed(rows.Text(row, 2)), rows.Text(row, 2));
+    m.modem = rows.Text(row, 3);
+    m.via = rows.Text(row, 4);
+    m.number = rows.Text(row, 5);
+    m.text = rows.Text(row, 6);
+    m.createdAt = rows.Int(row, 7);
+    m.updatedAt = rows.Int(row, 8);
+    m.attempts = static_cast<int>(rows.Int(row, 9));
+    m.nextAt = rows.Int(row, 10);
+    m.parts = static_cast<int>(rows.Int(row, 11));
+    m.partsAccepted = static_cast<int>(rows.Int(row, 12));
+    m.error = rows.Text(row, 13);
+    m.key = rows.Text(row, 14);
+    m.sentTime = rows.Text(row, 15);
+    m.webhookState = Parsed(WebhookStateNamed(rows.Text(row, 16)), rows.Text(row, 16));
+    m.webhookAttempts = static_cast<int>(rows.Int(row, 17));
+    m.webhookError = rows.Text(row, 18);
+    return m;
+}
+
+// "(?, ?, ?)" for the ids, which go after `params`.
+std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
+    std::string marks;
+    for (const int64_t id : ids) {
+        marks += marks.empty() ? "?" : ", ?";
+        params.emplace_back(id);
+    }
+    return "(" + marks + ")";
+}
+
+MessageState OutcomeState(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Sent:
+            return MessageState::Sent;
+        case Outcome::Failed:
+            return MessageState::Failed;
+        case Outcome::Unknown:
+            return MessageState::Unknown;
+        case Outcome::Retry:
+        case Outcome::Released:
+            break;
+    }
+    return MessageState::Queued;
+}
+
+// What a claim is of, for its renewal.
+enum class Kind { Send, Webhook };
+
+class CSqlStore : public IStore {
+public:
+    CSqlStore(std::unique_ptr<ISqlDriver> db, StoreOptions options)
+        : db_(std::move(db)), options_(std::move(options)) {}
+
+    virtual std::string Prepare() {
+        std::lock_guard hold(lock_);
+        return Migrate(*db_);
+    }
+
+    EnqueueResult Enqueue(const EnqueueRequest& request, int64_t now) override {
+        EnqueueResult result;
+        Transaction([&] {
+            result = {};
+            if (!request.idempotencyKey.empty()) {
+                const CRows seen = db_->Exec(
+                    "SELECT message_id, fingerprint FROM idempotency WHERE api_key = ? AND key = ?",
+                    {request.apiKey, request.idempotencyKey});
+                if (!seen.Empty()) {
+                    result.id = seen.Int(0, 0);
+                    result.replayed = seen.Text(0, 1) == request.fingerprint;
+                    result.conflict = !result.replayed;
+                    return;
+                }
+            }
+            result.id = db_->Exec(
+                               "INSERT INTO messages(direction, state, modem, number, text, "
+                               "created_at, updated_at, next_at) VALUES('out', 'queued', ?, ?, "
+                               "?, ?, ?, ?) RETURNING id",
+                               {request.modem, request.number, request.text, now, now, now})
+                            .Int(0, 0);
+            Changed(result.id, now, "queued",
+                    request.modem.empty() ? "" : "for modem " + request.modem);
+            if (!request.idempotencyKey.empty()) {
+                db_->Exec(
+                    "INSERT INTO idempotency(api_key, key, fingerprint, message_id, created_at) "
+                    "VALUES(?, ?, ?, ?, ?)",
+                    {request.apiKey, request.idempotencyKey, request.fingerprint, result.id, now});
+            }
+            Queued();
+        });
+        return result;
+    }
+
+    std::optional<Message> Get(int64_t id) override {
+        std::lock_guard hold(lock_);
+        std::optional<Message> message = Row(id);
+        if (!message) {
+            return std::nullopt;
+        }
+        const CRows history = db_->Exec(
+            "SELECT at, state, detail FROM history WHERE message_id = ? ORDER BY id", {id});
+        for (int i = 0; i < history.Size(); ++i) {
+            message->history.push_back({history.Int(i, 0), history.Text(i, 1), history.Text(i, 2)});
+        }
+        return message;
+    }
+
+    std::vector<Message> List(const std::string& direction, int64_t after, int limit) override {
+        std::lock_guard hold(lock_);
+        const CRows rows = db_->Exec(std::string("SELECT ") + kMessageColumns +
+                                         " FROM messages WHERE direction = ? AND id > ? "
+                                         "ORDER BY id LIMIT ?",
+                                     {direction, after, limit});
+        std::vector<Message> messages;
+        for (int i = 0; i < rows.Size(); ++i) {
+            messages.push_back(ReadMessage(rows, i));
+        }
+        return messages;
+    }
+
+    CancelResult Cancel(int64_t id, int64_t now) override {
+        CancelResult result = CancelResult::NotFound;
+        Transaction([&] {
+            // Conditional, so that a claim taken meanwhile by another daemon wins.
+            const CRows cancelled = db_->Exec(
+                "UPDATE messages SET state = 'cancelled', error = '', updated_at = ?, "
+                "lease_until = 0 WHERE id = ? AND direction = 'out' AND state = 'queued'",
+                {now, id});
+            if (cancelled.Affected() > 0) {
+                Changed(id, now, "cancelled", "");
+                result = CancelResult::Cancelled;
+                return;
+            }
+            result =
+                db_->Exec("SELECT 1 FROM messages WHERE id = ? AND direction = 'out'", {id}).Empty()
+                    ? CancelResult::NotFound
+                    : CancelResult::NotCancellable;
+        });
+        return result;
+    }
+
+    int RecoverInterrupted(int64_t now) override {
+        int unknown = 0;
+        Transaction([&] {
+            const auto [where, params] = OwnClaims();
+            unknown = Release(where, params, "the daemon stopped while a modem had it", now);
+        });
+        return unknown;
+    }
+
+    std::optional<Claimed> Claim(const std::string& modem, const std::vector<std::string>& alsoFor,
+                                 int64_t now) override {
+        std::optional<Claimed> claimed;
+        Transaction([&] {
+            claimed.reset();
+            BeforeClaim(now);
+            SqlParams params = {now, modem};
+            std::string sql =
+                "SELECT id, number, text, attempts FROM messages WHERE direction = 'out' AND "
+                "state = 'queued' AND next_at <= ? AND (modem = '' OR modem = ?";
+            for (const std::string& other : alsoFor) {
+                params.emplace_back(other);
+                sql += " OR modem = ?";
+            }
+            const CRows row =
+                db_->Exec(sql + ") ORDER BY next_at, id LIMIT 1" + db_->LockRows(), params);
+            if (row.Empty()) {
+                return;
+            }
+            claimed = Claimed{row.Int(0, 0), row.Text(0, 1), row.Text(0, 2),
+                              static_cast<int>(row.Int(0, 3)) + 1};
+            db_->Exec(
+                "UPDATE messages SET state = 'sending', via = ?, attempts = ?, submitted = 0, "
+                "parts = 0, parts_accepted = 0, updated_at = ?, daemon = ?, lease_until = ? "
+                "WHERE id = ?",
+                {modem, claimed->attempts, now, options_.daemon, now + options_.leaseMs,
+                 claimed->id});
+            Changed(claimed->id, now, "sending",
+                    "attempt " + std::to_string(claimed->attempts) + " on modem " + modem);
+        });
+        if (claimed) {
+            Holding(Kind::Send, claimed->id, true);
+        }
+        return claimed;
+    }
+
+    void MarkSubmitted(int64_t id, int64_t now) override {
+        Transaction([&] {
+            db_->Exec(
+                "UPDATE messages SET submitted = 1, updated_at = ?, lease_until = ? "
+                "WHERE id = ? AND daemon = ? AND state = 'sending'",
+                {now, now + options_.leaseMs, id, options_.daemon});
+        });
+    }
+
+    void RecordPart(int64_t id, int part, bool accepted, const std::string& error,
+                    int64_t now) override {
+        Transaction([&] {
+            db_->Exec(
+                "UPDATE messages SET parts = CASE WHEN parts > ? THEN parts ELSE ? END, "
+                "parts_accepted = parts_accepted + ?, updated_at = ?, lease_until = ? "
+                "WHERE id = ?",
+                {part, part, accepted ? 1 : 0, now, now + options_.leaseMs, id});
+            History(id, now, "part",
+                    std::to_string(part) + (accepted ? " accepted" : " refused: " + error));
+        });
+    }
+
+    void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts, int accepted,
+                int64_t nextAt, int64_t now) override {
+        const MessageState state = OutcomeState(outcome);
+        Transaction([&] {
+            // Only while this daemon still holds it: a claim swept back to the queue may be
+            // another's by now. One swept to unknown learns its real end.
+            const CRows updated = db_->Exec(
+                "UPDATE messages SET state = ?, error = ?, next_at = ?, attempts = attempts - ?, "
+                "parts = CASE WHEN parts > ? THEN parts ELSE ? END, parts_accepted = CASE WHEN "
+                "parts_accepted > ? THEN parts_accepted ELSE ? END, updated_at = ?, "
+                "lease_until = 0 WHERE id = ? AND daemon = ? AND state IN ('sending', 'unknown')",
+                {ToString(state), outcome == Outcome::Sent ? std::string() : detail, nextAt,
+                 outcome == Outcome::Released ? 1 : 0, parts, parts, accepted, accepted, now, id,
+                 options_.daemon});
+            if (updated.Affected() == 0) {
+                return;
+            }
+            Changed(id, now, ToString(state), detail);
+            if (state == MessageState::Queued) {
+                Queued();
+            }
+        });
+        // Renewed until then: an outcome the store refused is offered again.
+        Holding(Kind::Send, id, false);
+    }
+
+    bool StoreReceived(const std::string& modem, const std::string& key, const std::string& number,
+                       const std::string& sentTime, const std::string& text, bool webhook,
+                       int64_t now) override {
+        bool inserted = false;
+        Transaction([&] {
+            const CRows row = db_->Exec(
+                "INSERT INTO messages(direction, state, modem, number, text, created_at, "
+                "updated_at, in_key, sent_time, webhook_state) VALUES('in', 'received', ?, ?, "
+                "?, ?, ?, ?, ?, ?) ON CONFLICT (modem, in_key) WHERE direction = 'in' "
+                "DO NOTHING RETURNING id",
+                {modem, number, text, now, now, key, sentTime,
+                 ToString(webhook ? WebhookState::Pending : WebhookState::None)});
+            inserted = !row.Empty();
+            if (inserted) {
+                Changed(row.Int(0, 0), now, "received", "on modem " + modem);
+            }
+        });
+        return inserted;
+    }
+
+    // Claimed under a lease, so that one daemon posts it at a time.
+    std::optional<Message> NextWebhook(int64_t now) override {
+        std::optional<Message> next;
+        Transaction([&] {
+            next.reset();
+            auto [free, params] = WebhookFree(now);
+            params.insert(params.begin(), now);
+            const CRows row = db_->Exec(
+                std::string("SELECT ") + kMessageColumns +
+                    " FROM messages WHERE direction = 'in' AND webhook_state = 'pending' AND "
+                    "webhook_next_at <= ? AND " +
+                    free + " ORDER BY webhook_next_at, id LIMIT 1" + db_->LockRows(),
+                params);
+            if (row.Empty()) {
+                return;
+            }
+            next = ReadMessage(row, 0);
+            db_->Exec(
+                "UPDATE messages SET webhook_daemon = ?, webhook_lease_until = ? WHERE id = ?",
+                {options_.daemon, now + options_.leaseMs, next->id});
+        });
+        if (next) {
+            Holding(Kind::Webhook, next->id, true);
+        }
+        return next;
+    }
+
+    // Only while this daemon still holds the claim: once its lease ran out the delivery is
+    // another's, and counting this attempt too would dead-letter it early.
+    void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
+                       int64_t nextAt, int64_t now) override {
+        // Not renewed past this call, even when the store refuses the outcome.
+        Holding(Kind::Webhook, id, false);
+        const std::string state = ToString(delivered ? WebhookState::Delivered
+                                           : dead    ? WebhookState::Dead
+                                                     : WebhookState::Pending);
+        Transaction([&] {
+            const CRows updated = db_->Exec(
+                "UPDATE messages SET webhook_state = ?, webhook_attempts = webhook_attempts + 1, "
+                "webhook_next_at = ?, webhook_error = ?, updated_at = ?, webhook_lease_until = 0 "
+                "WHERE id = ? AND webhook_daemon = ? AND webhook_state = 'pending'",
+                {state, nextAt, delivered ? std::string() : error, now, id, options_.daemon});
+            if (updated.Affected() > 0) {
+                History(id, now, "webhook " + state, error);
+            }
+        });
+    }
+
+    Counts Count() override {
+        std::lock_guard hold(lock_);
+        Counts counts;
+        const CRows out = db_->Exec(
+            "SELECT via, state, count(*) FROM messages WHERE direction = 'out' GROUP BY via, "
+            "state");
+        for (int i = 0; i < out.Size(); ++i) {
+            counts.out[{out.Text(i, 0), out.Text(i, 1)}] = out.Int(i, 2);
+        }
+        const CRows in =
+            db_->Exec("SELECT modem, count(*) FROM messages WHERE direction = 'in' GROUP BY modem");
+        for (int i = 0; i < in.Size(); ++i) {
+            counts.in[in.Text(i, 0)] = in.Int(i, 1);
+        }
+        const CRows hooks = db_->Exec(
+            "SELECT webhook_state, count(*) FROM messages WHERE direction = 'in' AND "
+            "webhook_state != '' GROUP BY webhook_state");
+        for (int i = 0; i < hooks.Size(); ++i) {
+            counts.webhooks[hooks.Text(i, 0)] = hooks.Int(i, 1);
+        }
+        counts.events =
+            db_->Exec("SELECT count(*) FROM events WHERE daemon = ?", {options_.daemon}).Int(0, 0);
+        return counts;
+    }
+
+    std::vector<Event> PendingEvents(int limit) override {
+        std::lock_guard hold(lock_);
+        return ReadEvents(
+            db_->Exec("SELECT id, daemon, modem, direction, payload FROM events "
+                      "WHERE daemon = ? ORDER BY id LIMIT ?",
+                      {options_.daemon, limit}));
+    }
+
+    void EventsPublished(const std::vector<int64_t>& ids) override {
+        if (ids.empty()) {
+            return;
+        }
+        Transaction([&] {
+            SqlParams params;
+            const std::string in = In(params, ids);
+            db_->Exec("DELETE FROM events WHERE id IN " + in, params);
+        });
+    }
+
+    bool Reachable() override { return db_->Up(); }
+
+protected:
+    // The claims a daemon settles at its start: on a store of its own, all.
+    virtual std::pair<std::string, SqlParams> OwnClaims() const { return {"1 = 1", {}}; }
+    virtual void BeforeClaim(int64_t /*now*/) {}
+    // Work became due: a shared store tells the other daemons.
+    virtual void Queued() {}
+    // A claim this process holds, renewed until let go.
+    virtual void Holding(Kind /*kind*/, int64_t /*id*/, bool /*held*/) {}
+    // Which pending deliveries this daemon may take: on a store of its own, any.
+    virtual std::pair<std::string, SqlParams> WebhookFree(int64_t /*now*/) { return {"1 = 1", {}}; }
+
+    // One transaction under the connection's lock.
+    template <typename Body>
+    void Transaction(Body&& body) {
+        std::lock_guard hold(lock_);
+        InTransaction(*db_, body);
+    }
+
+    static std::vector<Event> ReadEvents(const CRows& rows) {
+        std::vector<Event> events;
+        for (int i = 0; i < rows.Size(); ++i) {
+            events.push_back({rows.Int(i, 0), rows.Text(i, 1), rows.Text(i, 2), rows.Text(i, 3),
+                              rows.Text(i, 4)});
+        }
+        return events;
+    }
+
+    // The claims `where` picks: handed to a modem -> unknown, only claimed -> queued.
+    // Returns how many became unknown.
+    int Release(const std::string& where, const SqlParams& params, const std::string& why,
+                int64_t now) {
+        const CRows rows = db_->Exec(
+            "SELECT id, submitted FROM messages WHERE direction = 'out' AND state = 'sending' "
+            "AND " +
+                where + " ORDER BY id" + db_->LockRows(),
+            params);
+        int unknown = 0;
+        bool requeued = false;
+        for (int i = 0; i < rows.Size(); ++i) {
+            const bool handed = rows.Int(i, 1) != 0;
+            const std::string state =
+                ToString(handed ? MessageState::Unknown : MessageState::Queued);
+            const std::string detail = handed ? why : "claimed, never handed to a modem";
+            db_->Exec(
+                "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0 "
+                "WHERE id = ?",
+                {state, detail, now, rows.Int(i, 0)});
+            Changed(rows.Int(i, 0), now, state, detail);
+            unknown += handed ? 1 : 0;
+            requeued = requeued || !handed;
+        }
+        if (requeued) {
+            Queued();
+        }
+        return unknown;
+    }
+
+    std::unique_ptr<ISqlDriver> db_;
+    const StoreOptions options_;
+    std::recursive_mutex lock_;
+
+private:
+    void History(int64_t id, int64_t now, const std::string& state, const std::string& detail) {
+        db_->Exec("INSERT INTO history(message_id, at, state, detail) VALUES(?, ?, ?, ?)",
+                  {id, now, state, detail});
+    }
+
+    // The message without its history.
+    std::optional<Message> Row(int64_t id) {
+        const CRows row = db_->Exec(
+            std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?", {id});
+        if (row.Empty()) {
+            return std::nullopt;
+        }
+        return ReadMessage(row, 0);
+    }
+
+    // A change of state: its history entry and, with events on, its event, both in the
+    // caller's transaction so that neither is kept without the other. The event is its
+    // daemon's to publish, under a lease it renews while it lives.
+    void Changed(int64_t id, int64_t now, const std::string& state, const std::string& detail) {
+        History(id, now, state, detail);
+        if (!options_.events) {
+            return;
+        }
+        const std::optional<Message> message = Row(id);
+        if (!message) {
+            throw StoreFault("message " + std::to_string(id) + " vanished in its change");
+        }
+        db_->Exec(
+            "INSERT INTO events(daemon, modem, direction, payload, created_at, claimed_by, "
+            "lease_until) VALUES(?, ?, ?, ?, ?, ?, ?)",
+            {options_.daemon, message->direction == "in" ? message->modem : message->via,
+             message->direction, EventPayload(*message, options_.daemon, detail, now), now,
+             options_.daemon, NowMs() + options_.leaseMs});
+    }
+};
+
+// Several daemons on one database: one connection serves the calls (under a lock), a second
+// one listens and renews the claims this process holds every third of a lease. Each claim
+// first sweeps the expired claims, on the caller's clock: idle senders claim twice a second,
+// so a dead daemon's claims are settled soon after their lease ends.
+class CSharedStore final : public CSqlStore {
+public:
+    CSharedStore(std::unique_ptr<ISqlDriver> db, std::unique_ptr<ISqlDriver> side,
+                 StoreOptions options)
+        : CSqlStore(std::move(db), std::move(options)), side_(std::move(side)) {}
+    ~CSharedStore() override {
+        stop_ = true;
+        if (keeper_.joinable()) {
+            keeper_.join();
+        }
+    }
+    CSharedStore(const CSharedStore&) = delete;
+    CSharedStore& operator=(const CSharedStore&) = delete;
+
+    std::string Prepare() override {
+        if (std::string why = CSqlStore::Prepare(); !why.empty()) {
+            return why;
+        }
+        try {
+            // Listening before the first claim: what is queued after it wakes this daemon.
+            side_->Exec(std::string("LISTEN ") + kChannel);
+        } catch (const StoreFault& e) {
+            return e.what();
+        }
+        keeper_ = std::thread([this] { Keep(); });
+        return {};
+    }
+
+    // This daemon's events, and those of a daemon that stopped renewing its claim on them,
+    // which become this daemon's to publish (still under their daemon's name). Its own are
+    // read without a row lock: the renewal may hold theirs at that moment.
+    std::vector<Event> PendingEvents(int limit) override {
+        std::vector<Event> events;
+        Transaction([&] {
+            const int64_t now = NowMs();
+            db_->Exec(std::string("UPDATE events SET claimed_by = ?, lease_until = ? WHERE id IN "
+                                  "(SELECT id FROM events WHERE claimed_by <> ? AND "
+                                  "lease_until < ? ORDER BY id LIMIT ?") +
+                          db_->LockRows() + ")",
+                      {options_.daemon, now + options_.leaseMs, options_.daemon, now, limit});
+            events = ReadEvents(
+                db_->Exec("SELECT id, daemon, modem, direction, payload FROM events WHERE "
+                          "claimed_by = ? ORDER BY id LIMIT ?",
+                          {options_.daemon, limit}));
+        });
+        return events;
+    }
+
+    // A delivery whose outcome the store refused stays claimed by this daemon, which takes it
+    // again at once: its post has ended. One claimed by this daemon's previous life waits for
+    // its lease, as that post may still be open at the receiver.
+    void FinishWebhook(int64_t id, bool delivered, bool dead, const std::string& error,
+                       int64_t nextAt, int64_t now) override {
+        try {
+            CSqlStore::FinishWebhook(id, delivered, dead, error, nextAt, now);
+        } catch (...) {
+            std::lock_guard hold(heldLock_);
+            unsettled_.insert(id);
+            throw;
+        }
+        std::lock_guard hold(heldLock_);
+        unsettled_.erase(id);
+    }
+
+    void HoldModems(const std::vector<std::string>& names) override {
+        Transaction([&] {
+            for (const std::string& name : names) {
+                db_->Exec(
+                    "INSERT INTO modems(name, daemon, held_at) VALUES(?, ?, ?) "
+                    "ON CONFLICT(name) DO UPDATE SET daemon = excluded.daemon, "
+                    "held_at = excluded.held_at",
+                    {name, options_.daemon, NowMs()});
+            }
+        });
+    }
+
+    bool HeldElsewhere(const std::string& name) override {
+        std::lock_guard hold(lock_);
+        return !db_->Exec("SELECT 1 FROM modems WHERE name = ?", {name}).Empty();
+    }
+
+    void SetWake(std::function<void()> wake) override {
+        std::lock_guard hold(wakeLock_);
+        wake_ = std::move(wake);
+    }
+
+protected:
+    std::pair<std::string, SqlParams> OwnClaims() const override {
+        return {"daemon = ?", {options_.daemon}};
+    }
+    // The claims of daemons that stopped renewing them.
+    void BeforeClaim(int64_t now) override {
+        Release("lease_until < ?", {now}, "its daemon stopped renewing its claim", now);
+    }
+    void Queued() override { db_->Exec(std::string("NOTIFY ") + kChannel); }
+    std::pair<std::string, SqlParams> WebhookFree(int64_t now) override {
+        SqlParams params = {now};
+        std::vector<int64_t> mine;
+        {
+            std::lock_guard hold(heldLock_);
+            mine.assign(unsettled_.begin(), unsettled_.end());
+        }
+        if (mine.empty()) {
+            return {"webhook_lease_until < ?", params};
+        }
+        params.emplace_back(options_.daemon);
+        const std::string in = In(params, mine);
+        return {"(webhook_lease_until < ? OR (webhook_daemon = ? AND id IN " + in + "))", params};
+    }
+    // Only the claims held in this process are renewed, so that a claim whose commit this
+    // process never heard of runs out like a dead daemon's.
+    void Holding(Kind kind, int64_t id, bool held) override {
+        std::lock_guard hold(heldLock_);
+        std::set<int64_t>& set = kind == Kind::Send ? held_ : heldHooks_;
+        if (held) {
+            set.insert(id);
+        } else {
+            set.erase(id);
+        }
+    }
+
+private:
+    // The listening connection's life: wakes at a notification, renews the held claims
+    // every third of a lease, and comes back after a loss.
+    void Keep() {
+        const int64_t every = std::max(options_.leaseMs / 3, 50);
+        int64_t nextRound = 0;
+        bool listening = true;
+        while (!stop_) {
+            try {
+                if (!listening) {
+                    side_->Exec(std::string("LISTEN ") + kChannel);
+                    listening = true;
+                    // Whatever was queued while it was away.
+                    Wake();
+                }
+                if (const int64_t now = NowMs(); now >= nextRound) {
+                    nextRound = now + every;
+                    Renew(now);
+                }
+                if (side_->WaitNotified(100)) {
+                    Wake();
+                }
+            } catch (const std::exception& e) {
+                if (listening) {
+                    Log(Level::Warning, std::string("store listener: ") + e.what());
+                }
+                listening = false;
+                side_->Close();
+                for (int i = 0; i < 10 && !stop_; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+            }
+        }
+    }
+
+    // The claims held in this process, and every event this daemon has still to publish.
+    void Renew(int64_t now) {
+        const int64_t until = now + options_.leaseMs;
+        std::vector<int64_t> sends;
+        std::vector<int64_t> hooks;
+        {
+            std::lock_guard hold(heldLock_);
+            sends.assign(held_.begin(), held_.end());
+            hooks.assign(heldHooks_.begin(), heldHooks_.end());
+        }
+        if (!sends.empty()) {
+            SqlParams params = {until, options_.daemon};
+            const std::string in = In(params, sends);
+            side_->Exec(
+                "UPDATE messages SET lease_until = ? WHERE daemon = ? AND "
+                "state = 'sending' AND id IN " +
+                    in,
+                params);
+        }
+        if (!hooks.empty()) {
+            SqlParams params = {until, options_.daemon};
+            const std::string in = In(params, hooks);
+            side_->Exec(
+                "UPDATE messages SET webhook_lease_until = ? WHERE webhook_daemon = ? "
+                "AND webhook_state = 'pending' AND id IN " +
+                    in,
+                params);
+        }
+        if (options_.events) {
+            side_->Exec("UPDATE events SET lease_until = ? WHERE claimed_by = ?",
+                        {until, options_.daemon});
+        }
+    }
+
+    void Wake() {
+        std::lock_guard hold(wakeLock_);
+        if (wake_) {
+            wake_();
+        }
+    }
+
+    std::unique_ptr<ISqlDriver> side_;
+    std::mutex wakeLock_;
+    std::mutex heldLock_;
+    std::set<int64_t> held_;
+    std::set<int64_t> heldHooks_;
+    std::set<int64_t> unsettled_;  // deliveries whose outcome the store refused
+    std::function<void()> wake_;
+    std::atomic<bool> stop_ = false;
+    std::thread keeper_;
+};
+
+}  // namespace
+
+std::unique_ptr<IStore> OpenSqliteStore(const std::string& path, std::string& error,
+                                        const StoreOptions& options) {
+    std::unique_ptr<ISqlDriver> db = OpenSqliteDriver(path, error);
+    if (!db) {
+        return nullptr;
+    }
+    auto store = std::make_unique<CSqlStore>(std::move(db), options);
+    if (const std::string why = store->Prepare(); !why.empty()) {
+        error = "the store " + path + ": " + why;
+        return nullptr;
+    }
+    return store;
+}
+
+std::unique_ptr<IStore> OpenPgStore(const std::string& url, std::string& error,
+                                    const StoreOptions& options) {
+    auto store = std::make_unique<CSharedStore>(OpenPgDriver(url), OpenPgDriver(url), options);
+    if (const std::string why = store->Prepare(); !why.empty()) {
+        error = "the store " + StoreShown(url) + ": " + why;
+        return nullptr;
+    }
+    return store;
+}
+
+}  // namespace Tarvikd
