@@ -49,9 +49,20 @@ std::string Dump(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::optional<Json> ParseObject(std::string_view line) {
-    Json value = Json::parse(line, nullptr, false);
-    if (value.is_discarded() || !value.is_object()) {
+// Nothing when the line is no JSON object; `why` then says what is wrong with it.
+std::optional<Json> ParseObject(std::string_view line, const char* what, std::string& why) {
+    why = std::string("a") + what + " is one JSON object on one line";
+    Json value;
+    try {
+        value = Json::parse(line);
+    } catch (const Json::parse_error& error) {
+        // "[json.exception.parse_error.101] parse error at ..." without its tag.
+        const std::string text = error.what();
+        const std::size_t at = text.find("] ");
+        why += ": " + (at == std::string::npos ? text : text.substr(at + 2));
+        return std::nullopt;
+    }
+    if (!value.is_object()) {
         return std::nullopt;
     }
     return value;
@@ -321,9 +332,8 @@ std::string EventLine(const Event& event) {
 
 std::optional<Request> ParseRequest(std::string_view line, std::string& why, Json& id) {
     id = nullptr;
-    const std::optional<Json> object = ParseObject(line);
+    const std::optional<Json> object = ParseObject(line, " request", why);
     if (!object) {
-        why = "a request is one JSON object on one line";
         return std::nullopt;
     }
     const auto given = object->find("id");
@@ -362,9 +372,8 @@ std::optional<Request> ParseRequest(std::string_view line, std::string& why, Jso
 }
 
 std::optional<Event> ParseEvent(std::string_view line, std::string& why) {
-    const std::optional<Json> object = ParseObject(line);
+    const std::optional<Json> object = ParseObject(line, "n event", why);
     if (!object) {
-        why = "an event is one JSON object on one line";
         return std::nullopt;
     }
     Event event;

@@ -150,6 +150,7 @@ TEST(LinkTest, RequestsReadBackAndBadOnesSayWhatIsWrong) {
         bool idKept;
     } bad[] = {
         {"{\"op\":\"send\"", "one JSON object", false},
+        {"{\"op\":\"send\",\"number\":\"1\",\"text\":\"\xff\"}", "ill-formed UTF-8", false},
         {R"({"op":"send","id":1.5})", "\"id\" must be a string or an integer", false},
         {R"({"id":3})", "needs \"op\"", true},
         {R"({"op":"fly","id":3})", "unknown \"op\": fly", true},
