@@ -222,7 +222,9 @@ private:
         Json id;
         const auto request = TarvikLink::ParseRequest(line, why, id);
         if (!request) {
-            EmitError(id, Code::InvalidRequest, why);
+            // The parser's reason may quote the request's UTF-8; Emit converts from local.
+            std::string local;
+            EmitError(id, Code::InvalidRequest, Utf8ToLocal(why, local) ? local : why);
             return true;
         }
         switch (request->op) {
