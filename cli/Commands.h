@@ -33,6 +33,9 @@ int Complain(int code, const std::string& message);
 // library took off the modem are never dropped silently.
 std::function<void(const Received&)> SideSink(const std::string& path);
 
+// The modem's reply to `command` (a line end added when it has none), read after `waitMs`.
+std::string AskModem(const std::string& command, int waitMs);
+
 // Runs `start` on a session, with an interrupt meanwhile cutting it short.
 bool StartSession(CSession& session, const Options& options, std::string& why);
 

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "Json.h"
+#include "LocalText.h"
+#include "link/ServeLink.h"
 
 namespace TarvikCli {
 
@@ -15,24 +16,6 @@ bool Digits(std::string_view text) {
 }
 
 }  // namespace
-
-std::string MessageKey(const Received& message) {
-    uint64_t hash = 14695981039346656037ULL;
-    for (const std::string* field : {&message.number, &message.time, &message.text}) {
-        for (const char c : *field) {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 1099511628211ULL;
-        }
-        hash ^= 0x1F;
-        hash *= 1099511628211ULL;
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string key(16, '0');
-    for (std::size_t i = 0; i < 16; ++i) {
-        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
-    }
-    return key;
-}
 
 std::string TextLine(const Received& message) {
     std::string line = message.time + "\t" + message.number + "\t";
@@ -58,11 +41,10 @@ std::string TextLine(const Received& message) {
 }
 
 std::string JsonLine(const Received& message) {
-    return CJsonLine()
-        .Add("number", message.number)
-        .Add("time", message.time)
-        .Add("text", message.text)
-        .Line();
+    const TarvikLink::Json line = {{"number", LocalToUtf8(message.number)},
+                                   {"time", LocalToUtf8(message.time)},
+                                   {"text", LocalToUtf8(message.text)}};
+    return line.dump(-1, ' ', false, TarvikLink::Json::error_handler_t::replace) + "\n";
 }
 
 std::string OneLine(std::string_view text) {
@@ -149,19 +131,12 @@ std::string OperatorOf(const std::string& answer) {
 }
 
 std::string SignalOf(const std::string& answer) {
-    const std::string rssi = answer.substr(0, answer.find(','));
-    if (rssi.empty() || rssi.size() > 2 ||
-        rssi.find_first_not_of("0123456789") != std::string::npos) {
-        return answer;
-    }
-    const int value = std::stoi(rssi);
-    if (value == 99) {
+    if (answer.rfind("99", 0) == 0 && (answer.size() == 2 || answer[2] == ',')) {
         return "99 (not known)";
     }
-    if (value > 31) {
-        return answer;
-    }
-    return rssi + " (" + std::to_string(-113 + 2 * value) + " dBm)";
+    const std::optional<int> rssi = TarvikLink::RssiOf(answer);
+    return rssi ? std::to_string(*rssi) + " (" + std::to_string(-113 + 2 * *rssi) + " dBm)"
+                : answer;
 }
 
 }  // namespace TarvikCli

@@ -16,11 +16,6 @@ struct Received {
     std::string text;
 };
 
-// The stable key of a received message, the same each time it is delivered: 16 hex
-// digits of a 64-bit FNV-1a hash over number, time and text, each followed by 0x1F. The
-// library's inbox journal names its messages by the same key.
-std::string MessageKey(const Received& message);
-
 // A message as `receive` prints it: tab-separated text, or a JSON line.
 std::string TextLine(const Received& message);
 std::string JsonLine(const Received& message);

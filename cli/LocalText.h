@@ -18,6 +18,11 @@ bool IsLocalText(std::string_view text);
 // is an unpaired surrogate or the code page has no such character.
 bool AppendAsLocal(std::u16string_view units, std::string& out);
 
+// A JSON line's strings are UTF-8: these convert at serve's and receive's edges. False when
+// the code page lacks a character of `utf8`.
+std::string LocalToUtf8(std::string_view local);
+bool Utf8ToLocal(std::string_view utf8, std::string& local);
+
 // The program's arguments after its name, in the local code page. Nothing when one holds a
 // character the code page lacks: `error` then says which, as no look-alike may take its place.
 std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string& error);

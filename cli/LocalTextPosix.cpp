@@ -73,6 +73,16 @@ bool AppendAsLocal(std::u16string_view units, std::string& out) {
     return true;
 }
 
+// The local code page is UTF-8 here.
+std::string LocalToUtf8(std::string_view local) {
+    return std::string(local);
+}
+
+bool Utf8ToLocal(std::string_view utf8, std::string& local) {
+    local.assign(utf8);
+    return true;
+}
+
 std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string&) {
     // The bytes as the shell gave them: a text that is no UTF-8 is refused where it is used.
     return std::vector<std::string>(argv + 1, argv + argc);

@@ -45,6 +45,44 @@ bool AppendAsLocal(std::u16string_view units, std::string& out) {
     return true;
 }
 
+namespace {
+
+std::wstring Wide(UINT codePage, std::string_view text) {
+    if (text.empty() || text.size() > INT_MAX) {
+        return {};
+    }
+    const int count = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(codePage, 0, text.data(), count, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(codePage, 0, text.data(), count, wide.data(), size);
+    }
+    return wide;
+}
+
+}  // namespace
+
+std::string LocalToUtf8(std::string_view local) {
+    const std::wstring wide = Wide(CP_ACP, local);
+    if (wide.empty()) {
+        return {};
+    }
+    const int count = static_cast<int>(wide.size());
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, utf8.data(), size, nullptr, nullptr);
+    }
+    return utf8;
+}
+
+bool Utf8ToLocal(std::string_view utf8, std::string& local) {
+    local.clear();
+    const std::wstring wide = Wide(CP_UTF8, utf8);
+    return AppendAsLocal({reinterpret_cast<const char16_t*>(wide.data()), wide.size()}, local);
+}
+
 std::optional<std::vector<std::string>> LocalArguments(int argc, char** argv, std::string& error) {
     // The narrow argv is Windows' own conversion of the command line, and it picks
     // look-alikes (Ü becomes ü in code page 936): the arguments are taken wide and

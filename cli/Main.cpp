@@ -7,7 +7,6 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "Json.h"
 #include "LocalText.h"
 
 namespace TarvikCli {

@@ -7,18 +7,13 @@
 
 namespace TarvikCli {
 
-namespace {
-
-// The reply of `command` (line end added), with the wait before the read.
-std::string Ask(const std::string& command, int waitMs) {
+std::string AskModem(const std::string& command, int waitMs) {
     const bool ended = !command.empty() && (command.back() == '\r' || command.back() == '\n');
     const std::string line = ended ? command : command + "\r\n";
     char reply[1025] = {};
     const int count = SMSCommand(line.c_str(), reply, waitMs);
     return std::string(reply, count > 0 ? static_cast<std::size_t>(count) : 0);
 }
-
-}  // namespace
 
 int RunAt(const Options& options) {
     std::string command;
@@ -30,7 +25,7 @@ int RunAt(const Options& options) {
     if (!StartSession(session, options, why)) {
         return Complain(kExitStartFailed, why);
     }
-    const std::string reply = Ask(command, options.waitMs);
+    const std::string reply = AskModem(command, options.waitMs);
     std::string status;
     for (const std::string& line : ReplyLines(reply)) {
         std::printf("%s\n", line.c_str());
@@ -66,7 +61,7 @@ int RunIdentify(const Options& options) {
     int answered = 0;
     for (const Query& query : queries) {
         std::string status;
-        const std::string answer = AnswerOf(query.command, Ask(query.command, 0), status);
+        const std::string answer = AnswerOf(query.command, AskModem(query.command, 0), status);
         if (!answer.empty()) {
             ++answered;
             std::printf("%s: %s\n", query.label, query.shown(answer).c_str());

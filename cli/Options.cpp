@@ -65,7 +65,7 @@ const char kReceiveUsage[] =
     "  --idle S            seconds without a message that end the command (1 to 3600)\n";
 
 const char kServeUsage[] =
-    "usage: tarvik serve --port N [--baud B] [--ack]\n"
+    "usage: tarvik serve --port N [--baud B] [--ack] [--cancel-pending]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -76,10 +76,15 @@ const char kServeUsage[] =
     "                                                        or \"prefix\":null\n"
     "  {\"op\":\"at\",\"id\":2,\"command\":\"AT+CSQ\",\"wait\":0}\n"
     "  {\"op\":\"ack\",\"key\":\"0123456789abcdef\"}     with --ack: the message is kept\n"
+    "  {\"op\":\"status\"}                          the modem event again, signal refreshed\n"
     "  {\"op\":\"stop\"}\n"
-    "Events: ready, queued (its sequence), report (each part: accepted or refused, with\n"
-    "the error), sent (every part reported), message (key, number, time, text), reply,\n"
-    "error, stopped.\n"
+    "Events: ready (port, version), modem (model, revision, signal, rssi), queued (its\n"
+    "sequence), report (each part: accepted or refused, with the error and code), sent\n"
+    "(every part reported), message (key, number, time, text), reply, error (with a code),\n"
+    "stopped.\n"
+    "\n"
+    "--cancel-pending writes ESC to the port before the start: it ends a message body the\n"
+    "modem still waits for from a program killed in the middle of a send.\n"
     "\n"
     "The key of a message is the same each time the same message is delivered. With --ack\n"
     "a message not acknowledged is given again every 10 s; with TARVIK_INBOX_JOURNAL naming\n"
@@ -137,7 +142,7 @@ bool Allowed(Verb verb, const std::string& option) {
         case Verb::Identify:
             return option == "--received";
         case Verb::Serve:
-            return option == "--ack";
+            return option == "--ack" || option == "--cancel-pending";
         case Verb::Help:
         case Verb::Version:
             return false;
@@ -222,6 +227,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--ack") {
             options.ack = true;
+            continue;
+        }
+        if (arg == "--cancel-pending") {
+            options.cancelPending = true;
             continue;
         }
         if (i + 1 >= args.size()) {

@@ -25,7 +25,8 @@ struct Options {
     std::optional<std::string> prefix = std::string(kDefaultPrefix);  // none: --no-prefix
     int timeoutS = 0;  // 0: wait as long as each part may take
     bool follow = false;
-    bool ack = false;  // serve: each message is held until the reader acknowledges it
+    bool ack = false;            // serve: each message is held until the reader acknowledges it
+    bool cancelPending = false;  // serve: ESC to the port first, ending a body it waits for
     bool json = false;
     int idleS = kDefaultIdleS;
     int waitMs = 0;

@@ -8,56 +8,86 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "Json.h"
 #include "LocalText.h"
 #include "Tracker.h"
+#include "link/ServeLink.h"
+#include "serial/CSXCom.h"
 
 namespace TarvikCli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using TarvikLink::Code;
+using TarvikLink::Event;
+using TarvikLink::EventKind;
+using TarvikLink::Json;
 constexpr int kPollStepMs = 50;
 // How long an unacknowledged message waits before it is given again.
 constexpr auto kAckResend = std::chrono::seconds(10);
+// How long the modem may take to answer the ESC before the service opens the port.
+constexpr int kEscapeSettleMs = 100;
 
-void Emit(const CJsonLine& event) {
-    std::fputs(event.Line().c_str(), stdout);
+// The texts of an event leave in UTF-8, whatever the local code page.
+void Emit(Event event) {
+    for (std::string* text : {&event.error, &event.number, &event.time, &event.text, &event.reply,
+                              &event.modem.model, &event.modem.revision}) {
+        *text = LocalToUtf8(*text);
+    }
+    std::fputs(TarvikLink::EventLine(event).c_str(), stdout);
     std::fflush(stdout);
 }
 
-CJsonLine Event(const char* name, const std::string& id = {}) {
-    CJsonLine event;
-    event.Add("event", name);
-    if (!id.empty()) {
-        event.AddRaw("id", id);
-    }
+Event Made(EventKind kind, const Json& id = {}) {
+    Event event;
+    event.kind = kind;
+    event.id = id;
     return event;
 }
 
-void EmitError(const std::string& id, const std::string& why) {
-    Emit(Event("error", id).Add("error", why));
+void EmitError(const Json& id, Code code, const std::string& why) {
+    Emit(TarvikLink::ErrorEvent(id, code, why));
+}
+
+// The tracker keeps a request's id as JSON text.
+Json IdOf(const std::string& json) {
+    return json.empty() ? Json() : Json::parse(json);
 }
 
 struct SendRequest {
-    std::string id;
+    Json id;
     std::string number;
     std::string text;
     std::optional<std::string> prefix;
 };
 
 void EmitMessage(const std::string& key, const Received& message) {
-    Emit(Event("message")
-             .Add("key", key)
-             .Add("number", message.number)
-             .Add("time", message.time)
-             .Add("text", message.text));
+    Event event = Made(EventKind::Message);
+    event.key = key;
+    event.number = message.number;
+    event.time = message.time;
+    event.text = message.text;
+    Emit(std::move(event));
 }
 
 struct HeldMessage {
     Received message;
     Clock::time_point given;
 };
+
+// ESC to the port: a program killed between "AT+CMGS" and its body leaves the modem waiting
+// for the body, taking every later command as text; ESC ends that wait, and a modem that
+// is not waiting ignores it. Through the library's own port names and serial device.
+void CancelPendingEntry(int port, int baud) {
+    CSXCom com;
+    if (com.Open(port, baud) == 1) {
+        const char escape = 0x1B;
+        com.Write(&escape, 1);
+        // Its answer, if any, comes before the service opens the port and purges it.
+        com.Pause(kEscapeSettleMs);
+    }
+    com.Close();
+}
 
 class CServer {
 public:
@@ -71,18 +101,48 @@ public:
     CServer& operator=(const CServer&) = delete;
 
     int Run() {
+        if (options_.cancelPending) {
+            CancelPendingEntry(options_.port, options_.baud);
+        }
         CSession session([this](const Received& message) {
-            const std::string key = MessageKey(message);
+            const std::string key =
+                TarvikLink::MessageKey(message.number, message.time, message.text);
             EmitMessage(key, message);
             if (options_.ack) {
                 unacked_[key] = HeldMessage{message, Clock::now()};
             }
         });
         session_ = &session;
+        if (!Begin(session)) {
+            return kExitStartFailed;
+        }
+        Serve();
+        // With a submission under way a stop does not wait for the network's answer.
+        session.Stop(tracker_.Empty() && held_.empty());
+        TakeReports();
+        for (const SendRequest& request : held_) {
+            EmitError(request.id, Code::NotQueued, "not queued: the service stopped first");
+        }
+        for (const TrackedMessage& message : tracker_.InFlight()) {
+            EmitError(IdOf(message.id), Code::Stopped,
+                      "sequence " + std::to_string(message.sequence) +
+                          ": stopped before every part was reported");
+        }
+        Event stopped = Made(EventKind::Stopped);
+        if (options_.ack) {
+            stopped.unacked = static_cast<int64_t>(unacked_.size());
+        }
+        Emit(std::move(stopped));
+        return kExitDone;
+    }
+
+private:
+    // The start, the journal, and the first events; false when serve cannot go on.
+    bool Begin(CSession& session) {
         std::string why;
         if (!StartSession(session, options_, why)) {
-            EmitError({}, why);
-            return kExitStartFailed;
+            EmitError({}, Code::StartFailed, why);
+            return false;
         }
         // The library has rewritten its journal during the start; acknowledgements go
         // after what it keeps.
@@ -90,15 +150,24 @@ public:
         if (options_.ack && journal != nullptr && *journal != '\0') {
             journal_ = std::fopen(journal, "ab");
             if (journal_ == nullptr) {
-                EmitError({}, std::string("cannot append to the inbox journal ") + journal);
+                EmitError({}, Code::StartFailed,
+                          std::string("cannot append to the inbox journal ") + journal);
                 session.Stop(false);
-                return kExitStartFailed;
+                return false;
             }
         }
-        Emit(Event("ready").Add("port", options_.port));
-        // At the end of input the messages under way are seen through (a pipe that
-        // closes after its last request still gets its reports); a stop request or an
-        // interrupt ends the service at once.
+        Event ready = Made(EventKind::Ready);
+        ready.port = options_.port;
+        ready.version = TarvikLink::kVersion;
+        Emit(std::move(ready));
+        EmitModem(true);
+        return true;
+    }
+
+    // At the end of input the messages under way are seen through (a pipe that closes
+    // after its last request still gets its reports); a stop request or an interrupt ends
+    // the service at once.
+    void Serve() {
         bool reading = true;
         bool stopping = false;
         auto lastProgress = Clock::now();
@@ -128,131 +197,96 @@ public:
             }
             GiveAgain();
         }
-        // With a submission under way a stop does not wait for the network's answer.
-        session.Stop(tracker_.Empty() && held_.empty());
-        TakeReports();
-        for (const SendRequest& request : held_) {
-            EmitError(request.id, "not queued: the service stopped first");
-        }
-        for (const TrackedMessage& message : tracker_.InFlight()) {
-            EmitError(message.id, "sequence " + std::to_string(message.sequence) +
-                                      ": stopped before every part was reported");
-        }
-        CJsonLine stopped = Event("stopped");
-        if (options_.ack) {
-            stopped.Add("unacked", static_cast<int64_t>(unacked_.size()));
-        }
-        Emit(stopped);
-        return kExitDone;
     }
 
-private:
+    // What the modem says of itself; its name and revision are asked once.
+    void EmitModem(bool identify, const Json& id = {}) {
+        std::string status;
+        if (identify) {
+            modem_.model = AnswerOf("AT+CGMM", AskModem("AT+CGMM", 0), status);
+            modem_.revision = AnswerOf("AT+CGMR", AskModem("AT+CGMR", 0), status);
+        }
+        modem_.signal = AnswerOf("AT+CSQ", AskModem("AT+CSQ", 0), status);
+        modem_.rssi = TarvikLink::RssiOf(modem_.signal);
+        Event event = Made(EventKind::Modem, id);
+        event.modem = modem_;
+        Emit(std::move(event));
+    }
+
     // False when the request ends the service.
     bool Handle(const std::string& line) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) {
             return true;
         }
-        std::string error;
-        const auto request = ParseJsonObject(line, error);
+        std::string why;
+        Json id;
+        const auto request = TarvikLink::ParseRequest(line, why, id);
         if (!request) {
-            EmitError({}, error);
+            // The parser's reason may quote the request's UTF-8; Emit converts from local.
+            std::string local;
+            EmitError(id, Code::InvalidRequest, Utf8ToLocal(why, local) ? local : why);
             return true;
         }
-        std::string id;
-        if (const auto it = request->find("id"); it != request->end()) {
-            if (it->second.kind != JsonValue::Kind::String &&
-                it->second.kind != JsonValue::Kind::Number) {
-                EmitError({}, "\"id\" must be a string or an integer");
-                return true;
-            }
-            id = it->second.json;
-        }
-        const auto text = [&](const char* key) -> const JsonValue* {
-            const auto it = request->find(key);
-            return it != request->end() && it->second.kind == JsonValue::Kind::String ? &it->second
-                                                                                      : nullptr;
-        };
-        const JsonValue* op = text("op");
-        if (op == nullptr) {
-            EmitError(id, "a request needs \"op\": \"send\", \"at\" or \"stop\"");
-            return true;
-        }
-        if (op->text == "stop") {
-            return false;
-        }
-        if (op->text == "ack") {
-            const JsonValue* key = text("key");
-            if (!options_.ack || key == nullptr) {
-                EmitError(id, options_.ack ? "\"ack\" needs \"key\"" : "\"ack\" needs serve --ack");
-                return true;
-            }
-            Acknowledge(key->text);
-            return true;
-        }
-        if (op->text == "at") {
-            const JsonValue* command = text("command");
-            if (command == nullptr || command->text.empty()) {
-                EmitError(id, "\"at\" needs \"command\"");
-                return true;
-            }
-            int waitMs = 0;
-            if (const auto it = request->find("wait"); it != request->end()) {
-                if (it->second.kind != JsonValue::Kind::Number || it->second.number < 0 ||
-                    it->second.number > 600000) {
-                    EmitError(id, "\"wait\" takes milliseconds from 0 to 600000");
-                    return true;
+        switch (request->op) {
+            case TarvikLink::Op::Stop:
+                return false;
+            case TarvikLink::Op::Ack:
+                if (!options_.ack) {
+                    EmitError(id, Code::InvalidRequest, "\"ack\" needs serve --ack");
+                } else {
+                    Acknowledge(request->key);
                 }
-                waitMs = static_cast<int>(it->second.number);
-            }
-            const std::string ended = command->text + "\r\n";
-            char reply[1025] = {};
-            const int count = SMSCommand(ended.c_str(), reply, waitMs);
-            Emit(Event("reply", id)
-                     .Add("reply",
-                          std::string(reply, count > 0 ? static_cast<std::size_t>(count) : 0)));
-            return true;
-        }
-        if (op->text != "send") {
-            EmitError(id, "unknown \"op\": " + op->text);
-            return true;
-        }
-        SendRequest send;
-        send.id = id;
-        const JsonValue* number = text("number");
-        const JsonValue* body = text("text");
-        if (number == nullptr || body == nullptr) {
-            EmitError(id, "\"send\" needs \"number\" and \"text\", both strings");
-            return true;
-        }
-        send.number = number->text;
-        send.text = body->text;
-        send.prefix = std::string(kDefaultPrefix);
-        if (const auto it = request->find("prefix"); it != request->end()) {
-            if (it->second.kind == JsonValue::Kind::Null) {
-                send.prefix.reset();
-            } else if (it->second.kind == JsonValue::Kind::String && !it->second.text.empty() &&
-                       it->second.text.find_first_not_of("0123456789") == std::string::npos) {
-                send.prefix = it->second.text;
-            } else {
-                EmitError(id, "\"prefix\" takes digits, or null for none");
                 return true;
-            }
+            case TarvikLink::Op::Status:
+                EmitModem(false, id);
+                return true;
+            case TarvikLink::Op::At:
+                Command(*request);
+                return true;
+            case TarvikLink::Op::Send:
+                Send(*request);
+                return true;
+        }
+        return true;
+    }
+
+    void Command(const TarvikLink::Request& request) {
+        std::string command;
+        if (!Utf8ToLocal(request.command, command)) {
+            EmitError(
+                request.id, Code::InvalidRequest,
+                "the command holds a character that " + LocalCodePageName() + " does not have");
+            return;
+        }
+        Event reply = Made(EventKind::Reply, request.id);
+        reply.reply = AskModem(command, request.waitMs);
+        Emit(std::move(reply));
+    }
+
+    void Send(const TarvikLink::Request& request) {
+        SendRequest send;
+        send.id = request.id;
+        send.prefix = request.prefixGiven ? request.prefix : std::string(kDefaultPrefix);
+        const Json& id = request.id;
+        if (!Utf8ToLocal(request.number, send.number) || !Utf8ToLocal(request.text, send.text)) {
+            EmitError(id, Code::InvalidRequest,
+                      "the text holds a character that " + LocalCodePageName() + " does not have");
+            return;
         }
         if (send.text.empty()) {
-            EmitError(id, "the text is empty: nothing to send");
-            return true;
+            EmitError(id, Code::InvalidRequest, "the text is empty: nothing to send");
+            return;
         }
         if (send.text.find('\0') != std::string::npos || !IsLocalText(send.text)) {
-            EmitError(id, "the text is not valid " + LocalCodePageName());
-            return true;
+            EmitError(id, Code::InvalidRequest, "the text is not valid " + LocalCodePageName());
+            return;
         }
         if (const std::string problem = NumberProblem(send.number, send.prefix); !problem.empty()) {
-            EmitError(id, problem);
-            return true;
+            EmitError(id, Code::InvalidRequest, problem);
+            return;
         }
         held_.push_back(std::move(send));
         QueueHeld();
-        return true;
     }
 
     // A key acknowledged twice, or never given, changes nothing.
@@ -288,14 +322,17 @@ private:
                 if (!tracker_.Empty()) {
                     return;  // the queue is full: it drains as parts go
                 }
-                EmitError(request.id,
+                EmitError(request.id, Code::TooLong,
                           "the text is too long: it needs more parts than the "
                           "library's queue holds");
                 held_.pop_front();
                 continue;
             }
-            Emit(Event("queued", request.id).Add("sequence", sequence));
-            tracker_.Queued(sequence, std::move(request.text), request.id);
+            Event queued = Made(EventKind::Queued, request.id);
+            queued.sequence = sequence;
+            Emit(std::move(queued));
+            tracker_.Queued(sequence, std::move(request.text),
+                            request.id.is_null() ? std::string() : request.id.dump());
             held_.pop_front();
         }
     }
@@ -314,18 +351,20 @@ private:
         while (session_->NextReport(report)) {
             reported = true;
             const PartOutcome outcome = tracker_.Report(report);
-            CJsonLine event = Event("report", outcome.message.id);
-            event.Add("sequence", outcome.message.sequence).Add("part", outcome.part);
-            event.Add("result", outcome.accepted ? "accepted" : "refused");
+            Event event = Made(EventKind::Report, IdOf(outcome.message.id));
+            event.sequence = outcome.message.sequence;
+            event.part = outcome.part;
+            event.accepted = outcome.accepted;
             if (!outcome.accepted) {
-                event.Add("error", OneLine(LastError()));
+                event.code = Code::Refused;
+                event.error = OneLine(LastError());
             }
             Emit(event);
             if (outcome.complete) {
-                Emit(Event("sent", outcome.message.id)
-                         .Add("sequence", outcome.message.sequence)
-                         .Add("parts", outcome.message.partsReported)
-                         .Add("accepted", outcome.message.partsAccepted));
+                event.kind = EventKind::Sent;
+                event.parts = outcome.message.partsReported;
+                event.acceptedParts = outcome.message.partsAccepted;
+                Emit(std::move(event));
             }
         }
         return reported;
@@ -337,6 +376,7 @@ private:
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
     std::FILE* journal_ = nullptr;
+    TarvikLink::ModemInfo modem_;
 };
 
 }  // namespace

@@ -5,74 +5,12 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 namespace Tarvikd {
-
-std::string PortDevice(const std::string& portDir, int port) {
-    if (!portDir.empty()) {
-        const std::string entry = portDir + "/COM" + std::to_string(port);
-        if (access(entry.c_str(), F_OK) == 0) {
-            return entry;
-        }
-    }
-    static const char* const kFamilies[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
-    if (port < 1 || port > 96) {
-        return {};
-    }
-    return kFamilies[(port - 1) / 32] + std::to_string((port - 1) % 32);
-}
-
-bool CancelPendingEntry(const std::string& device, int baud) {
-    if (device.empty()) {
-        return false;
-    }
-    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    termios line{};
-    if (tcgetattr(fd, &line) == 0) {
-        cfmakeraw(&line);
-        speed_t speed = B115200;
-        switch (baud) {
-            case 9600:
-                speed = B9600;
-                break;
-            case 19200:
-                speed = B19200;
-                break;
-            case 38400:
-                speed = B38400;
-                break;
-            case 57600:
-                speed = B57600;
-                break;
-            case 230400:
-                speed = B230400;
-                break;
-            case 460800:
-                speed = B460800;
-                break;
-            case 921600:
-                speed = B921600;
-                break;
-            default:
-                break;
-        }
-        cfsetspeed(&line, speed);
-        tcsetattr(fd, TCSANOW, &line);
-    }
-    const char escape = 0x1B;
-    const bool written = write(fd, &escape, 1) == 1;
-    tcdrain(fd);
-    close(fd);
-    return written;
-}
 
 CChild::~CChild() {
     Finish(true);
@@ -184,6 +122,12 @@ bool CChild::WriteLine(const std::string& line) {
         done += static_cast<std::size_t>(count);
     }
     return true;
+}
+
+void CChild::Kill() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+    }
 }
 
 std::string CChild::Finish(bool kill) {

@@ -10,15 +10,6 @@
 
 namespace Tarvikd {
 
-// Writes ESC to the modem's port: a child killed between "AT+CMGS" and its body leaves the
-// modem waiting for the body, taking every later command as text, and ESC ends that wait
-// (a modem not waiting ignores it). False when the port could not be written.
-bool CancelPendingEntry(const std::string& device, int baud);
-
-// The device of tarvik's port number: COM<n> in `portDir` when it is there, else the
-// serial devices in tarvik's order (ttyS, ttyUSB, ttyACM, 32 each).
-std::string PortDevice(const std::string& portDir, int port);
-
 class CChild {
 public:
     CChild() = default;
@@ -37,6 +28,8 @@ public:
     // False when the child no longer reads.
     bool WriteLine(const std::string& line);
 
+    // SIGKILL, and nothing else: its output ends for a reader that waits on it.
+    void Kill();
     // Kills it (when it still runs) and waits for it; the exit's description.
     std::string Finish(bool kill);
 

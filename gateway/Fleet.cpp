@@ -2,105 +2,127 @@
 
 #include <algorithm>
 #include <chrono>
-#include <nlohmann/json.hpp>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
-#include "Child.h"
 #include "Log.h"
+#include "ModemLink.h"
+#include "ModemSender.h"
 
 namespace Tarvikd {
 
 namespace {
 
-using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using LinkEvent = TarvikLink::Event;
+using TarvikLink::EventKind;
+using namespace std::chrono_literals;
 
-constexpr int kPollMs = 50;
-// An idle sender looks at the queue this often even when nothing woke it: a retry comes
-// due by the clock alone.
-constexpr int64_t kIdleClaimMs = 500;
-// A child that has a message and says nothing for this long is taken for hung.
-constexpr int64_t kSilentChildMs = 600000;
-constexpr int64_t kStopGraceMs = 5000;
-// How often an outcome the store refused is offered again.
-constexpr int64_t kOwedRetryMs = 1000;
-
-std::string Dump(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
+// An idle sender looks at the queue this often even when nothing woke it: another daemon's
+// retry comes due by the clock alone.
+constexpr auto kIdleClaim = 500ms;
+constexpr auto kStopGrace = 5s;
+constexpr auto kStopWait = 3s;
+// The longest the modem's thread sleeps without showing the watchdog it is alive.
+constexpr auto kBeatEvery = 1s;
+constexpr auto kHung = 60s;
 
 std::string Folder(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The first line of a modem's reply that is its answer: neither the echo, a result, nor
-// a status line of the modem's own.
-std::string AnswerLine(const std::string& reply, const std::string& tag) {
-    std::size_t at = 0;
-    while (at < reply.size()) {
-        std::size_t end = reply.find_first_of("\r\n", at);
-        if (end == std::string::npos) {
-            end = reply.size();
-        }
-        std::string line = reply.substr(at, end - at);
-        at = end + 1;
-        if (line.empty()) {
-            continue;
-        }
-        if (!tag.empty()) {
-            if (line.rfind(tag, 0) == 0) {
-                return line.substr(tag.size());
-            }
-            continue;
-        }
-        if (line.rfind("AT", 0) == 0 || line == "OK" || line.find("ERROR") != std::string::npos ||
-            line[0] == '+' || line[0] == '^') {
-            continue;
-        }
-        return line;
-    }
-    return {};
+Clock::time_point Earliest(Clock::time_point a, std::optional<Clock::time_point> b) {
+    return b && *b < a ? *b : a;
 }
 
 }  // namespace
 
-class CModem {
+// One modem's supervisor: starts its child, restarts it with backoff, keeps the modem's
+// rotation and status, and runs the child's life on a thread of its own, which sleeps until
+// an event, new work, a stop or the next thing due by the clock.
+class CModemSupervisor {
 public:
-    CModem(CFleet& fleet, const ModemConfig& config) : fleet_(fleet), config_(config) {
+    CModemSupervisor(CFleet& fleet, const ModemConfig& config)
+        : fleet_(fleet), config_(config), sender_(fleet.config_, config_, fleet.store_, Host()) {
         status_.name = config.name;
         status_.port = config.port;
         status_.state = "stopped";
     }
-    ~CModem() { Stop(); }
-    CModem(const CModem&) = delete;
-    CModem& operator=(const CModem&) = delete;
+    ~CModemSupervisor() { Stop(); }
+    CModemSupervisor(const CModemSupervisor&) = delete;
+    CModemSupervisor& operator=(const CModemSupervisor&) = delete;
 
     void Start() {
         stop_ = false;
         thread_ = std::thread([this] { Run(); });
     }
-    void RequestStop() { stop_ = true; }
-    void Stop() {
+    void RequestStop() {
         stop_ = true;
+        Notify();
+    }
+    void Stop() {
+        RequestStop();
         if (thread_.joinable()) {
             thread_.join();
         }
+    }
+    // Something happened that the modem's thread must look at.
+    void Notify() {
+        {
+            std::lock_guard hold(wakeLock_);
+            ++wakes_;
+        }
+        wake_.notify_all();
     }
 
     ModemStatus Status() const {
         std::lock_guard hold(statusLock_);
         ModemStatus status = status_;
-        status.inRotation = InRotation(NowMs());
+        status.inRotation = InRotation(Clock::now());
         return status;
     }
     bool Ready() const {
         std::lock_guard hold(statusLock_);
         return status_.state == "ready";
     }
-    bool InRotation(int64_t now) const { return now >= outUntil_.load(); }
+    bool InRotation(Clock::time_point now) const {
+        return now.time_since_epoch().count() >= outUntil_.load();
+    }
     const std::string& Name() const { return config_.name; }
-    int64_t LastBeat() const { return beat_.load(); }
+    bool Alive(Clock::time_point now) const {
+        return now - Clock::time_point(Clock::duration(beat_.load())) < kHung;
+    }
 
 private:
+    // What one life of the child keeps.
+    struct Life {
+        bool ready = false;
+        bool refused = false;  // it speaks a version of the link this daemon does not
+        Clock::time_point stopAt{};
+        Clock::time_point nextClaim{};
+        Clock::time_point nextStatus{};
+        uint64_t wakeSeen = 0;
+        std::string ended;
+    };
+
+    CModemSender::Host Host() {
+        CModemSender::Host host;
+        host.rerouted = [this] { return fleet_.Rerouted(config_.name); };
+        host.failure = [this](const std::string& why) { Failure(why); };
+        host.success = [this] { failuresInRow_ = 0; };
+        host.finished = [this](Outcome outcome) {
+            std::lock_guard hold(statusLock_);
+            status_.sent += outcome == Outcome::Sent ? 1 : 0;
+            status_.failed += outcome == Outcome::Failed ? 1 : 0;
+        };
+        host.wake = [this] { fleet_.Wake(); };
+        return host;
+    }
+
+    void Beat() { beat_ = Clock::now().time_since_epoch().count(); }
+
     void SetState(const std::string& state, const std::string& error = {}) {
         std::lock_guard hold(statusLock_);
         if (status_.state != state) {
@@ -119,20 +141,32 @@ private:
             status_.lastError = why;
         }
         if (++failuresInRow_ >= config.failuresOutOfRotation) {
-            outUntil_ = NowMs() + config.outOfRotationMs;
+            const auto until = Clock::now() + std::chrono::milliseconds(config.outOfRotationMs);
+            outUntil_ = until.time_since_epoch().count();
             failuresInRow_ = 0;
             Log(Level::Warning, "modem " + config_.name + " out of rotation for " +
                                     std::to_string(config.outOfRotationMs) + " ms: " + why);
         }
     }
 
-    // Sleeps up to `ms`, waking early at a stop.
-    void Pause(int64_t ms) {
-        const int64_t until = NowMs() + ms;
-        while (!stop_ && NowMs() < until) {
-            beat_ = NowMs();
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::min<int64_t>(50, until - NowMs() + 1)));
+    uint64_t Wakes() {
+        std::lock_guard hold(wakeLock_);
+        return wakes_;
+    }
+
+    // Sleeps until `until`, a notification after `seen`, or a stop.
+    void WaitUntil(Clock::time_point until, uint64_t seen) {
+        std::unique_lock hold(wakeLock_);
+        wake_.wait_until(hold, std::min(until, Clock::now() + kBeatEvery),
+                         [&] { return wakes_ != seen || stop_; });
+    }
+
+    // Sleeps for `length`, waking early at a stop.
+    void Pause(Clock::duration length) {
+        const auto until = Clock::now() + length;
+        while (!stop_ && Clock::now() < until) {
+            Beat();
+            WaitUntil(until, Wakes());
         }
     }
 
@@ -143,7 +177,8 @@ private:
         while (!stop_) {
             if (!first) {
                 SetState("restarting");
-                Pause(delayMs);
+                // A child this daemon cannot speak to is tried again only slowly.
+                Pause(std::chrono::milliseconds(versionRefused_ ? config.restartMaxMs : delayMs));
                 delayMs = std::min(delayMs * 2, config.restartMaxMs);
                 if (stop_) {
                     break;
@@ -152,15 +187,16 @@ private:
                 ++status_.restarts;
             }
             first = false;
-            while (!stop_ && !Settle()) {
-                Pause(kOwedRetryMs);
+            while (!stop_ && !sender_.Settle()) {
+                Pause(1s);
             }
             if (RunChild()) {
                 delayMs = config.restartBaseMs;
             }
         }
-        if (!Settle()) {
-            Log(Level::Warning, "modem " + config_.name + ": message " + std::to_string(owed_->id) +
+        if (!sender_.Settle()) {
+            Log(Level::Warning, "modem " + config_.name + ": message " +
+                                    std::to_string(sender_.OwedId()) +
                                     " stays claimed: its lease or the next start settles it");
         }
         SetState("stopped");
@@ -192,347 +228,212 @@ private:
     // One life of the child; true when it got its modem ready.
     bool RunChild() {
         SetState("starting");
-        // A child that died mid-submission, in this daemon's life or before it, may have
-        // left the modem waiting for a message body.
-        CancelPendingEntry(PortDevice(fleet_.config_.portDir, config_.port), config_.baud);
-        // The modem's answer to ESC, if any, comes before the child opens the port.
-        Pause(100);
-        CChild child;
+        CModemLink link(config_.name, [this] { Notify(); });
         std::string why;
-        if (!child.Start(fleet_.program_,
-                         {"serve", "--port", std::to_string(config_.port), "--baud",
-                          std::to_string(config_.baud), "--ack"},
-                         ChildEnvironment(), why)) {
+        if (!link.Start(fleet_.program_, config_, ChildEnvironment(), why)) {
             Log(Level::Error, "modem " + config_.name + ": cannot start tarvik: " + why);
             Failure(why);
             return false;
         }
         {
             std::lock_guard hold(statusLock_);
-            status_.pid = child.Pid();
+            status_.pid = link.Pid();
         }
-        bool ready = false;
-        inFlight_ = Flight{};
-        int64_t lastClaim = 0;
-        uint64_t wakeSeen = 0;
-        int64_t nextStatus = 0;
-        int64_t stopAt = 0;
-        std::string ended;
-        while (true) {
-            const int64_t now = NowMs();
-            beat_ = now;
-            if (stop_ && stopAt == 0) {
-                stopAt = now;
-            }
-            // At a stop the message under way is given a moment to finish.
-            if (stopAt != 0 && (inFlight_.id == 0 || now - stopAt > kStopGraceMs)) {
-                child.WriteLine(R"({"op":"stop"})");
-                break;
-            }
-            if (owed_ && now >= owedRetryAt_) {
-                Settle();
-            }
-            if (ready && stopAt == 0 && inFlight_.id == 0 && !owed_ && InRotation(now)) {
-                const uint64_t wake = fleet_.WakeCount();
-                if (wake != wakeSeen || now - lastClaim >= kIdleClaimMs) {
-                    wakeSeen = wake;
-                    lastClaim = now;
-                    if (!SendNext(child, now)) {
-                        ended = "it stopped reading";
-                        break;
-                    }
-                }
-            }
-            if (ready && now >= nextStatus) {
-                nextStatus = now + fleet_.config_.statusEveryMs;
-                child.WriteLine(R"({"op":"at","id":"signal","command":"AT+CSQ"})");
-            }
-            if (inFlight_.id != 0 && now - inFlight_.lastEvent > kSilentChildMs) {
-                ended = "it said nothing for " + std::to_string(kSilentChildMs / 1000) + " s";
-                break;
-            }
-            std::string line;
-            const CChild::Read read = child.ReadLine(line, kPollMs);
-            if (read == CChild::Read::Ended) {
-                break;
-            }
-            if (read == CChild::Read::Line) {
-                if (!Handle(child, line, ready)) {
-                    break;
-                }
-            }
+        Life life;
+        while (Step(link, life)) {
         }
-        const std::string exit = child.Finish(stopAt == 0 || !WaitEnd(child));
-        if (inFlight_.id != 0) {
-            // Once the child may have read the request, it may have gone out: even before
-            // its "queued" the library's worker may have taken it. Never sent again by itself.
-            Owe({inFlight_.id, Outcome::Unknown,
-                 "the modem's child ended (" + exit + ") while it had the message", inFlight_.parts,
-                 inFlight_.accepted, 0, NowMs()});
-            inFlight_ = Flight{};
-            fleet_.Wake();
-        }
-        why = "tarvik serve " + exit + (ended.empty() ? "" : ": " + ended);
+        const std::string exit =
+            link.Finish(life.stopAt == Clock::time_point{} || !link.WaitEnd(kStopWait));
+        sender_.ChildEnded(exit);
         {
             std::lock_guard hold(statusLock_);
             status_.pid = 0;
         }
+        why = "tarvik serve " + exit + (life.ended.empty() ? "" : ": " + life.ended);
+        versionRefused_ = life.refused;
         if (!stop_) {
             Log(Level::Warning, "modem " + config_.name + ": " + why);
-            if (!ready) {
+            if (!life.ready) {
                 Failure(startError_.empty() ? why : startError_);
             } else {
                 SetState("restarting", why);
             }
         }
-        return ready;
+        return life.ready;
     }
 
-    bool WaitEnd(CChild& child) {
-        const int64_t until = NowMs() + 3000;
-        std::string line;
-        while (NowMs() < until) {
-            if (child.ReadLine(line, kPollMs) == CChild::Read::Ended) {
-                return true;
-            }
+    // One turn of the child's life; false when it ends.
+    bool Step(CModemLink& link, Life& life) {
+        const uint64_t seen = Wakes();
+        const auto now = Clock::now();
+        Beat();
+        if (stop_ && life.stopAt == Clock::time_point{}) {
+            life.stopAt = now;
         }
-        return false;
-    }
-
-    // False when the child no longer takes requests.
-    bool SendNext(CChild& child, int64_t now) {
-        std::optional<Claimed> claimed;
-        try {
-            claimed = fleet_.store_.Claim(config_.name, fleet_.Rerouted(config_.name), now);
-        } catch (const std::exception& e) {
-            Log(Level::Error, std::string("store: ") + e.what());
-            return true;
-        }
-        if (!claimed) {
-            return true;
-        }
-        try {
-            fleet_.store_.MarkSubmitted(claimed->id, now);
-        } catch (const std::exception& e) {
-            // Not handed over unrecorded: it goes back, once the store takes that.
-            Log(Level::Error, std::string("store: ") + e.what());
-            Owe({claimed->id, Outcome::Released, "the store was away at the hand-over", 0, 0, 0,
-                 NowMs()});
-            return true;
-        }
-        inFlight_ = Flight{claimed->id, claimed->attempts, false, 0, 0, now};
-        Json request = {{"op", "send"},
-                        {"id", "m" + std::to_string(claimed->id)},
-                        {"number", claimed->number},
-                        {"text", claimed->text}};
-        if (config_.prefix) {
-            request["prefix"] = *config_.prefix;
-        }
-        if (!child.WriteLine(Dump(request))) {
-            // Never read: it goes back to the queue as it was.
-            Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
-            inFlight_ = Flight{};
+        // At a stop the message under way is given a moment to finish.
+        if (life.stopAt != Clock::time_point{} &&
+            (!sender_.Busy() || now - life.stopAt > kStopGrace)) {
+            link.Write(TarvikLink::Op::Stop);
             return false;
         }
+        sender_.SettleIfDue(now);
+        if (CanClaim(life, now) && (fleet_.WakeCount() != life.wakeSeen || now >= life.nextClaim ||
+                                    sender_.RetryDue(now))) {
+            life.wakeSeen = fleet_.WakeCount();
+            life.nextClaim = now + kIdleClaim;
+            if (!sender_.SendNext(link)) {
+                life.ended = "it stopped reading";
+                return false;
+            }
+        }
+        if (life.ready && now >= life.nextStatus) {
+            life.nextStatus = now + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
+            link.Write(TarvikLink::Op::Status);
+        }
+        if (sender_.Silent(now)) {
+            life.ended =
+                "it said nothing for " + std::to_string(CModemSender::kSilentLimit.count()) + " s";
+            return false;
+        }
+        if (!TakeEvents(link, life)) {
+            return false;
+        }
+        WaitUntil(NextDue(life, now), seen);
         return true;
     }
 
-    void Finished(Outcome outcome, const std::string& detail) {
-        const Config& config = fleet_.config_;
-        const int64_t now = NowMs();
-        int64_t nextAt = 0;
-        if (outcome == Outcome::Retry) {
-            if (inFlight_.attempts >= config.sendAttempts) {
-                outcome = Outcome::Failed;
-            } else {
-                int64_t delay = config.retryBaseMs;
-                for (int i = 1; i < inFlight_.attempts && delay < config.retryMaxMs; ++i) {
-                    delay *= 2;
-                }
-                nextAt = now + std::min<int64_t>(delay, config.retryMaxMs);
-            }
+    bool CanClaim(const Life& life, Clock::time_point now) const {
+        return life.ready && life.stopAt == Clock::time_point{} && !sender_.Busy() &&
+               !sender_.Owes() && InRotation(now);
+    }
+
+    Clock::time_point NextDue(const Life& life, Clock::time_point now) const {
+        auto due = now + kBeatEvery;
+        if (life.ready) {
+            due = std::min(due, life.nextStatus);
         }
-        Owe({inFlight_.id, outcome, detail, inFlight_.parts, inFlight_.accepted, nextAt, now});
-        std::lock_guard hold(statusLock_);
-        if (outcome == Outcome::Sent) {
-            ++status_.sent;
-        } else if (outcome == Outcome::Failed) {
-            ++status_.failed;
+        if (CanClaim(life, now)) {
+            due = std::min(due, life.nextClaim);
+        } else if (life.ready && !InRotation(now)) {
+            due = std::min(due, Clock::time_point(Clock::duration(outUntil_.load())));
         }
-        inFlight_ = Flight{};
+        if (life.stopAt != Clock::time_point{}) {
+            due = std::min(due, life.stopAt + kStopGrace);
+        }
+        return Earliest(due, sender_.Due());
     }
 
     // False when the child must go.
-    bool Handle(CChild& child, const std::string& line, bool& ready) {
-        Json event;
-        try {
-            event = Json::parse(line);
-        } catch (const Json::exception&) {
-            Log(Level::Warning, "modem " + config_.name + ": not an event: " + line);
-            return true;
-        }
-        if (!event.is_object() || !event.contains("event") || !event["event"].is_string()) {
-            return true;
-        }
-        const std::string kind = event["event"];
-        const std::string id =
-            event.contains("id") && event["id"].is_string() ? event["id"].get<std::string>() : "";
-        const int64_t now = NowMs();
-        try {
-            if (kind == "ready") {
-                ready = true;
-                failuresInRow_ = 0;
-                startError_.clear();
-                SetState("ready");
-                child.WriteLine(R"({"op":"at","id":"model","command":"AT+CGMM"})");
-            } else if (kind == "message") {
-                const std::string key = event.value("key", "");
-                const bool inserted = fleet_.store_.StoreReceived(
-                    config_.name, key, event.value("number", ""), event.value("time", ""),
-                    event.value("text", ""), fleet_.config_.webhook.has_value(), now);
-                if (inserted) {
-                    std::lock_guard hold(statusLock_);
-                    ++status_.received;
-                }
-                // Only now, with the message committed, may the child let it go.
-                if (!child.WriteLine(Dump({{"op", "ack"}, {"key", key}}))) {
+    bool TakeEvents(CModemLink& link, Life& life) {
+        LinkEvent event;
+        while (true) {
+            const bool wasBusy = sender_.Busy();
+            switch (link.Next(event)) {
+                case CModemLink::Take::None:
+                    return true;
+                case CModemLink::Take::Ended:
                     return false;
-                }
-                if (inserted) {
-                    fleet_.Wake();
-                }
-            } else if (kind == "reply") {
-                const std::string reply = event.value("reply", "");
-                std::lock_guard hold(statusLock_);
-                if (id == "model") {
-                    status_.model = AnswerLine(reply, "");
-                } else if (id == "signal") {
-                    status_.signal = AnswerLine(reply, "+CSQ: ");
-                }
-            } else if (!id.empty() && id[0] == 'm' && inFlight_.id != 0 &&
-                       id == "m" + std::to_string(inFlight_.id)) {
-                inFlight_.lastEvent = now;
-                if (kind == "queued") {
-                    inFlight_.queued = true;
-                } else if (kind == "report") {
-                    const bool accepted = event.value("result", "") == "accepted";
-                    const int part = event.value("part", 0);
-                    inFlight_.parts = std::max(inFlight_.parts, part);
-                    inFlight_.accepted += accepted ? 1 : 0;
-                    fleet_.store_.RecordPart(inFlight_.id, part, accepted, event.value("error", ""),
-                                             now);
-                } else if (kind == "sent") {
-                    inFlight_.parts = event.value("parts", inFlight_.parts);
-                    inFlight_.accepted = event.value("accepted", inFlight_.accepted);
-                    if (inFlight_.accepted == inFlight_.parts) {
-                        failuresInRow_ = 0;
-                        Finished(Outcome::Sent, std::to_string(inFlight_.parts) +
-                                                    " part(s) on modem " + config_.name);
-                    } else if (inFlight_.accepted == 0) {
-                        Failure("refused a message");
-                        Finished(Outcome::Retry, "the modem refused it: " + LastPartError());
-                    } else {
-                        // Sending it again would repeat the parts that went.
-                        Failure("refused part of a message");
-                        Finished(Outcome::Failed,
-                                 std::to_string(inFlight_.parts - inFlight_.accepted) + " of " +
-                                     std::to_string(inFlight_.parts) +
-                                     " parts refused: " + LastPartError());
-                    }
-                } else if (kind == "error") {
-                    const std::string error = event.value("error", "");
-                    if (inFlight_.queued) {
-                        Finished(Outcome::Unknown, error);
-                    } else if (error.rfind("not queued", 0) == 0) {
-                        Finished(Outcome::Released, error);
-                    } else {
-                        Finished(Outcome::Failed, error);
-                    }
-                }
-            } else if (kind == "error" && !ready) {
-                startError_ = event.value("error", "");
-                SetState("starting", startError_);
+                case CModemLink::Take::Event:
+                    break;
             }
+            if (sender_.OnEvent(event)) {
+                if (wasBusy && !sender_.Busy()) {
+                    life.nextClaim = Clock::now();  // the next message at once
+                }
+            } else if (!Handle(link, event, life)) {
+                return false;
+            }
+        }
+    }
+
+    // An event not about the message in flight; false when the child must go.
+    bool Handle(CModemLink& link, const LinkEvent& event, Life& life) {
+        switch (event.kind) {
+            case EventKind::Ready:
+                return Ready(event, life);
+            case EventKind::Modem: {
+                std::lock_guard hold(statusLock_);
+                status_.model = event.modem.model;
+                status_.signal = event.modem.signal;
+                return true;
+            }
+            case EventKind::Message:
+                return Received(link, event);
+            case EventKind::Error:
+                if (!life.ready) {
+                    startError_ = event.error;
+                    SetState("starting", startError_);
+                }
+                return true;
+            default:
+                return true;
+        }
+    }
+
+    bool Ready(const LinkEvent& event, Life& life) {
+        if (!TarvikLink::Speaks(event.version)) {
+            startError_ = "tarvik serve speaks version " + std::to_string(event.version) +
+                          " of the link and this tarvikd " +
+                          std::to_string(TarvikLink::kOldestVersion) + " to " +
+                          std::to_string(TarvikLink::kVersion) +
+                          ": install the tarvik of this tarvikd's release";
+            Log(Level::Error, "modem " + config_.name + ": " + startError_);
+            SetState("starting", startError_);
+            life.refused = true;
+            return false;
+        }
+        life.ready = true;
+        life.nextStatus = Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
+        failuresInRow_ = 0;
+        startError_.clear();
+        // A modem out of rotation for failed starts is back as soon as it is ready.
+        outUntil_ = 0;
+        SetState("ready");
+        return true;
+    }
+
+    // Stored first; only then may the child let it go. False when the child no longer reads.
+    bool Received(CModemLink& link, const LinkEvent& event) {
+        bool inserted = false;
+        try {
+            inserted = fleet_.store_.StoreReceived(config_.name, event.key, event.number,
+                                                   event.time, event.text,
+                                                   fleet_.config_.webhook.has_value(), NowMs());
         } catch (const std::exception& e) {
-            // The store refused: what the child holds stays unacknowledged, and it gives
-            // it again.
+            // Unacknowledged, the child gives it again.
             Log(Level::Error, "modem " + config_.name + ": store: " + e.what());
+            return true;
+        }
+        if (inserted) {
+            std::lock_guard hold(statusLock_);
+            ++status_.received;
+        }
+        TarvikLink::Request ack;
+        ack.op = TarvikLink::Op::Ack;
+        ack.key = event.key;
+        if (!link.Write(ack)) {
+            return false;
+        }
+        if (inserted) {
+            fleet_.Wake();
         }
         return true;
     }
 
-    // The end of an attempt goes to the store before the next claim; while the store is
-    // away it waits here and is tried again, so that what happened is never lost or redone.
-    struct Owed {
-        int64_t id = 0;
-        Outcome outcome = Outcome::Unknown;
-        std::string detail;
-        int parts = 0;
-        int accepted = 0;
-        int64_t nextAt = 0;
-        int64_t at = 0;
-    };
-    void Owe(Owed owed) {
-        owed_ = std::move(owed);
-        owedSince_ = NowMs();
-        Settle();
-    }
-    // True when nothing is owed any more.
-    bool Settle() {
-        if (!owed_) {
-            return true;
-        }
-        try {
-            fleet_.store_.Finish(owed_->id, owed_->outcome, owed_->detail, owed_->parts,
-                                 owed_->accepted, owed_->nextAt, owed_->at);
-            owed_.reset();
-            return true;
-        } catch (const std::exception& e) {
-            if (owedRetryAt_ <= owedSince_) {
-                Log(Level::Error, "modem " + config_.name + ": store: " + e.what() + "; message " +
-                                      std::to_string(owed_->id) +
-                                      "'s outcome kept until it is back");
-            }
-            owedRetryAt_ = NowMs() + kOwedRetryMs;
-            return false;
-        }
-    }
-
-    std::string LastPartError() {
-        try {
-            if (const auto message = fleet_.store_.Get(inFlight_.id)) {
-                for (auto it = message->history.rbegin(); it != message->history.rend(); ++it) {
-                    if (it->state == "part" && it->detail.find("refused: ") != std::string::npos) {
-                        return it->detail.substr(it->detail.find("refused: ") + 9);
-                    }
-                }
-            }
-        } catch (const std::exception&) {
-        }
-        return "no reason given";
-    }
-
-    struct Flight {
-        int64_t id = 0;
-        int attempts = 0;
-        bool queued = false;
-        int parts = 0;
-        int accepted = 0;
-        int64_t lastEvent = 0;
-    };
-
     CFleet& fleet_;
     ModemConfig config_;
+    CModemSender sender_;
     std::thread thread_;
     std::atomic<bool> stop_ = false;
-    std::atomic<int64_t> outUntil_ = 0;
-    std::atomic<int64_t> beat_ = 0;
-    int failuresInRow_ = 0;
+    // Steady-clock ticks: out of rotation until then; the thread's last turn.
+    std::atomic<Clock::rep> outUntil_ = 0;
+    std::atomic<Clock::rep> beat_ = Clock::now().time_since_epoch().count();
+    std::atomic<int> failuresInRow_ = 0;
     std::string startError_;
-    Flight inFlight_;
-    std::optional<Owed> owed_;
-    int64_t owedRetryAt_ = 0;
-    int64_t owedSince_ = 0;  // logged once per outcome, not at every retry
+    bool versionRefused_ = false;
+    std::mutex wakeLock_;
+    std::condition_variable wake_;
+    uint64_t wakes_ = 0;
     mutable std::mutex statusLock_;
     ModemStatus status_;
 };
@@ -540,7 +441,7 @@ private:
 CFleet::CFleet(const Config& config, IStore& store, std::string program)
     : config_(config), store_(store), program_(std::move(program)) {
     for (const ModemConfig& modem : config.modems) {
-        modems_.push_back(std::make_unique<CModem>(*this, modem));
+        modems_.push_back(std::make_unique<CModemSupervisor>(*this, modem));
     }
     // Work another daemon queued on a shared store.
     store_.SetWake([this] { Wake(); });
@@ -577,13 +478,14 @@ void CFleet::Stop() {
 }
 
 void CFleet::Wake() {
-    std::lock_guard hold(wakeLock_);
     ++wakeCount_;
+    for (auto& modem : modems_) {
+        modem->Notify();
+    }
 }
 
 uint64_t CFleet::WakeCount() const {
-    std::lock_guard hold(wakeLock_);
-    return wakeCount_;
+    return wakeCount_.load();
 }
 
 std::vector<ModemStatus> CFleet::Status() const {
@@ -609,7 +511,7 @@ std::vector<std::string> CFleet::Rerouted(const std::string& except) const {
     if (!config_.reroute) {
         return names;
     }
-    const int64_t now = NowMs();
+    const auto now = Clock::now();
     for (const auto& modem : modems_) {
         if (modem->Name() != except && !modem->InRotation(now)) {
             names.push_back(modem->Name());
@@ -618,9 +520,10 @@ std::vector<std::string> CFleet::Rerouted(const std::string& except) const {
     return names;
 }
 
-bool CFleet::Alive(int64_t now) const {
+bool CFleet::Alive() const {
+    const auto now = Clock::now();
     return std::all_of(modems_.begin(), modems_.end(),
-                       [&](const auto& m) { return now - m->LastBeat() < 60000; });
+                       [&](const auto& m) { return m->Alive(now); });
 }
 
 }  // namespace Tarvikd

@@ -1,15 +1,13 @@
 // The modems: one supervised `tarvik serve` child each, restarted with backoff when it
 // dies; each sends one queued message at a time and stores what its modem receives before
-// acknowledging it to the child. A modem that keeps failing leaves the rotation for a while.
+// acknowledging it to the child. A modem that keeps failing leaves the rotation for a while,
+// or until its child is ready again.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Config.h"
@@ -33,7 +31,7 @@ struct ModemStatus {
     int64_t received = 0;
 };
 
-class CModem;
+class CModemSupervisor;
 
 class CFleet {
 public:
@@ -44,7 +42,7 @@ public:
 
     void Start();
     void Stop();
-    // New work for the senders: they look at the queue at once.
+    // New work for the senders: each is woken and looks at the queue at once.
     void Wake();
     uint64_t WakeCount() const;
     std::vector<ModemStatus> Status() const;
@@ -53,17 +51,15 @@ public:
     // The modems out of rotation whose messages another modem may take.
     std::vector<std::string> Rerouted(const std::string& except) const;
     // True while every modem's thread makes progress (for the watchdog).
-    bool Alive(int64_t now) const;
+    bool Alive() const;
 
 private:
-    friend class CModem;
+    friend class CModemSupervisor;
     const Config& config_;
     IStore& store_;
     std::string program_;
-    std::vector<std::unique_ptr<CModem>> modems_;
-    mutable std::mutex wakeLock_;
-    std::condition_variable wake_;
-    uint64_t wakeCount_ = 0;
+    std::vector<std::unique_ptr<CModemSupervisor>> modems_;
+    std::atomic<uint64_t> wakeCount_ = 0;
 };
 
 }  // namespace Tarvikd

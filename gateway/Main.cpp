@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
         const int64_t now = NowMs();
         // The watchdog is fed only while the senders and the webhook still go round.
         const bool alive =
-            fleet.Alive(now) && (webhook == nullptr || now - webhook->LastBeat() < 60000);
+            fleet.Alive() && (webhook == nullptr || now - webhook->LastBeat() < 60000);
         if (watchdog && alive) {
             sd_notify(0, "WATCHDOG=1");
         }

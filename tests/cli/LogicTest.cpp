@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "Format.h"
-#include "Json.h"
 #include "LocalText.h"
 #include "Options.h"
 #include "Tracker.h"
@@ -102,60 +101,6 @@ TEST(OptionsTest, HelpNamesEveryOptionTheParserTakes) {
         for (const char* option : v.options) {
             EXPECT_NE(help.find(option), std::string::npos) << v.verb << " " << option;
         }
-    }
-}
-
-TEST(JsonTest, TextsAreQuotedWithTheirControlCharactersEscapedAndTheRestAsItIs) {
-    EXPECT_EQ(JsonQuote("a\"b\\c\n\r\t\x01\x7f 你好"),
-              "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u007f 你好\"");
-    EXPECT_EQ(CJsonLine().Add("event", "sent").Add("parts", 3).AddRaw("id", "\"x\"").Line(),
-              "{\"event\":\"sent\",\"parts\":3,\"id\":\"x\"}\n");
-}
-
-TEST(JsonTest, ARequestLineReadsBackWithEveryKindOfValue) {
-    std::string error;
-    const auto object = ParseJsonObject(
-        R"( {"op":"send", "id": -12, "text":"a\"\\\/\n\u4f60\ud83d\ude00", "prefix":null, "x":true} )",
-        error);
-    ASSERT_TRUE(object) << error;
-    EXPECT_EQ(object->at("op").text, "send");
-    EXPECT_EQ(object->at("id").kind, JsonValue::Kind::Number);
-    EXPECT_EQ(object->at("id").number, -12);
-    EXPECT_EQ(object->at("id").json, "-12");
-    EXPECT_EQ(object->at("text").text, "a\"\\/\n你😀");
-    EXPECT_EQ(object->at("prefix").kind, JsonValue::Kind::Null);
-    EXPECT_TRUE(object->at("x").flag);
-    EXPECT_TRUE(ParseJsonObject("{}", error));
-}
-
-TEST(JsonTest, AnythingButOneFlatObjectIsRefusedWithAReason) {
-    const struct {
-        const char* line;
-        const char* says;
-    } cases[] = {
-        {"", "one JSON object"},
-        {"[1]", "one JSON object"},
-        {"{\"a\":1", "',' or '}'"},
-        {"{\"a\":1} x", "nothing may follow"},
-        {"{\"a\":{}}", "not a string, an integer"},
-        {"{\"a\":[1]}", "not a string, an integer"},
-        {"{\"a\":1.5}", "whole number"},
-        {"{\"a\":99999999999999999999}", "too large"},
-        {"{\"a\":1,\"a\":2}", "appears twice"},
-        {"{a:1}", "key must be a string"},
-        {"{\"a\" 1}", "':' must follow"},
-        {"{\"a\":\"x", "not closed"},
-        {"{\"a\":\"\\q\"}", "unknown escape"},
-        {"{\"a\":\"\\u12\"}", "four hex digits"},
-        {"{\"a\":\"\\ud800\"}", "names no character"},
-        {"{\"a\":\"\\udc00x\"}", "names no character"},
-        {"{\"a\":\"tab\there\"}", "control character"},
-        {"{\"a\":tru}", "not a string, an integer"},
-    };
-    for (const auto& c : cases) {
-        std::string error;
-        EXPECT_FALSE(ParseJsonObject(c.line, error)) << c.line;
-        EXPECT_NE(error.find(c.says), std::string::npos) << c.line << ": " << error;
     }
 }
 

@@ -190,7 +190,8 @@ receive_follow_interrupted)
 serve)
   start_modem --message '10086:waiting before the start'
   mkfifo "$work/requests"
-  timeout -s KILL 150 "$bin/tarvik" serve --port 3 < "$work/requests" > "$work/out" 2> "$work/err" &
+  timeout -s KILL 150 "$bin/tarvik" serve --port 3 --cancel-pending < "$work/requests" \
+    > "$work/out" 2> "$work/err" &
   pid=$!
   exec 3> "$work/requests"
   long=$(printf 'x%.0s' $(seq 1 200))
@@ -201,6 +202,8 @@ serve)
     echo 'not json'
     echo '{"op":"send","id":5,"number":"12a","text":"x"}'
     echo '{"op":"at","id":6,"command":"AT+CSQ"}'
+    echo '{"op":"status","id":7}'
+    echo '{"op":"send","id":8,"number":"1","text":"x","prefix":"+1"}'
   } >&3
   # Requests in flight while messages arrive: wait for the three sends and the messages
   # coming back, then ask for the stop.
@@ -219,7 +222,11 @@ import json, sys
 events = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8").read().splitlines()]
 long = sys.argv[2]
 kinds = [e["event"] for e in events]
-assert kinds[0] == "ready" and kinds[-1] == "stopped", kinds
+assert kinds[0] == "ready" and kinds[1] == "modem" and kinds[-1] == "stopped", kinds
+assert events[0]["version"] >= 1, events[0]
+modem = [e for e in events if e["event"] == "modem"]
+assert len(modem) == 2 and modem[1]["id"] == 7, modem
+assert all(m["model"] == "MU609" and m["signal"] == "23,99" and m["rssi"] == 23 for m in modem)
 queued = {e["id"]: e["sequence"] for e in events if e["event"] == "queued"}
 assert set(queued) == {1, "two", 3} and len(set(queued.values())) == 3, queued
 sent = {e["id"]: e for e in events if e["event"] == "sent"}
@@ -233,6 +240,8 @@ for ident, e in sent.items():
 errors = [e for e in events if e["event"] == "error"]
 assert any("one JSON object" in e["error"] and "id" not in e for e in errors), errors
 assert any(e.get("id") == 5 and "is not a number" in e["error"] for e in errors), errors
+assert all(e["code"] == "invalid_request" for e in errors), errors
+assert any(e.get("id") == 8 and "takes digits" in e["error"] for e in errors), errors
 replies = [e for e in events if e["event"] == "reply"]
 assert len(replies) == 1 and replies[0]["id"] == 6 and "+CSQ: 23,99" in replies[0]["reply"]
 texts = [e["text"] for e in events if e["event"] == "message"]
@@ -240,6 +249,8 @@ assert "waiting before the start" in texts and "loop one" in texts, texts
 assert "".join(t for t in texts if t.startswith("x")) == long, texts
 PY
   grep -qaF '"你好"' "$work/out" && fail "the message to another number came back"
+  # --cancel-pending: ESC reached the modem before the service's first command.
+  [ "$(head -c 1 "$work/wire" | od -An -tx1 | tr -d ' ')" = 1b ] || fail "no ESC before the start"
   [ "$(wire_count 'AT+CMGS=')" -ge 4 ] || fail "$(wire_count 'AT+CMGS=') submissions"
   ;;
 

@@ -3,7 +3,7 @@
 the daemon on a configuration written here, requests with an HTTP client, and what the
 API, the webhook receiver and the simulators' logs show.
 
-Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster; the
+Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -74,10 +74,11 @@ def start_modem(port, *options, own=None):
     return proc
 
 
-def write_config(modems, extra="", webhook=""):
+def write_config(modems, extra="", webhook="", tarvik=None, restart_max_ms=1000):
     text = [f'store = "{work}/tarvikd.db"', f'port_dir = "{work}"', f"http_port = {HTTP_PORT}",
-            f'api_keys = ["{KEY}"]', f'tarvik = "{BIN}/tarvik"', "restart_base_ms = 200",
-            "restart_max_ms = 1000", "status_every_ms = 1000", extra, webhook]
+            f'api_keys = ["{KEY}"]', f'tarvik = "{tarvik or BIN + "/tarvik"}"',
+            "restart_base_ms = 200", f"restart_max_ms = {restart_max_ms}",
+            "status_every_ms = 1000", extra, webhook]
     for name, port in modems:
         text += ["[[modem]]", f'name = "{name}"', f"port = {port}"]
     path = os.path.join(work, "tarvikd.toml")
@@ -304,6 +305,71 @@ def case_reroute():
         fail(f"modem b stayed in rotation: {b}")
     if wire_count_at_least(3, "AT+CMGS=", len(ids)) != len(ids):
         fail(f"modem a submitted {wire_count(3, 'AT+CMGS=')} for {len(ids)} messages")
+    stop_daemon()
+
+
+def stand_in(behaviour):
+    """A tarvik that counts its starts and behaves as the file `behaviour` says at each:
+    `version` is a serve of a link version no tarvikd speaks, `fail` a start that fails,
+    `real` the real tarvik."""
+    path = os.path.join(work, "tarvik-stand-in")
+    open(path, "w").write(f"""#!/bin/bash
+echo start >> {work}/starts
+case $(cat {behaviour}) in
+  version) echo '{{"event":"ready","port":3,"version":99}}'; exec sleep 300 ;;
+  fail) echo '{{"event":"error","error":"no modem here","code":"start_failed"}}'; exit 3 ;;
+  *) exec {BIN}/tarvik "$@" ;;
+esac
+""")
+    os.chmod(path, 0o755)
+    return path
+
+
+def starts():
+    try:
+        return len(open(os.path.join(work, "starts")).read().split())
+    except FileNotFoundError:
+        return 0
+
+
+def case_link():
+    # A serve of another link version is refused with its reason, and not restarted fast.
+    behaviour = os.path.join(work, "behaviour")
+    open(behaviour, "w").write("version")
+    start_modem(3)
+    write_config([("a", 3)], "failures_out_of_rotation = 2\nout_of_rotation_ms = 600000",
+                 tarvik=stand_in(behaviour), restart_max_ms=60000)
+    start_daemon()
+    wait_for("the version refused",
+             lambda: "version 99" in (modems()["a"]["last_error"] or "") and
+             modems()["a"]["state"] == "restarting", show=modems)
+    if "version 99" not in open(os.path.join(work, "daemon.err")).read():
+        fail("the daemon's log does not say why the modem's child was refused")
+    # With restart_base_ms = 200 a fast loop would have started it again by now.
+    time.sleep(2)
+    if starts() != 1 or modems()["a"]["restarts"] != 0:
+        fail(f"{starts()} starts: the refused child was restarted fast: {modems()['a']}")
+    stop_daemon()
+
+    # Out of rotation for failed starts, and back as soon as its child is ready.
+    open(behaviour, "w").write("fail")
+    write_config([("a", 3)], "failures_out_of_rotation = 2\nout_of_rotation_ms = 600000",
+                 tarvik=stand_in(behaviour))
+    start_daemon()
+    wait_for("modem a out of rotation", lambda: not modems()["a"]["in_rotation"], show=modems)
+    if modems()["a"]["last_error"] != "no modem here":
+        fail(f"the start's reason is not shown: {modems()['a']}")
+    ident = expect(call("POST", "/v1/messages", {"to": "+8613700137000", "text": "back"}), 202,
+                   "a send")["id"]
+    open(behaviour, "w").write("real")
+    wait_for("modem a ready and in rotation",
+             lambda: modems()["a"]["state"] == "ready" and modems()["a"]["in_rotation"],
+             show=modems)
+    wait_for("the message sent", lambda: message(ident)["state"] == "sent",
+             show=lambda: message(ident))
+    a = modems()["a"]
+    if a["model"] != "MU609" or a["signal"] != "23,99":
+        fail(f"the modem's status: {a}")
     stop_daemon()
 
 
@@ -831,7 +897,7 @@ def case_cluster():
 
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
-     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster}[CASE]()
+     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:

@@ -1,0 +1,61 @@
+// The link to one modem's `tarvik serve`: the child process, the typed requests written to
+// it, and its events, read on a thread of their own and queued for the modem's thread, which
+// is woken for each.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Child.h"
+#include "Config.h"
+#include "link/ServeLink.h"
+
+namespace Tarvikd {
+
+class CModemLink {
+public:
+    // `onEvent` is called from the reader thread after each event is queued and at the end.
+    CModemLink(std::string name, std::function<void()> onEvent);
+    ~CModemLink();
+    CModemLink(const CModemLink&) = delete;
+    CModemLink& operator=(const CModemLink&) = delete;
+
+    // Starts `tarvik serve` for the modem; false, with the reason, when it did not start.
+    bool Start(const std::string& program, const ModemConfig& modem,
+               const std::vector<std::string>& env, std::string& why);
+    pid_t Pid() const { return child_.Pid(); }
+
+    enum class Take { Event, None, Ended };
+    // The next event; Ended once the child's output has closed and every event was taken.
+    Take Next(TarvikLink::Event& event);
+    // False when the child no longer reads.
+    bool Write(const TarvikLink::Request& request);
+    bool Write(TarvikLink::Op op);
+
+    // Waits up to `limit` for the child's output to end; true when it did.
+    bool WaitEnd(std::chrono::steady_clock::duration limit);
+    // Kills the child unless told it ended, waits for it; the exit's description.
+    std::string Finish(bool kill);
+
+private:
+    void Read();
+
+    std::string name_;
+    std::function<void()> onEvent_;
+    CChild child_;
+    std::thread reader_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<TarvikLink::Event> events_;
+    bool ended_ = false;
+};
+
+}  // namespace Tarvikd

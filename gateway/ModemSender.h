@@ -1,0 +1,95 @@
+// The sending half of one modem: claims the next message, hands it to the modem's child,
+// records its parts, and settles each attempt's outcome with the store before the next
+// claim, keeping an outcome the store refused until it takes it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Config.h"
+#include "ModemLink.h"
+#include "Store.h"
+
+namespace Tarvikd {
+
+class CModemSender {
+public:
+    using Clock = std::chrono::steady_clock;
+    // What the sender tells the modem's supervisor.
+    struct Host {
+        std::function<std::vector<std::string>()> rerouted;  // modems whose work it may take
+        std::function<void(const std::string&)> failure;     // counts toward the rotation
+        std::function<void()> success;
+        std::function<void(Outcome)> finished;  // for the counts the status shows
+        std::function<void()> wake;             // a message went back to the queue
+    };
+
+    CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host);
+
+    bool Busy() const { return inFlight_.id != 0; }
+    bool Owes() const { return owed_.has_value(); }
+
+    // Claims the next message and hands it to the child; false when the child no longer
+    // takes requests.
+    bool SendNext(CModemLink& link);
+    // An event about the message in flight; false when it is about something else.
+    bool OnEvent(const TarvikLink::Event& event);
+    // The child ended while it had the message: it may have gone out.
+    void ChildEnded(const std::string& exit);
+
+    // True when nothing is owed any more; IfDue: only when its retry has come.
+    bool Settle();
+    void SettleIfDue(Clock::time_point now);
+    // The earliest time the sender has something to do by the clock alone.
+    std::optional<Clock::time_point> Due() const;
+    // A message of this modem's comes due for another attempt.
+    bool RetryDue(Clock::time_point now) const { return retryAt_ && now >= *retryAt_; }
+    // A child that has the message and says nothing for this long is taken for hung.
+    bool Silent(Clock::time_point now) const;
+    static constexpr std::chrono::seconds kSilentLimit{600};
+
+    int64_t OwedId() const { return owed_ ? owed_->id : 0; }
+
+private:
+    struct Owed {
+        int64_t id = 0;
+        Outcome outcome = Outcome::Unknown;
+        std::string detail;
+        int parts = 0;
+        int accepted = 0;
+        int64_t nextAt = 0;
+        int64_t at = 0;
+    };
+    struct Flight {
+        int64_t id = 0;
+        int attempts = 0;
+        bool queued = false;
+        int parts = 0;
+        int accepted = 0;
+        std::string refusal;  // the last refused part's reason
+        Clock::time_point lastEvent;
+    };
+
+    bool HandOver(CModemLink& link, const Claimed& claimed);
+    void Report(const TarvikLink::Event& event);
+    void Sent(const TarvikLink::Event& event);
+    void Error(const TarvikLink::Event& event);
+    void Finished(Outcome outcome, const std::string& detail);
+    void Owe(Owed owed);
+
+    const Config& config_;
+    const ModemConfig& modem_;
+    IStore& store_;
+    Host host_;
+    Flight inFlight_;
+    std::optional<Owed> owed_;
+    Clock::time_point owedRetryAt_;
+    bool owedLogged_ = false;  // logged once per outcome, not at every retry
+    std::optional<Clock::time_point> retryAt_;
+};
+
+}  // namespace Tarvikd

@@ -1,0 +1,412 @@
+#include "link/ServeLink.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <utility>
+
+namespace TarvikLink {
+
+namespace {
+
+// A field of the wrong kind; its text is the reader's reason.
+struct BadField : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+constexpr std::array<std::pair<Code, const char*>, 7> kCodes = {{
+    {Code::InvalidRequest, "invalid_request"},
+    {Code::TooLong, "too_long"},
+    {Code::NotQueued, "not_queued"},
+    {Code::Refused, "refused"},
+    {Code::Stopped, "stopped"},
+    {Code::StartFailed, "start_failed"},
+    {Code::Other, "other"},
+}};
+
+constexpr std::array<std::pair<EventKind, const char*>, 9> kKinds = {{
+    {EventKind::Ready, "ready"},
+    {EventKind::Modem, "modem"},
+    {EventKind::Queued, "queued"},
+    {EventKind::Report, "report"},
+    {EventKind::Sent, "sent"},
+    {EventKind::Error, "error"},
+    {EventKind::Message, "message"},
+    {EventKind::Reply, "reply"},
+    {EventKind::Stopped, "stopped"},
+}};
+
+constexpr std::array<std::pair<Op, const char*>, 5> kOps = {{
+    {Op::Send, "send"},
+    {Op::At, "at"},
+    {Op::Ack, "ack"},
+    {Op::Status, "status"},
+    {Op::Stop, "stop"},
+}};
+
+std::string Dump(const Json& value) {
+    // A byte that is no UTF-8 becomes U+FFFD rather than ending the line.
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+// Nothing when the line is no JSON object; `why` then says what is wrong with it.
+std::optional<Json> ParseObject(std::string_view line, const char* what, std::string& why) {
+    why = std::string("a") + what + " is one JSON object on one line";
+    Json value;
+    try {
+        value = Json::parse(line);
+    } catch (const Json::parse_error& error) {
+        // "[json.exception.parse_error.101] parse error at ..." without its tag.
+        const std::string text = error.what();
+        const std::size_t at = text.find("] ");
+        why += ": " + (at == std::string::npos ? text : text.substr(at + 2));
+        return std::nullopt;
+    }
+    if (!value.is_object()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Nothing when absent or null; a string, or BadField.
+std::optional<std::string> String(const Json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return std::nullopt;
+    }
+    if (!it->is_string()) {
+        throw BadField(std::string("\"") + key + "\" must be a string");
+    }
+    return it->get<std::string>();
+}
+
+std::optional<int64_t> Integer(const Json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return std::nullopt;
+    }
+    if (!it->is_number_integer()) {
+        throw BadField(std::string("\"") + key + "\" must be an integer");
+    }
+    return it->get<int64_t>();
+}
+
+int Small(const Json& object, const char* key) {
+    const int64_t value = Integer(object, key).value_or(0);
+    if (value < -1000000000 || value > 1000000000) {
+        throw BadField(std::string("\"") + key + "\" is out of range");
+    }
+    return static_cast<int>(value);
+}
+
+bool ValidId(const Json& id) {
+    return id.is_null() || id.is_string() || id.is_number_integer();
+}
+
+std::string Need(const Json& object, const char* key, const char* why) {
+    try {
+        if (auto value = String(object, key)) {
+            return std::move(*value);
+        }
+    } catch (const BadField&) {
+    }
+    throw BadField(why);
+}
+
+void ReadSend(const Json& object, Request& request) {
+    const auto number = object.find("number");
+    const auto text = object.find("text");
+    if (number == object.end() || !number->is_string() || text == object.end() ||
+        !text->is_string()) {
+        throw BadField("\"send\" needs \"number\" and \"text\", both strings");
+    }
+    request.number = number->get<std::string>();
+    request.text = text->get<std::string>();
+    const auto prefix = object.find("prefix");
+    if (prefix == object.end()) {
+        return;
+    }
+    request.prefixGiven = true;
+    if (prefix->is_null()) {
+        return;
+    }
+    const std::string digits = prefix->is_string() ? prefix->get<std::string>() : "";
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+        throw BadField("\"prefix\" takes digits, or null for none");
+    }
+    request.prefix = digits;
+}
+
+void ReadAt(const Json& object, Request& request) {
+    request.command = Need(object, "command", "\"at\" needs \"command\"");
+    if (request.command.empty()) {
+        throw BadField("\"at\" needs \"command\"");
+    }
+    const auto wait = object.find("wait");
+    if (wait != object.end()) {
+        if (!wait->is_number_integer() || wait->get<int64_t>() < 0 ||
+            wait->get<int64_t>() > 600000) {
+            throw BadField("\"wait\" takes milliseconds from 0 to 600000");
+        }
+        request.waitMs = static_cast<int>(wait->get<int64_t>());
+    }
+}
+
+Json Begin(const Event& event) {
+    Json line;
+    for (const auto& [kind, name] : kKinds) {
+        if (kind == event.kind) {
+            line["event"] = name;
+        }
+    }
+    if (!event.id.is_null()) {
+        line["id"] = event.id;
+    }
+    return line;
+}
+
+void AddFailure(const Event& event, Json& line) {
+    line["error"] = event.error;
+    if (event.code != Code::None) {
+        line["code"] = CodeName(event.code);
+    }
+}
+
+Json EventJson(const Event& event) {
+    Json line = Begin(event);
+    switch (event.kind) {
+        case EventKind::Ready:
+            line["port"] = event.port;
+            line["version"] = event.version;
+            break;
+        case EventKind::Modem:
+            line["model"] = event.modem.model;
+            line["revision"] = event.modem.revision;
+            line["signal"] = event.modem.signal;
+            if (event.modem.rssi) {
+                line["rssi"] = *event.modem.rssi;
+            }
+            break;
+        case EventKind::Queued:
+            line["sequence"] = event.sequence;
+            break;
+        case EventKind::Report:
+            line["sequence"] = event.sequence;
+            line["part"] = event.part;
+            line["result"] = event.accepted ? "accepted" : "refused";
+            if (!event.accepted) {
+                AddFailure(event, line);
+            }
+            break;
+        case EventKind::Sent:
+            line["sequence"] = event.sequence;
+            line["parts"] = event.parts;
+            line["accepted"] = event.acceptedParts;
+            break;
+        case EventKind::Error:
+            AddFailure(event, line);
+            break;
+        case EventKind::Message:
+            line["key"] = event.key;
+            line["number"] = event.number;
+            line["time"] = event.time;
+            line["text"] = event.text;
+            break;
+        case EventKind::Reply:
+            line["reply"] = event.reply;
+            break;
+        case EventKind::Stopped:
+            if (event.unacked) {
+                line["unacked"] = *event.unacked;
+            }
+            break;
+        case EventKind::Other:
+            break;
+    }
+    return line;
+}
+
+void ReadFields(const Json& object, Event& event) {
+    event.port = Small(object, "port");
+    event.version = Small(object, "version");
+    event.sequence = Small(object, "sequence");
+    event.part = Small(object, "part");
+    event.accepted = String(object, "result").value_or("") == "accepted";
+    event.parts = Small(object, "parts");
+    event.acceptedParts = Small(object, "accepted");
+    event.error = String(object, "error").value_or("");
+    event.code = CodeNamed(String(object, "code").value_or(""));
+    event.key = String(object, "key").value_or("");
+    event.number = String(object, "number").value_or("");
+    event.time = String(object, "time").value_or("");
+    event.text = String(object, "text").value_or("");
+    event.reply = String(object, "reply").value_or("");
+    event.modem.model = String(object, "model").value_or("");
+    event.modem.revision = String(object, "revision").value_or("");
+    event.modem.signal = String(object, "signal").value_or("");
+    if (const auto rssi = Integer(object, "rssi")) {
+        event.modem.rssi = static_cast<int>(*rssi);
+    }
+    event.unacked = Integer(object, "unacked");
+}
+
+}  // namespace
+
+const char* CodeName(Code code) {
+    for (const auto& [known, name] : kCodes) {
+        if (known == code) {
+            return name;
+        }
+    }
+    return "";
+}
+
+Code CodeNamed(std::string_view name) {
+    if (name.empty()) {
+        return Code::None;
+    }
+    for (const auto& [code, known] : kCodes) {
+        if (name == known) {
+            return code;
+        }
+    }
+    return Code::Other;
+}
+
+std::string MessageKey(std::string_view number, std::string_view time, std::string_view text) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (const std::string_view field : {number, time, text}) {
+        for (const char c : field) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ULL;
+        }
+        // A separator no field holds, so that moving bytes between fields changes the key.
+        hash ^= 0x1F;
+        hash *= 1099511628211ULL;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string key(16, '0');
+    for (std::size_t i = 0; i < 16; ++i) {
+        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
+    }
+    return key;
+}
+
+std::optional<int> RssiOf(std::string_view answer) {
+    const std::string_view rssi = answer.substr(0, answer.find(','));
+    if (rssi.empty() || rssi.size() > 2 || rssi.find_first_not_of("0123456789") != rssi.npos) {
+        return std::nullopt;
+    }
+    const int value = rssi.size() == 1 ? rssi[0] - '0' : (rssi[0] - '0') * 10 + (rssi[1] - '0');
+    return value <= 31 ? std::optional<int>(value) : std::nullopt;
+}
+
+std::string RequestLine(const Request& request) {
+    Json line;
+    for (const auto& [op, name] : kOps) {
+        if (op == request.op) {
+            line["op"] = name;
+        }
+    }
+    if (!request.id.is_null()) {
+        line["id"] = request.id;
+    }
+    if (request.op == Op::Send) {
+        line["number"] = request.number;
+        line["text"] = request.text;
+        if (request.prefixGiven) {
+            line["prefix"] = request.prefix ? Json(*request.prefix) : Json(nullptr);
+        }
+    } else if (request.op == Op::At) {
+        line["command"] = request.command;
+        line["wait"] = request.waitMs;
+    } else if (request.op == Op::Ack) {
+        line["key"] = request.key;
+    }
+    return Dump(line);
+}
+
+std::string EventLine(const Event& event) {
+    return Dump(EventJson(event));
+}
+
+std::optional<Request> ParseRequest(std::string_view line, std::string& why, Json& id) {
+    id = nullptr;
+    const std::optional<Json> object = ParseObject(line, " request", why);
+    if (!object) {
+        return std::nullopt;
+    }
+    const auto given = object->find("id");
+    if (given != object->end() && !ValidId(*given)) {
+        why = "\"id\" must be a string or an integer";
+        return std::nullopt;
+    }
+    Request request;
+    request.id = id = given == object->end() ? Json() : *given;
+    const auto op = object->find("op");
+    if (op == object->end() || !op->is_string()) {
+        why = "a request needs \"op\": \"send\", \"at\", \"ack\", \"status\" or \"stop\"";
+        return std::nullopt;
+    }
+    const std::string name = op->get<std::string>();
+    const auto known = std::find_if(kOps.begin(), kOps.end(),
+                                    [&](const auto& entry) { return name == entry.second; });
+    if (known == kOps.end()) {
+        why = "unknown \"op\": " + name;
+        return std::nullopt;
+    }
+    request.op = known->first;
+    try {
+        if (request.op == Op::Send) {
+            ReadSend(*object, request);
+        } else if (request.op == Op::At) {
+            ReadAt(*object, request);
+        } else if (request.op == Op::Ack) {
+            request.key = Need(*object, "key", "\"ack\" needs \"key\"");
+        }
+    } catch (const BadField& bad) {
+        why = bad.what();
+        return std::nullopt;
+    }
+    return request;
+}
+
+std::optional<Event> ParseEvent(std::string_view line, std::string& why) {
+    const std::optional<Json> object = ParseObject(line, "n event", why);
+    if (!object) {
+        return std::nullopt;
+    }
+    Event event;
+    try {
+        const std::string kind = String(*object, "event").value_or("");
+        if (kind.empty()) {
+            throw BadField("an event needs \"event\"");
+        }
+        for (const auto& [known, name] : kKinds) {
+            if (kind == name) {
+                event.kind = known;
+            }
+        }
+        const auto id = object->find("id");
+        if (id != object->end() && !ValidId(*id)) {
+            throw BadField("\"id\" must be a string or an integer");
+        }
+        event.id = id == object->end() ? Json() : *id;
+        ReadFields(*object, event);
+    } catch (const BadField& bad) {
+        why = bad.what();
+        return std::nullopt;
+    }
+    return event;
+}
+
+Event ErrorEvent(const Json& id, Code code, std::string error) {
+    Event event;
+    event.kind = EventKind::Error;
+    event.id = id;
+    event.code = code;
+    event.error = std::move(error);
+    return event;
+}
+
+}  // namespace TarvikLink

@@ -1,0 +1,111 @@
+// What tarvikd and `tarvik serve` say to each other: one JSON object per line, requests to
+// serve on its standard input, events back on its standard output. Both programs build
+// their lines here and read the other's here, so that neither guesses at the other's text.
+// Strings are UTF-8; unknown fields are ignored, a known field of the wrong kind is an error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace TarvikLink {
+
+// Kept in insertion order: the events' fields come in the order users have always seen.
+using Json = nlohmann::ordered_json;
+
+// Raised whenever a reader must change to follow; `ready` carries it. Before it existed,
+// `ready` had no version (read as 0).
+inline constexpr int kVersion = 1;
+// The versions the daemon drives.
+inline constexpr int kOldestVersion = 1;
+inline bool Speaks(int version) {
+    return version >= kOldestVersion && version <= kVersion;
+}
+
+// Why a request ended without being sent, for a program to decide on; `error` beside it is
+// for people.
+enum class Code {
+    None,
+    InvalidRequest,  // the request itself is wrong: sending it again changes nothing
+    TooLong,         // more parts than the library's queue holds
+    NotQueued,       // never reached the library's queue: it may be sent again safely
+    Refused,         // the modem refused a part (a report's code)
+    Stopped,         // queued, but the service stopped before every part was reported
+    StartFailed,     // the service did not start
+    Other,           // a code this side does not know
+};
+const char* CodeName(Code code);
+Code CodeNamed(std::string_view name);
+
+enum class Op { Send, At, Ack, Status, Stop };
+
+struct Request {
+    Op op = Op::Stop;
+    Json id;  // null when none: a string or an integer, echoed in every event about it
+    // send
+    std::string number;
+    std::string text;
+    bool prefixGiven = false;           // absent: serve's default prefix
+    std::optional<std::string> prefix;  // given as null: no prefix
+    // at
+    std::string command;
+    int waitMs = 0;
+    // ack
+    std::string key;
+};
+
+enum class EventKind { Ready, Modem, Queued, Report, Sent, Error, Message, Reply, Stopped, Other };
+
+// What the modem says of itself, as serve asked it.
+struct ModemInfo {
+    std::string model;     // the AT+CGMM answer
+    std::string revision;  // the AT+CGMR answer
+    std::string signal;    // the +CSQ answer, such as "23,99"
+    std::optional<int> rssi;
+};
+
+struct Event {
+    EventKind kind = EventKind::Other;
+    Json id;
+    int port = 0;     // ready
+    int version = 0;  // ready
+    int sequence = 0;
+    int part = 0;                    // report
+    bool accepted = false;           // report
+    int parts = 0;                   // sent
+    int acceptedParts = 0;           // sent
+    std::string error;               // error; a refused report's reason
+    Code code = Code::None;          // error, a refused report
+    std::string key;                 // message
+    std::string number;              // message
+    std::string time;                // message
+    std::string text;                // message
+    std::string reply;               // reply
+    ModemInfo modem;                 // modem
+    std::optional<int64_t> unacked;  // stopped, with --ack
+};
+
+// The stable key of a received message: 16 hex digits of a 64-bit FNV-1a hash over number,
+// time and text, each followed by 0x1F. The library's inbox journal names its messages by
+// the same key, so that an acknowledgement finds its message after a restart.
+std::string MessageKey(std::string_view number, std::string_view time, std::string_view text);
+
+// The rssi of a +CSQ answer ("23,99" -> 23); nothing when it is not a level (99 included).
+std::optional<int> RssiOf(std::string_view answer);
+
+// Each with its line end.
+std::string RequestLine(const Request& request);
+std::string EventLine(const Event& event);
+
+// Nothing when the line is no request: `why` says what is wrong, and `id` holds the id when
+// that much could be read.
+std::optional<Request> ParseRequest(std::string_view line, std::string& why, Json& id);
+// Nothing when the line is no event; an event of an unknown kind is EventKind::Other.
+std::optional<Event> ParseEvent(std::string_view line, std::string& why);
+
+Event ErrorEvent(const Json& id, Code code, std::string error);
+
+}  // namespace TarvikLink

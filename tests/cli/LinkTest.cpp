@@ -1,0 +1,192 @@
+// What tarvikd and serve say to each other: every line one side writes, the other reads back
+// the same; lines that are not the contract are refused with the reason a user sees.
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "link/ServeLink.h"
+#include "service/InboxJournal.h"
+
+namespace {
+
+using namespace TarvikLink;
+
+Event RoundTrip(const Event& event) {
+    std::string why;
+    const std::string line = EventLine(event);
+    EXPECT_EQ(line.back(), '\n');
+    const auto back = ParseEvent(line, why);
+    EXPECT_TRUE(back) << line << ": " << why;
+    return back ? *back : Event{};
+}
+
+TEST(LinkTest, EventsKeepTheirFieldsInTheOrderUsersHaveAlwaysSeen) {
+    Event report;
+    report.kind = EventKind::Report;
+    report.id = 7;
+    report.sequence = 3;
+    report.part = 2;
+    report.code = Code::Refused;
+    report.error = "+CMS ERROR: 500";
+    EXPECT_EQ(EventLine(report),
+              "{\"event\":\"report\",\"id\":7,\"sequence\":3,\"part\":2,"
+              "\"result\":\"refused\",\"error\":\"+CMS ERROR: 500\","
+              "\"code\":\"refused\"}\n");
+    Event message;
+    message.kind = EventKind::Message;
+    message.key = MessageKey("10086", "2026-12-08 10:00:00", "hi");
+    message.number = "10086";
+    message.time = "2026-12-08 10:00:00";
+    message.text = "a\"\n你";
+    EXPECT_EQ(EventLine(message), "{\"event\":\"message\",\"key\":\"" + message.key +
+                                      "\",\"number\":\"10086\",\"time\":\"2026-12-08 "
+                                      "10:00:00\",\"text\":\"a\\\"\\n你\"}\n");
+    Event stopped;
+    stopped.kind = EventKind::Stopped;
+    stopped.unacked = 1;
+    EXPECT_EQ(EventLine(stopped), "{\"event\":\"stopped\",\"unacked\":1}\n");
+}
+
+TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
+    Event ready;
+    ready.kind = EventKind::Ready;
+    ready.port = 3;
+    ready.version = kVersion;
+    const Event readyBack = RoundTrip(ready);
+    EXPECT_EQ(readyBack.kind, EventKind::Ready);
+    EXPECT_EQ(readyBack.version, kVersion);
+    EXPECT_EQ(readyBack.port, 3);
+
+    Event modem;
+    modem.kind = EventKind::Modem;
+    modem.modem = {"MU609", "11.608", "23,99", 23};
+    const Event modemBack = RoundTrip(modem);
+    EXPECT_EQ(modemBack.modem.model, "MU609");
+    EXPECT_EQ(modemBack.modem.revision, "11.608");
+    EXPECT_EQ(modemBack.modem.signal, "23,99");
+    EXPECT_EQ(modemBack.modem.rssi, 23);
+
+    Event sent;
+    sent.kind = EventKind::Sent;
+    sent.id = "m42";
+    sent.sequence = 9;
+    sent.parts = 3;
+    sent.acceptedParts = 2;
+    const Event sentBack = RoundTrip(sent);
+    EXPECT_EQ(sentBack.id, "m42");
+    EXPECT_EQ(sentBack.parts, 3);
+    EXPECT_EQ(sentBack.acceptedParts, 2);
+
+    for (const Code code :
+         {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped, Code::StartFailed}) {
+        const Event back = RoundTrip(ErrorEvent(5, code, "why"));
+        EXPECT_EQ(back.kind, EventKind::Error);
+        EXPECT_EQ(back.code, code) << CodeName(code);
+        EXPECT_EQ(back.error, "why");
+        EXPECT_EQ(back.id, 5);
+    }
+}
+
+TEST(LinkTest, ReadersIgnoreWhatTheyDoNotKnowAndRefuseWhatIsMalformed) {
+    std::string why;
+    const auto later = ParseEvent(
+        R"({"event":"queued","id":"m1","sequence":4,"new_field":[1,2],"code":"brand_new"})", why);
+    ASSERT_TRUE(later) << why;
+    EXPECT_EQ(later->sequence, 4);
+    EXPECT_EQ(later->code, Code::Other);
+    const auto unknown = ParseEvent(R"({"event":"weather","id":1})", why);
+    ASSERT_TRUE(unknown) << why;
+    EXPECT_EQ(unknown->kind, EventKind::Other);
+    // A version from before there was one reads as 0, which the daemon does not drive.
+    EXPECT_FALSE(Speaks(ParseEvent(R"({"event":"ready","port":3})", why)->version));
+    EXPECT_TRUE(Speaks(kVersion));
+
+    const struct {
+        const char* line;
+        const char* says;
+    } bad[] = {
+        {"not json", "one JSON object"},
+        {"[1]", "one JSON object"},
+        {R"({"id":1})", "needs \"event\""},
+        {R"({"event":"queued","sequence":"4"})", "\"sequence\" must be an integer"},
+        {R"({"event":"sent","parts":1.5})", "\"parts\" must be an integer"},
+        {R"({"event":"message","text":7})", "\"text\" must be a string"},
+        {R"({"event":"error","id":[1]})", "\"id\" must be a string or an integer"},
+    };
+    for (const auto& c : bad) {
+        EXPECT_FALSE(ParseEvent(c.line, why)) << c.line;
+        EXPECT_NE(why.find(c.says), std::string::npos) << c.line << ": " << why;
+    }
+}
+
+TEST(LinkTest, RequestsReadBackAndBadOnesSayWhatIsWrong) {
+    Request send;
+    send.op = Op::Send;
+    send.id = "m9";
+    send.number = "+8613800138000";
+    send.text = "你好";
+    send.prefixGiven = true;  // given as null: no prefix
+    std::string why;
+    Json id;
+    const auto back = ParseRequest(RequestLine(send), why, id);
+    ASSERT_TRUE(back) << why;
+    EXPECT_EQ(back->op, Op::Send);
+    EXPECT_EQ(back->text, "你好");
+    EXPECT_TRUE(back->prefixGiven);
+    EXPECT_FALSE(back->prefix);
+    const auto plain = ParseRequest(R"({"op":"send","number":"1","text":"x","extra":{}})", why, id);
+    ASSERT_TRUE(plain) << why;
+    EXPECT_FALSE(plain->prefixGiven);
+    const auto at = ParseRequest(R"({"op":"at","id":-12,"command":"AT+CSQ","wait":5})", why, id);
+    ASSERT_TRUE(at) << why;
+    EXPECT_EQ(at->waitMs, 5);
+    EXPECT_EQ(at->id, -12);
+    ASSERT_TRUE(ParseRequest(R"({"op":"status"})", why, id));
+
+    const struct {
+        const char* line;
+        const char* says;
+        bool idKept;
+    } bad[] = {
+        {"{\"op\":\"send\"", "one JSON object", false},
+        {"{\"op\":\"send\",\"number\":\"1\",\"text\":\"\xff\"}", "ill-formed UTF-8", false},
+        {R"({"op":"send","id":1.5})", "\"id\" must be a string or an integer", false},
+        {R"({"id":3})", "needs \"op\"", true},
+        {R"({"op":"fly","id":3})", "unknown \"op\": fly", true},
+        {R"({"op":"send","id":3,"number":"1"})", "needs \"number\" and \"text\"", true},
+        {R"({"op":"send","id":3,"number":"1","text":"x","prefix":"+1"})", "takes digits", true},
+        {R"({"op":"send","id":3,"number":"1","text":"x","prefix":""})", "takes digits", true},
+        {R"({"op":"at","id":3,"command":""})", "needs \"command\"", true},
+        {R"({"op":"at","id":3,"command":"AT","wait":600001})", "0 to 600000", true},
+        {R"({"op":"ack","id":3,"key":5})", "needs \"key\"", true},
+    };
+    for (const auto& c : bad) {
+        EXPECT_FALSE(ParseRequest(c.line, why, id)) << c.line;
+        EXPECT_NE(why.find(c.says), std::string::npos) << c.line << ": " << why;
+        EXPECT_EQ(id.is_null(), !c.idKept) << c.line;
+    }
+}
+
+TEST(LinkTest, TheMessageKeyIsTheJournalsAndSignalLevelsAreRead) {
+    // The key the library's journal and every earlier serve gave this message.
+    EXPECT_EQ(MessageKey("10086", "26/12/08,10:00:00+32", "first one"), "97939217daf852af");
+    EXPECT_NE(MessageKey("1", "23", "x"), MessageKey("12", "3", "x"));
+    // The acknowledgements serve appends find their messages in the library's journal only
+    // while both name a message alike.
+    for (const auto& [number, time, text] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"", "", ""},
+             {"+8613800138000", "26/12/08,10:00:00+32", "second, ünï 你好 😀"},
+             {"10086", "", std::string("a\0b\x1f\xff", 5)}}) {
+        EXPECT_EQ(MessageKey(number, time, text), GSM::InboxKey(number, time, text)) << text;
+    }
+    EXPECT_EQ(RssiOf("23,99"), 23);
+    EXPECT_EQ(RssiOf("0"), 0);
+    EXPECT_FALSE(RssiOf("99,99"));
+    EXPECT_FALSE(RssiOf("40,0"));
+    EXPECT_FALSE(RssiOf(""));
+    EXPECT_FALSE(RssiOf("x,1"));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// What a modem's sender makes of its child's events: each outcome is decided by the events'
+// codes and counts, never their text, and a refused part's reason comes from its report.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ModemLink.h"
+#include "ModemSender.h"
+#include "StoreTestSupport.h"
+
+namespace Tarvikd {
+namespace {
+
+class SenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/tarvikd-sender-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        std::string error;
+        store_ = OpenSqliteStore(folder_ + "/store.db", error, TestOptions("gw", false));
+        ASSERT_TRUE(store_) << error;
+        // The child reads its requests and says nothing: the events are the test's.
+        program_ = folder_ + "/quiet-serve";
+        std::ofstream(program_) << "#!/bin/sh\nexec cat > /dev/null\n";
+        chmod(program_.c_str(), 0755);
+        modem_.name = "a";
+        modem_.port = 3;
+    }
+    void TearDown() override {
+        store_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+
+    // One message claimed and handed over, then `lines` from its child; the message after.
+    Message Attempt(const std::vector<std::string>& lines) {
+        store_->Enqueue({"api", "", "x", "+8613800138000", "hello", ""}, 1);
+        CModemSender::Host host;
+        host.rerouted = [] { return std::vector<std::string>{}; };
+        host.failure = [this](const std::string& why) { failures_.push_back(why); };
+        host.success = [] {};
+        host.finished = [](Outcome) {};
+        host.wake = [] {};
+        CModemSender sender(config_, modem_, *store_, host);
+        CModemLink link("a", [] {});
+        std::string why;
+        EXPECT_TRUE(link.Start(program_, modem_, {}, why)) << why;
+        EXPECT_TRUE(sender.SendNext(link));
+        EXPECT_TRUE(sender.Busy());
+        // The message handed over: the new one, or one an earlier attempt released.
+        int64_t id = 0;
+        for (const Message& message : store_->List("out", 0, 100)) {
+            id = message.state == MessageState::Sending ? message.id : id;
+        }
+        EXPECT_NE(id, 0);
+        for (std::string line : lines) {
+            const std::string mark = "ID";
+            line.replace(line.find(mark), mark.size(), "\"m" + std::to_string(id) + "\"");
+            const auto event = TarvikLink::ParseEvent(line, why);
+            EXPECT_TRUE(event) << why;
+            EXPECT_TRUE(sender.OnEvent(*event)) << line;
+        }
+        EXPECT_FALSE(sender.Busy());
+        EXPECT_TRUE(sender.Settle());
+        link.Finish(true);
+        return *store_->Get(id);
+    }
+
+    std::string folder_;
+    std::string program_;
+    std::unique_ptr<IStore> store_;
+    Config config_;
+    ModemConfig modem_;
+    std::vector<std::string> failures_;
+};
+
+TEST_F(SenderTest, AnErrorIsDecidedByItsCodeAndWhetherTheSendWasQueued) {
+    // "not queued" in the text, but the code says the request was wrong: it failed.
+    Message wrong = Attempt(
+        {R"({"event":"error","id":ID,"error":"not queued, they say","code":"invalid_request"})"});
+    EXPECT_STREQ(ToString(wrong.state), "failed");
+    EXPECT_EQ(wrong.error, "not queued, they say");
+    // Never queued, whatever the text: it goes back as it was, the attempt not counted.
+    Message released =
+        Attempt({R"({"event":"error","id":ID,"error":"service ended","code":"not_queued"})"});
+    EXPECT_STREQ(ToString(released.state), "queued");
+    EXPECT_EQ(released.attempts, 0);
+    // Queued first: the library may have sent it, so it is never sent again by itself.
+    Message maybe = Attempt({R"({"event":"queued","id":ID,"sequence":1})",
+                             R"({"event":"error","id":ID,"error":"gone","code":"not_queued"})"});
+    EXPECT_STREQ(ToString(maybe.state), "unknown");
+    EXPECT_TRUE(failures_.empty());
+}
+
+TEST_F(SenderTest, ARefusedPartsReasonComesFromItsReport) {
+    Message refused = Attempt(
+        {R"({"event":"queued","id":ID,"sequence":1})",
+         R"({"event":"report","id":ID,"sequence":1,"part":1,"result":"refused","error":"+CMS ERROR: 500","code":"refused"})",
+         R"({"event":"sent","id":ID,"sequence":1,"parts":1,"accepted":0})"});
+    EXPECT_STREQ(ToString(refused.state), "queued");  // again after its backoff
+    EXPECT_EQ(refused.attempts, 1);
+    EXPECT_EQ(refused.error, "the modem refused it: +CMS ERROR: 500");
+
+    Message half = Attempt(
+        {R"({"event":"queued","id":ID,"sequence":2})",
+         R"({"event":"report","id":ID,"sequence":2,"part":1,"result":"accepted"})",
+         R"({"event":"report","id":ID,"sequence":2,"part":2,"result":"refused","error":"+CMS ERROR: 38"})",
+         R"({"event":"sent","id":ID,"sequence":2,"parts":2,"accepted":1})"});
+    EXPECT_STREQ(ToString(half.state), "failed");
+    EXPECT_EQ(half.error, "1 of 2 parts refused: +CMS ERROR: 38");
+    EXPECT_EQ(half.partsAccepted, 1);
+    EXPECT_EQ(failures_,
+              (std::vector<std::string>{"refused a message", "refused part of a message"}));
+
+    Message sent =
+        Attempt({R"({"event":"queued","id":ID,"sequence":3})",
+                 R"({"event":"report","id":ID,"sequence":3,"part":1,"result":"accepted"})",
+                 R"({"event":"sent","id":ID,"sequence":3,"parts":1,"accepted":1})"});
+    EXPECT_STREQ(ToString(sent.state), "sent");
+}
+
+}  // namespace
+}  // namespace Tarvikd
