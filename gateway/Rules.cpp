@@ -1,0 +1,87 @@
+#include "Rules.h"
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+
+namespace Tarvikd {
+
+int64_t Backoff(int64_t baseMs, int64_t maxMs, int step) {
+    int64_t delay = baseMs;
+    for (int i = 1; i < step && delay < maxMs; ++i) {
+        delay *= 2;
+    }
+    return std::min(delay, maxMs);
+}
+
+Decision CSendRules::Retry(int attempt, const std::string& detail, int64_t now) const {
+    if (attempt >= attempts_) {
+        return {Outcome::Failed, detail, 0};
+    }
+    return {Outcome::Retry, detail, now + Backoff(retryBaseMs_, retryMaxMs_, attempt)};
+}
+
+Decision CSendRules::AfterParts(int parts, int accepted, int attempt, const std::string& reason,
+                                const std::string& modem, int64_t now) const {
+    if (accepted == parts) {
+        return {Outcome::Sent, std::to_string(parts) + " part(s) on modem " + modem, 0};
+    }
+    const std::string why = reason.empty() ? "no reason given" : reason;
+    if (accepted == 0) {
+        return Retry(attempt, "the modem refused it: " + why, now);
+    }
+    return {Outcome::Failed,
+            std::to_string(parts - accepted) + " of " + std::to_string(parts) +
+                " parts refused: " + why,
+            0};
+}
+
+Decision CSendRules::AfterError(bool queued, bool released, const std::string& error) const {
+    if (queued) {
+        return {Outcome::Unknown, error, 0};
+    }
+    return {released ? Outcome::Released : Outcome::Failed, error, 0};
+}
+
+bool CRotation::Failure(int64_t now, bool atStart) {
+    if (++inRow_ < failuresOut_) {
+        return false;
+    }
+    inRow_ = 0;
+    outUntil_ = now + outMs_;
+    outForStarts_ = atStart;
+    return true;
+}
+
+void CRotation::Ready() {
+    inRow_ = 0;
+    if (outForStarts_) {
+        outUntil_ = INT64_MIN;
+        outForStarts_ = false;
+    }
+}
+
+void COutcomeLedger::Owe(Owed owed, int64_t now) {
+    owed_.push_back(std::move(owed));
+    Settle(now);
+}
+
+bool COutcomeLedger::Settle(int64_t now) {
+    while (!owed_.empty()) {
+        try {
+            record_(owed_.front());
+        } catch (const std::exception& e) {
+            if (!told_ && refused_) {
+                refused_(owed_.front(), e.what());
+            }
+            told_ = true;
+            retryAt_ = now + retryMs_;
+            return false;
+        }
+        owed_.pop_front();
+        told_ = false;
+    }
+    return true;
+}
+
+}  // namespace Tarvikd

@@ -1,0 +1,111 @@
+// The daemon's rules with nothing under them: no process, socket or database. Every decision
+// takes the time it is made at (milliseconds on the steady clock, or the stored clock where
+// a time is kept), so that tests drive them on a clock of their own.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "Store.h"
+
+namespace Tarvikd {
+
+// base, 2 base, 4 base, ... for step 1, 2, 3, ..., never above `maxMs`.
+int64_t Backoff(int64_t baseMs, int64_t maxMs, int step);
+
+// What the end of one attempt at a message becomes in the store.
+struct Decision {
+    Outcome outcome = Outcome::Unknown;
+    std::string detail;
+    int64_t nextAt = 0;  // Retry: when it is due again
+};
+
+class CSendRules {
+public:
+    CSendRules(int attempts, int64_t retryBaseMs, int64_t retryMaxMs)
+        : attempts_(attempts), retryBaseMs_(retryBaseMs), retryMaxMs_(retryMaxMs) {}
+
+    // Every part reported: all accepted is sent; none accepted is tried again until the
+    // attempts run out; some accepted fails for good, as a retry would repeat the parts
+    // that went. `attempt` counts this one; `reason` is the last refused part's.
+    Decision AfterParts(int parts, int accepted, int attempt, const std::string& reason,
+                        const std::string& modem, int64_t now) const;
+    // The child gave up on the message. Before the library queued it nothing went
+    // (`released`: it goes back without counting); once queued it may have gone.
+    Decision AfterError(bool queued, bool released, const std::string& error) const;
+    // A retry decided by the caller: due later, or failed when the attempts are spent.
+    Decision Retry(int attempt, const std::string& detail, int64_t now) const;
+
+private:
+    int attempts_;
+    int64_t retryBaseMs_;
+    int64_t retryMaxMs_;
+};
+
+// A modem's place in the rotation. Failures in a row take it out for a while; a failure to
+// start ends as soon as a start succeeds, since the modem is then usable again, while a
+// modem that refuses messages stays out its full time.
+class CRotation {
+public:
+    CRotation(int failuresOut, int64_t outMs) : failuresOut_(failuresOut), outMs_(outMs) {}
+
+    // True when this failure took the modem out.
+    bool Failure(int64_t now, bool atStart);
+    // A message went: the count starts again.
+    void Success() { inRow_ = 0; }
+    // The modem is ready again.
+    void Ready();
+    bool In(int64_t now) const { return now >= outUntil_; }
+    int64_t OutMs() const { return outMs_; }
+
+private:
+    int failuresOut_;
+    int64_t outMs_;
+    int inRow_ = 0;
+    int64_t outUntil_ = INT64_MIN;
+    bool outForStarts_ = false;
+};
+
+// Outcomes the store could not take yet. Each is offered again until it is recorded, in the
+// order they happened, before the modem takes more work: what happened is never lost or
+// redone.
+struct Owed {
+    int64_t id = 0;
+    Outcome outcome = Outcome::Unknown;
+    std::string detail;
+    int parts = 0;
+    int accepted = 0;
+    int64_t nextAt = 0;
+    int64_t at = 0;  // stored clock
+};
+
+class COutcomeLedger {
+public:
+    using Record = std::function<void(const Owed&)>;  // throws when the store refuses
+    using Refused = std::function<void(const Owed&, const std::string& why)>;
+    // `refused` hears of each outcome's first refusal, not of every retry.
+    COutcomeLedger(int64_t retryMs, Record record, Refused refused = {})
+        : retryMs_(retryMs), record_(std::move(record)), refused_(std::move(refused)) {}
+
+    // Records `owed` at once, or keeps it behind what is kept already.
+    void Owe(Owed owed, int64_t now);
+    // Offers what is kept; true when nothing is owed any more.
+    bool Settle(int64_t now);
+    bool Empty() const { return owed_.empty(); }
+    bool Due(int64_t now) const { return !owed_.empty() && now >= retryAt_; }
+    int64_t DueAt() const { return retryAt_; }
+    const std::deque<Owed>& Kept() const { return owed_; }
+
+private:
+    int64_t retryMs_;
+    Record record_;
+    Refused refused_;
+    std::deque<Owed> owed_;
+    int64_t retryAt_ = 0;
+    bool told_ = false;  // the front's refusal was passed on already
+};
+
+}  // namespace Tarvikd
