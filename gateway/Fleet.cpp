@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "ModemLink.h"
 #include "ModemSender.h"
+#include "Rules.h"
 
 namespace Tarvikd {
 
@@ -33,6 +34,10 @@ std::string Folder(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+int64_t SteadyMs(Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
 Clock::time_point Earliest(Clock::time_point a, std::optional<Clock::time_point> b) {
     return b && *b < a ? *b : a;
 }
@@ -45,7 +50,10 @@ Clock::time_point Earliest(Clock::time_point a, std::optional<Clock::time_point>
 class CModemSupervisor {
 public:
     CModemSupervisor(CFleet& fleet, const ModemConfig& config)
-        : fleet_(fleet), config_(config), sender_(fleet.config_, config_, fleet.store_, Host()) {
+        : fleet_(fleet),
+          config_(config),
+          sender_(fleet.config_, config_, fleet.store_, Host()),
+          rotation_(fleet.config_.failuresOutOfRotation, fleet.config_.outOfRotationMs) {
         status_.name = config.name;
         status_.port = config.port;
         status_.state = "stopped";
@@ -88,7 +96,8 @@ public:
         return status_.state == "ready";
     }
     bool InRotation(Clock::time_point now) const {
-        return now.time_since_epoch().count() >= outUntil_.load();
+        std::lock_guard hold(rotationLock_);
+        return rotation_.In(SteadyMs(now));
     }
     const std::string& Name() const { return config_.name; }
     bool Alive(Clock::time_point now) const {
@@ -110,8 +119,11 @@ private:
     CModemSender::Host Host() {
         CModemSender::Host host;
         host.rerouted = [this] { return fleet_.Rerouted(config_.name); };
-        host.failure = [this](const std::string& why) { Failure(why); };
-        host.success = [this] { failuresInRow_ = 0; };
+        host.failure = [this](const std::string& why) { Failure(why, false); };
+        host.success = [this] {
+            std::lock_guard hold(rotationLock_);
+            rotation_.Success();
+        };
         host.finished = [this](Outcome outcome) {
             std::lock_guard hold(statusLock_);
             status_.sent += outcome == Outcome::Sent ? 1 : 0;
@@ -134,18 +146,16 @@ private:
         }
     }
 
-    void Failure(const std::string& why) {
-        const Config& config = fleet_.config_;
+    // A refused message, or a start that failed (`atStart`).
+    void Failure(const std::string& why, bool atStart) {
         {
             std::lock_guard hold(statusLock_);
             status_.lastError = why;
         }
-        if (++failuresInRow_ >= config.failuresOutOfRotation) {
-            const auto until = Clock::now() + std::chrono::milliseconds(config.outOfRotationMs);
-            outUntil_ = until.time_since_epoch().count();
-            failuresInRow_ = 0;
+        std::lock_guard hold(rotationLock_);
+        if (rotation_.Failure(SteadyMs(Clock::now()), atStart)) {
             Log(Level::Warning, "modem " + config_.name + " out of rotation for " +
-                                    std::to_string(config.outOfRotationMs) + " ms: " + why);
+                                    std::to_string(fleet_.config_.outOfRotationMs) + " ms: " + why);
         }
     }
 
@@ -172,14 +182,16 @@ private:
 
     void Run() {
         const Config& config = fleet_.config_;
-        int delayMs = config.restartBaseMs;
+        int restarts = 0;  // in a row, for the backoff
         bool first = true;
         while (!stop_) {
             if (!first) {
                 SetState("restarting");
                 // A child this daemon cannot speak to is tried again only slowly.
-                Pause(std::chrono::milliseconds(versionRefused_ ? config.restartMaxMs : delayMs));
-                delayMs = std::min(delayMs * 2, config.restartMaxMs);
+                Pause(std::chrono::milliseconds(
+                    versionRefused_
+                        ? config.restartMaxMs
+                        : Backoff(config.restartBaseMs, config.restartMaxMs, ++restarts)));
                 if (stop_) {
                     break;
                 }
@@ -191,7 +203,7 @@ private:
                 Pause(1s);
             }
             if (RunChild()) {
-                delayMs = config.restartBaseMs;
+                restarts = 0;
             }
         }
         if (!sender_.Settle()) {
@@ -232,7 +244,7 @@ private:
         std::string why;
         if (!link.Start(fleet_.program_, config_, ChildEnvironment(), why)) {
             Log(Level::Error, "modem " + config_.name + ": cannot start tarvik: " + why);
-            Failure(why);
+            Failure(why, true);
             return false;
         }
         {
@@ -254,7 +266,7 @@ private:
         if (!stop_) {
             Log(Level::Warning, "modem " + config_.name + ": " + why);
             if (!life.ready) {
-                Failure(startError_.empty() ? why : startError_);
+                Failure(startError_.empty() ? why : startError_, true);
             } else {
                 SetState("restarting", why);
             }
@@ -315,7 +327,8 @@ private:
         if (CanClaim(life, now)) {
             due = std::min(due, life.nextClaim);
         } else if (life.ready && !InRotation(now)) {
-            due = std::min(due, Clock::time_point(Clock::duration(outUntil_.load())));
+            std::lock_guard hold(rotationLock_);
+            due = std::min(due, Clock::time_point(std::chrono::milliseconds(rotation_.Until())));
         }
         if (life.stopAt != Clock::time_point{}) {
             due = std::min(due, life.stopAt + kStopGrace);
@@ -384,10 +397,11 @@ private:
         }
         life.ready = true;
         life.nextStatus = Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
-        failuresInRow_ = 0;
         startError_.clear();
-        // A modem out of rotation for failed starts is back as soon as it is ready.
-        outUntil_ = 0;
+        {
+            std::lock_guard hold(rotationLock_);
+            rotation_.Ready();
+        }
         SetState("ready");
         return true;
     }
@@ -425,10 +439,10 @@ private:
     CModemSender sender_;
     std::thread thread_;
     std::atomic<bool> stop_ = false;
-    // Steady-clock ticks: out of rotation until then; the thread's last turn.
-    std::atomic<Clock::rep> outUntil_ = 0;
+    mutable std::mutex rotationLock_;  // other modems' threads ask about it
+    CRotation rotation_;
+    // Steady-clock ticks: the thread's last turn.
     std::atomic<Clock::rep> beat_ = Clock::now().time_since_epoch().count();
-    std::atomic<int> failuresInRow_ = 0;
     std::string startError_;
     bool versionRefused_ = false;
     std::mutex wakeLock_;

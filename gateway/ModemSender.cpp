@@ -9,12 +9,30 @@ namespace Tarvikd {
 namespace {
 
 // How often an outcome the store refused is offered again.
-constexpr auto kOwedRetry = std::chrono::seconds(1);
+constexpr int64_t kOwedRetryMs = 1000;
+
+int64_t SteadyMs(CModemSender::Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
 
 }  // namespace
 
 CModemSender::CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host)
-    : config_(config), modem_(modem), store_(store), host_(std::move(host)) {}
+    : config_(config),
+      modem_(modem),
+      store_(store),
+      host_(std::move(host)),
+      rules_(config.sendAttempts, config.retryBaseMs, config.retryMaxMs),
+      ledger_(
+          kOwedRetryMs,
+          [this](const Owed& owed) {
+              store_.Finish(owed.id, owed.outcome, owed.detail, owed.parts, owed.accepted,
+                            owed.nextAt, owed.at);
+          },
+          [this](const Owed& owed, const std::string& why) {
+              Log(Level::Error, "modem " + modem_.name + ": store: " + why + "; message " +
+                                    std::to_string(owed.id) + "'s outcome kept until it is back");
+          }) {}
 
 bool CModemSender::SendNext(CModemLink& link) {
     const int64_t now = NowMs();
@@ -103,52 +121,32 @@ void CModemSender::Report(const TarvikLink::Event& event) {
 void CModemSender::Sent(const TarvikLink::Event& event) {
     inFlight_.parts = event.parts;
     inFlight_.accepted = event.acceptedParts;
-    const std::string refusal = inFlight_.refusal.empty() ? "no reason given" : inFlight_.refusal;
-    if (inFlight_.accepted == inFlight_.parts) {
+    const int64_t now = NowMs();
+    const Decision decision =
+        rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
+                          inFlight_.refusal, modem_.name, now);
+    if (decision.outcome == Outcome::Sent) {
         host_.success();
-        Finished(Outcome::Sent,
-                 std::to_string(inFlight_.parts) + " part(s) on modem " + modem_.name);
-    } else if (inFlight_.accepted == 0) {
-        host_.failure("refused a message");
-        Finished(Outcome::Retry, "the modem refused it: " + refusal);
     } else {
-        // Sending it again would repeat the parts that went.
-        host_.failure("refused part of a message");
-        Finished(Outcome::Failed, std::to_string(inFlight_.parts - inFlight_.accepted) + " of " +
-                                      std::to_string(inFlight_.parts) +
-                                      " parts refused: " + refusal);
+        host_.failure(inFlight_.accepted == 0 ? "refused a message" : "refused part of a message");
     }
+    Finished(decision, now);
 }
 
 void CModemSender::Error(const TarvikLink::Event& event) {
     // Decided on the code alone: once queued, the library's worker may have sent it.
-    if (inFlight_.queued) {
-        Finished(Outcome::Unknown, event.error);
-    } else if (event.code == TarvikLink::Code::NotQueued) {
-        Finished(Outcome::Released, event.error);
-    } else {
-        Finished(Outcome::Failed, event.error);
-    }
+    Finished(
+        rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued, event.error),
+        NowMs());
 }
 
-void CModemSender::Finished(Outcome outcome, const std::string& detail) {
-    const int64_t now = NowMs();
-    int64_t nextAt = 0;
-    if (outcome == Outcome::Retry) {
-        if (inFlight_.attempts >= config_.sendAttempts) {
-            outcome = Outcome::Failed;
-        } else {
-            int64_t delay = config_.retryBaseMs;
-            for (int i = 1; i < inFlight_.attempts && delay < config_.retryMaxMs; ++i) {
-                delay *= 2;
-            }
-            delay = std::min<int64_t>(delay, config_.retryMaxMs);
-            nextAt = now + delay;
-            retryAt_ = Clock::now() + std::chrono::milliseconds(delay);
-        }
+void CModemSender::Finished(const Decision& decision, int64_t now) {
+    if (decision.outcome == Outcome::Retry) {
+        retryAt_ = Clock::now() + std::chrono::milliseconds(decision.nextAt - now);
     }
-    Owe({inFlight_.id, outcome, detail, inFlight_.parts, inFlight_.accepted, nextAt, now});
-    host_.finished(outcome);
+    Owe({inFlight_.id, decision.outcome, decision.detail, inFlight_.parts, inFlight_.accepted,
+         decision.nextAt, now});
+    host_.finished(decision.outcome);
     inFlight_ = Flight{};
 }
 
@@ -166,40 +164,22 @@ void CModemSender::ChildEnded(const std::string& exit) {
 }
 
 void CModemSender::Owe(Owed owed) {
-    owed_ = std::move(owed);
-    owedLogged_ = false;
-    Settle();
+    ledger_.Owe(std::move(owed), SteadyMs(Clock::now()));
 }
 
 bool CModemSender::Settle() {
-    if (!owed_) {
-        return true;
-    }
-    try {
-        store_.Finish(owed_->id, owed_->outcome, owed_->detail, owed_->parts, owed_->accepted,
-                      owed_->nextAt, owed_->at);
-        owed_.reset();
-        return true;
-    } catch (const std::exception& e) {
-        if (!owedLogged_) {
-            owedLogged_ = true;
-            Log(Level::Error, "modem " + modem_.name + ": store: " + e.what() + "; message " +
-                                  std::to_string(owed_->id) + "'s outcome kept until it is back");
-        }
-        owedRetryAt_ = Clock::now() + kOwedRetry;
-        return false;
-    }
+    return ledger_.Settle(SteadyMs(Clock::now()));
 }
 
 void CModemSender::SettleIfDue(Clock::time_point now) {
-    if (owed_ && now >= owedRetryAt_) {
-        Settle();
+    if (ledger_.Due(SteadyMs(now))) {
+        ledger_.Settle(SteadyMs(now));
     }
 }
 
 std::optional<CModemSender::Clock::time_point> CModemSender::Due() const {
-    if (owed_) {
-        return owedRetryAt_;
+    if (!ledger_.Empty()) {
+        return Clock::time_point(std::chrono::milliseconds(ledger_.DueAt()));
     }
     if (inFlight_.id != 0) {
         return inFlight_.lastEvent + kSilentLimit;

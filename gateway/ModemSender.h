@@ -12,6 +12,7 @@
 
 #include "Config.h"
 #include "ModemLink.h"
+#include "Rules.h"
 #include "Store.h"
 
 namespace Tarvikd {
@@ -31,7 +32,7 @@ public:
     CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host);
 
     bool Busy() const { return inFlight_.id != 0; }
-    bool Owes() const { return owed_.has_value(); }
+    bool Owes() const { return !ledger_.Empty(); }
 
     // Claims the next message and hands it to the child; false when the child no longer
     // takes requests.
@@ -52,18 +53,9 @@ public:
     bool Silent(Clock::time_point now) const;
     static constexpr std::chrono::seconds kSilentLimit{600};
 
-    int64_t OwedId() const { return owed_ ? owed_->id : 0; }
+    int64_t OwedId() const { return ledger_.Empty() ? 0 : ledger_.Kept().front().id; }
 
 private:
-    struct Owed {
-        int64_t id = 0;
-        Outcome outcome = Outcome::Unknown;
-        std::string detail;
-        int parts = 0;
-        int accepted = 0;
-        int64_t nextAt = 0;
-        int64_t at = 0;
-    };
     struct Flight {
         int64_t id = 0;
         int attempts = 0;
@@ -78,17 +70,16 @@ private:
     void Report(const TarvikLink::Event& event);
     void Sent(const TarvikLink::Event& event);
     void Error(const TarvikLink::Event& event);
-    void Finished(Outcome outcome, const std::string& detail);
+    void Finished(const Decision& decision, int64_t now);
     void Owe(Owed owed);
 
     const Config& config_;
     const ModemConfig& modem_;
     IStore& store_;
     Host host_;
+    CSendRules rules_;
     Flight inFlight_;
-    std::optional<Owed> owed_;
-    Clock::time_point owedRetryAt_;
-    bool owedLogged_ = false;  // logged once per outcome, not at every retry
+    COutcomeLedger ledger_;
     std::optional<Clock::time_point> retryAt_;
 };
 

@@ -59,7 +59,7 @@ public:
     // The modem is ready again.
     void Ready();
     bool In(int64_t now) const { return now >= outUntil_; }
-    int64_t OutMs() const { return outMs_; }
+    int64_t Until() const { return outUntil_; }
 
 private:
     int failuresOut_;
