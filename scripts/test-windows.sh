@@ -9,9 +9,15 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps-windows.sh
 jobs=$(nproc)
+# A compiler cache, where the machine has one, spares what an earlier run compiled already.
+cache=()
+if command -v ccache >/dev/null; then
+  cache=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
 
 # The simulator runs natively; the plain stage has usually built it already.
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja "${cache[@]}" >/dev/null
 cmake --build build -j "$jobs" --target tarvik-modemsim tarvik-ptyrelay
 simulator=$PWD/build/bin/tarvik-modemsim
 relay=$PWD/build/simulator/tarvik-ptyrelay
@@ -19,7 +25,7 @@ relay=$PWD/build/simulator/tarvik-ptyrelay
 cross() {
   local dir=$1 triple=$2; shift 2
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/$triple.cmake" \
-    "$@" >/dev/null
+    "${cache[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 cross build-win64 x86_64-w64-mingw32 -DTARVIK_WINE_TESTS=ON \

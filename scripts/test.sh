@@ -15,9 +15,15 @@ which=${1:-all}
 bash scripts/deps.sh
 
 jobs=$(nproc)
+# A compiler cache, where the machine has one, spares what an earlier run compiled already.
+cache=()
+if command -v ccache >/dev/null; then
+  cache=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja "${cache[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 run_tests() {
