@@ -82,6 +82,19 @@ TEST(OptionsTest, QuickRepliesUnlessPaced) {
     EXPECT_NE(UsageText("").find("--paced"), std::string::npos);
 }
 
+TEST(OptionsTest, APinIsFourToEightDigitsAndNeverEchoed) {
+    EXPECT_FALSE(Parse({"send", "--port", "3", "139", "hi"}).options->pin);
+    EXPECT_EQ(Parse({"identify", "--port", "3", "--pin", "0042"}).options->pin, "0042");
+    EXPECT_EQ(Parse({"serve", "--pin", "12345678", "--port", "3"}).options->pin, "12345678");
+    for (const char* bad : {"123", "123456789", "12a4", "", "1234\r\nAT"}) {
+        const ParsedOptions parsed = Parse({"identify", "--port", "3", "--pin", bad});
+        EXPECT_FALSE(parsed.options) << bad;
+        // The refusal does not repeat what was given: it may be a real PIN, mistyped.
+        EXPECT_EQ(parsed.error.find(bad[0] == '\0' ? "''" : bad), std::string::npos) << bad;
+    }
+    EXPECT_NE(UsageText("").find("--pin"), std::string::npos);
+}
+
 TEST(OptionsTest, HelpNamesEveryOptionTheParserTakes) {
     EXPECT_EQ(Parse({"--help"}).options->verb, Verb::Help);
     EXPECT_EQ(Parse({"send", "--help"}).options->verb, Verb::Help);
