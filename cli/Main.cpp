@@ -44,6 +44,9 @@ std::function<void(const Received&)> SideSink(const std::string& path) {
 bool StartSession(CSession& session, const Options& options, std::string& why) {
     // Our own programs take replies at the modem's own speed unless told otherwise.
     SetEnvironment("TARVIK_QUICK_REPLIES", options.paced ? "0" : "1");
+    if (options.pin) {
+        SetEnvironment("TARVIK_PIN", options.pin->c_str());
+    }
     starting.store(true);
     const bool started = session.Start(options.port, options.baud, why);
     starting.store(false);

@@ -26,6 +26,9 @@ const char kOverview[] =
     "  --paced             wait for the line to fall silent after every reply (300 ms)\n"
     "                      instead of going on as soon as the modem's final result has\n"
     "                      come; for a modem that answers in pieces\n"
+    "  --pin PIN           the SIM's PIN (4 to 8 digits), entered once when the SIM asks\n"
+    "                      for it; a PIN the SIM refuses is not entered again. The\n"
+    "                      environment's TARVIK_PIN serves too, out of sight of ps\n"
     "  -h, --help          show the help of the command\n"
     "\n"
     "Exit codes: 0 done; 1 the modem refused (a part, a command); 2 bad usage or input;\n"
@@ -128,7 +131,7 @@ int NumberIn(const std::string& value, int low, int high) {
 }
 
 bool Allowed(Verb verb, const std::string& option) {
-    if (option == "--port" || option == "--baud" || option == "--paced") {
+    if (option == "--port" || option == "--baud" || option == "--paced" || option == "--pin") {
         return true;
     }
     switch (verb) {
@@ -247,6 +250,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (options.baud < 0) {
                 return fail("--baud takes a rate such as 9600 or 115200, not '" + value + "'");
             }
+        } else if (arg == "--pin") {
+            if (value.size() < 4 || value.size() > 8 ||
+                value.find_first_not_of("0123456789") != std::string::npos) {
+                return fail("--pin takes the SIM's PIN, 4 to 8 digits");
+            }
+            options.pin = value;
         } else if (arg == "--prefix") {
             if (value.empty() || value.size() > 8 ||
                 value.find_first_not_of("0123456789") != std::string::npos) {

@@ -22,6 +22,9 @@ struct Options {
     // The library's own pacing (the full silence after every reply) instead of quick
     // replies, which tarvik turns on by default.
     bool paced = false;
+    // The SIM's PIN, entered once at the start when the SIM asks for it; none: the
+    // environment's TARVIK_PIN, if any.
+    std::optional<std::string> pin;
     std::optional<std::string> prefix = std::string(kDefaultPrefix);  // none: --no-prefix
     int timeoutS = 0;  // 0: wait as long as each part may take
     bool follow = false;

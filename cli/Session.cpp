@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "PortHolder.h"
+#include "serial/PortNames.h"
+
 namespace TarvikCli {
 
 namespace {
@@ -31,9 +34,11 @@ bool CSession::Start(int port, int baud, std::string& why) {
     // The library leaves its last-error text alone when the port itself could not be
     // opened; every failure after the open writes one.
     if (after.empty() || after == before) {
+        const std::string holders = PortHolders(serial::PortDevicePath(port));
         why = "cannot open port " + std::to_string(port) +
-              ": it does not exist, another program holds it, or it refuses " +
-              std::to_string(baud) + " baud";
+              (holders.empty() ? ": it does not exist, another program holds it, or it refuses " +
+                                     std::to_string(baud) + " baud"
+                               : ": held by " + holders);
     } else {
         why = "the modem on port " + std::to_string(port) + " did not start: " + OneLine(after);
     }

@@ -21,6 +21,7 @@ if(TARGET tarvikd)
   install(FILES gateway/systemd/tarvikd.service
     DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system COMPONENT runtime)
   install(FILES gateway/tarvikd.toml.example docs/gateway.md
+    gateway/udev/70-tarvik-modem.rules.example
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtarvik COMPONENT runtime)
   # Beside the file tarvikd reads, which the operator writes from it: a configuration
   # with the example's key would open the API to anyone who read the example.

@@ -105,6 +105,12 @@ id -nG tarvik | tr ' ' '\n' | grep -qx dialout || fail "the user tarvik is not i
 [ -f /etc/tarvik/tarvikd.toml.example ] || fail "no /etc/tarvik/tarvikd.toml.example"
 dpkg-query -W -f='${Conffiles}' libtarvik | grep -q ' /etc/tarvik/tarvikd.toml.example ' ||
   fail "/etc/tarvik/tarvikd.toml.example is no conffile"
+# The udev rule that keeps ModemManager off a modem ships as a template, never active.
+rules=$(dpkg -L libtarvik | grep '/70-tarvik-modem.rules.example$') ||
+  fail "no udev rule template"
+grep -q 'ID_MM_DEVICE_IGNORE' "$rules" || fail "$rules does not keep ModemManager off"
+dpkg -L libtarvik | grep -q '^/lib/udev/rules.d/\|^/etc/udev/rules.d/' &&
+  fail "the package installs an active udev rule"
 unit=$(dpkg -L libtarvik | grep '/systemd/system/tarvikd.service$')
 grep -qx 'User=tarvik' "$unit" || fail "$unit does not run as tarvik"
 systemd-analyze verify "$unit" || fail "systemd-analyze verify refuses $unit"

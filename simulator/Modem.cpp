@@ -25,6 +25,7 @@ void CModem::Restart(bool announce) {
     messageFormat_ = 0;
     characterSet_ = "IRA";
     rawUcs2_ = false;
+    simUnlocked_ = false;  // a SIM asks for its PIN again after every power-up
     entry_.reset();
     pending_.clear();
     if (announce) {
@@ -186,7 +187,11 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
         {"AT+CGMR", false,
          [](CModem&, const std::string&) -> Answered { return Reply("", kError); }},
         {"AT+CPIN?", false,
-         [](CModem&, const std::string&) -> Answered { return Reply("+CPIN: READY", kOk); }},
+         [](CModem& m, const std::string&) -> Answered { return m.AnswerSimState(); }},
+        {"AT+CPIN=", true,
+         [](CModem& m, const std::string& line) -> Answered { return m.AnswerPin(line); }},
+        {"AT+CPINR", true,
+         [](CModem& m, const std::string&) -> Answered { return m.AnswerPinTries(); }},
         {"AT+CIMI", false,
          [](CModem& m, const std::string&) -> Answered { return Reply(m.profile_.imsi, kOk); }},
         // What a user asks first of a modem: the signal, and the network it is registered on

@@ -67,6 +67,9 @@ public:
     // and, when `announce`, it sends its boot lines. Storage and profile stay.
     void Restart(bool announce = true);
 
+    // The tries the SIM has left for its PIN; 0 blocks it behind its PUK.
+    void SetPinTriesLeft(int tries);
+
     // Changes the profile while the modem runs.
     template <typename Change>
     void UpdateProfile(Change&& change) {
@@ -149,6 +152,11 @@ private:
     std::optional<Submission> ReadSubmission(const EntryState& entry, std::string& error) const;
     bool IsOwnNumber(const std::string& destination) const;
 
+    // SimLock.cpp: the SIM's PIN lock, its entry and the tries left.
+    Pieces AnswerSimState() const;
+    Pieces AnswerPin(const std::string& line);
+    Pieces AnswerPinTries() const;
+
     // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);
     Pieces AnswerRead(const std::string& line);
@@ -163,6 +171,8 @@ private:
     std::vector<Override> overrides_;
     std::vector<ResultSwitch> resultSwitches_;
     int messageFormat_ = 0;
+    bool simUnlocked_ = false;  // the PIN was entered since the last power-up
+    int pinTriesLeft_ = 3;
     std::string characterSet_ = "IRA";
     bool rawUcs2_ = false;  // chosen by "AT+ZMSGL" for unprompted submissions
     std::optional<EntryState> entry_;

@@ -23,6 +23,7 @@ const std::map<std::string, Field, std::less<>>& Fields() {
         {"echo", &ModemProfile::echo},
         {"baud-rate", &ModemProfile::baudRate},
         {"imsi", &ModemProfile::imsi},
+        {"sim-pin", &ModemProfile::simPin},
         {"service-centre", &ModemProfile::serviceCentreLine},
         {"own-number", &ModemProfile::ownNumber},
         {"country-code", &ModemProfile::countryCode},

@@ -67,6 +67,10 @@ struct ModemProfile {
     // own character set: the modes of its set-up are gone.
     std::vector<std::string> bootLines = {"RDY", "+CPIN: READY", "SMS Ready"};
 
+    // A SIM locked by this PIN (digits; empty: no PIN asked). Three wrong entries block it
+    // behind its PUK, as SIMs do.
+    std::string simPin;
+
     // Every reply (final results, the prompt, submission results) begins this long after
     // the command or body that asked for it, as a module's own processing time.
     int replyLatencyMs = 0;

@@ -170,7 +170,7 @@ const char* GenericShortfall(CSXCom& port, ModemNotes& notes) {
 
 }  // namespace
 
-Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
+Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command, std::string* text) {
     const std::string tag = TagOfCommand(command);
     char reply[kReplyCapacity] = {};
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -181,7 +181,11 @@ Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command) {
         const ReplyBurst burst =
             ReadReplyBurst(port, notes, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         if (burst.count > 0) {
-            const ReplyKind kind = ClassifyReply(notes.Note(CleanReply(reply, {tag})));
+            const std::string cleaned = notes.Note(CleanReply(reply, {tag}));
+            if (text != nullptr) {
+                *text = cleaned;
+            }
+            const ReplyKind kind = ClassifyReply(cleaned);
             if (kind == ReplyKind::Ok) {
                 return Outcome::Done;
             }
@@ -287,8 +291,24 @@ int IComBaseCmd::CheckSim(CSXCom& port) {
     if (!port.IsOpen()) {
         return ToStatus(Outcome::PortClosed);
     }
-    // Only "OK" counts; a SIM waiting for its PIN passes.
-    return ToStatus(RunStatusCommand(port, "AT+CPIN?\r\n", kTextNoSimCard));
+    std::string reply;
+    const Outcome outcome = SendSimpleCommand(port, "AT+CPIN?\r\n", &reply);
+    const SimState state = SimStateOf(reply);
+    // A SIM waiting for its PIN fails here with its reason rather than later in the set-up.
+    // The other states keep their old results unless a PIN was given, that is for our own
+    // programs, which want each reason of its own.
+    if (state == SimState::PinWanted || (simPin.Given() && state != SimState::Ready)) {
+        if (UnlockSim(*this, port, state) != Outcome::Done) {
+            return ToStatus(Outcome::Failed);
+        }
+        if (state == SimState::PinWanted) {
+            return ToStatus(Outcome::Done);
+        }
+    }
+    if (outcome != Outcome::Done) {
+        SetLastError(kTextNoSimCard);
+    }
+    return ToStatus(outcome);
 }
 
 int IComBaseCmd::SetNewMessageIndication(CSXCom& port, int mode, int mt, int bm, int ds, int bfr) {

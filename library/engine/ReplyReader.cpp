@@ -9,6 +9,7 @@ namespace GSM {
 namespace {
 
 constexpr int kSilentReads = 5;
+constexpr std::string_view kPromptText = "\r\n> ";
 
 }  // namespace
 
@@ -29,8 +30,28 @@ bool EndsWithAnswer(std::string_view collected) {
     return IsFinalResultLine(line);
 }
 
+std::size_t FirstAnswerEnd(std::string_view collected) {
+    std::size_t end = collected.find(kPromptText);
+    end = end == std::string_view::npos ? end : end + kPromptText.size();
+    for (std::size_t start = 0; start < collected.size();) {
+        const std::size_t lineEnd = collected.find("\r\n", start);
+        if (lineEnd == std::string_view::npos || lineEnd >= end) {
+            break;
+        }
+        if (IsFinalResultLine(collected.substr(start, lineEnd - start))) {
+            return lineEnd + 2;
+        }
+        start = lineEnd + 2;
+    }
+    return end;
+}
+
 void SetQuickReplies(CSXCom& port, bool quick) {
-    port.SetQuickEnd(quick ? &EndsWithAnswer : nullptr);
+    if (quick) {
+        port.SetQuickEnd(&EndsWithAnswer, &FirstAnswerEnd);
+    } else {
+        port.SetQuickEnd(nullptr);
+    }
 }
 
 ReplyClock::time_point ReplyDeadline(const CSXCom& port) {

@@ -61,6 +61,11 @@ int CSXCom::Purge(unsigned flags) {
     // Reads and writes are synchronous, so no request is ever pending to abort.
     bool input = (flags & PURGE_RXCLEAR) != 0;
     bool output = (flags & PURGE_TXCLEAR) != 0;
+    if (input) {
+        // A late answer still on its way is no longer owed once the input is dropped.
+        answerOwed_.store(false, std::memory_order_release);
+        answerAwaited_.store(false, std::memory_order_release);
+    }
     return line_->Flush(input, output) ? 1 : 0;
 }
 
@@ -77,6 +82,8 @@ int CSXCom::Write(const void* data, int length) {
     const auto deadline = line_->Now() + std::chrono::milliseconds(
                                              timing_.writeTotalConstMs +
                                              std::int64_t{timing_.writeTotalPerByteMs} * length);
+    // Whatever was written, a command or a body, is answered by the modem.
+    answerAwaited_.store(true, std::memory_order_release);
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t written = 0;
     const auto total = static_cast<std::size_t>(length);
@@ -152,6 +159,9 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule) {
         rule == BurstRule::Port ? quickEnd_.load(std::memory_order_acquire) : nullptr;
     auto* bytes = static_cast<unsigned char*>(buffer);
     const auto total = static_cast<std::size_t>(capacity);
+    const auto collected = [&](std::size_t size) {
+        return std::string_view(reinterpret_cast<const char*>(bytes), size);
+    };
     std::size_t got = 0;
     bool complete = false;
     for (;;) {
@@ -162,12 +172,13 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule) {
         got += static_cast<std::size_t>(n);
         std::int64_t remaining = MsUntil(*line_, deadline);
         if (got == total || remaining <= 0) {
+            NoteAnswers(collected(got));
             return static_cast<int>(got);
         }
         // A burst that already ends with a complete answer waits only the settle gap; bytes
         // within it extend the burst, and the test is asked again at its new end.
         if (answered != nullptr && n > 0) {
-            complete = answered(std::string_view(reinterpret_cast<const char*>(bytes), got));
+            complete = QuickComplete(collected(got), answered);
         }
         const int quiet = complete ? timing_.settleGapMs : timing_.burstGapMs;
         int gap = ClampMs(std::min<std::int64_t>(quiet, remaining));
@@ -178,7 +189,33 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule) {
                 return 0;
             case serial::WaitResult::TimedOut:
             case serial::WaitResult::Failed:
+                NoteAnswers(collected(got));
                 return static_cast<int>(got);
         }
+    }
+}
+
+bool CSXCom::QuickComplete(std::string_view collected, BurstEndTest test) const {
+    const AnswerEnd answerEnd = quickAnswerEnd_.load(std::memory_order_acquire);
+    if (answerEnd == nullptr || !answerOwed_.load(std::memory_order_acquire)) {
+        return test(collected);
+    }
+    // The first answer is the late one of the reply before; this burst's own comes behind.
+    const std::size_t end = answerEnd(collected);
+    return end != std::string_view::npos && test(collected.substr(end));
+}
+
+void CSXCom::NoteAnswers(std::string_view collected) {
+    const AnswerEnd answerEnd = quickAnswerEnd_.load(std::memory_order_acquire);
+    if (answerEnd == nullptr || quickEnd_.load(std::memory_order_acquire) == nullptr ||
+        collected.empty()) {
+        return;
+    }
+    if (answerEnd(collected) != std::string_view::npos) {
+        answerOwed_.store(false, std::memory_order_release);
+        answerAwaited_.store(false, std::memory_order_release);
+    } else if (answerAwaited_.load(std::memory_order_acquire)) {
+        // A reply ended by silence before its final result: that result may still come.
+        answerOwed_.store(true, std::memory_order_release);
     }
 }

@@ -39,6 +39,8 @@ int CServiceHost::Start(int portNumber, int baudRate) {
         return 0;
     }
     SetQuickReplies(port, QuickRepliesWanted());
+    // Read at each start, as the quick-reply switch is; unset, no PIN is ever entered.
+    engine.simPin.Give(platform::EnvironmentValue("TARVIK_PIN"));
     // This set-up is the modem's newest; what it showed before is settled by it.
     engine.notes.TakeLostSetup();
     modelCode.store(engine.Identify(port));

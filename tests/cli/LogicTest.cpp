@@ -4,9 +4,20 @@
 
 #include <cstring>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
 #include "Format.h"
 #include "LocalText.h"
 #include "Options.h"
+#include "PortHolder.h"
 #include "Tracker.h"
 
 namespace {
@@ -80,6 +91,19 @@ TEST(OptionsTest, QuickRepliesUnlessPaced) {
         EXPECT_TRUE(parsed.options->paced) << verb;
     }
     EXPECT_NE(UsageText("").find("--paced"), std::string::npos);
+}
+
+TEST(OptionsTest, APinIsFourToEightDigitsAndNeverEchoed) {
+    EXPECT_FALSE(Parse({"send", "--port", "3", "139", "hi"}).options->pin);
+    EXPECT_EQ(Parse({"identify", "--port", "3", "--pin", "0042"}).options->pin, "0042");
+    EXPECT_EQ(Parse({"serve", "--pin", "12345678", "--port", "3"}).options->pin, "12345678");
+    for (const char* bad : {"123", "123456789", "12a4", "", "1234\r\nAT"}) {
+        const ParsedOptions parsed = Parse({"identify", "--port", "3", "--pin", bad});
+        EXPECT_FALSE(parsed.options) << bad;
+        // The refusal does not repeat what was given: it may be a real PIN, mistyped.
+        EXPECT_EQ(parsed.error.find(bad[0] == '\0' ? "''" : bad), std::string::npos) << bad;
+    }
+    EXPECT_NE(UsageText("").find("--pin"), std::string::npos);
 }
 
 TEST(OptionsTest, HelpNamesEveryOptionTheParserTakes) {
@@ -201,3 +225,38 @@ TEST(TrackerTest, TagsPastOneHundredAndTwentySevenAndPastTwoHundredAndFiftyFiveS
 }
 
 }  // namespace
+
+#ifndef _WIN32
+TEST(PortHolderTest, AnotherProcessHoldingADeviceIsNamedAndNoneOtherwise) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    // Open here, but neither locked nor exclusive: nobody keeps it to themselves.
+    const int mine = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(mine, 0);
+    EXPECT_EQ(PortHolders(device), "");
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int held = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+        ::flock(held, LOCK_EX);
+        ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+        ::_exit(held >= 0 ? 126 : 127);
+    }
+    const std::string expected = "sleep (pid " + std::to_string(child) + ")";
+    std::string seen;
+    for (int i = 0; i < 2000 && seen != expected; ++i) {
+        seen = PortHolders(device);
+        ::usleep(5000);
+    }
+    EXPECT_EQ(seen, expected);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(mine);
+    ::close(master);
+    EXPECT_EQ(PortHolders("/nonexistent/tty"), "");
+}
+#endif

@@ -343,6 +343,30 @@ at_and_identify)
   expect_in err "Can not find the device type: XYZ 4G lists no message storage"
   ;;
 
+sim_pin_and_held_port)
+  # A SIM that asks for its PIN: the start says so, and --pin enters it once.
+  printf 'model MU609\nsim-pin 1234\n' > "$work/pin.profile"
+  start_modem --profile "$work/pin.profile"
+  run identify --port 3
+  expect_rc 3
+  expect_in err "SIM PIN required"
+  [ "$(wire_count 'AT+CPIN="')" = 0 ] || fail "a PIN was entered though none was given"
+  run identify --port 3 --pin 1234
+  expect_rc 0
+  [ "$(wire_count 'AT+CPIN="1234"')" = 1 ] || fail "the PIN was not entered once"
+  # A port another program has locked: the failure names that program.
+  flock "$work/COM3" sleep 300 > /dev/null 2>&1 < /dev/null &
+  holder=$!
+  for _ in $(seq 1 600); do
+    ls -l "/proc/$holder/fd" 2>/dev/null | grep -q pts && break
+    sleep 0.05
+  done
+  run identify --port 3
+  expect_rc 3
+  expect_in err "cannot open port 3: held by "
+  expect_in err "flock (pid $holder)"
+  ;;
+
 usage)
   run --help
   expect_rc 0

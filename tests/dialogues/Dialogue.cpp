@@ -249,7 +249,9 @@ std::optional<Dialogue> Parse(std::string_view text, std::string& error) {
     return dialogue;
 }
 
-Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
+namespace {
+
+Fields PerformStep(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
     const std::string operation(Lookup(header, "operation"));
     GSM::modelCode.store(Number(header, "code"));
     GSM::SetLastError("");
@@ -334,6 +336,30 @@ Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
     }
     out.emplace_back("expect model-code", std::to_string(GSM::modelCode.load()));
     out.emplace_back("expect last-error", LastError());
+    return out;
+}
+
+}  // namespace
+
+Fields Perform(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header) {
+    // Each "operation" line starts a step of its own, given the lines up to the next one
+    // and what stands before the first (the model and its code).
+    Fields common;
+    std::vector<Fields> steps;
+    for (const auto& field : header) {
+        if (field.first == "operation") {
+            steps.push_back(common);
+        }
+        (steps.empty() ? common : steps.back()).push_back(field);
+    }
+    if (steps.empty()) {
+        throw std::invalid_argument("the header names no operation");
+    }
+    Fields out;
+    for (const Fields& step : steps) {
+        const Fields results = PerformStep(engine, port, step);
+        out.insert(out.end(), results.begin(), results.end());
+    }
     return out;
 }
 

@@ -1,4 +1,4 @@
-// A recorded dialogue between the engine and a modem: one engine operation with its
+// A recorded dialogue between the engine and a modem: engine operations (usually one) with their
 // arguments and results (the header), and the bytes that went each way (the exchange).
 // The text form is described in README.md.
 #pragma once

@@ -1,13 +1,16 @@
 // Records the dialogues of tests/dialogues/simulated from the simulated modems: each case
-// runs one engine operation over a real pseudo-terminal and writes what went each way.
+// runs engine operations (one, or a few in a row) over a real pseudo-terminal and writes what went
+// each way.
 //   dialogue_recorder <folder> [case...]   (from the build: tests/dialogues/dialogue_recorder)
 // <folder> is tests/dialogues; the files go to its simulated/, beside the real captures.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Dialogue.h"
@@ -102,15 +105,19 @@ struct Case {
 // Submissions and listings find the modem as the worker leaves it: set up, and in the
 // part's coding. Neither is recorded.
 bool Prepare(GSM::IComBaseCmd& engine, CSXCom& port, int32_t code, const Fields& arguments) {
-    const std::string operation = arguments.front().second;
-    if (operation != "send" && operation != "read-messages" && operation != "list-indexes" &&
-        operation != "read-message" && operation != "delete") {
+    const auto any = [&](std::initializer_list<std::string_view> operations) {
+        return std::any_of(arguments.begin(), arguments.end(), [&](const auto& field) {
+            return field.first == "operation" && std::find(operations.begin(), operations.end(),
+                                                           field.second) != operations.end();
+        });
+    };
+    if (!any({"send", "read-messages", "list-indexes", "read-message", "delete"})) {
         return true;
     }
     if (GSM::SetupModem(engine, port, code) != GSM::Outcome::Done) {
         return false;
     }
-    if (operation != "send") {
+    if (!any({"send"})) {
         return true;
     }
     const bool plain =
@@ -142,6 +149,19 @@ ModemSim::StoredMessage Message(std::string number, std::string text,
 void TwoMessages(ModemSim::CModem& modem) {
     modem.StoreMessage(Message("+8613912345678", "Hello"));
     modem.StoreMessage(Message("10086", "\xE4\xBD\xA0\xE5\xA5\xBD", ModemSim::Coding::Ucs2));
+}
+
+// A module that sends the service centre at once and its "OK" 400 ms later, and answers
+// the next command a while behind that "OK".
+void LateServiceCentreOk(ModemSim::CModem& modem) {
+    modem.SplitReply("AT+CSCA?", 400, 1);
+    modem.UpdateProfile([](auto& p) { p.replyLatencyMs = 100; });
+}
+
+// Operations in one dialogue, each right behind the one before.
+Fields Then(Fields first, const Fields& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
 Fields Send(const std::string& text, int coding) {
@@ -211,6 +231,15 @@ std::vector<Case> Cases() {
              m.SplitListing("AT+CMGL", 1, 200, 1);
          }},
         {"MU609", "read-empty", read},
+        {"MU609", "late-ok-before-listing", Then({{"operation", "get-service-centre"}}, read),
+         [](ModemSim::CModem& m) {
+             TwoMessages(m);
+             LateServiceCentreOk(m);
+         }},
+        {"MU609", "late-ok-before-send",
+         Then({{"operation", "get-service-centre"}, {"operation", "message-format"}, {"mode", "1"}},
+              Send("Hello", 0)),
+         LateServiceCentreOk},
         {"MU609", "delete", {{"operation", "delete"}, {"index", "1"}}, TwoMessages},
         {"MU609",
          "delete-error",

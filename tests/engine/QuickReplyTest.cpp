@@ -120,3 +120,33 @@ TEST_F(QuickReplyTest, ASubmissionTakesTheModemsOwnTime) {
 }
 
 }  // namespace
+
+TEST_F(QuickReplyTest, ALateFinalResultIsNeverTakenForTheNextCommands) {
+    // The service centre at once, its "OK" 400 ms later; the next command answered 100 ms
+    // behind that.
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CSCA?\r\n",
+       LineScript{{"\r\n+CSCA: \"+8613800100500\",145\r\n", 0}, {"\r\nOK\r\n", silence + 100}});
+    On("AT+CMGF=1\r\n", LineScript{{"\r\nOK\r\n", 100}});
+    char number[32] = {};
+    bool international = false;
+    ASSERT_EQ(engine.GetServiceCentre(port, number, &international), 1);
+    EXPECT_STREQ(number, "8613800100500");
+    // The late "OK" does not end the next reply: that waits for its own.
+    EXPECT_EQ(engine.SetMessageFormat(port, 1), 0);
+    EXPECT_FALSE(line.OutputPending());
+
+    // Owed no more: the next answer ends its burst after the settle gap again.
+    On("AT\r\n", "\r\nOK\r\n");
+    int64_t elapsed = 0;
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, settle);
+
+    // A reply whose late result never comes costs the next reply the full silence, once.
+    On("AT+CSQ\r\n", "\r\n+CSQ: 17,99\r\n", 1);
+    EXPECT_EQ(ReadAfter("AT+CSQ\r\n", elapsed), "\r\n+CSQ: 17,99\r\n");
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, silence);
+    EXPECT_EQ(ReadAfter("AT\r\n", elapsed), "\r\nOK\r\n");
+    EXPECT_EQ(elapsed, settle);
+}

@@ -8,6 +8,7 @@
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
 #include "engine/ReplyReader.h"
+#include "engine/SimLock.h"
 #include "serial/CSXCom.h"
 
 namespace GSM {
@@ -45,6 +46,9 @@ public:
     std::atomic<int32_t> countryCode{0};
     // What the modem showed of itself while the operations ran, for the worker to act on.
     ModemNotes notes;
+    // The SIM's PIN, when our own programs give one; the ten functions' callers through
+    // TARVIK_PIN.
+    CSimPin simPin;
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);
@@ -83,7 +87,8 @@ public:
 
     // Writes the command and reads the reply, up to five times: Done when the modem answered
     // "OK", Failed after "ERROR" or five unanswered attempts.
-    Outcome SendSimpleCommand(CSXCom& port, const char* command);
+    // `reply` (when given) gets the last burst read, without unsolicited lines.
+    Outcome SendSimpleCommand(CSXCom& port, const char* command, std::string* reply = nullptr);
 
 private:
     Outcome RunStatusCommand(CSXCom& port, const char* command, const char* failureText);

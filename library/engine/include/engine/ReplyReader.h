@@ -23,6 +23,10 @@ ReplyClock::time_point ReplyDeadline(const CSXCom& port);
 // or with the prompt for a message body. Status lines are never a final result.
 bool EndsWithAnswer(std::string_view collected);
 
+// Where the first complete answer (a final result line or the prompt) in the bytes ends, or
+// npos when they hold none yet.
+std::size_t FirstAnswerEnd(std::string_view collected);
+
 // Sets the port's burst rule for the service: quick replies or the full silence.
 void SetQuickReplies(CSXCom& port, bool quick);
 

@@ -19,6 +19,8 @@ inline constexpr unsigned PURGE_ALL = 0x000F;
 // settle gap ends the burst instead of the full silence. The engine knows what an answer is;
 // the port only asks.
 using BurstEndTest = bool (*)(std::string_view collected);
+// Where the first complete answer in a burst's bytes ends, or npos when they hold none.
+using AnswerEnd = std::size_t (*)(std::string_view collected);
 
 // How one read decides the end of its burst.
 enum class BurstRule {
@@ -54,8 +56,16 @@ public:
 
     // Quick replies: with a test set, a burst whose bytes pass it ends after the settle gap
     // of the timing; nullptr (the default) keeps every burst to the full silence. Set at
-    // the service start; a read under way keeps the rule it began with.
-    void SetQuickEnd(BurstEndTest test) { quickEnd_.store(test, std::memory_order_release); }
+    // the service start; a read under way keeps the rule it began with. With `answerEnd`
+    // given, a reply that ended by silence without any answer still owes its final result
+    // (a modem that sends it late): the next burst's first answer is that one, and only an
+    // answer behind it ends that burst early.
+    void SetQuickEnd(BurstEndTest test, AnswerEnd answerEnd = nullptr) {
+        quickAnswerEnd_.store(answerEnd, std::memory_order_release);
+        quickEnd_.store(test, std::memory_order_release);
+        answerOwed_.store(false, std::memory_order_release);
+        answerAwaited_.store(false, std::memory_order_release);
+    }
     bool QuickReplies() const { return quickEnd_.load(std::memory_order_acquire) != nullptr; }
 
     // Waits waitMs unless the port is interrupted first; 1 when the whole wait passed.
@@ -82,10 +92,17 @@ public:
 private:
     bool OpenPort(int port);
     bool ConfigurePort(int baudRate);
+    // Quick replies: whether the burst so far ends with its own answer, and what it leaves
+    // owed to the next burst.
+    bool QuickComplete(std::string_view collected, BurstEndTest test) const;
+    void NoteAnswers(std::string_view collected);
 
     serial::CSerialDevice device_;
     serial::IByteLine* line_ = &device_;
     serial::SerialTiming timing_ = serial::kDefaultTiming;
     std::string deviceName_;
     std::atomic<BurstEndTest> quickEnd_{nullptr};
+    std::atomic<AnswerEnd> quickAnswerEnd_{nullptr};
+    std::atomic<bool> answerOwed_{false};
+    std::atomic<bool> answerAwaited_{false};  // written to, and no answer read since
 };
