@@ -13,9 +13,7 @@ std::string Field(const char* text, std::size_t capacity) {
 }  // namespace
 
 std::string LastError() {
-    char text[1024] = {};
-    const int length = SMSGetLastError(text);
-    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return Tarvik::Session::LastError();
 }
 
 CSession::CSession(std::function<void(const Received&)> onMessage)
@@ -23,7 +21,7 @@ CSession::CSession(std::function<void(const Received&)> onMessage)
 
 bool CSession::Start(int port, int baud, std::string& why) {
     const std::string before = LastError();
-    if (SMSStartService(port, baud, 2, 8, 0, 1, "card") == 1) {
+    if (Tarvik::Session::Start(port, baud)) {
         running_ = true;
         return true;
     }
@@ -38,7 +36,7 @@ bool CSession::Start(int port, int baud, std::string& why) {
         why = "the modem on port " + std::to_string(port) + " did not start: " + OneLine(after);
     }
     // A start whose set-up failed leaves the port open; the stop closes it.
-    SMSStopSerice();
+    Tarvik::Session::Stop();
     return false;
 }
 
@@ -46,25 +44,21 @@ void CSession::Fetch() {
     if (!running_) {
         return;
     }
-    SendReport report{};
-    while (SMSReport(&report) == 1) {
-        reports_.push_back(report);
-        report = SendReport{};
+    while (auto outcome = Tarvik::Session::NextOutcome()) {
+        reports_.push_back(*outcome);
     }
-    RecvMsg message{};
-    while (SMSGetNextMessage(&message) == 1) {
-        onMessage_(Received{Field(message.number, sizeof message.number),
-                            Field(message.timestamp, sizeof message.timestamp),
-                            Field(message.text, sizeof message.text)});
-        message = RecvMsg{};
+    while (const auto message = Tarvik::Session::NextMessage()) {
+        onMessage_(Received{Field(message->number, sizeof message->number),
+                            Field(message->timestamp, sizeof message->timestamp),
+                            Field(message->text, sizeof message->text)});
     }
 }
 
-bool CSession::NextReport(SendReport& report) {
+bool CSession::NextReport(Tarvik::PartOutcome& outcome) {
     if (reports_.empty()) {
         return false;
     }
-    report = reports_.front();
+    outcome = reports_.front();
     reports_.pop_front();
     return true;
 }
@@ -75,7 +69,7 @@ void CSession::Settle() {
     }
     Fetch();
     char reply[1025];
-    SMSCommand("AT\r\n", reply, 0);
+    Tarvik::Session::Command("AT\r\n", reply, 0);
     Fetch();
 }
 
@@ -88,12 +82,12 @@ void CSession::Stop(bool settle) {
     } else {
         Fetch();
     }
-    SMSStopSerice();
+    Tarvik::Session::Stop();
     running_ = false;
 }
 
 void CSession::CutStart() {
-    SMSStopSerice();
+    Tarvik::Session::Stop();
 }
 
 }  // namespace TarvikCli

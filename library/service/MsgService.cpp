@@ -124,7 +124,8 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         inMode = SwitchCoding(code, part.record.coding);
     }
 
-    SendReport report{};
+    Tarvik::PartOutcome outcome;
+    SendReport& report = outcome.report;
     const MsgRecord& record = part.record;
     Fields::Copy(report.text, Fields::View(record.text));
     const std::string_view number = Fields::View(record.number);
@@ -139,6 +140,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
             return;
         }
         accepted = link_.engine.SendMessage(link_.port, part);
+        outcome.messageReference = accepted != 0 ? link_.engine.lastReference : -1;
         if (accepted == 0 && NeedsSetup()) {
             SetLastError(kTextSetupLost);
         }
@@ -150,7 +152,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         return;
     }
     report.result = accepted != 0 ? 1 : 0;
-    service_.PushReport(report);
+    service_.PushOutcome(outcome);
 
     if (!SleepFor(kAfterSubmitMs)) {
         return;
@@ -229,6 +231,15 @@ bool CMsgService::OpenJournal() {
         }
     }
     journal_ = std::move(journal);
+    return true;
+}
+
+bool CMsgService::PopReport(SendReport& report) {
+    Tarvik::PartOutcome outcome;
+    if (!reportStore_.Pop(outcome)) {
+        return false;
+    }
+    report = outcome.report;
     return true;
 }
 

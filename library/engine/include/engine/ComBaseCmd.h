@@ -45,6 +45,9 @@ public:
     std::atomic<int32_t> countryCode{0};
     // What the modem showed of itself while the operations ran, for the worker to act on.
     ModemNotes notes;
+    // The message reference ("+CMGS: <mr>") of the part the last SendMessage submitted; -1
+    // when it failed or the modem gave none. Read by the one caller under the modem's lock.
+    int lastReference = -1;
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);
