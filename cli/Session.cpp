@@ -47,10 +47,11 @@ void CSession::Fetch() {
     while (auto outcome = Tarvik::Session::NextOutcome()) {
         reports_.push_back(*outcome);
     }
-    while (const auto message = Tarvik::Session::NextMessage()) {
-        onMessage_(Received{Field(message->number, sizeof message->number),
-                            Field(message->timestamp, sizeof message->timestamp),
-                            Field(message->text, sizeof message->text)});
+    while (const auto part = Tarvik::Session::NextMessage()) {
+        const RecvMsg& message = part->message;
+        onMessage_(Received{Field(message.number, sizeof message.number),
+                            Field(message.timestamp, sizeof message.timestamp),
+                            Field(message.text, sizeof message.text)});
     }
 }
 

@@ -116,7 +116,8 @@ bool ReadAddress(HexReader& reader, std::span<char> field) {
 }
 
 bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgRecord& record,
-                  std::size_t& textLength) {
+                  DeliverResult& result) {
+    std::size_t& textLength = result.textLength;
     uint8_t length = 0;
     if (!reader.Octet(length)) {
         return false;
@@ -135,6 +136,7 @@ bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgR
             return false;
         }
         header = userData[0] + 1u;
+        result.concat = FindConcatElement(userData.subspan(1, header - 1));
     }
     switch (alphabet) {
         case Alphabet::Gsm7: {
@@ -235,6 +237,28 @@ std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
     return hex.size();
 }
 
+std::optional<ConcatHeader> FindConcatElement(std::span<const uint8_t> elements) {
+    constexpr uint8_t kConcat8 = 0x00;
+    constexpr uint8_t kConcat16 = 0x08;
+    std::optional<ConcatHeader> found;
+    for (std::size_t at = 0; at + 2 <= elements.size();) {
+        const uint8_t id = elements[at];
+        const std::size_t length = elements[at + 1];
+        if (at + 2 + length > elements.size()) {
+            return std::nullopt;  // an element runs past the header: none of it is trusted
+        }
+        const auto data = elements.subspan(at + 2, length);
+        if (id == kConcat8 && length == 3) {
+            found = ConcatHeader{data[0], data[1], data[2], false};
+        } else if (id == kConcat16 && length == 4) {
+            found =
+                ConcatHeader{static_cast<uint16_t>(data[0] << 8 | data[1]), data[2], data[3], true};
+        }
+        at += 2 + length;
+    }
+    return found;
+}
+
 DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
     const int8_t tag = record.tag;
     std::memset(&record, 0, sizeof record);
@@ -277,7 +301,7 @@ DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
     if (alphabet == Alphabet::None) {
         return result;
     }
-    result.parsed = ReadUserData(reader, firstOctet, alphabet, record, result.textLength);
+    result.parsed = ReadUserData(reader, firstOctet, alphabet, record, result);
     return result;
 }
 

@@ -194,7 +194,7 @@ void CSendMsgThread::ReceivePass() {
                     continue;
                 }
             }
-            if (service_.PushReceived(message)) {
+            if (service_.PushReceived({message, link_.engine.listedConcat[at]})) {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
         }
@@ -226,7 +226,7 @@ bool CMsgService::OpenJournal() {
     }
     // More than the store holds stays in the journal for the next start.
     for (const RecvMsg& message : replayed) {
-        if (!inStore_.Push(message)) {
+        if (!inStore_.Push({message, std::nullopt})) {
             break;
         }
     }
@@ -234,13 +234,27 @@ bool CMsgService::OpenJournal() {
     return true;
 }
 
-bool CMsgService::PopReport(SendReport& report) {
-    Tarvik::PartOutcome outcome;
-    if (!reportStore_.Pop(outcome)) {
+namespace {
+
+// Takes the oldest record and hands over the field of it that the ten functions see.
+template <typename Record, typename Field>
+bool PopField(CBoundedStore<Record>& store, Field Record::*field, Field& out) {
+    Record record;
+    if (!store.Pop(record)) {
         return false;
     }
-    report = outcome.report;
+    out = record.*field;
     return true;
+}
+
+}  // namespace
+
+bool CMsgService::PopReceived(RecvMsg& message) {
+    return PopField(inStore_, &Tarvik::ReceivedPart::message, message);
+}
+
+bool CMsgService::PopReport(SendReport& report) {
+    return PopField(reportStore_, &Tarvik::PartOutcome::report, report);
 }
 
 void CMsgService::Discard() {

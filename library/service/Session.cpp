@@ -38,13 +38,13 @@ std::optional<PartOutcome> NextOutcome() {
     return outcome;
 }
 
-std::optional<RecvMsg> NextMessage() {
+std::optional<ReceivedPart> NextMessage() {
     const auto service = GSM::ServiceHost().Current();
-    RecvMsg message{};
-    if (service == nullptr || !service->PopReceived(message)) {
+    ReceivedPart part;
+    if (service == nullptr || !service->PopPart(part)) {
         return std::nullopt;
     }
-    return message;
+    return part;
 }
 
 int32_t Command(const char* command, char* reply, int32_t waitMs) {

@@ -90,6 +90,40 @@ TEST_F(SessionTest, ARefusedOrUnreadableResultCarriesNoReference) {
     }
 }
 
+TEST_F(SessionTest, AListedPartCarriesItsConcatenationElement) {
+    ASSERT_TRUE(Tarvik::Session::Start(kPort, kBaud));
+    ModemSim::StoredMessage part;
+    part.number = "+447700900123";
+    part.text = "second half";
+    // A port element ahead of the 16-bit reference element: part 2 of 3 of set 0x1234.
+    part.header = {0x05, 0x04, 0x0B, 0x84, 0x23, 0xF0, 0x08, 0x04, 0x12, 0x34, 0x03, 0x02};
+    ASSERT_GE(modem.StoreMessage(part), 0);
+    ModemSim::StoredMessage plain;
+    plain.number = "+447700900123";
+    plain.text = "no header";
+    ASSERT_GE(modem.StoreMessage(plain), 0);
+
+    std::vector<Tarvik::ReceivedPart> received;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            while (auto next = Tarvik::Session::NextMessage()) {
+                received.push_back(*next);
+            }
+            return received.size() >= 2;
+        },
+        20s));
+    ASSERT_EQ(received.size(), 2u);
+    for (const auto& r : received) {
+        if (std::string(r.message.text) == "second half") {
+            EXPECT_EQ(r.concat, (Tarvik::ConcatHeader{0x1234, 3, 2, true}));
+        } else {
+            EXPECT_STREQ(r.message.text, "no header");
+            EXPECT_FALSE(r.concat);
+        }
+    }
+    EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
+}
+
 TEST_F(SessionTest, BothFacesDriveTheOneService) {
     // Started through the ten functions, fed and read through the other face.
     ASSERT_EQ(Start(), 1);
@@ -107,10 +141,11 @@ TEST_F(SessionTest, BothFacesDriveTheOneService) {
     message.number = "+8613912345678";
     message.text = "to the other face";
     ASSERT_GE(modem.StoreMessage(message), 0);
-    std::optional<RecvMsg> received;
+    std::optional<Tarvik::ReceivedPart> received;
     ASSERT_TRUE(
         WaitFor([&] { return (received = Tarvik::Session::NextMessage()).has_value(); }, 20s));
-    EXPECT_STREQ(received->text, "to the other face");
+    EXPECT_STREQ(received->message.text, "to the other face");
+    EXPECT_FALSE(received->concat);
 
     Tarvik::Session::Stop();
     EXPECT_FALSE(Tarvik::Session::Running());

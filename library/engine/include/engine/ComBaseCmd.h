@@ -2,8 +2,10 @@
 // and replies over the serial port.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
@@ -48,6 +50,9 @@ public:
     // The message reference ("+CMGS: <mr>") of the part the last SendMessage submitted; -1
     // when it failed or the modem gave none. Read by the one caller under the modem's lock.
     int lastReference = -1;
+    // Beside each record of the last ReadMessages, its concatenation element: only a PDU
+    // listing shows one. Read by the one caller under the modem's lock.
+    std::array<std::optional<ConcatHeader>, kMaxListed> listedConcat{};
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);

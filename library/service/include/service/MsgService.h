@@ -72,8 +72,10 @@ public:
         return outQueue_.PushAll(parts, prepare);
     }
     bool PopOutgoing(OutgoingPart& part) { return outQueue_.Pop(part); }
-    bool PushReceived(const RecvMsg& message) { return inStore_.Push(message); }
-    bool PopReceived(RecvMsg& message) { return inStore_.Pop(message); }
+    bool PushReceived(const Tarvik::ReceivedPart& part) { return inStore_.Push(part); }
+    bool PopPart(Tarvik::ReceivedPart& part) { return inStore_.Pop(part); }
+    // The ten functions' record of the same message.
+    bool PopReceived(RecvMsg& message);
     bool PushOutcome(const Tarvik::PartOutcome& outcome) { return reportStore_.Push(outcome); }
     bool PopOutcome(Tarvik::PartOutcome& outcome) { return reportStore_.Pop(outcome); }
     // The ten functions' record of the same outcome.
@@ -98,7 +100,7 @@ public:
 
 private:
     CBoundedStore<OutgoingPart> outQueue_;
-    CBoundedStore<RecvMsg> inStore_;
+    CBoundedStore<Tarvik::ReceivedPart> inStore_;
     CBoundedStore<Tarvik::PartOutcome> reportStore_;
     std::unique_ptr<CInboxJournal> journal_;
 };

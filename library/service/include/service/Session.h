@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Tarvik.h"
+#include "codec/MessageRecord.h"
 
 namespace Tarvik {
 
@@ -16,6 +17,16 @@ namespace Tarvik {
 struct PartOutcome {
     SendReport report{};
     int32_t messageReference = -1;
+};
+
+using ConcatHeader = GSM::ConcatHeader;
+
+// One received message, or one part of a long one: the record SMSGetNextMessage gives, and
+// the part's concatenation element when the modem listed it in PDU mode. A message the
+// inbox journal kept over a restart comes back without it.
+struct ReceivedPart {
+    RecvMsg message{};
+    std::optional<ConcatHeader> concat;
 };
 
 namespace Session {
@@ -35,7 +46,7 @@ int32_t Send(const std::string& text, const std::string& number,
 // The oldest waiting outcome or message; none when nothing waits or not started. Taken
 // from the same stores as SMSReport and SMSGetNextMessage.
 std::optional<PartOutcome> NextOutcome();
-std::optional<RecvMsg> NextMessage();
+std::optional<ReceivedPart> NextMessage();
 
 // As SMSCommand.
 int32_t Command(const char* command, char* reply, int32_t waitMs);
