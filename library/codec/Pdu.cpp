@@ -96,9 +96,8 @@ void DecodeNumber(std::string_view semiOctets, std::size_t digits, std::span<cha
     Fields::Copy(field, std::string_view(plain.data(), std::min(n, digits)));
 }
 
-bool ReadAddress(HexReader& reader, std::span<char> field) {
+bool ReadAddress(HexReader& reader, std::span<char> field, uint8_t& type) {
     uint8_t digits = 0;
-    uint8_t type = 0;
     std::string_view semiOctets;
     if (!reader.Octet(digits) || !reader.Octet(type) ||
         !reader.Digits((digits + 1u) / 2, semiOctets)) {
@@ -292,11 +291,13 @@ DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
         return result;
     }
     std::string_view stamp;
-    if (!ReadAddress(reader, record.number) || !reader.Octet(record.protocolId) ||
+    uint8_t senderType = 0;
+    if (!ReadAddress(reader, record.number, senderType) || !reader.Octet(record.protocolId) ||
         !reader.Octet(record.coding) || !reader.Digits(kStampDigits / 2, stamp)) {
         return result;
     }
     SwapSemiOctets(stamp, record.timestamp, SemiOctets::Decode);
+    result.internationalSender = (senderType & 0x70) == 0x10;
     const Alphabet alphabet = AlphabetOf(record.coding);
     if (alphabet == Alphabet::None) {
         return result;

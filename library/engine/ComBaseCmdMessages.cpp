@@ -346,7 +346,7 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
-    listedConcat.fill(std::nullopt);
+    listedParts.fill(ListedPart{});
     const ReceiveProfile& receive = ProfileOf(modelCode.load()).receive;
     switch (receive.method) {
         case ReceiveMethod::PduListing:
@@ -400,7 +400,7 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
         }
         record.tag = static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF));
         indexes[count] = index;
-        listedConcat[static_cast<std::size_t>(count)] = result.concat;
+        listedParts[static_cast<std::size_t>(count)] = {result.concat, result.internationalSender};
         ++count;
     }
     return count;

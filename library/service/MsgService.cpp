@@ -194,7 +194,8 @@ void CSendMsgThread::ReceivePass() {
                     continue;
                 }
             }
-            if (service_.PushReceived({message, link_.engine.listedConcat[at]})) {
+            const ListedPart& listed = link_.engine.listedParts[at];
+            if (service_.PushReceived({message, listed.concat, listed.internationalSender})) {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
         }
@@ -226,7 +227,7 @@ bool CMsgService::OpenJournal() {
     }
     // More than the store holds stays in the journal for the next start.
     for (const RecvMsg& message : replayed) {
-        if (!inStore_.Push({message, std::nullopt})) {
+        if (!inStore_.Push({message, std::nullopt, false})) {
             break;
         }
     }

@@ -1,7 +1,19 @@
 #include "service/Session.h"
 
+#include <cstring>
+
 #include "engine/ProcessState.h"
 #include "service/ServiceHost.h"
+
+namespace Tarvik {
+
+std::string SenderOf(const ReceivedPart& part) {
+    const RecvMsg& message = part.message;
+    std::string number(message.number, strnlen(message.number, sizeof message.number));
+    return part.internationalSender && !number.empty() ? "+" + number : number;
+}
+
+}  // namespace Tarvik
 
 namespace Tarvik::Session {
 

@@ -41,6 +41,7 @@ void ExpectUnit(const Unit& unit) {
     EXPECT_EQ(p.record.coding, unit.coding);
     EXPECT_EQ(Field(p.record.text), unit.text);
     EXPECT_EQ(p.result.textLength, std::strlen(unit.text));
+    EXPECT_EQ(p.result.internationalSender, unit.senderType == 0x91);
 }
 
 TEST(ParseDeliverPdu, PublishedUnits) {

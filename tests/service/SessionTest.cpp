@@ -90,7 +90,7 @@ TEST_F(SessionTest, ARefusedOrUnreadableResultCarriesNoReference) {
     }
 }
 
-TEST_F(SessionTest, AListedPartCarriesItsConcatenationElement) {
+TEST_F(SessionTest, AListedPartCarriesItsConcatenationElementAndItsSenderAsAPhoneShowsIt) {
     ASSERT_TRUE(Tarvik::Session::Start(kPort, kBaud));
     ModemSim::StoredMessage part;
     part.number = "+447700900123";
@@ -99,7 +99,7 @@ TEST_F(SessionTest, AListedPartCarriesItsConcatenationElement) {
     part.header = {0x05, 0x04, 0x0B, 0x84, 0x23, 0xF0, 0x08, 0x04, 0x12, 0x34, 0x03, 0x02};
     ASSERT_GE(modem.StoreMessage(part), 0);
     ModemSim::StoredMessage plain;
-    plain.number = "+447700900123";
+    plain.number = "07700900123";
     plain.text = "no header";
     ASSERT_GE(modem.StoreMessage(plain), 0);
 
@@ -116,9 +116,12 @@ TEST_F(SessionTest, AListedPartCarriesItsConcatenationElement) {
     for (const auto& r : received) {
         if (std::string(r.message.text) == "second half") {
             EXPECT_EQ(r.concat, (Tarvik::ConcatHeader{0x1234, 3, 2, true}));
+            EXPECT_EQ(Tarvik::SenderOf(r), "+447700900123");
+            EXPECT_STREQ(r.message.number, "447700900123") << "the ten functions' digits";
         } else {
             EXPECT_STREQ(r.message.text, "no header");
             EXPECT_FALSE(r.concat);
+            EXPECT_EQ(Tarvik::SenderOf(r), "07700900123");
         }
     }
     EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));

@@ -36,6 +36,8 @@ struct DeliverResult {
     PduType type = PduType::Unreadable;
     // Bytes of local text written to the record.
     std::size_t textLength = 0;
+    // The originator's type of number is international (0x91): a phone shows it with "+".
+    bool internationalSender = false;
     // The concatenation element of its user-data header, wherever it stands among others.
     std::optional<ConcatHeader> concat;
 };

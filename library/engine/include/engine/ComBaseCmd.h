@@ -42,6 +42,12 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 // of them; the dispatching operations call the specific ones through the table. The engine
 // keeps no state between calls except countryCode, and takes no lock: its callers make sure
 // that one operation runs at a time.
+// What a PDU listing shows of a received part beyond its record.
+struct ListedPart {
+    std::optional<ConcatHeader> concat;
+    bool internationalSender = false;
+};
+
 class IComBaseCmd {
 public:
     std::atomic<int32_t> countryCode{0};
@@ -50,9 +56,9 @@ public:
     // The message reference ("+CMGS: <mr>") of the part the last SendMessage submitted; -1
     // when it failed or the modem gave none. Read by the one caller under the modem's lock.
     int lastReference = -1;
-    // Beside each record of the last ReadMessages, its concatenation element: only a PDU
-    // listing shows one. Read by the one caller under the modem's lock.
-    std::array<std::optional<ConcatHeader>, kMaxListed> listedConcat{};
+    // Beside each record of the last ReadMessages, what only a PDU listing shows of it. Read
+    // by the one caller under the modem's lock.
+    std::array<ListedPart, kMaxListed> listedParts{};
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);

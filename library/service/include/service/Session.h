@@ -22,12 +22,17 @@ struct PartOutcome {
 using ConcatHeader = GSM::ConcatHeader;
 
 // One received message, or one part of a long one: the record SMSGetNextMessage gives, and
-// the part's concatenation element when the modem listed it in PDU mode. A message the
-// inbox journal kept over a restart comes back without it.
+// what the modem's PDU listing showed beyond it. A message the inbox journal kept over a
+// restart comes back without that.
 struct ReceivedPart {
     RecvMsg message{};
     std::optional<ConcatHeader> concat;
+    bool internationalSender = false;  // the sender's type of number is international
 };
+
+// The sender as a phone shows it: "+" and the digits of an international number, else the
+// record's number as it stands.
+std::string SenderOf(const ReceivedPart& part);
 
 namespace Session {
 
