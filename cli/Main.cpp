@@ -1,5 +1,5 @@
-// tarvik: SMS from the command line, a shell script or another program, through the ten
-// functions of the Tarvik library and nothing else.
+// tarvik: SMS from the command line, a shell script or another program, through the Tarvik
+// library's own face over the same service as its ten functions.
 #include <atomic>
 #include <cstdio>
 #include <string>

@@ -11,7 +11,7 @@ std::string AskModem(const std::string& command, int waitMs) {
     const bool ended = !command.empty() && (command.back() == '\r' || command.back() == '\n');
     const std::string line = ended ? command : command + "\r\n";
     char reply[1025] = {};
-    const int count = SMSCommand(line.c_str(), reply, waitMs);
+    const int count = Tarvik::Session::Command(line.c_str(), reply, waitMs);
     return std::string(reply, count > 0 ? static_cast<std::size_t>(count) : 0);
 }
 

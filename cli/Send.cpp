@@ -64,8 +64,7 @@ int RunSend(const Options& options) {
     if (!StartSession(session, options, why)) {
         return Complain(kExitStartFailed, why);
     }
-    const int32_t sequence = SMSSendMessage2(text.c_str(), number.c_str(),
-                                             options.prefix ? options.prefix->c_str() : nullptr);
+    const int32_t sequence = Tarvik::Session::Send(text, number, options.prefix);
     if (sequence < 1) {
         return Complain(kExitUsage,
                         "the text is too long: it needs more parts than the "
@@ -80,9 +79,9 @@ int RunSend(const Options& options) {
     bool done = false;
     while (!done) {
         session.Fetch();
-        SendReport report{};
+        Tarvik::PartOutcome report;
         while (!done && session.NextReport(report)) {
-            const PartOutcome outcome = tracker.Report(report);
+            const PartOutcome outcome = tracker.Report(report.report);
             if (!outcome.known) {
                 continue;
             }

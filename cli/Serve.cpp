@@ -316,8 +316,7 @@ private:
         while (!held_.empty() && !tracker_.Full()) {
             SendRequest& request = held_.front();
             const int32_t sequence =
-                SMSSendMessage2(request.text.c_str(), request.number.c_str(),
-                                request.prefix ? request.prefix->c_str() : nullptr);
+                Tarvik::Session::Send(request.text, request.number, request.prefix);
             if (sequence < 1) {
                 if (!tracker_.Empty()) {
                     return;  // the queue is full: it drains as parts go
@@ -346,15 +345,18 @@ private:
     }
 
     bool TakeReports() {
-        SendReport report{};
+        Tarvik::PartOutcome report;
         bool reported = false;
         while (session_->NextReport(report)) {
             reported = true;
-            const PartOutcome outcome = tracker_.Report(report);
+            const PartOutcome outcome = tracker_.Report(report.report);
             Event event = Made(EventKind::Report, IdOf(outcome.message.id));
             event.sequence = outcome.message.sequence;
             event.part = outcome.part;
             event.accepted = outcome.accepted;
+            if (report.messageReference >= 0) {
+                event.reference = report.messageReference;
+            }
             if (!outcome.accepted) {
                 event.code = Code::Refused;
                 event.error = OneLine(LastError());

@@ -16,9 +16,7 @@ std::string Field(const char* text, std::size_t capacity) {
 }  // namespace
 
 std::string LastError() {
-    char text[1024] = {};
-    const int length = SMSGetLastError(text);
-    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return Tarvik::Session::LastError();
 }
 
 CSession::CSession(std::function<void(const Received&)> onMessage)
@@ -26,7 +24,7 @@ CSession::CSession(std::function<void(const Received&)> onMessage)
 
 bool CSession::Start(int port, int baud, std::string& why) {
     const std::string before = LastError();
-    if (SMSStartService(port, baud, 2, 8, 0, 1, "card") == 1) {
+    if (Tarvik::Session::Start(port, baud)) {
         running_ = true;
         return true;
     }
@@ -43,7 +41,7 @@ bool CSession::Start(int port, int baud, std::string& why) {
         why = "the modem on port " + std::to_string(port) + " did not start: " + OneLine(after);
     }
     // A start whose set-up failed leaves the port open; the stop closes it.
-    SMSStopSerice();
+    Tarvik::Session::Stop();
     return false;
 }
 
@@ -51,25 +49,22 @@ void CSession::Fetch() {
     if (!running_) {
         return;
     }
-    SendReport report{};
-    while (SMSReport(&report) == 1) {
-        reports_.push_back(report);
-        report = SendReport{};
+    while (auto outcome = Tarvik::Session::NextOutcome()) {
+        reports_.push_back(*outcome);
     }
-    RecvMsg message{};
-    while (SMSGetNextMessage(&message) == 1) {
+    while (const auto part = Tarvik::Session::NextMessage()) {
+        const RecvMsg& message = part->message;
         onMessage_(Received{Field(message.number, sizeof message.number),
                             Field(message.timestamp, sizeof message.timestamp),
                             Field(message.text, sizeof message.text)});
-        message = RecvMsg{};
     }
 }
 
-bool CSession::NextReport(SendReport& report) {
+bool CSession::NextReport(Tarvik::PartOutcome& outcome) {
     if (reports_.empty()) {
         return false;
     }
-    report = reports_.front();
+    outcome = reports_.front();
     reports_.pop_front();
     return true;
 }
@@ -80,7 +75,7 @@ void CSession::Settle() {
     }
     Fetch();
     char reply[1025];
-    SMSCommand("AT\r\n", reply, 0);
+    Tarvik::Session::Command("AT\r\n", reply, 0);
     Fetch();
 }
 
@@ -93,12 +88,12 @@ void CSession::Stop(bool settle) {
     } else {
         Fetch();
     }
-    SMSStopSerice();
+    Tarvik::Session::Stop();
     running_ = false;
 }
 
 void CSession::CutStart() {
-    SMSStopSerice();
+    Tarvik::Session::Stop();
 }
 
 }  // namespace TarvikCli

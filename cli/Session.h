@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Format.h"
-#include "Tarvik.h"
+#include "service/Session.h"
 
 namespace TarvikCli {
 
@@ -26,7 +26,7 @@ public:
 
     // Hands over the waiting messages and keeps the waiting reports for NextReport.
     void Fetch();
-    bool NextReport(SendReport& report);
+    bool NextReport(Tarvik::PartOutcome& outcome);
 
     // Waits until the worker has finished the modem operation it has under way (a raw
     // command waits for it and then holds the line), then fetches. After it, the worker
@@ -43,7 +43,7 @@ public:
 
 private:
     std::function<void(const Received&)> onMessage_;
-    std::deque<SendReport> reports_;
+    std::deque<Tarvik::PartOutcome> reports_;
     bool running_ = false;
 };
 

@@ -194,6 +194,9 @@ Json EventJson(const Event& event) {
             line["sequence"] = event.sequence;
             line["part"] = event.part;
             line["result"] = event.accepted ? "accepted" : "refused";
+            if (event.reference) {
+                line["reference"] = *event.reference;
+            }
             if (!event.accepted) {
                 AddFailure(event, line);
             }
@@ -232,6 +235,9 @@ void ReadFields(const Json& object, Event& event) {
     event.sequence = Small(object, "sequence");
     event.part = Small(object, "part");
     event.accepted = String(object, "result").value_or("") == "accepted";
+    if (const auto reference = Integer(object, "reference")) {
+        event.reference = static_cast<int>(*reference);
+    }
     event.parts = Small(object, "parts");
     event.acceptedParts = Small(object, "accepted");
     event.error = String(object, "error").value_or("");

@@ -129,6 +129,7 @@ std::optional<ListedUnit> UnitOf(const StoredMessage& message, const std::string
     deliver.dataCoding = DataCodingOf(message.coding);
     deliver.stamp = message.time;
     deliver.text = message.text;
+    deliver.header = message.header;
     std::string hex = Pdu::EncodeDeliver(deliver);
     if (hex.empty()) {
         return std::nullopt;

@@ -33,6 +33,9 @@ struct StoredMessage {
     MessageTime time = {18, 9, 28, 9, 39, 55, 32};
     std::string text;  // UTF-8; for 8-bit data the octets as they stand
     Coding coding = Coding::Gsm7;
+    // A received part's user-data header without its length octet; only a PDU listing
+    // shows it.
+    std::vector<uint8_t> header;
 };
 
 enum class SubmitMethod { Text, Ucs2Text, Pdu, Unprompted };

@@ -96,9 +96,8 @@ void DecodeNumber(std::string_view semiOctets, std::size_t digits, std::span<cha
     Fields::Copy(field, std::string_view(plain.data(), std::min(n, digits)));
 }
 
-bool ReadAddress(HexReader& reader, std::span<char> field) {
+bool ReadAddress(HexReader& reader, std::span<char> field, uint8_t& type) {
     uint8_t digits = 0;
-    uint8_t type = 0;
     std::string_view semiOctets;
     if (!reader.Octet(digits) || !reader.Octet(type) ||
         !reader.Digits((digits + 1u) / 2, semiOctets)) {
@@ -116,7 +115,8 @@ bool ReadAddress(HexReader& reader, std::span<char> field) {
 }
 
 bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgRecord& record,
-                  std::size_t& textLength) {
+                  DeliverResult& result) {
+    std::size_t& textLength = result.textLength;
     uint8_t length = 0;
     if (!reader.Octet(length)) {
         return false;
@@ -135,6 +135,7 @@ bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgR
             return false;
         }
         header = userData[0] + 1u;
+        result.concat = FindConcatElement(userData.subspan(1, header - 1));
     }
     switch (alphabet) {
         case Alphabet::Gsm7: {
@@ -235,6 +236,28 @@ std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
     return hex.size();
 }
 
+std::optional<ConcatHeader> FindConcatElement(std::span<const uint8_t> elements) {
+    constexpr uint8_t kConcat8 = 0x00;
+    constexpr uint8_t kConcat16 = 0x08;
+    std::optional<ConcatHeader> found;
+    for (std::size_t at = 0; at + 2 <= elements.size();) {
+        const uint8_t id = elements[at];
+        const std::size_t length = elements[at + 1];
+        if (at + 2 + length > elements.size()) {
+            return std::nullopt;  // an element runs past the header: none of it is trusted
+        }
+        const auto data = elements.subspan(at + 2, length);
+        if (id == kConcat8 && length == 3) {
+            found = ConcatHeader{data[0], data[1], data[2], false};
+        } else if (id == kConcat16 && length == 4) {
+            found =
+                ConcatHeader{static_cast<uint16_t>(data[0] << 8 | data[1]), data[2], data[3], true};
+        }
+        at += 2 + length;
+    }
+    return found;
+}
+
 DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
     const int8_t tag = record.tag;
     std::memset(&record, 0, sizeof record);
@@ -268,16 +291,18 @@ DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
         return result;
     }
     std::string_view stamp;
-    if (!ReadAddress(reader, record.number) || !reader.Octet(record.protocolId) ||
+    uint8_t senderType = 0;
+    if (!ReadAddress(reader, record.number, senderType) || !reader.Octet(record.protocolId) ||
         !reader.Octet(record.coding) || !reader.Digits(kStampDigits / 2, stamp)) {
         return result;
     }
     SwapSemiOctets(stamp, record.timestamp, SemiOctets::Decode);
+    result.internationalSender = (senderType & 0x70) == 0x10;
     const Alphabet alphabet = AlphabetOf(record.coding);
     if (alphabet == Alphabet::None) {
         return result;
     }
-    result.parsed = ReadUserData(reader, firstOctet, alphabet, record, result.textLength);
+    result.parsed = ReadUserData(reader, firstOctet, alphabet, record, result);
     return result;
 }
 

@@ -78,12 +78,28 @@ Outcome PromptExchange(CSXCom& port, ModemNotes& notes, std::string_view command
     return ShowsPrompt(burst.text, command) ? Outcome::Done : Outcome::Failed;
 }
 
+// The message reference of an accepted submission, from "+CMGS: <mr>" (0 to 255); -1 when
+// the reply holds none.
+int SubmitReference(std::string_view reply) {
+    const std::size_t at = reply.find(kSubmitTag);
+    if (at == std::string_view::npos) {
+        return -1;
+    }
+    std::size_t i = reply.find_first_not_of(' ', at + kSubmitTag.size());
+    int value = -1;
+    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9' && value < 256; ++i) {
+        value = (value < 0 ? 0 : value * 10) + (reply[i] - '0');
+    }
+    return value <= 255 ? value : -1;
+}
+
 // Collects the result of a submission over up to five reads: Done when `success` appears,
 // Failed when "ERROR" appears first (the reply becomes the last-error text) or never. Reads
 // that bring nothing but the modem's own lines use up no read; however many arrive, the
 // wait ends when the network's time to confirm is over.
-Outcome CollectResult(CSXCom& port, ModemNotes& notes, std::string_view success,
+Outcome CollectResult(CSXCom& port, ModemNotes& notes, int& reference, std::string_view success,
                       int pauseBeforeReadMs = 0) {
+    reference = -1;
     const ReplyTags expected = {kSubmitTag, success == kReportTag ? kReportTag : kSubmitTag};
     const auto limit = port.Now() + std::chrono::milliseconds(port.Timing().submitResultLimitMs);
     std::string reply;
@@ -102,6 +118,7 @@ Outcome CollectResult(CSXCom& port, ModemNotes& notes, std::string_view success,
         reply = notes.Note(
             CleanReply(reply + std::string(chunk, static_cast<std::size_t>(n)), expected));
         if (Holds(reply, success)) {
+            reference = SubmitReference(reply);
             return Outcome::Done;
         }
         // The success mark was not there: any "ERROR" fails, even beside an "OK" that is
@@ -129,9 +146,9 @@ std::string MappedBody(const MsgRecord& record) {
 
 // A prompted submission: command, prompt, body, result. The modem is never left waiting
 // for a body that will not come.
-Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, std::string_view command,
-                           std::string_view body, int pauseAfterBodyMs = 0,
-                           int pauseBeforeReadMs = 0) {
+Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, int& reference,
+                           std::string_view command, std::string_view body,
+                           int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
     if (PromptExchange(port, notes, command) != Outcome::Done) {
         CancelTextEntry(port);
         return Fail(kTextCmgsFailed);
@@ -143,7 +160,7 @@ Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, std::string_view com
     if (pauseAfterBodyMs > 0 && port.Pause(pauseAfterBodyMs) == 0) {
         return Fail(kTextCmgsFailed);
     }
-    return CollectResult(port, notes, "OK", pauseBeforeReadMs);
+    return CollectResult(port, notes, reference, "OK", pauseBeforeReadMs);
 }
 
 std::string Ucs2Hex(std::string_view text) {
@@ -228,6 +245,7 @@ std::string CollectListing(CSXCom& port, ModemNotes& notes, const char* command,
 }  // namespace
 
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
+    lastReference = -1;
     switch (ProfileOf(modelCode.load()).submitMethod) {
         case SubmitMethod::Prompted:
             return ToFlag(SendMessagePrompted(port, part));
@@ -247,7 +265,7 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
         if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
             return Fail(kTextCmgsFailed);
         }
-        return PromptedSubmission(port, notes, command, MappedBody(record));
+        return PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
     }
     if (record.coding != kCodingUcs2) {
         return Fail(kTextCmgsFailed);
@@ -264,7 +282,7 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGS=%ld\r", announced);
     pdu[h] = kCtrlZ;
-    return PromptedSubmission(port, notes, command, std::string_view(pdu, h + 1));
+    return PromptedSubmission(port, notes, lastReference, command, std::string_view(pdu, h + 1));
 }
 
 int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
@@ -297,7 +315,7 @@ int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
         CancelTextEntry(port);
         return ToFlag(Fail(kTextCmgsFailed));
     }
-    return ToFlag(CollectResult(port, notes, "+CDS:"));
+    return ToFlag(CollectResult(port, notes, lastReference, "+CDS:"));
 }
 
 int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
@@ -323,10 +341,12 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
         body.push_back('\0');
         body.push_back(kCtrlZ);
     }
-    return ToFlag(PromptedSubmission(port, notes, command, body, kUcs2BodyMs, kUcs2ReadMs));
+    return ToFlag(
+        PromptedSubmission(port, notes, lastReference, command, body, kUcs2BodyMs, kUcs2ReadMs));
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
+    listedParts.fill(ListedPart{});
     const ReceiveProfile& receive = ProfileOf(modelCode.load()).receive;
     switch (receive.method) {
         case ReceiveMethod::PduListing:
@@ -380,6 +400,7 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
         }
         record.tag = static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF));
         indexes[count] = index;
+        listedParts[static_cast<std::size_t>(count)] = {result.concat, result.internationalSender};
         ++count;
     }
     return count;

@@ -124,7 +124,8 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         inMode = SwitchCoding(code, part.record.coding);
     }
 
-    SendReport report{};
+    Tarvik::PartOutcome outcome;
+    SendReport& report = outcome.report;
     const MsgRecord& record = part.record;
     Fields::Copy(report.text, Fields::View(record.text));
     const std::string_view number = Fields::View(record.number);
@@ -139,6 +140,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
             return;
         }
         accepted = link_.engine.SendMessage(link_.port, part);
+        outcome.messageReference = accepted != 0 ? link_.engine.lastReference : -1;
         if (accepted == 0 && NeedsSetup()) {
             SetLastError(kTextSetupLost);
         }
@@ -150,7 +152,7 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         return;
     }
     report.result = accepted != 0 ? 1 : 0;
-    service_.PushReport(report);
+    service_.PushOutcome(outcome);
 
     if (!SleepFor(kAfterSubmitMs)) {
         return;
@@ -192,7 +194,8 @@ void CSendMsgThread::ReceivePass() {
                     continue;
                 }
             }
-            if (service_.PushReceived(message)) {
+            const ListedPart& listed = link_.engine.listedParts[at];
+            if (service_.PushReceived({message, listed.concat, listed.internationalSender})) {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
         }
@@ -224,12 +227,35 @@ bool CMsgService::OpenJournal() {
     }
     // More than the store holds stays in the journal for the next start.
     for (const RecvMsg& message : replayed) {
-        if (!inStore_.Push(message)) {
+        if (!inStore_.Push({message, std::nullopt, false})) {
             break;
         }
     }
     journal_ = std::move(journal);
     return true;
+}
+
+namespace {
+
+// Takes the oldest record and hands over the field of it that the ten functions see.
+template <typename Record, typename Field>
+bool PopField(CBoundedStore<Record>& store, Field Record::*field, Field& out) {
+    Record record;
+    if (!store.Pop(record)) {
+        return false;
+    }
+    out = record.*field;
+    return true;
+}
+
+}  // namespace
+
+bool CMsgService::PopReceived(RecvMsg& message) {
+    return PopField(inStore_, &Tarvik::ReceivedPart::message, message);
+}
+
+bool CMsgService::PopReport(SendReport& report) {
+    return PopField(reportStore_, &Tarvik::PartOutcome::report, report);
 }
 
 void CMsgService::Discard() {

@@ -2,6 +2,7 @@
 // the same; lines that are not the contract are refused with the reason a user sees.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -66,6 +67,18 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     EXPECT_EQ(modemBack.modem.revision, "11.608");
     EXPECT_EQ(modemBack.modem.signal, "23,99");
     EXPECT_EQ(modemBack.modem.rssi, 23);
+
+    // An accepted part's reference, 0 included; a report without one reads as none.
+    for (const std::optional<int> reference :
+         {std::optional<int>(0), std::optional<int>(255), std::optional<int>()}) {
+        Event report;
+        report.kind = EventKind::Report;
+        report.accepted = true;
+        report.reference = reference;
+        const Event back = RoundTrip(report);
+        EXPECT_TRUE(back.accepted);
+        EXPECT_EQ(back.reference, reference);
+    }
 
     Event sent;
     sent.kind = EventKind::Sent;

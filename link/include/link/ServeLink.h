@@ -75,6 +75,7 @@ struct Event {
     int sequence = 0;
     int part = 0;                    // report
     bool accepted = false;           // report
+    std::optional<int> reference;    // report: the network's reference of an accepted part
     int parts = 0;                   // sent
     int acceptedParts = 0;           // sent
     std::string error;               // error; a refused report's reason

@@ -26,6 +26,18 @@ struct MsgRecord {
 inline constexpr uint8_t kCodingPlain = 0;
 inline constexpr uint8_t kCodingUcs2 = 8;
 
+// A received part's concatenation element (8- or 16-bit reference), as the sender wrote
+// it: a part number of 0 or over the count is for the joiner to treat as a message of its
+// own.
+struct ConcatHeader {
+    uint16_t reference = 0;
+    uint8_t count = 0;
+    uint8_t number = 0;
+    bool wideReference = false;  // element 8 rather than 0
+
+    bool operator==(const ConcatHeader&) const = default;
+};
+
 // A queued outgoing part: the record, and how many leading characters of its number field
 // are the caller's prefix, left out of text-mode destinations and of the report.
 struct OutgoingPart {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -35,7 +36,15 @@ struct DeliverResult {
     PduType type = PduType::Unreadable;
     // Bytes of local text written to the record.
     std::size_t textLength = 0;
+    // The originator's type of number is international (0x91): a phone shows it with "+".
+    bool internationalSender = false;
+    // The concatenation element of its user-data header, wherever it stands among others.
+    std::optional<ConcatHeader> concat;
 };
+
+// The concatenation element among the information elements of a user-data header (without
+// its length octet); none when there is none or it is malformed.
+std::optional<ConcatHeader> FindConcatElement(std::span<const uint8_t> elements);
 
 // Reads the received unit at the start of `pdu` (its hex digits, either case, end at the
 // first other character) into `record`: service centre, originator, protocol identifier,

@@ -2,8 +2,10 @@
 // and replies over the serial port.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
@@ -41,6 +43,12 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 // of them; the dispatching operations call the specific ones through the table. The engine
 // keeps no state between calls except countryCode, and takes no lock: its callers make sure
 // that one operation runs at a time.
+// What a PDU listing shows of a received part beyond its record.
+struct ListedPart {
+    std::optional<ConcatHeader> concat;
+    bool internationalSender = false;
+};
+
 class IComBaseCmd {
 public:
     std::atomic<int32_t> countryCode{0};
@@ -49,6 +57,12 @@ public:
     // The SIM's PIN, when our own programs give one; the ten functions' callers through
     // TARVIK_PIN.
     CSimPin simPin;
+    // The message reference ("+CMGS: <mr>") of the part the last SendMessage submitted; -1
+    // when it failed or the modem gave none. Read by the one caller under the modem's lock.
+    int lastReference = -1;
+    // Beside each record of the last ReadMessages, what only a PDU listing shows of it. Read
+    // by the one caller under the modem's lock.
+    std::array<ListedPart, kMaxListed> listedParts{};
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);

@@ -14,6 +14,7 @@
 #include "serial/CSXCom.h"
 #include "service/InboxJournal.h"
 #include "service/MsgRecord.h"
+#include "service/Session.h"
 #include "service/Stores.h"
 
 namespace GSM {
@@ -71,10 +72,14 @@ public:
         return outQueue_.PushAll(parts, prepare);
     }
     bool PopOutgoing(OutgoingPart& part) { return outQueue_.Pop(part); }
-    bool PushReceived(const RecvMsg& message) { return inStore_.Push(message); }
-    bool PopReceived(RecvMsg& message) { return inStore_.Pop(message); }
-    bool PushReport(const SendReport& report) { return reportStore_.Push(report); }
-    bool PopReport(SendReport& report) { return reportStore_.Pop(report); }
+    bool PushReceived(const Tarvik::ReceivedPart& part) { return inStore_.Push(part); }
+    bool PopPart(Tarvik::ReceivedPart& part) { return inStore_.Pop(part); }
+    // The ten functions' record of the same message.
+    bool PopReceived(RecvMsg& message);
+    bool PushOutcome(const Tarvik::PartOutcome& outcome) { return reportStore_.Push(outcome); }
+    bool PopOutcome(Tarvik::PartOutcome& outcome) { return reportStore_.Pop(outcome); }
+    // The ten functions' record of the same outcome.
+    bool PopReport(SendReport& report);
     std::size_t OutgoingCount() const { return outQueue_.Size(); }
 
     // Discards every waiting record.
@@ -95,8 +100,8 @@ public:
 
 private:
     CBoundedStore<OutgoingPart> outQueue_;
-    CBoundedStore<RecvMsg> inStore_;
-    CBoundedStore<SendReport> reportStore_;
+    CBoundedStore<Tarvik::ReceivedPart> inStore_;
+    CBoundedStore<Tarvik::PartOutcome> reportStore_;
     std::unique_ptr<CInboxJournal> journal_;
 };
 

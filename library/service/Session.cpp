@@ -1,0 +1,66 @@
+#include "service/Session.h"
+
+#include <cstring>
+
+#include "engine/ProcessState.h"
+#include "service/ServiceHost.h"
+
+namespace Tarvik {
+
+std::string SenderOf(const ReceivedPart& part) {
+    const RecvMsg& message = part.message;
+    std::string number(message.number, strnlen(message.number, sizeof message.number));
+    return part.internationalSender && !number.empty() ? "+" + number : number;
+}
+
+}  // namespace Tarvik
+
+namespace Tarvik::Session {
+
+bool Start(int port, int baudRate) {
+    return GSM::ServiceHost().Start(port, baudRate) == 1;
+}
+
+void Stop() {
+    GSM::ServiceHost().Stop();
+}
+
+bool Running() {
+    return GSM::ServiceHost().Current() != nullptr;
+}
+
+std::string LastError() {
+    char text[1024] = {};
+    const int32_t length = GSM::CopyLastError(text);
+    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+int32_t Send(const std::string& text, const std::string& number,
+             const std::optional<std::string>& prefix) {
+    return GSM::ServiceHost().SendMessage(text.c_str(), number.c_str(),
+                                          prefix ? prefix->c_str() : nullptr);
+}
+
+std::optional<PartOutcome> NextOutcome() {
+    const auto service = GSM::ServiceHost().Current();
+    PartOutcome outcome;
+    if (service == nullptr || !service->PopOutcome(outcome)) {
+        return std::nullopt;
+    }
+    return outcome;
+}
+
+std::optional<ReceivedPart> NextMessage() {
+    const auto service = GSM::ServiceHost().Current();
+    ReceivedPart part;
+    if (service == nullptr || !service->PopPart(part)) {
+        return std::nullopt;
+    }
+    return part;
+}
+
+int32_t Command(const char* command, char* reply, int32_t waitMs) {
+    return GSM::ServiceHost().Command(command, reply, waitMs);
+}
+
+}  // namespace Tarvik::Session

@@ -1,0 +1,60 @@
+// The library's face for the project's own programs: the same process-wide service as the
+// ten functions (one per process; either face starts, feeds and stops it), with what their
+// fixed records cannot carry.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "Tarvik.h"
+#include "codec/MessageRecord.h"
+
+namespace Tarvik {
+
+// One submitted part's outcome: the record SMSReport gives, and the reference the network
+// gave the part ("+CMGS: <mr>", 0 to 255), -1 when it was refused or the modem gave none.
+struct PartOutcome {
+    SendReport report{};
+    int32_t messageReference = -1;
+};
+
+using ConcatHeader = GSM::ConcatHeader;
+
+// One received message, or one part of a long one: the record SMSGetNextMessage gives, and
+// what the modem's PDU listing showed beyond it. A message the inbox journal kept over a
+// restart comes back without that.
+struct ReceivedPart {
+    RecvMsg message{};
+    std::optional<ConcatHeader> concat;
+    bool internationalSender = false;  // the sender's type of number is international
+};
+
+// The sender as a phone shows it: "+" and the digits of an international number, else the
+// record's number as it stands.
+std::string SenderOf(const ReceivedPart& part);
+
+namespace Session {
+
+// True when the service runs afterwards; LastError() says why not.
+bool Start(int port, int baudRate);
+void Stop();
+bool Running();
+std::string LastError();
+
+// As SMSSendMessage2: the sequence number, or -1 when not started, for unusable input, or
+// when the queue cannot take the whole text.
+// A prefix not given is SMSSendMessage2's NULL.
+int32_t Send(const std::string& text, const std::string& number,
+             const std::optional<std::string>& prefix);
+
+// The oldest waiting outcome or message; none when nothing waits or not started. Taken
+// from the same stores as SMSReport and SMSGetNextMessage.
+std::optional<PartOutcome> NextOutcome();
+std::optional<ReceivedPart> NextMessage();
+
+// As SMSCommand.
+int32_t Command(const char* command, char* reply, int32_t waitMs);
+
+}  // namespace Session
+}  // namespace Tarvik
