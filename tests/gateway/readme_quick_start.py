@@ -30,12 +30,23 @@ def isolate():
     """Goes on in namespaces of its own when it can; else the run shares the machine."""
     if "--inside" in sys.argv:
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        # The old /tmp stays in reach under /var/tmp: the tree under test may be there.
+        subprocess.run(["mount", "--bind", "/tmp", "/var/tmp"], check=True)
         subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/tmp"], check=True)
         return
     if shutil.which("unshare") and subprocess.run(
             ISOLATION + ["true"], capture_output=True).returncode == 0:
         os.execvp("unshare", ISOLATION + [sys.executable] + sys.argv + ["--inside"])
     print("readme_quick_start: no namespaces; port 8025 and /tmp/gw must be free")
+
+
+def reachable(path):
+    """Where `path` is seen now: under /var/tmp when it was in a /tmp that is hidden."""
+    path = os.path.realpath(path)
+    inside = "--inside" in sys.argv
+    if inside and (path == "/tmp" or path.startswith("/tmp/")):
+        return "/var/tmp" + path[len("/tmp"):]
+    return path
 
 
 def run(block, bin_dir):
@@ -64,9 +75,9 @@ def run(block, bin_dir):
 
 
 def main():
-    source_dir, bin_dir = sys.argv[1], sys.argv[2]
+    source_dir, bin_dir = os.path.realpath(sys.argv[1]), os.path.realpath(sys.argv[2])
     isolate()
-    shown = run(quick_start(source_dir), bin_dir)
+    shown = run(quick_start(reachable(source_dir)), reachable(bin_dir))
     answers = []
     for line in shown.splitlines():
         try:
