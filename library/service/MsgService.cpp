@@ -18,6 +18,9 @@ constexpr int kAfterSubmitMs = 100;
 constexpr int kAfterPartMs = 500;
 constexpr int kAfterListingMs = 200;
 constexpr int kBetweenListingsMs = 500;
+// Quick replies: the parts of a queue go back to back, and a listing comes between every so
+// many of them so that received messages never wait behind a long queue.
+constexpr int kQuickPartsPerListing = 10;
 
 constexpr const char* kTextJournalFailed =
     "INBOX JOURNAL FAILED: a received message could not be written to TARVIK_INBOX_JOURNAL "
@@ -57,16 +60,39 @@ CSendMsgThread::CSendMsgThread(CMsgService& service, ModemLink link)
 int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     listing_.resize(kMaxListed);
     indexes_.resize(kMaxListed);
+    int partsSinceListing = 0;
     while (!StopRequested()) {
         RenewSetup();
         OutgoingPart part{};
-        if (service_.PopOutgoing(part)) {
+        const bool listingDue = Quick() && partsSinceListing >= kQuickPartsPerListing;
+        if (!listingDue && service_.PopOutgoing(part)) {
             SendPart(part);
+            ++partsSinceListing;
         } else {
             ReceivePass();
+            partsSinceListing = 0;
         }
     }
     return 0;
+}
+
+bool CSendMsgThread::Quick() const {
+    return link_.port.QuickReplies();
+}
+
+bool CSendMsgThread::Pause(int pacedMs, Wait wait) {
+    if (!Quick()) {
+        return SleepFor(pacedMs);
+    }
+    // The next command follows once the modem's trailing lines have had their settle gap;
+    // an idle worker waits for the next queued part or for the next listing.
+    if (wait == Wait::Settle) {
+        return SleepFor(link_.port.Timing().settleGapMs);
+    }
+    if (wait == Wait::None || service_.OutgoingCount() > 0) {
+        return !StopRequested();
+    }
+    return SleepUntilWoken(pacedMs);
 }
 
 bool CSendMsgThread::NeedsSetup() {
@@ -152,14 +178,15 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     report.result = accepted != 0 ? 1 : 0;
     service_.PushReport(report);
 
-    if (!SleepFor(kAfterSubmitMs)) {
+    if (!Pause(kAfterSubmitMs, Wait::Settle)) {
         return;
     }
     if (const std::optional<int> format = ProfileOf(code).codingSwitch.formatAfterPart) {
         std::lock_guard hold(link_.lock);
         link_.engine.SetMessageFormat(link_.port, *format);
     }
-    SleepFor(kAfterPartMs);
+    // The mode command's reply already ended with its settle gap.
+    Pause(kAfterPartMs, Wait::None);
 }
 
 void CSendMsgThread::ReceivePass() {
@@ -197,7 +224,9 @@ void CSendMsgThread::ReceivePass() {
             }
         }
     }
-    if (SleepFor(kAfterListingMs)) {
+    if (Quick()) {
+        Pause(kAfterListingMs + kBetweenListingsMs, Wait::ForWork);
+    } else if (SleepFor(kAfterListingMs)) {
         SleepFor(kBetweenListingsMs);
     }
 }
