@@ -1,6 +1,7 @@
 #include "service/MsgService.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -68,10 +69,19 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
         if (!listingDue && service_.PopOutgoing(part)) {
             SendPart(part);
             ++partsSinceListing;
-        } else {
-            ReceivePass();
-            partsSinceListing = 0;
+            continue;
         }
+        // After the last part of a queue the listing keeps the distance the paced pauses
+        // give it: a caller that sends and stops has its reports before any message is
+        // taken from the modem into a store that the stop empties.
+        if (!listingDue && partsSinceListing > 0 && Quick()) {
+            Pause(kAfterSubmitMs + kAfterPartMs, Wait::ForWork);
+            if (service_.OutgoingCount() > 0) {
+                continue;
+            }
+        }
+        ReceivePass();
+        partsSinceListing = 0;
     }
     return 0;
 }
@@ -89,10 +99,22 @@ bool CSendMsgThread::Pause(int pacedMs, Wait wait) {
     if (wait == Wait::Settle) {
         return SleepFor(link_.port.Timing().settleGapMs);
     }
-    if (wait == Wait::None || service_.OutgoingCount() > 0) {
+    if (wait == Wait::None) {
         return !StopRequested();
     }
-    return SleepUntilWoken(pacedMs);
+    // A wake left from a part the worker already took ends a wait early: wait on.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pacedMs);
+    while (service_.OutgoingCount() == 0) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        if (!SleepUntilWoken(static_cast<int>(left.count()))) {
+            return false;
+        }
+    }
+    return !StopRequested();
 }
 
 bool CSendMsgThread::NeedsSetup() {

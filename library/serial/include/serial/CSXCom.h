@@ -24,6 +24,9 @@ using BurstEndTest = bool (*)(std::string_view collected);
 enum class BurstRule {
     Port,   // as the port is set: by silence, or quick when a test is set
     Quiet,  // by silence alone, whatever the port's setting (bodies that may read "OK")
+    // As Quiet, but with quick replies set a burst that passes the port's second test (a
+    // bare result: no entry, so no body) ends after the settle gap.
+    Bare,
 };
 
 // One caller at a time, except Interrupt, which any thread may call at any time.
@@ -55,7 +58,10 @@ public:
     // Quick replies: with a test set, a burst whose bytes pass it ends after the settle gap
     // of the timing; nullptr (the default) keeps every burst to the full silence. Set at
     // the service start; a read under way keeps the rule it began with.
-    void SetQuickEnd(BurstEndTest test) { quickEnd_.store(test, std::memory_order_release); }
+    void SetQuickEnd(BurstEndTest test, BurstEndTest bareTest = nullptr) {
+        bareEnd_.store(bareTest, std::memory_order_release);
+        quickEnd_.store(test, std::memory_order_release);
+    }
     bool QuickReplies() const { return quickEnd_.load(std::memory_order_acquire) != nullptr; }
 
     // Waits waitMs unless the port is interrupted first; 1 when the whole wait passed.
@@ -88,4 +94,5 @@ private:
     serial::SerialTiming timing_ = serial::kDefaultTiming;
     std::string deviceName_;
     std::atomic<BurstEndTest> quickEnd_{nullptr};
+    std::atomic<BurstEndTest> bareEnd_{nullptr};
 };
