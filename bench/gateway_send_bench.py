@@ -10,7 +10,8 @@
 
 Messages go to a number other than the modems' own, so none comes back to be received.
 
-usage: bench/gateway_send_bench.py BIN_DIR [LATENCY_MESSAGES] [PER_MODEM]
+usage: bench/gateway_send_bench.py BIN_DIR [LATENCY_MESSAGES] [PER_MODEM] [STATUS_EVERY_MS]
+STATUS_EVERY_MS: the daemon's signal poll (its default, 30000, unless given).
 """
 import http.client
 import json
@@ -26,6 +27,7 @@ import time
 BIN = os.path.abspath(sys.argv[1])
 LATENCY_MESSAGES = int(sys.argv[2]) if len(sys.argv) > 2 else 200
 PER_MODEM = int(sys.argv[3]) if len(sys.argv) > 3 else 50
+STATUS_EVERY_MS = int(sys.argv[4]) if len(sys.argv) > 4 else None
 KEY = "bench-key-0123456789"
 PORT = 19000 + os.getpid() % 1000
 AUTH = {"Authorization": f"Bearer {KEY}", "Content-Type": "application/json"}
@@ -48,6 +50,8 @@ class Gateway:
         config = [f'store = "{self.work}/tarvikd.db"', f'journal_dir = "{self.work}"',
                   f'port_dir = "{self.work}"', f"http_port = {PORT}", f'api_keys = ["{KEY}"]',
                   f'tarvik = "{BIN}/tarvik"']
+        if STATUS_EVERY_MS is not None:
+            config.append(f"status_every_ms = {STATUS_EVERY_MS}")
         for port in self.ports:
             config += ["[[modem]]", f'name = "m{port}"', f"port = {port}"]
         with open(f"{self.work}/tarvikd.toml", "w") as out:
@@ -143,8 +147,9 @@ def throughput(count):
 def main():
     times = latency()
     print(f"POST /v1/messages to the body at an idle simulated modem, {len(times)} messages:"
-          f" median {pick(times, 0.5):.0f} ms, p99 {pick(times, 0.99):.0f} ms,"
-          f" max {max(times):.0f} ms\n")
+          f" median {pick(times, 0.5):.0f} ms, p95 {pick(times, 0.95):.0f} ms,"
+          f" p99 {pick(times, 0.99):.0f} ms, max {max(times):.0f} ms;"
+          f" {sum(t > 250 for t in times)} over 250 ms\n")
     print("| Modems | Messages | Seconds | Messages per second | Against one modem |")
     print("|---:|---:|---:|---:|---:|")
     one = None
