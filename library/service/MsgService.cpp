@@ -94,11 +94,9 @@ bool CSendMsgThread::Pause(int pacedMs, Wait wait) {
     if (!Quick()) {
         return SleepFor(pacedMs);
     }
-    // The next command follows once the modem's trailing lines have had their settle gap;
-    // an idle worker waits for the next queued part or for the next listing.
-    if (wait == Wait::Settle) {
-        return SleepFor(link_.port.Timing().settleGapMs);
-    }
+    // The next command follows at once: the reply before it already ended with the settle
+    // gap that keeps the modem's trailing lines out of the next reply. An idle worker waits
+    // for the next queued part or for the next listing.
     if (wait == Wait::None) {
         return !StopRequested();
     }
@@ -200,14 +198,13 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     report.result = accepted != 0 ? 1 : 0;
     service_.PushReport(report);
 
-    if (!Pause(kAfterSubmitMs, Wait::Settle)) {
+    if (!Pause(kAfterSubmitMs, Wait::None)) {
         return;
     }
     if (const std::optional<int> format = ProfileOf(code).codingSwitch.formatAfterPart) {
         std::lock_guard hold(link_.lock);
         link_.engine.SetMessageFormat(link_.port, *format);
     }
-    // The mode command's reply already ended with its settle gap.
     Pause(kAfterPartMs, Wait::None);
 }
 

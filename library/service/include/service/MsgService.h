@@ -39,11 +39,11 @@ public:
     int32_t Run(int32_t argument) override;
 
 private:
-    enum class Wait { None, Settle, ForWork };
+    enum class Wait { None, ForWork };
     // Whether the port ends replies quickly; the worker then paces itself by the modem.
     bool Quick() const;
-    // A pause of the pass: `pacedMs` without quick replies; with them none, the settle gap,
-    // or up to `pacedMs` until a part is queued. False when a stop was requested.
+    // A pause of the pass: `pacedMs` without quick replies; with them none, or up to
+    // `pacedMs` until a part is queued. False when a stop was requested.
     bool Pause(int pacedMs, Wait wait);
     void SendPart(const OutgoingPart& part);
     void ReceivePass();
