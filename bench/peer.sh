@@ -6,6 +6,7 @@
 # included), ratios, and for quick replies the time per modem exchange (the commands the
 # simulator received).
 # usage: bench/peer.sh BUILD_DIR [LATENCY_MS] [COUNTS] [RUNS]     COUNTS like "1 10 50 200"
+# PACED=0 leaves out the paced runs (their columns read -), which take the longest.
 set -euo pipefail
 build=${1:?build folder}
 latency=${2:-20}
@@ -62,11 +63,18 @@ row() {
   IFS='|' read -r -a tcmd <<<"$2"
   g=$(for _ in $(seq 1 "$runs"); do timed "${gcmd[@]}"; done | median)
   q=$(for _ in $(seq 1 "$runs"); do TARVIK_QUICK_REPLIES=1 timed "${tcmd[@]}"; done | median)
-  p=$(for _ in $(seq 1 "$runs"); do TARVIK_QUICK_REPLIES=0 timed "${tcmd[@]}"; done | median)
-  local gs=${g% *} qs=${q% *} ps=${p% *} qx=${q#* }
-  printf '| %s | %.0f | %.0f | %.0f | %.2f | %.2f | %d | %.0f |\n' "$what" \
-    "$(echo "$gs*1000" | bc -l)" "$(echo "$qs*1000" | bc -l)" "$(echo "$ps*1000" | bc -l)" \
-    "$(echo "$qs/$gs" | bc -l)" "$(echo "$qs/$ps" | bc -l)" "$qx" \
+  p="0 0"
+  if [ "${PACED:-1}" != 0 ]; then
+    p=$(for _ in $(seq 1 "$runs"); do TARVIK_QUICK_REPLIES=0 timed "${tcmd[@]}"; done | median)
+  fi
+  local gs=${g% *} qs=${q% *} ps=${p% *} qx=${q#* } pcol="-" pratio="-"
+  if [ "${PACED:-1}" != 0 ]; then
+    pcol=$(printf '%.0f' "$(echo "$ps*1000" | bc -l)")
+    pratio=$(printf '%.2f' "$(echo "$qs/$ps" | bc -l)")
+  fi
+  printf '| %s | %.0f | %.0f | %s | %.2f | %s | %d | %.0f |\n' "$what" \
+    "$(echo "$gs*1000" | bc -l)" "$(echo "$qs*1000" | bc -l)" "$pcol" \
+    "$(echo "$qs/$gs" | bc -l)" "$pratio" "$qx" \
     "$(echo "$qs*1000/($qx+($qx==0))" | bc -l)"
 }
 

@@ -23,6 +23,9 @@ using TarvikLink::Event;
 using TarvikLink::EventKind;
 using TarvikLink::Json;
 constexpr int kPollStepMs = 50;
+// While a message is under way its reports are looked for this often: the library has no
+// way to wake this loop, and a report should leave as soon as the modem answered.
+constexpr int kReportStepMs = 5;
 // How long an unacknowledged message waits before it is given again.
 constexpr auto kAckResend = std::chrono::seconds(10);
 // How long the modem may take to answer the ESC before the service opens the port.
@@ -179,7 +182,8 @@ private:
                 break;
             }
             std::string line;
-            switch (reading ? ReadLine(line, kPollStepMs) : LineResult::TimedOut) {
+            const int step = tracker_.Empty() ? kPollStepMs : kReportStepMs;
+            switch (reading ? ReadLine(line, step) : LineResult::TimedOut) {
                 case LineResult::Line:
                     stopping = !Handle(line);
                     break;
@@ -188,7 +192,7 @@ private:
                     break;
                 case LineResult::TimedOut:
                     if (!reading) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(step));
                     }
                     break;
             }

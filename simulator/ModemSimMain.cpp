@@ -49,6 +49,8 @@ const char kUsage[] =
     "  --generic             a modem of no particular dialect: unknown commands are answered\n"
     "                        OK and the vendor mode-switch probes ERROR\n"
     "  --log FILE            append every byte the modem receives to FILE as it comes\n"
+    "  --log-step MS         bring the log up to date every MS milliseconds (1..1000,\n"
+    "                        default 100): benchmarks time arrivals by it\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -161,6 +163,7 @@ int main(int argc, char** argv) {
     int networkDelayMs = -1;
     int slowListingMs = -1;
     std::string logPath;
+    int logStepMs = 100;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -220,6 +223,11 @@ int main(int argc, char** argv) {
             profilePath = value;
         } else if (arg == "--log" && !value.empty()) {
             logPath = value;
+        } else if (arg == "--log-step") {
+            logStepMs = NumberIn(value, 1, 1000);
+            if (logStepMs < 0) {
+                return Usage(2);
+            }
         } else if (arg == "--own-number") {
             ownNumber = value;
         } else if (arg == "--imsi") {
@@ -329,7 +337,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", modem.Port().LinkPath().c_str());
         std::fflush(stdout);
-        // The log is brought up to date a few times a second, and once more at the end.
+        // The log is brought up to date every step, and once more at the end.
         std::size_t logged = 0;
         const auto writeLog = [&] {
             if (log == nullptr) {
@@ -342,7 +350,7 @@ int main(int argc, char** argv) {
                 logged = received.size();
             }
         };
-        const timespec step = {0, 100 * 1000 * 1000};
+        const timespec step = {logStepMs / 1000, (logStepMs % 1000) * 1000L * 1000L};
         while (sigtimedwait(&stopSignals, nullptr, &step) < 0) {
             writeLog();
         }

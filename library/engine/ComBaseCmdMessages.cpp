@@ -466,6 +466,7 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
     }
     WriteBytes(port, command);
     int stored = 0;
+    bool entrySeen = false;
     // Entries push the end back; status lines, however many, do not.
     auto deadline = ReplyDeadline(port);
     for (;;) {
@@ -473,11 +474,14 @@ int IComBaseCmd::ListMessageIndexes(CSXCom& port, int* indexes, const char* stat
             return stored;
         }
         char reply[kReadReplyCapacity] = {};
+        // Before the first entry no body can come: a bare result is an empty listing.
         const ReplyBurst read =
-            ReadReplyBurst(port, notes, reply, kReadReplyCapacity, deadline, {kListTag}, true);
+            ReadReplyBurst(port, notes, reply, kReadReplyCapacity, deadline, {kListTag}, true,
+                           entrySeen ? BurstRule::Quiet : BurstRule::Bare);
         const std::string_view burst = read.text;
         std::size_t tag = burst.find(kListTag);
         if (tag != std::string_view::npos) {
+            entrySeen = true;
             // A burst may hold several entries (a module sends a short listing at once);
             // each counts. A garbled index is left out: the message waits for a cleaner
             // listing.

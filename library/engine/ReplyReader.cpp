@@ -46,9 +46,18 @@ std::size_t FirstAnswerEnd(std::string_view collected) {
     return end;
 }
 
+bool IsBareResult(std::string_view collected) {
+    const std::size_t start = collected.find_first_not_of("\r\n");
+    if (start == std::string_view::npos || !collected.ends_with("\r\n")) {
+        return false;
+    }
+    const std::string_view line = collected.substr(start, collected.size() - start - 2);
+    return line.find_first_of("\r\n") == std::string_view::npos && IsFinalResultLine(line);
+}
+
 void SetQuickReplies(CSXCom& port, bool quick) {
     if (quick) {
-        port.SetQuickEnd(&EndsWithAnswer, &FirstAnswerEnd);
+        port.SetQuickEnd(&EndsWithAnswer, &FirstAnswerEnd, &IsBareResult);
     } else {
         port.SetQuickEnd(nullptr);
     }
@@ -72,11 +81,11 @@ std::string ModemNotes::Note(CleanText cleaned) {
 }
 
 ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,
-                          ReplyClock::time_point deadline, ReplyTags expected, bool entryBodies) {
+                          ReplyClock::time_point deadline, ReplyTags expected, bool entryBodies,
+                          BurstRule bodiesRule) {
     ReplyBurst burst;
     for (;;) {
-        burst.count =
-            port.Read(buffer, capacity - 1, entryBodies ? BurstRule::Quiet : BurstRule::Port);
+        burst.count = port.Read(buffer, capacity - 1, entryBodies ? bodiesRule : BurstRule::Port);
         if (burst.count <= 0) {
             burst.count = 0;
             burst.text.clear();

@@ -156,7 +156,9 @@ int CSXCom::ReadQueued(void* buffer, int capacity, int waitMs, BurstRule rule) {
     const auto deadline =
         line_->Now() + std::chrono::milliseconds(std::min<std::int64_t>(burstLimit, waitMs));
     const BurstEndTest answered =
-        rule == BurstRule::Port ? quickEnd_.load(std::memory_order_acquire) : nullptr;
+        rule == BurstRule::Port   ? quickEnd_.load(std::memory_order_acquire)
+        : rule == BurstRule::Bare ? bareEnd_.load(std::memory_order_acquire)
+                                  : nullptr;
     auto* bytes = static_cast<unsigned char*>(buffer);
     const auto total = static_cast<std::size_t>(capacity);
     const auto collected = [&](std::size_t size) {

@@ -1,6 +1,7 @@
 #include "service/MsgService.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -18,6 +19,9 @@ constexpr int kAfterSubmitMs = 100;
 constexpr int kAfterPartMs = 500;
 constexpr int kAfterListingMs = 200;
 constexpr int kBetweenListingsMs = 500;
+// Quick replies: the parts of a queue go back to back, and a listing comes between every so
+// many of them so that received messages never wait behind a long queue.
+constexpr int kQuickPartsPerListing = 10;
 
 constexpr const char* kTextJournalFailed =
     "INBOX JOURNAL FAILED: a received message could not be written to TARVIK_INBOX_JOURNAL "
@@ -57,16 +61,58 @@ CSendMsgThread::CSendMsgThread(CMsgService& service, ModemLink link)
 int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     listing_.resize(kMaxListed);
     indexes_.resize(kMaxListed);
+    int partsSinceListing = 0;
     while (!StopRequested()) {
         RenewSetup();
         OutgoingPart part{};
-        if (service_.PopOutgoing(part)) {
+        const bool listingDue = Quick() && partsSinceListing >= kQuickPartsPerListing;
+        if (!listingDue && service_.PopOutgoing(part)) {
             SendPart(part);
-        } else {
-            ReceivePass();
+            ++partsSinceListing;
+            continue;
         }
+        // After the last part of a queue the listing keeps the distance the paced pauses
+        // give it: a caller that sends and stops has its reports before any message is
+        // taken from the modem into a store that the stop empties.
+        if (!listingDue && partsSinceListing > 0 && Quick()) {
+            Pause(kAfterSubmitMs + kAfterPartMs, Wait::ForWork);
+            if (service_.OutgoingCount() > 0) {
+                continue;
+            }
+        }
+        ReceivePass();
+        partsSinceListing = 0;
     }
     return 0;
+}
+
+bool CSendMsgThread::Quick() const {
+    return link_.port.QuickReplies();
+}
+
+bool CSendMsgThread::Pause(int pacedMs, Wait wait) {
+    if (!Quick()) {
+        return SleepFor(pacedMs);
+    }
+    // The next command follows at once: the reply before it already ended with the settle
+    // gap that keeps the modem's trailing lines out of the next reply. An idle worker waits
+    // for the next queued part or for the next listing.
+    if (wait == Wait::None) {
+        return !StopRequested();
+    }
+    // A wake left from a part the worker already took ends a wait early: wait on.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pacedMs);
+    while (service_.OutgoingCount() == 0) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        if (!SleepUntilWoken(static_cast<int>(left.count()))) {
+            return false;
+        }
+    }
+    return !StopRequested();
 }
 
 bool CSendMsgThread::NeedsSetup() {
@@ -154,14 +200,14 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     report.result = accepted != 0 ? 1 : 0;
     service_.PushOutcome(outcome);
 
-    if (!SleepFor(kAfterSubmitMs)) {
+    if (!Pause(kAfterSubmitMs, Wait::None)) {
         return;
     }
     if (const std::optional<int> format = ProfileOf(code).codingSwitch.formatAfterPart) {
         std::lock_guard hold(link_.lock);
         link_.engine.SetMessageFormat(link_.port, *format);
     }
-    SleepFor(kAfterPartMs);
+    Pause(kAfterPartMs, Wait::None);
 }
 
 void CSendMsgThread::ReceivePass() {
@@ -200,7 +246,9 @@ void CSendMsgThread::ReceivePass() {
             }
         }
     }
-    if (SleepFor(kAfterListingMs)) {
+    if (Quick()) {
+        Pause(kAfterListingMs + kBetweenListingsMs, Wait::ForWork);
+    } else if (SleepFor(kAfterListingMs)) {
         SleepFor(kBetweenListingsMs);
     }
 }

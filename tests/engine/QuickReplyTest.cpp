@@ -109,6 +109,41 @@ TEST_F(QuickReplyTest, ReadsOfMessageBodiesAndRawCommandsEndBySilenceOnly) {
     EXPECT_EQ(elapsed, silence);
 }
 
+TEST_F(QuickReplyTest, OnlyAListingWithNothingButItsResultEndsEarly) {
+    for (const char* bare : {"\r\nOK\r\n", "OK\r\n", "\r\n+CMS ERROR: 500\r\n"}) {
+        EXPECT_TRUE(GSM::IsBareResult(bare)) << bare;
+    }
+    for (const char* more : {"\r\n+CMGL: 1,0,,24\r\nOK\r\n", "\r\n^RSSI:17\r\n\r\nOK\r\n",
+                             "AT+CMGL=4\r\r\nOK\r\n", "\r\nOK", "\r\n> ", "\r\n"}) {
+        EXPECT_FALSE(GSM::IsBareResult(more)) << more;
+    }
+
+    const std::string listing = "AT+CMGL=\"ALL\"\r\n";
+    int indexes[8] = {};
+    On(listing, "\r\nOK\r\n");
+    int64_t start = line.ElapsedMs();
+    EXPECT_EQ(engine.ListMessageIndexes(port, indexes, "ALL"), 0);
+    const int64_t quick = line.ElapsedMs() - start;
+    GSM::SetQuickReplies(port, false);
+    start = line.ElapsedMs();
+    EXPECT_EQ(engine.ListMessageIndexes(port, indexes, "ALL"), 0);
+    EXPECT_EQ(line.ElapsedMs() - start - quick, silence - settle);
+    GSM::SetQuickReplies(port, true);
+
+    // An entry whose body reads "OK", the modem pausing inside the listing: it still ends
+    // by silence, and both entries count.
+    line.ClearRules();
+    On(listing, LineScript{{"\r\n+CMGL: 1,\"REC UNREAD\",\"+8613912345678\",,\"18/09/28\"\r\n", 0},
+                           {"OK\r\n", 100},
+                           {"\r\n+CMGL: 2,\"REC UNREAD\",\"+8613912345678\",,\"18/09/28\"\r\nHi\r\n"
+                            "\r\nOK\r\n",
+                            100}});
+    EXPECT_EQ(engine.ListMessageIndexes(port, indexes, "ALL"), 2);
+    EXPECT_EQ(indexes[0], 1);
+    EXPECT_EQ(indexes[1], 2);
+    EXPECT_FALSE(line.OutputPending());
+}
+
 TEST_F(QuickReplyTest, ASubmissionTakesTheModemsOwnTime) {
     GSM::modelCode.store(GSM::kModelCommon);
     On("AT+CMGS=\"13912345678\"\r", "\r\n> ");

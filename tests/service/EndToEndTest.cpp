@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -162,6 +164,69 @@ TEST_F(EndToEndTest, QueuedPartsGoFirstAndARefusedOneIsReportedOnce) {
     ASSERT_EQ(submits.size(), 10u);
     for (std::size_t listing : listings) {
         EXPECT_TRUE(listing < submits.front() || listing > submits.back()) << listing;
+    }
+}
+
+// The switch as a user sets it, for one test.
+class QuickRepliesOn {
+public:
+    QuickRepliesOn() {
+        const char* value = std::getenv("TARVIK_QUICK_REPLIES");
+        before_ = value == nullptr ? std::nullopt : std::optional<std::string>(value);
+        TestSupport::SetEnvironment("TARVIK_QUICK_REPLIES", "1");
+    }
+    ~QuickRepliesOn() {
+        if (before_) {
+            TestSupport::SetEnvironment("TARVIK_QUICK_REPLIES", *before_);
+        } else {
+            TestSupport::UnsetEnvironment("TARVIK_QUICK_REPLIES");
+        }
+    }
+    QuickRepliesOn(const QuickRepliesOn&) = delete;
+    QuickRepliesOn& operator=(const QuickRepliesOn&) = delete;
+
+private:
+    std::optional<std::string> before_;
+};
+
+// The submissions between two listings, in the order the modem received its commands.
+std::vector<int> SubmitRuns(const std::vector<std::string>& commands) {
+    std::vector<int> runs{0};
+    for (const auto& command : commands) {
+        if (command.rfind("AT+CMGS", 0) == 0) {
+            ++runs.back();
+        } else if (command.rfind("AT+CMGL", 0) == 0 && runs.back() != 0) {
+            runs.push_back(0);
+        }
+    }
+    return runs;
+}
+
+TEST_F(EndToEndTest, WithQuickRepliesALongQueueGivesWayToListingsAndLosesNothing) {
+    const QuickRepliesOn quick;
+    ASSERT_EQ(Start(), 1);
+    constexpr std::size_t kParts = 25;
+    ASSERT_GE(SMSSendMessage(std::string(kParts * 140, 'q').c_str(), "13912345678"), 1);
+    // A message that arrives while the queue is being sent.
+    ASSERT_FALSE(Reports(1, 30s).empty());
+    ASSERT_GE(modem.StoreMessage(Received("while sending", 5)), 0);
+
+    const auto messages = Fetch(1, 60s);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_STREQ(messages[0].text, "while sending");
+    const auto reports = Reports(kParts - 1, 60s);
+    ASSERT_EQ(reports.size(), kParts - 1);
+    for (const auto& report : reports) {
+        EXPECT_EQ(report.result, 1);
+    }
+    EXPECT_EQ(modem.Submitted().size(), kParts);
+    EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
+
+    // The parts were queued at once: listings come between them, never more than ten apart.
+    const std::vector<int> runs = SubmitRuns(modem.Commands());
+    EXPECT_GE(runs.size(), 3u);
+    for (const int run : runs) {
+        EXPECT_LE(run, 10);
     }
 }
 

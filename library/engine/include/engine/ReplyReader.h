@@ -27,6 +27,10 @@ bool EndsWithAnswer(std::string_view collected);
 // npos when they hold none yet.
 std::size_t FirstAnswerEnd(std::string_view collected);
 
+// Quick replies: whether a burst so far is one final result line and nothing else, as an
+// empty listing is. Any other line, even a status line, leaves the burst to the silence.
+bool IsBareResult(std::string_view collected);
+
 // Sets the port's burst rule for the service: quick replies or the full silence.
 void SetQuickReplies(CSXCom& port, bool quick);
 
@@ -61,9 +65,9 @@ struct ReplyBurst {
 // Reads one burst into `buffer` from its start (capacity - 1 bytes, so a NUL stays behind
 // it), reading again while a burst holds nothing but unsolicited lines, until `deadline`.
 // A reply that carries message bodies ends by silence alone, quick or not: a body line may
-// read "OK".
+// read "OK". Only a reader that has seen no entry yet may pass BurstRule::Bare.
 ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,
                           ReplyClock::time_point deadline, ReplyTags expected,
-                          bool entryBodies = false);
+                          bool entryBodies = false, BurstRule bodiesRule = BurstRule::Quiet);
 
 }  // namespace GSM

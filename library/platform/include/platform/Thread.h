@@ -76,6 +76,15 @@ public:
     }
     bool StopRequested() const { return stopRequested_.load(); }
 
+    // Ends a SleepUntilWoken under way, or the next one if none is. Any thread may call it.
+    void Wake() {
+        {
+            std::lock_guard lock(sleepMutex_);
+            wakeRequested_ = true;
+        }
+        sleepWake_.notify_all();
+    }
+
     // Waits for the thread to end; the caller has made sure it will.
     void Join() {
         if (threadHandle && threadHandle->joinable() &&
@@ -99,6 +108,16 @@ protected:
                                     [this] { return stopRequested_.load(); });
     }
 
+    // As SleepFor, and a Wake ends it early too; the wake is spent by it.
+    bool SleepUntilWoken(int ms) {
+        std::unique_lock lock(sleepMutex_);
+        const bool stopped = sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] {
+            return stopRequested_.load() || wakeRequested_;
+        }) && stopRequested_.load();
+        wakeRequested_ = false;
+        return !stopped;
+    }
+
     std::optional<std::thread> threadHandle;
     int32_t runArgument = 0;
     int32_t priority = 0;
@@ -107,6 +126,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> running_{false};
     std::mutex sleepMutex_;
+    bool wakeRequested_ = false;  // under sleepMutex_
     std::condition_variable sleepWake_;
 };
 

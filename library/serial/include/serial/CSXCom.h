@@ -26,6 +26,9 @@ using AnswerEnd = std::size_t (*)(std::string_view collected);
 enum class BurstRule {
     Port,   // as the port is set: by silence, or quick when a test is set
     Quiet,  // by silence alone, whatever the port's setting (bodies that may read "OK")
+    // As Quiet, but with quick replies set a burst that passes the port's second test (a
+    // bare result: no entry, so no body) ends after the settle gap.
+    Bare,
 };
 
 // One caller at a time, except Interrupt, which any thread may call at any time.
@@ -59,9 +62,11 @@ public:
     // the service start; a read under way keeps the rule it began with. With `answerEnd`
     // given, a reply that ended by silence without any answer still owes its final result
     // (a modem that sends it late): the next burst's first answer is that one, and only an
-    // answer behind it ends that burst early.
-    void SetQuickEnd(BurstEndTest test, AnswerEnd answerEnd = nullptr) {
+    // answer behind it ends that burst early. `bareTest` is the rule of BurstRule::Bare.
+    void SetQuickEnd(BurstEndTest test, AnswerEnd answerEnd = nullptr,
+                     BurstEndTest bareTest = nullptr) {
         quickAnswerEnd_.store(answerEnd, std::memory_order_release);
+        bareEnd_.store(bareTest, std::memory_order_release);
         quickEnd_.store(test, std::memory_order_release);
         answerOwed_.store(false, std::memory_order_release);
         answerAwaited_.store(false, std::memory_order_release);
@@ -105,4 +110,5 @@ private:
     std::atomic<AnswerEnd> quickAnswerEnd_{nullptr};
     std::atomic<bool> answerOwed_{false};
     std::atomic<bool> answerAwaited_{false};  // written to, and no answer read since
+    std::atomic<BurstEndTest> bareEnd_{nullptr};
 };

@@ -40,6 +40,12 @@ public:
     int32_t Run(int32_t argument) override;
 
 private:
+    enum class Wait { None, ForWork };
+    // Whether the port ends replies quickly; the worker then paces itself by the modem.
+    bool Quick() const;
+    // A pause of the pass: `pacedMs` without quick replies; with them none, or up to
+    // `pacedMs` until a part is queued. False when a stop was requested.
+    bool Pause(int pacedMs, Wait wait);
     void SendPart(const OutgoingPart& part);
     void ReceivePass();
     // Puts the modem into the part's coding; false when its command failed.
@@ -64,12 +70,18 @@ public:
     CMsgService(const CMsgService&) = delete;
     CMsgService& operator=(const CMsgService&) = delete;
 
-    bool PushOutgoing(const OutgoingPart& part) { return outQueue_.Push(part); }
+    bool PushOutgoing(const OutgoingPart& part) {
+        const bool queued = outQueue_.Push(part);
+        sendThread.Wake();
+        return queued;
+    }
     // A whole message or nothing; `prepare` runs under the lock once the parts are known to
     // fit, so what it hands out is spent only on a message that is really queued.
     template <typename Prepare>
     bool PushOutgoingAll(std::span<OutgoingPart> parts, Prepare&& prepare) {
-        return outQueue_.PushAll(parts, prepare);
+        const bool queued = outQueue_.PushAll(parts, prepare);
+        sendThread.Wake();
+        return queued;
     }
     bool PopOutgoing(OutgoingPart& part) { return outQueue_.Pop(part); }
     bool PushReceived(const Tarvik::ReceivedPart& part) { return inStore_.Push(part); }
