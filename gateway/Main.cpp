@@ -109,6 +109,53 @@ int ShowSound(const std::string& configPath, const Config& config, const std::st
     return Executable(tarvik) ? 0 : 2;
 }
 
+// The signals are taken by the main thread alone, with sigtimedwait; every thread started
+// after this inherits the mask.
+sigset_t BlockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+void RecoverInterrupted(IStore& store) {
+    try {
+        if (const int unknown = store.RecoverInterrupted(NowMs()); unknown > 0) {
+            Log(Level::Warning,
+                std::to_string(unknown) +
+                    " message(s) were with a modem when the daemon stopped: unknown");
+        }
+    } catch (const std::exception& e) {
+        // A shared store's sweep settles them once their lease runs out.
+        Log(Level::Error, std::string("store: ") + e.what());
+    }
+}
+
+// Feeds the watchdog until a stop signal comes; the signal.
+int WaitForStop(const sigset_t& stopSignals, const CFleet& fleet, const CWebhook* webhook) {
+    uint64_t watchdogUs = 0;
+    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0;
+    const int64_t beatMs =
+        std::max<int64_t>(watchdog ? static_cast<int64_t>(watchdogUs / 2000) : 1000, 100);
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(beatMs / 1000);
+    wait.tv_nsec = static_cast<long>((beatMs % 1000) * 1000000);
+    while (true) {
+        const int received = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (received > 0) {
+            return received;
+        }
+        // The watchdog is fed only while the senders and the webhook still go round.
+        const bool alive =
+            fleet.Alive() && (webhook == nullptr || NowMs() - webhook->LastBeat() < 60000);
+        if (watchdog && alive) {
+            sd_notify(0, "WATCHDOG=1");
+        }
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,15 +174,7 @@ int main(int argc, char** argv) {
     if (check) {
         return ShowSound(configPath, *config, tarvik);
     }
-
-    // The signals are taken by the main thread alone, with sigtimedwait; every thread
-    // started after this inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = BlockStopSignals();
     signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
@@ -147,16 +186,7 @@ int main(int argc, char** argv) {
         Log(Level::Error, error);
         return 1;
     }
-    try {
-        if (const int unknown = store->RecoverInterrupted(NowMs()); unknown > 0) {
-            Log(Level::Warning,
-                std::to_string(unknown) +
-                    " message(s) were with a modem when the daemon stopped: unknown");
-        }
-    } catch (const std::exception& e) {
-        // A shared store's sweep settles them once their lease runs out.
-        Log(Level::Error, std::string("store: ") + e.what());
-    }
+    RecoverInterrupted(*store);
     // Started before anything changes so that it publishes what the recovery wrote.
     std::unique_ptr<CMqtt> mqtt;
     if (config->mqtt) {
@@ -178,27 +208,7 @@ int main(int argc, char** argv) {
     Log(Level::Info, "listening on " + config->listen + ":" + std::to_string(config->httpPort) +
                          " with " + std::to_string(config->modems.size()) + " modem(s)");
     sd_notify(0, "READY=1");
-
-    uint64_t watchdogUs = 0;
-    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0;
-    const int64_t beatMs = watchdog ? static_cast<int64_t>(watchdogUs / 2000) : 1000;
-    timespec wait{};
-    wait.tv_sec = static_cast<time_t>(std::max<int64_t>(beatMs, 100) / 1000);
-    wait.tv_nsec = static_cast<long>((std::max<int64_t>(beatMs, 100) % 1000) * 1000000);
-    int received = 0;
-    while (true) {
-        received = sigtimedwait(&stopSignals, nullptr, &wait);
-        if (received > 0) {
-            break;
-        }
-        const int64_t now = NowMs();
-        // The watchdog is fed only while the senders and the webhook still go round.
-        const bool alive =
-            fleet.Alive() && (webhook == nullptr || now - webhook->LastBeat() < 60000);
-        if (watchdog && alive) {
-            sd_notify(0, "WATCHDOG=1");
-        }
-    }
+    const int received = WaitForStop(stopSignals, fleet, webhook.get());
     Log(Level::Info, std::string("stopping on ") + strsignal(received));
     sd_notify(0, "STOPPING=1");
     api.Stop();

@@ -148,6 +148,30 @@ int CMqtt::PublishPending() {
     return published;
 }
 
+std::string CMqtt::LoopFault(int code, int64_t connectingSince) const {
+    std::string why;
+    if (refused_ != 0) {
+        why = mosquitto_connack_string(refused_);
+    } else if (code != MOSQ_ERR_SUCCESS) {
+        why = mosquitto_strerror(code);
+    } else if (!connected_ && NowMs() - connectingSince > kConnackMs) {
+        why = "no answer to the connection";
+    }
+    if (!why.empty() && why.back() == '.') {
+        why.pop_back();
+    }
+    return why;
+}
+
+void CMqtt::BackOff(const std::string& what, bool& down, int& backoffMs) {
+    if (!down) {
+        Log(Level::Warning, "mqtt: " + what);
+        down = true;
+    }
+    Wait(backoffMs);
+    backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+}
+
 void CMqtt::Run() {
     const std::string broker = config_.host + ":" + std::to_string(config_.port);
     int backoffMs = kFirstBackoffMs;
@@ -159,41 +183,24 @@ void CMqtt::Run() {
         std::string why;
         if (session_ == nullptr) {
             if (!Connect(why)) {
-                if (!down) {
-                    Log(Level::Warning, "mqtt: cannot reach " + broker + ": " + why +
-                                            "; the events wait in the store");
-                    down = true;
-                }
-                Wait(backoffMs);
-                backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+                BackOff("cannot reach " + broker + ": " + why + "; the events wait in the store",
+                        down, backoffMs);
                 continue;
             }
             connectingSince = NowMs();
         }
         const bool wasConnected = connected_;
         const int code = mosquitto_loop(session_, busy ? kBusyMs : kIdleMs, 1);
-        const int64_t now = NowMs();
-        if (code != MOSQ_ERR_SUCCESS || refused_ != 0 ||
-            (!connected_ && now - connectingSince > kConnackMs)) {
-            why = refused_ != 0              ? mosquitto_connack_string(refused_)
-                  : code != MOSQ_ERR_SUCCESS ? mosquitto_strerror(code)
-                                             : "no answer to the connection";
-            if (!why.empty() && why.back() == '.') {
-                why.pop_back();
-            }
-            if (!down) {
-                Log(Level::Warning, "mqtt: " + broker + ": " + why + "; connecting again");
-                down = true;
-            }
+        if (why = LoopFault(code, connectingSince); !why.empty()) {
             Drop();
-            Wait(backoffMs);
-            backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+            BackOff(broker + ": " + why + "; connecting again", down, backoffMs);
             busy = false;
             continue;
         }
         if (!connected_) {
             continue;
         }
+        const int64_t now = NowMs();
         if (!wasConnected) {
             Log(Level::Info, "mqtt: connected to " + broker);
             down = false;

@@ -39,6 +39,10 @@ public:
 
 private:
     void Run();
+    // Why the session must go after a turn of its loop; empty when it is well.
+    std::string LoopFault(int code, int64_t connectingSince) const;
+    // Tells the first failure in a row, then waits before the next try, longer each time.
+    void BackOff(const std::string& what, bool& down, int& backoffMs);
     // A new session, its connection under way; false, with why, when there is none.
     bool Connect(std::string& why);
     // Ends the session; what it had in flight goes out again on the next.
