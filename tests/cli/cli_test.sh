@@ -28,6 +28,8 @@ fail() {
 
 # The simulated modem on COM3, logging what it receives to $work/wire.
 start_modem() {
+  # The last simulator's output must not pass for this one's before it truncates the file.
+  rm -f "$work/modem.out"
   "$bin/tarvik-modemsim" --dir "$work" --port 3 --log "$work/wire" "$@" \
     > "$work/modem.out" 2> "$work/modem.err" &
   modem_pid=$!
