@@ -4,6 +4,7 @@
 start_helper() {
   local output=$1 log=$2
   shift 2
+  rm -f "$output"  # an earlier helper's output must not pass for this one's
   "$@" >"$output" 2>"$log" &
   helper_pid=$!
   for _ in $(seq 100); do
