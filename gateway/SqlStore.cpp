@@ -428,10 +428,11 @@ protected:
             const std::string state =
                 ToString(handed ? MessageState::Unknown : MessageState::Queued);
             const std::string detail = handed ? why : "claimed, never handed to a modem";
+            // A claim that never reached a modem was no attempt: it is given back.
             db_->Exec(
-                "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0 "
-                "WHERE id = ?",
-                {state, detail, now, rows.Int(i, 0)});
+                "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0, "
+                "attempts = attempts - ? WHERE id = ?",
+                {state, detail, now, handed ? 0 : 1, rows.Int(i, 0)});
             Changed(rows.Int(i, 0), now, state, detail);
             unknown += handed ? 1 : 0;
             requeued = requeued || !handed;

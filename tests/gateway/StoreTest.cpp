@@ -130,6 +130,7 @@ TEST_P(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
     EXPECT_EQ(store_->RecoverInterrupted(2000), 1);
     EXPECT_EQ(State(handed), "unknown");
     EXPECT_EQ(State(claimedOnly), "queued");
+    EXPECT_EQ(store_->Get(claimedOnly)->attempts, 0) << "a claim that never went is no attempt";
     EXPECT_EQ(State(waiting), "queued");
     EXPECT_EQ(store_->Get(handed)->partsAccepted, 1);
     // An unknown message is not sent again by itself.
