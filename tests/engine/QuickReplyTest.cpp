@@ -163,7 +163,7 @@ TEST_F(QuickReplyTest, ALateFinalResultIsNeverTakenForTheNextCommands) {
     On("AT+CSCA?\r\n",
        LineScript{{"\r\n+CSCA: \"+8613800100500\",145\r\n", 0}, {"\r\nOK\r\n", silence + 100}});
     On("AT+CMGF=1\r\n", LineScript{{"\r\nOK\r\n", 100}});
-    char number[32] = {};
+    char number[GSM::kServiceCentreCapacity] = {};
     bool international = false;
     ASSERT_EQ(engine.GetServiceCentre(port, number, &international), 1);
     EXPECT_STREQ(number, "8613800100500");
