@@ -35,6 +35,8 @@ std::function<void(const Received&)> SideSink(const std::string& path);
 
 // The modem's reply to `command` (a line end added when it has none), read after `waitMs`.
 std::string AskModem(const std::string& command, int waitMs);
+// A query that, with quick replies, ends at its final result: the line is free at once.
+std::string AskQuery(const std::string& command);
 
 // Runs `start` on a session, with an interrupt meanwhile cutting it short.
 bool StartSession(CSession& session, const Options& options, std::string& why);

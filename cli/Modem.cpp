@@ -7,12 +7,21 @@
 
 namespace TarvikCli {
 
-std::string AskModem(const std::string& command, int waitMs) {
+namespace {
+std::string Ended(const std::string& command) {
     const bool ended = !command.empty() && (command.back() == '\r' || command.back() == '\n');
-    const std::string line = ended ? command : command + "\r\n";
+    return ended ? command : command + "\r\n";
+}
+}  // namespace
+
+std::string AskModem(const std::string& command, int waitMs) {
     char reply[1025] = {};
-    const int count = Tarvik::Session::Command(line.c_str(), reply, waitMs);
+    const int count = Tarvik::Session::Command(Ended(command).c_str(), reply, waitMs);
     return std::string(reply, count > 0 ? static_cast<std::size_t>(count) : 0);
+}
+
+std::string AskQuery(const std::string& command) {
+    return Tarvik::Session::Query(Ended(command));
 }
 
 int RunAt(const Options& options) {
@@ -61,7 +70,7 @@ int RunIdentify(const Options& options) {
     int answered = 0;
     for (const Query& query : queries) {
         std::string status;
-        const std::string answer = AnswerOf(query.command, AskModem(query.command, 0), status);
+        const std::string answer = AnswerOf(query.command, AskQuery(query.command), status);
         if (!answer.empty()) {
             ++answered;
             std::printf("%s: %s\n", query.label, query.shown(answer).c_str());

@@ -207,10 +207,10 @@ private:
     void EmitModem(bool identify, const Json& id = {}) {
         std::string status;
         if (identify) {
-            modem_.model = AnswerOf("AT+CGMM", AskModem("AT+CGMM", 0), status);
-            modem_.revision = AnswerOf("AT+CGMR", AskModem("AT+CGMR", 0), status);
+            modem_.model = AnswerOf("AT+CGMM", AskQuery("AT+CGMM"), status);
+            modem_.revision = AnswerOf("AT+CGMR", AskQuery("AT+CGMR"), status);
         }
-        modem_.signal = AnswerOf("AT+CSQ", AskModem("AT+CSQ", 0), status);
+        modem_.signal = AnswerOf("AT+CSQ", AskQuery("AT+CSQ"), status);
         modem_.rssi = TarvikLink::RssiOf(modem_.signal);
         Event event = Made(EventKind::Modem, id);
         event.modem = modem_;

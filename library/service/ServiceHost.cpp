@@ -120,7 +120,7 @@ int32_t CServiceHost::SendMessage(const char* text, const char* number, const ch
     return queued ? sequence : -1;
 }
 
-int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs) {
+int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, BurstRule rule) {
     const auto service = Current();
     if (service == nullptr) {
         return -1;
@@ -136,8 +136,8 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs) 
     port.Write(command, static_cast<int>(std::strlen(command)));
     port.Pause(std::max(0, waitMs));
     char received[kCommandReplyCapacity] = {};
-    // The caller chose how long to wait: the reply ends by silence alone.
-    const int count = std::max(0, port.Read(received, kCommandReplyCapacity, BurstRule::Quiet));
+    // SMSCommand's caller chose how long to wait: its reply ends by silence alone.
+    const int count = std::max(0, port.Read(received, kCommandReplyCapacity, rule));
     std::memcpy(reply, received, static_cast<std::size_t>(count));
     reply[count] = '\0';
     return count;

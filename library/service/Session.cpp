@@ -1,5 +1,6 @@
 #include "service/Session.h"
 
+#include <array>
 #include <cstring>
 
 #include "engine/ProcessState.h"
@@ -16,6 +17,11 @@ std::string SenderOf(const ReceivedPart& part) {
 }  // namespace Tarvik
 
 namespace Tarvik::Session {
+
+namespace {
+// As much as a raw command's reply holds.
+constexpr std::size_t kQueryCapacity = 1024;
+}  // namespace
 
 bool Start(int port, int baudRate) {
     return GSM::ServiceHost().Start(port, baudRate) == 1;
@@ -61,6 +67,13 @@ std::optional<ReceivedPart> NextMessage() {
 
 int32_t Command(const char* command, char* reply, int32_t waitMs) {
     return GSM::ServiceHost().Command(command, reply, waitMs);
+}
+
+std::string Query(const std::string& command) {
+    std::array<char, kQueryCapacity + 1> reply{};
+    const int32_t count =
+        GSM::ServiceHost().Command(command.c_str(), reply.data(), 0, BurstRule::Port);
+    return std::string(reply.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
 }
 
 }  // namespace Tarvik::Session

@@ -35,8 +35,10 @@ public:
     // unusable, or when the whole message does not fit the queue.
     int32_t SendMessage(const char* text, const char* number, const char* prefix);
     // Raw command: reply bytes, 0 when the port is closed or an argument is null, -1 when
-    // not started.
-    int32_t Command(const char* command, char* reply, int32_t waitMs);
+    // not started. The reply ends by silence, or with `rule` Port as the port is set (with
+    // quick replies, at its final result).
+    int32_t Command(const char* command, char* reply, int32_t waitMs,
+                    BurstRule rule = BurstRule::Quiet);
     int32_t SetCountryCode(int32_t code);
 
     // Declared first so that it goes last.

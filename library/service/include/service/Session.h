@@ -55,6 +55,10 @@ std::optional<ReceivedPart> NextMessage();
 
 // As SMSCommand.
 int32_t Command(const char* command, char* reply, int32_t waitMs);
+// A query: as SMSCommand without a wait, but with quick replies on the reply ends at its
+// final result instead of the full silence, so the line is free again at once. Empty when
+// not started or nothing came.
+std::string Query(const std::string& command);
 
 }  // namespace Session
 }  // namespace Tarvik
