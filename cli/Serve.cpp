@@ -208,6 +208,7 @@ private:
         std::string status;
         if (identify) {
             modem_.model = AnswerOf("AT+CGMM", AskQuery("AT+CGMM"), status);
+            modem_.code = Tarvik::Session::ModelCode();
             modem_.revision = AnswerOf("AT+CGMR", AskQuery("AT+CGMR"), status);
         }
         modem_.signal = AnswerOf("AT+CSQ", AskQuery("AT+CSQ"), status);

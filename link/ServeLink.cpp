@@ -181,6 +181,7 @@ Json EventJson(const Event& event) {
             break;
         case EventKind::Modem:
             line["model"] = event.modem.model;
+            line["model_code"] = event.modem.code;
             line["revision"] = event.modem.revision;
             line["signal"] = event.modem.signal;
             if (event.modem.rssi) {
@@ -248,6 +249,7 @@ void ReadFields(const Json& object, Event& event) {
     event.text = String(object, "text").value_or("");
     event.reply = String(object, "reply").value_or("");
     event.modem.model = String(object, "model").value_or("");
+    event.modem.code = static_cast<int>(Integer(object, "model_code").value_or(0));
     event.modem.revision = String(object, "revision").value_or("");
     event.modem.signal = String(object, "signal").value_or("");
     if (const auto rssi = Integer(object, "rssi")) {

@@ -65,6 +65,10 @@ std::optional<ReceivedPart> NextMessage() {
     return part;
 }
 
+int32_t ModelCode() {
+    return GSM::modelCode.load();
+}
+
 int32_t Command(const char* command, char* reply, int32_t waitMs) {
     return GSM::ServiceHost().Command(command, reply, waitMs);
 }

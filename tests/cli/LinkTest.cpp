@@ -61,9 +61,10 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
 
     Event modem;
     modem.kind = EventKind::Modem;
-    modem.modem = {"MU609", "11.608", "23,99", 23};
+    modem.modem = {"MU609", "11.608", "23,99", 23, 9};
     const Event modemBack = RoundTrip(modem);
     EXPECT_EQ(modemBack.modem.model, "MU609");
+    EXPECT_EQ(modemBack.modem.code, 9);
     EXPECT_EQ(modemBack.modem.revision, "11.608");
     EXPECT_EQ(modemBack.modem.signal, "23,99");
     EXPECT_EQ(modemBack.modem.rssi, 23);

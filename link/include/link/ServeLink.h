@@ -65,6 +65,7 @@ struct ModemInfo {
     std::string revision;  // the AT+CGMR answer
     std::string signal;    // the +CSQ answer, such as "23,99"
     std::optional<int> rssi;
+    int code = 0;  // the model code the library took it for (its dialect)
 };
 
 struct Event {

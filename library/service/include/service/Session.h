@@ -53,6 +53,9 @@ int32_t Send(const std::string& text, const std::string& number,
 std::optional<PartOutcome> NextOutcome();
 std::optional<ReceivedPart> NextMessage();
 
+// The model code the start took the modem for (its dialect); 0 before a start.
+int32_t ModelCode();
+
 // As SMSCommand.
 int32_t Command(const char* command, char* reply, int32_t waitMs);
 // A query: as SMSCommand without a wait, but with quick replies on the reply ends at its
