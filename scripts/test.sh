@@ -28,7 +28,14 @@ build() {
 }
 run_tests() {
   local dir=$1; shift
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" || failed "$dir"
+}
+# A failing program's output can be long: its failures again, last, where a reader looks.
+failed() {
+  echo "== the failures again, from $1/Testing/Temporary/LastTest.log"
+  grep -a -B3 -A12 -E '(: Failure$|\[  FAILED  \]|^FAIL|AddressSanitizer|ThreadSanitizer|runtime error)' \
+    "$1/Testing/Temporary/LastTest.log" | tail -150
+  return 1
 }
 
 if [ "$which" = all ] || [ "$which" = plain ]; then
@@ -55,7 +62,7 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   norandom=()
   setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service|gateway' -LE 'plainonly|soak'
+    "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'serial|engine|service|gateway' -LE 'plainonly|soak' || failed build-tsan
 fi
 if [ "$which" = cases ]; then
   build build

@@ -18,6 +18,11 @@
 
 namespace TestSupport {
 
+// A stop that waits for nothing: far below the five seconds a reply may take, which is what
+// a stop that waits for the modem would cost, with room for a loaded two-core machine that
+// holds a thread switch.
+inline constexpr std::chrono::milliseconds kImmediateStop{1000};
+
 inline std::string LastError() {
     char text[1024] = {};
     const int length = SMSGetLastError(text);
