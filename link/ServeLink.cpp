@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "codec/MessageKey.h"
+
 namespace TarvikLink {
 
 namespace {
@@ -282,22 +284,7 @@ Code CodeNamed(std::string_view name) {
 }
 
 std::string MessageKey(std::string_view number, std::string_view time, std::string_view text) {
-    uint64_t hash = 14695981039346656037ULL;
-    for (const std::string_view field : {number, time, text}) {
-        for (const char c : field) {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 1099511628211ULL;
-        }
-        // A separator no field holds, so that moving bytes between fields changes the key.
-        hash ^= 0x1F;
-        hash *= 1099511628211ULL;
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string key(16, '0');
-    for (std::size_t i = 0; i < 16; ++i) {
-        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
-    }
-    return key;
+    return GSM::MessageKey(number, time, text);
 }
 
 std::optional<int> RssiOf(std::string_view answer) {

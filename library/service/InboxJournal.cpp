@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "codec/Fields.h"
+#include "codec/MessageKey.h"
 
 namespace GSM {
 
@@ -148,30 +149,9 @@ bool WriteAll(std::FILE* file, const std::string& text) {
 
 }  // namespace
 
-std::string InboxKey(std::string_view number, std::string_view time, std::string_view text) {
-    uint64_t hash = 14695981039346656037ULL;
-    const auto mix = [&](std::string_view bytes) {
-        for (const char c : bytes) {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 1099511628211ULL;
-        }
-        // A separator no field holds, so that moving bytes between fields changes the key.
-        hash ^= 0x1F;
-        hash *= 1099511628211ULL;
-    };
-    mix(number);
-    mix(time);
-    mix(text);
-    std::string key(16, '0');
-    for (std::size_t i = 0; i < 16; ++i) {
-        key[15 - i] = kHex[(hash >> (4 * i)) & 0x0F];
-    }
-    return key;
-}
-
 std::string InboxKey(const RecvMsg& message) {
-    return InboxKey(Fields::View(message.number), Fields::View(message.timestamp),
-                    Fields::View(message.text));
+    return MessageKey(Fields::View(message.number), Fields::View(message.timestamp),
+                      Fields::View(message.text));
 }
 
 CInboxJournal::CInboxJournal(std::string path, std::vector<RecvMsg>& replayed)

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <tuple>
 #include <vector>
 
 #include "link/ServeLink.h"
-#include "service/InboxJournal.h"
 
 namespace {
 
@@ -186,15 +184,6 @@ TEST(LinkTest, TheMessageKeyIsTheJournalsAndSignalLevelsAreRead) {
     // The key the library's journal and every earlier serve gave this message.
     EXPECT_EQ(MessageKey("10086", "26/12/08,10:00:00+32", "first one"), "97939217daf852af");
     EXPECT_NE(MessageKey("1", "23", "x"), MessageKey("12", "3", "x"));
-    // The acknowledgements serve appends find their messages in the library's journal only
-    // while both name a message alike.
-    for (const auto& [number, time, text] :
-         std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"", "", ""},
-             {"+8613800138000", "26/12/08,10:00:00+32", "second, ünï 你好 😀"},
-             {"10086", "", std::string("a\0b\x1f\xff", 5)}}) {
-        EXPECT_EQ(MessageKey(number, time, text), GSM::InboxKey(number, time, text)) << text;
-    }
     EXPECT_EQ(RssiOf("23,99"), 23);
     EXPECT_EQ(RssiOf("0"), 0);
     EXPECT_FALSE(RssiOf("99,99"));

@@ -90,9 +90,9 @@ struct Event {
     std::optional<int64_t> unacked;  // stopped, with --ack
 };
 
-// The stable key of a received message: 16 hex digits of a 64-bit FNV-1a hash over number,
-// time and text, each followed by 0x1F. The library's inbox journal names its messages by
-// the same key, so that an acknowledgement finds its message after a restart.
+// The stable key of a received message, the library's own (codec/MessageKey.h): the inbox
+// journal names its messages by it, so that an acknowledgement finds its message after a
+// restart.
 std::string MessageKey(std::string_view number, std::string_view time, std::string_view text);
 
 // The rssi of a +CSQ answer ("23,99" -> 23); nothing when it is not a level (99 included).

@@ -19,9 +19,8 @@
 
 namespace GSM {
 
-// The stable key of a received message: 16 hex digits of a 64-bit FNV-1a hash over its
-// number, time and text, so that the same message delivered twice has the same key.
-std::string InboxKey(std::string_view number, std::string_view time, std::string_view text);
+// The stable key of a received message (codec/MessageKey.h), so that the same message
+// delivered twice has the same key.
 std::string InboxKey(const RecvMsg& message);
 
 class CInboxJournal {
