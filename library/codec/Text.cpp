@@ -219,8 +219,11 @@ std::optional<std::vector<uint8_t>> Utf16ToGsm(std::u16string_view units) {
     codes.reserve(units.size());
     for (const char16_t unit : units) {
         // 0x1B is the escape, not the full stop its slot holds.
-        const auto* found = std::find(kGsmAlphabet.begin(), kGsmAlphabet.end(), unit);
-        if (found != kGsmAlphabet.end() && found - kGsmAlphabet.begin() != kEscape) {
+        const auto* found = std::find(kGsmAlphabet.begin() + kEscape + 1, kGsmAlphabet.end(), unit);
+        if (found == kGsmAlphabet.end()) {
+            found = std::find(kGsmAlphabet.begin(), kGsmAlphabet.begin() + kEscape, unit);
+        }
+        if (found != kGsmAlphabet.begin() + kEscape && found != kGsmAlphabet.end()) {
             codes.push_back(static_cast<uint8_t>(found - kGsmAlphabet.begin()));
             continue;
         }
