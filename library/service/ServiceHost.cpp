@@ -158,10 +158,14 @@ CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* n
         const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
+        // "+86139…" and "86139…" are one recipient.
+        std::string_view recipient = Fields::View(cut.parts.front().record.number);
+        if (recipient.starts_with('+')) {
+            recipient.remove_prefix(1);
+        }
         std::lock_guard book(referencesLock_);
         const std::optional<uint8_t> reference =
-            references_ ? references_->Take(Fields::View(cut.parts.front().record.number), now)
-                        : std::nullopt;
+            references_ ? references_->Take(recipient, now) : std::nullopt;
         if (!reference) {
             sent.refusal =
                 "no concatenation reference free for this number: every one was used within a "
