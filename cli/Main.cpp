@@ -2,7 +2,10 @@
 // library's own face over the same service as its ten functions.
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Commands.h"
@@ -41,7 +44,37 @@ std::function<void(const Received&)> SideSink(const std::string& path) {
     };
 }
 
+// Where the references of concatenated messages are kept between runs, unless the caller
+// named a file or runs an inbox journal beside which they are kept; unset when the
+// folder cannot be made, and each run then picks its own.
+void KeepReferences() {
+    const auto given = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0' ? std::string(value) : std::string();
+    };
+    if (!given("TARVIK_CONCAT_REFERENCES").empty() || !given("TARVIK_INBOX_JOURNAL").empty()) {
+        return;
+    }
+    std::filesystem::path folder;
+    if (const std::string state = given("XDG_STATE_HOME"); !state.empty()) {
+        folder = state;
+    } else if (const std::string home = given("HOME"); !home.empty()) {
+        folder = std::filesystem::path(home) / ".local" / "state";
+    } else if (const std::string local = given("LOCALAPPDATA"); !local.empty()) {
+        folder = local;
+    } else {
+        return;
+    }
+    folder /= "tarvik";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error) {
+        SetEnvironment("TARVIK_CONCAT_REFERENCES", (folder / "references").string().c_str());
+    }
+}
+
 bool StartSession(CSession& session, const Options& options, std::string& why) {
+    KeepReferences();
     // Our own programs take replies at the modem's own speed unless told otherwise.
     SetEnvironment("TARVIK_QUICK_REPLIES", options.paced ? "0" : "1");
     if (options.pin) {

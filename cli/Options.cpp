@@ -37,7 +37,7 @@ const char kOverview[] =
 
 const char kSendUsage[] =
     "usage: tarvik send --port N [--baud B] [--prefix P | --no-prefix] [--timeout S]\n"
-    "                   [--received FILE] NUMBER [TEXT]...\n"
+    "                   [--separate] [--max-parts N] [--received FILE] NUMBER [TEXT]...\n"
     "Queues TEXT (the words joined by spaces; standard input when none is given, without\n"
     "its last line end) to NUMBER, waits for the report of every part and prints one line\n"
     "per part: \"part K accepted\" or \"part K refused: REASON\".\n"
@@ -47,6 +47,9 @@ const char kSendUsage[] =
     "                      its country code\n"
     "  --timeout S         give up after S seconds in all (default: wait while the modem\n"
     "                      may still answer, up to 300 seconds for each part)\n"
+    "  --separate          a text longer than one message goes as independent messages,\n"
+    "                      not as one concatenated message (modems in PDU mode)\n"
+    "  --max-parts N       refuse a text of more than N parts (default 10)\n"
     "  --received FILE     append messages that arrive meanwhile to FILE as JSON lines\n"
     "                      (default: print them on standard error)\n"
     "\n"
@@ -68,7 +71,7 @@ const char kReceiveUsage[] =
     "  --idle S            seconds without a message that end the command (1 to 3600)\n";
 
 const char kServeUsage[] =
-    "usage: tarvik serve --port N [--baud B] [--ack] [--cancel-pending]\n"
+    "usage: tarvik serve --port N [--baud B] [--ack] [--cancel-pending] [--max-parts N]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -76,15 +79,21 @@ const char kServeUsage[] =
     "Requests (\"id\", a string or an integer, is optional and comes back in the events):\n"
     "  {\"op\":\"send\",\"id\":1,\"number\":\"+8613800138000\",\"text\":\"hi\"}   also "
     "\"prefix\":\"86\"\n"
-    "                                                        or \"prefix\":null\n"
+    "                                                        or \"prefix\":null;\n"
+    "                            \"separate\":true sends a long text as independent\n"
+    "                            parts, \"max_parts\":N refuses more than N\n"
     "  {\"op\":\"at\",\"id\":2,\"command\":\"AT+CSQ\",\"wait\":0}\n"
     "  {\"op\":\"ack\",\"key\":\"0123456789abcdef\"}     with --ack: the message is kept\n"
     "  {\"op\":\"status\"}                          the modem event again, signal refreshed\n"
     "  {\"op\":\"stop\"}\n"
     "Events: ready (port, version), modem (model, revision, signal, rssi), queued (its\n"
-    "sequence), report (each part: accepted or refused, with the error and code), sent\n"
-    "(every part reported), message (key, number, time, text), reply, error (with a code),\n"
-    "stopped.\n"
+    "sequence, parts, concatenated), report (each part: accepted or refused, with the error\n"
+    "and code), sent (every part reported; parts, accepted, concatenated), message (key,\n"
+    "number, time, text), reply, error (with a code), stopped.\n"
+    "\n"
+    "A text longer than one message goes as one concatenated message on a modem in PDU\n"
+    "mode (\"concatenated\":true), as independent parts on the CDMA dialects; a text of\n"
+    "more than --max-parts parts (default 10) is refused before anything is queued.\n"
     "\n"
     "--cancel-pending writes ESC to the port before the start: it ends a message body the\n"
     "modem still waits for from a program killed in the middle of a send.\n"
@@ -137,7 +146,7 @@ bool Allowed(Verb verb, const std::string& option) {
     switch (verb) {
         case Verb::Send:
             return option == "--prefix" || option == "--no-prefix" || option == "--timeout" ||
-                   option == "--received";
+                   option == "--received" || option == "--separate" || option == "--max-parts";
         case Verb::Receive:
             return option == "--follow" || option == "--format" || option == "--idle";
         case Verb::At:
@@ -145,7 +154,7 @@ bool Allowed(Verb verb, const std::string& option) {
         case Verb::Identify:
             return option == "--received";
         case Verb::Serve:
-            return option == "--ack" || option == "--cancel-pending";
+            return option == "--ack" || option == "--cancel-pending" || option == "--max-parts";
         case Verb::Help:
         case Verb::Version:
             return false;
@@ -236,6 +245,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.cancelPending = true;
             continue;
         }
+        if (arg == "--separate") {
+            options.separate = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             return fail(arg + " needs a value");
         }
@@ -267,6 +280,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.timeoutS = NumberIn(value, 1, 86400);
             if (options.timeoutS < 0) {
                 return fail("--timeout takes seconds from 1 to 86400, not '" + value + "'");
+            }
+        } else if (arg == "--max-parts") {
+            options.maxParts = NumberIn(value, 1, 255);
+            if (options.maxParts < 0) {
+                return fail("--max-parts takes a count from 1 to 255, not '" + value + "'");
             }
         } else if (arg == "--idle") {
             options.idleS = NumberIn(value, 1, 3600);

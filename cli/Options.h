@@ -27,6 +27,10 @@ struct Options {
     std::optional<std::string> pin;
     std::optional<std::string> prefix = std::string(kDefaultPrefix);  // none: --no-prefix
     int timeoutS = 0;  // 0: wait as long as each part may take
+    // send and serve: a long text as independent parts rather than one concatenated
+    // message; refused over maxParts parts.
+    bool separate = false;
+    int maxParts = 10;
     bool follow = false;
     bool ack = false;            // serve: each message is held until the reader acknowledges it
     bool cancelPending = false;  // serve: ESC to the port first, ending a body it waits for

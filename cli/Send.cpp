@@ -64,12 +64,20 @@ int RunSend(const Options& options) {
     if (!StartSession(session, options, why)) {
         return Complain(kExitStartFailed, why);
     }
-    const int32_t sequence = Tarvik::Session::Send(text, number, options.prefix);
-    if (sequence < 1) {
-        return Complain(kExitUsage,
-                        "the text is too long: it needs more parts than the "
-                        "library's queue holds");
+    Tarvik::Session::SendOptions how;
+    how.concatenate = !options.separate;
+    how.maxParts = static_cast<std::size_t>(options.maxParts);
+    const Tarvik::Session::SendResult sent =
+        Tarvik::Session::SendText(text, number, options.prefix, how);
+    if (sent.sequence < 1) {
+        return Complain(kExitUsage, "not sent: " + sent.refusal);
     }
+    if (sent.parts > 1) {
+        std::printf("queued %zu parts, %s\n", sent.parts,
+                    sent.concatenated ? "one concatenated message" : "independent messages");
+        std::fflush(stdout);
+    }
+    const int32_t sequence = sent.sequence;
     CTracker tracker;
     tracker.Queued(sequence, text);
 

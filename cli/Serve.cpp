@@ -62,6 +62,7 @@ struct SendRequest {
     std::string number;
     std::string text;
     std::optional<std::string> prefix;
+    Tarvik::Session::SendOptions how;
 };
 
 void EmitMessage(const std::string& key, const Received& message) {
@@ -272,6 +273,8 @@ private:
         SendRequest send;
         send.id = request.id;
         send.prefix = request.prefixGiven ? request.prefix : std::string(kDefaultPrefix);
+        send.how.concatenate = !request.separate;
+        send.how.maxParts = static_cast<std::size_t>(request.maxParts.value_or(options_.maxParts));
         const Json& id = request.id;
         if (!Utf8ToLocal(request.number, send.number) || !Utf8ToLocal(request.text, send.text)) {
             EmitError(id, Code::InvalidRequest,
@@ -320,24 +323,36 @@ private:
     void QueueHeld() {
         while (!held_.empty() && !tracker_.Full()) {
             SendRequest& request = held_.front();
-            const int32_t sequence =
-                Tarvik::Session::Send(request.text, request.number, request.prefix);
-            if (sequence < 1) {
-                if (!tracker_.Empty()) {
+            const Tarvik::Session::SendResult sent = Tarvik::Session::SendText(
+                request.text, request.number, request.prefix, request.how);
+            if (sent.sequence < 1) {
+                if (sent.queueFull && !tracker_.Empty()) {
                     return;  // the queue is full: it drains as parts go
                 }
-                EmitError(request.id, Code::TooLong,
-                          "the text is too long: it needs more parts than the "
-                          "library's queue holds");
+                EmitRefusal(request.id, sent);
                 held_.pop_front();
                 continue;
             }
             Event queued = Made(EventKind::Queued, request.id);
-            queued.sequence = sequence;
+            queued.sequence = sent.sequence;
+            queued.parts = static_cast<int>(sent.parts);
+            queued.concatenated = sent.concatenated;
             Emit(std::move(queued));
-            tracker_.Queued(sequence, std::move(request.text),
-                            request.id.is_null() ? std::string() : request.id.dump());
+            tracker_.Queued(sent.sequence, std::move(request.text),
+                            request.id.is_null() ? std::string() : request.id.dump(),
+                            sent.concatenated);
             held_.pop_front();
+        }
+    }
+
+    static void EmitRefusal(const Json& id, const Tarvik::Session::SendResult& sent) {
+        if (sent.queueFull) {
+            EmitError(id, Code::TooLong,
+                      "the text is too long: it needs more parts than the library's queue holds");
+        } else if (sent.refusal.find("(max_parts)") != std::string::npos) {
+            EmitError(id, Code::TooLong, "the text is too long: " + sent.refusal);
+        } else {
+            EmitError(id, Code::NotQueued, "not queued: " + sent.refusal);
         }
     }
 
@@ -371,6 +386,7 @@ private:
                 event.kind = EventKind::Sent;
                 event.parts = outcome.message.partsReported;
                 event.acceptedParts = outcome.message.partsAccepted;
+                event.concatenated = outcome.message.concatenated;
                 Emit(std::move(event));
             }
         }

@@ -9,8 +9,9 @@ int32_t TagOf(int32_t sequence) {
     return static_cast<int8_t>(static_cast<uint8_t>(sequence & 0xFF));
 }
 
-void CTracker::Queued(int32_t sequence, std::string text, std::string id) {
+void CTracker::Queued(int32_t sequence, std::string text, std::string id, bool concatenated) {
     TrackedMessage message;
+    message.concatenated = concatenated;
     message.sequence = sequence;
     message.text = std::move(text);
     message.id = std::move(id);

@@ -30,6 +30,7 @@ struct TrackedMessage {
     int partsReported = 0;
     int partsAccepted = 0;
     std::size_t textReported = 0;
+    bool concatenated = false;  // its parts carry one concatenation reference
 };
 
 struct PartOutcome {
@@ -46,7 +47,7 @@ public:
     bool Empty() const { return inFlight_.empty(); }
     std::size_t Count() const { return inFlight_.size(); }
 
-    void Queued(int32_t sequence, std::string text, std::string id = {});
+    void Queued(int32_t sequence, std::string text, std::string id = {}, bool concatenated = false);
     PartOutcome Report(const SendReport& report);
 
     // The messages not yet done, oldest first.

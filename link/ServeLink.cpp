@@ -93,6 +93,17 @@ std::optional<int64_t> Integer(const Json& object, const char* key) {
     return it->get<int64_t>();
 }
 
+bool Flag(const Json& object, const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return false;
+    }
+    if (!it->is_boolean()) {
+        throw BadField(std::string("\"") + key + "\" must be true or false");
+    }
+    return it->get<bool>();
+}
+
 int Small(const Json& object, const char* key) {
     const int64_t value = Integer(object, key).value_or(0);
     if (value < -1000000000 || value > 1000000000) {
@@ -124,6 +135,13 @@ void ReadSend(const Json& object, Request& request) {
     }
     request.number = number->get<std::string>();
     request.text = text->get<std::string>();
+    request.separate = Flag(object, "separate");
+    if (const auto most = Integer(object, "max_parts")) {
+        if (*most < 1 || *most > 255) {
+            throw BadField("\"max_parts\" takes a count from 1 to 255");
+        }
+        request.maxParts = static_cast<int>(*most);
+    }
     const auto prefix = object.find("prefix");
     if (prefix == object.end()) {
         return;
@@ -192,6 +210,8 @@ Json EventJson(const Event& event) {
             break;
         case EventKind::Queued:
             line["sequence"] = event.sequence;
+            line["parts"] = event.parts;
+            line["concatenated"] = event.concatenated;
             break;
         case EventKind::Report:
             line["sequence"] = event.sequence;
@@ -208,6 +228,7 @@ Json EventJson(const Event& event) {
             line["sequence"] = event.sequence;
             line["parts"] = event.parts;
             line["accepted"] = event.acceptedParts;
+            line["concatenated"] = event.concatenated;
             break;
         case EventKind::Error:
             AddFailure(event, line);
@@ -243,6 +264,7 @@ void ReadFields(const Json& object, Event& event) {
     }
     event.parts = Small(object, "parts");
     event.acceptedParts = Small(object, "accepted");
+    event.concatenated = Flag(object, "concatenated");
     event.error = String(object, "error").value_or("");
     event.code = CodeNamed(String(object, "code").value_or(""));
     event.key = String(object, "key").value_or("");
@@ -311,6 +333,12 @@ std::string RequestLine(const Request& request) {
         line["text"] = request.text;
         if (request.prefixGiven) {
             line["prefix"] = request.prefix ? Json(*request.prefix) : Json(nullptr);
+        }
+        if (request.separate) {
+            line["separate"] = true;
+        }
+        if (request.maxParts) {
+            line["max_parts"] = *request.maxParts;
         }
     } else if (request.op == Op::At) {
         line["command"] = request.command;

@@ -13,6 +13,8 @@ packages=(
   # The Debian package (dependencies of its programs, found by dpkg-shlibdeps) and the
   # README's Python example.
   dpkg-dev file python3
+  # The long-text encoder's cases compare with another open-source SMS library's encoder.
+  python3-gammu
   # tarvikd, the gateway daemon: its store, HTTP server, JSON, webhook client and
   # signatures, systemd notification, its configuration file; curl for its tests and quick
   # start.

@@ -47,6 +47,7 @@ struct Submission {
     Coding coding = Coding::Gsm7;
     std::string body;  // the bytes after the command up to, not including, the terminator
     int reference = 0;
+    std::vector<uint8_t> header;  // a PDU's user-data header without its length octet
 };
 
 // Upper-case hex of octets, and back (either case); none for anything else than hex pairs.

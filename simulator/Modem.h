@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -152,6 +153,11 @@ private:
     std::optional<Submission> ReadSubmission(const EntryState& entry, std::string& error) const;
     bool IsOwnNumber(const std::string& destination) const;
 
+    // Loopback.cpp: a message sent to the own number comes back; a long text's parts as
+    // the profile shapes them.
+    void LoopBackLocked(const Submission& submission, Script& script);
+    void ReleaseLoopbackLocked();
+
     // SimLock.cpp: the SIM's PIN lock, its entry and the tries left.
     Pieces AnswerSimState() const;
     Pieces AnswerPin(const std::string& line);
@@ -181,6 +187,10 @@ private:
     std::map<int, StoredMessage> storage_;
     std::vector<Submission> submitted_;
     int nextReference_ = 0;
+    // Parts of long texts to the own number: by (reference, count), their parts by number.
+    std::map<std::pair<int, int>, std::map<int, StoredMessage>> loopbackSets_;
+    // Parts whose set is whole, each with the listings still to pass before it is stored.
+    std::deque<std::pair<int, StoredMessage>> loopbackQueue_;
     CPtyPort port_;
 
     std::mutex chatterMutex_;

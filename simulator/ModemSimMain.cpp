@@ -62,6 +62,11 @@ const char kUsage[] =
     "                        text (0..600000)\n"
     "  --slow-listing MS     the SIM hands over each line of a listing MS milliseconds after\n"
     "                        the one before (0..60000)\n"
+    "  --loopback-shuffle    the parts of a long text sent to the own number come back in\n"
+    "                        another order (the same for the same reference)\n"
+    "  --loopback-lose K     ... without their part K\n"
+    "  --loopback-repeat K   ... with their part K twice\n"
+    "  --loopback-gap N      ... each part N listings after the one before (0..100)\n"
     "Faults, for seeing how a program copes:\n"
     "  --fail PREFIX         answer ERROR to every command beginning with PREFIX\n"
     "                        (such as AT+CPIN? or AT+CMGL); repeatable\n"
@@ -162,6 +167,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> chatterLines;
     int networkDelayMs = -1;
     int slowListingMs = -1;
+    bool loopbackShuffle = false;
+    int loopbackLose = 0;
+    int loopbackRepeat = 0;
+    int loopbackGap = 0;
     std::string logPath;
     int logStepMs = 100;
 
@@ -181,6 +190,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--refuse-sends") {
             refuseSends = true;
+            continue;
+        }
+        if (arg == "--loopback-shuffle") {
+            loopbackShuffle = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -211,6 +224,16 @@ int main(int argc, char** argv) {
             if (networkDelayMs < 0) {
                 return Usage(2);
             }
+        } else if (arg == "--loopback-lose" || arg == "--loopback-repeat" ||
+                   arg == "--loopback-gap") {
+            const int n = NumberIn(value, arg == "--loopback-gap" ? 0 : 1,
+                                   arg == "--loopback-gap" ? 100 : 255);
+            if (n < 0) {
+                return Usage(2);
+            }
+            (arg == "--loopback-lose"     ? loopbackLose
+             : arg == "--loopback-repeat" ? loopbackRepeat
+                                          : loopbackGap) = n;
         } else if (arg == "--slow-listing") {
             slowListingMs = NumberIn(value, 0, 60000);
             if (slowListingMs < 0) {
@@ -296,6 +319,10 @@ int main(int argc, char** argv) {
         if (networkDelayMs >= 0) {
             profile.networkDelayMs = networkDelayMs;
         }
+        profile.loopbackShuffle = loopbackShuffle;
+        profile.loopbackLose = loopbackLose;
+        profile.loopbackRepeat = loopbackRepeat;
+        profile.loopbackGapListings = loopbackGap;
         if (slowListingMs >= 0) {
             profile.listingPauseMs = slowListingMs;
         }

@@ -63,6 +63,14 @@ struct ModemProfile {
     // The network confirms a submission this long after its body.
     int networkDelayMs = 0;
 
+    // How the parts of a long text sent to the own number come back: held until the set is
+    // whole, then stored shuffled, with one part (by its number) lost or stored twice, and
+    // each part after the first a number of listings after the one before it.
+    bool loopbackShuffle = false;
+    int loopbackLose = 0;
+    int loopbackRepeat = 0;
+    int loopbackGapListings = 0;
+
     // A restart brings the modem back with these announcements, echo on, PDU mode and its
     // own character set: the modes of its set-up are gone.
     std::vector<std::string> bootLines = {"RDY", "+CPIN: READY", "SMS Ready"};

@@ -99,6 +99,11 @@ CModem::Pieces CModem::AnswerList(const std::string& line) {
         const bool textForm = pduMode && !arg.empty() && arg.front() == '"';
         return {Burst{Line(textForm ? "+CMS ERROR: 302" : kError), 0}};
     }
+    // A listing is what a gap between loopback parts is counted in.
+    if (!loopbackQueue_.empty() && loopbackQueue_.front().first > 0) {
+        --loopbackQueue_.front().first;
+    }
+    ReleaseLoopbackLocked();
     const bool oneEntryPerBurst = !pduMode && profile_.indexDialect;
     const std::string serviceCentre = ServiceCentreDigits();
     Pieces pieces;

@@ -172,16 +172,7 @@ void CModem::FinishEntry(bool cancelled) {
                   profile_.reportPauseMs});
     }
     if (IsOwnNumber(submission->destination)) {
-        StoredMessage received;
-        received.number = profile_.ownNumber;
-        received.time = TimeNow();
-        received.text = submission->text;
-        received.coding = submission->coding;
-        const int index = StoreLocked(received);
-        if (index >= 0 && profile_.indicateNewMessages) {
-            script.push_back(
-                Burst{Line("+CMTI: \"" + profile_.storageName + "\"," + std::to_string(index)), 0});
-        }
+        LoopBackLocked(*submission, script);
     }
     Play(std::move(script));
 }
@@ -231,6 +222,7 @@ std::optional<Submission> CModem::ReadSubmission(const EntryState& entry,
                 (unit->numberType == Pdu::kInternational ? "+" : "") + unit->number;
             submission.text = unit->text;
             submission.coding = unit->alphabet;
+            submission.header = unit->header;
             return submission;
         }
     }

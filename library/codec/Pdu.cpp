@@ -190,6 +190,30 @@ bool AppendSemiOctets(std::string& hex, std::string_view number) {
 
 }  // namespace
 
+std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInternational,
+                       std::string_view number, bool userDataHeader) {
+    const std::string_view centre = WithoutPlus(serviceCentre);
+    const std::string_view destination = WithoutPlus(number);
+    std::string hex;
+    if (centre.empty()) {
+        hex += "00";  // no address: the modem uses the service centre it has stored
+    } else {
+        hex += HexOctet(static_cast<uint8_t>(1 + (centre.size() + 1) / 2));
+        hex += HexOctet(serviceCentreInternational ? kTypeInternational : kTypeNational);
+        if (!AppendSemiOctets(hex, centre)) {
+            return {};
+        }
+    }
+    hex += HexOctet(kFirstOctetSubmit | (userDataHeader ? kUserDataHeader : 0));
+    hex += HexOctet(0x00);  // message reference: the modem sets it
+    hex += HexOctet(static_cast<uint8_t>(destination.size()));
+    hex += HexOctet(kTypeInternational);
+    if (!AppendSemiOctets(hex, destination)) {
+        return {};
+    }
+    return hex;
+}
+
 std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
                            bool serviceCentreInternational) {
     if (!out.empty()) {
@@ -198,29 +222,15 @@ std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
     if (record.coding != kCodingUcs2) {
         return 0;
     }
-    const std::string_view centre = WithoutPlus(Fields::View(record.serviceCentre));
-    const std::string_view number = WithoutPlus(Fields::View(record.number));
     std::array<uint8_t, 2 * kMaxUcs2Units> text{};
     const std::string_view local = Fields::View(record.text);
     const std::size_t textOctets = LocalToUcs2(local, text);
     if ((textOctets == 0 && !local.empty()) || textOctets > kMaxUserData) {
         return 0;
     }
-    std::string hex;
-    if (centre.empty()) {
-        hex += "00";  // no address: the modem uses the service centre it has stored
-    } else {
-        hex += HexOctet(static_cast<uint8_t>(1 + (centre.size() + 1) / 2));
-        hex += HexOctet(serviceCentreInternational ? kTypeInternational : kTypeNational);
-        if (!AppendSemiOctets(hex, centre)) {
-            return 0;
-        }
-    }
-    hex += HexOctet(kFirstOctetSubmit);
-    hex += HexOctet(0x00);  // message reference: the modem sets it
-    hex += HexOctet(static_cast<uint8_t>(number.size()));
-    hex += HexOctet(kTypeInternational);
-    if (!AppendSemiOctets(hex, number)) {
+    std::string hex = SubmitHead(Fields::View(record.serviceCentre), serviceCentreInternational,
+                                 Fields::View(record.number), false);
+    if (hex.empty()) {
         return 0;
     }
     hex += HexOctet(record.protocolId);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "codec/Fields.h"
 #include "codec/LocalCodePage.h"
@@ -206,6 +207,35 @@ std::string_view FromGsmExtensionChar(uint8_t code) {
         default:
             return {};
     }
+}
+
+std::optional<std::vector<uint8_t>> Utf16ToGsm(std::u16string_view units) {
+    constexpr uint8_t kEscape = 0x1B;
+    constexpr std::pair<char16_t, uint8_t> kExtension[] = {
+        {u'\f', 0x0A}, {u'^', 0x14}, {u'{', 0x28}, {u'}', 0x29}, {u'\\', 0x2F},
+        {u'[', 0x3C},  {u'~', 0x3D}, {u']', 0x3E}, {u'|', 0x40}, {u'\u20AC', 0x65},
+    };
+    std::vector<uint8_t> codes;
+    codes.reserve(units.size());
+    for (const char16_t unit : units) {
+        // 0x1B is the escape, not the full stop its slot holds.
+        const auto* found = std::find(kGsmAlphabet.begin() + kEscape + 1, kGsmAlphabet.end(), unit);
+        if (found == kGsmAlphabet.end()) {
+            found = std::find(kGsmAlphabet.begin(), kGsmAlphabet.begin() + kEscape, unit);
+        }
+        if (found != kGsmAlphabet.begin() + kEscape && found != kGsmAlphabet.end()) {
+            codes.push_back(static_cast<uint8_t>(found - kGsmAlphabet.begin()));
+            continue;
+        }
+        const auto* extended = std::find_if(std::begin(kExtension), std::end(kExtension),
+                                            [&](const auto& entry) { return entry.first == unit; });
+        if (extended == std::end(kExtension)) {
+            return std::nullopt;
+        }
+        codes.push_back(kEscape);
+        codes.push_back(extended->second);
+    }
+    return codes;
 }
 
 std::size_t GsmToLocal(std::span<const uint8_t> codes, std::span<char> out) {

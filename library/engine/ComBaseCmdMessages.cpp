@@ -7,6 +7,7 @@
 
 #include "codec/Fields.h"
 #include "codec/Listing.h"
+#include "codec/LongText.h"
 #include "codec/Pdu.h"
 #include "codec/Reply.h"
 #include "codec/Text.h"
@@ -246,6 +247,9 @@ std::string CollectListing(CSXCom& port, ModemNotes& notes, const char* command,
 
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
     lastReference = -1;
+    if (part.longPart) {
+        return ToFlag(SendLongPart(port, part));
+    }
     switch (ProfileOf(modelCode.load()).submitMethod) {
         case SubmitMethod::Prompted:
             return ToFlag(SendMessagePrompted(port, part));
@@ -273,6 +277,33 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
     char pdu[kBodyCapacity] = {};
     const std::size_t h = BuildSubmitPdu(record, std::span<char>(pdu, kBodyCapacity - 1),
                                          part.serviceCentreInternational);
+    return SubmitPdu(port, pdu, h);
+}
+
+Outcome IComBaseCmd::SendLongPart(CSXCom& port, const OutgoingPart& part) {
+    const MsgRecord& record = part.record;
+    const std::u16string text = LocalToUtf16(Fields::View(record.text));
+    SubmitUnit unit;
+    unit.serviceCentre = Fields::View(record.serviceCentre);
+    unit.serviceCentreInternational = part.serviceCentreInternational;
+    unit.number = Fields::View(record.number);
+    unit.protocolId = record.protocolId;
+    unit.text = text;
+    unit.gsm = record.coding == kCodingPlain;
+    if (part.concatCount > 0) {
+        unit.concat =
+            ConcatHeader{part.concatReference, part.concatCount, part.concatNumber, false};
+    }
+    const std::string hex = BuildLongSubmitPdu(unit);
+    char pdu[kBodyCapacity] = {};
+    if (hex.empty() || hex.size() >= kBodyCapacity - 1) {
+        return Fail(kTextCmgsFailed);
+    }
+    std::copy(hex.begin(), hex.end(), pdu);
+    return SubmitPdu(port, pdu, hex.size());
+}
+
+Outcome IComBaseCmd::SubmitPdu(CSXCom& port, char* pdu, std::size_t h) {
     uint8_t centreLength = 0;
     if (h < 2 || HexToBytes(std::string_view(pdu, 2), std::span<uint8_t>(&centreLength, 1)) != 1) {
         return Fail(kTextCmgsFailed);

@@ -165,9 +165,11 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
     // In the wrong mode the modem would read the body as something else: a PDU's hex as
     // the text of a message to the number its length gives. A restart shown by the mode
     // command's own reply is dealt with before the part goes.
-    bool inMode = SwitchCoding(code, part.record.coding);
+    // A long text's parts go in PDU mode whatever their coding.
+    const uint8_t mode = part.longPart ? kCodingUcs2 : part.record.coding;
+    bool inMode = SwitchCoding(code, mode);
     if (NeedsSetup() && RenewSetup()) {
-        inMode = SwitchCoding(code, part.record.coding);
+        inMode = SwitchCoding(code, mode);
     }
 
     Tarvik::PartOutcome outcome;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "codec/Fields.h"
+#include "codec/LongText.h"
 #include "codec/Text.h"
 #include "engine/ModelTable.h"
 #include "service/Stores.h"
@@ -86,7 +87,7 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
     std::vector<OutgoingPart> parts;
     const auto addPart = [&](std::string_view piece, uint8_t coding) {
         OutgoingPart& part = parts.emplace_back();
-        std::memset(&part, 0, sizeof part);
+        part = OutgoingPart{};
         Fields::Copy(part.record.serviceCentre,
                      serviceCentre.substr(0, std::min(serviceCentre.size(), kServiceCentreCopied)));
         Fields::Copy(part.record.number, destination);
@@ -122,6 +123,57 @@ std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const
         at += count;
     }
     return parts;
+}
+
+namespace {
+
+std::string TooManyParts(std::size_t parts, std::size_t limit) {
+    return "the text needs " + std::to_string(parts) + " parts, over the limit of " +
+           std::to_string(limit) + " (max_parts)";
+}
+
+}  // namespace
+
+LongCut CutLongMessage(const char* text, const char* number, const char* prefix, int32_t modelCode,
+                       std::string_view serviceCentre, bool serviceCentreInternational,
+                       const LongOptions& options) {
+    LongCut cut;
+    std::vector<OutgoingPart> separate =
+        CutMessage(text, number, prefix, modelCode, serviceCentre, serviceCentreInternational);
+    if (separate.empty()) {
+        cut.refusal = "the text is empty, the number unusable or the text longer than the queue";
+        cut.unusable = true;
+        return cut;
+    }
+    const std::size_t limit = options.maxParts;
+    // A text that fits one message goes as it always has.
+    if (separate.size() == 1 || !options.concatenate || !CarriesHeader(modelCode)) {
+        if (limit > 0 && separate.size() > limit) {
+            cut.refusal = TooManyParts(separate.size(), limit);
+            return cut;
+        }
+        cut.parts = std::move(separate);
+        return cut;
+    }
+    const std::u16string units = LocalToUtf16(text);
+    const bool gsm = !ProfileOf(modelCode).alwaysUcs2 && Utf16ToGsm(units).has_value();
+    const std::vector<std::u16string> pieces = SplitLongText(units, gsm);
+    const std::size_t most = limit > 0 ? std::min<std::size_t>(limit, 255) : 255;
+    if (pieces.size() > most) {
+        cut.refusal = TooManyParts(pieces.size(), most);
+        return cut;
+    }
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        OutgoingPart part = separate.front();
+        Fields::Copy(part.record.text, Utf16ToLocal(pieces[i]));
+        part.record.coding = gsm ? kCodingPlain : kCodingUcs2;
+        part.longPart = true;
+        part.concatCount = pieces.size() > 1 ? static_cast<uint8_t>(pieces.size()) : 0;
+        part.concatNumber = static_cast<uint8_t>(i + 1);
+        cut.parts.push_back(part);
+    }
+    cut.concatenated = pieces.size() > 1;
+    return cut;
 }
 
 }  // namespace GSM

@@ -1,10 +1,12 @@
 #include "service/ServiceHost.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "codec/Fields.h"
 #include "engine/ProcessState.h"
 #include "engine/ReplyReader.h"
 #include "platform/Environment.h"
@@ -39,6 +41,11 @@ int CServiceHost::Start(int portNumber, int baudRate) {
         return 0;
     }
     SetQuickReplies(port, QuickRepliesWanted());
+    longMessages_ = platform::EnvironmentValue("TARVIK_LONG_MESSAGES") == "1";
+    {
+        std::lock_guard book(referencesLock_);
+        references_ = std::make_unique<CReferenceBook>(CReferenceBook::PathFromEnvironment());
+    }
     // Read at each start, as the quick-reply switch is; unset, no PIN is ever entered.
     engine.simPin.Give(platform::EnvironmentValue("TARVIK_PIN"));
     // This set-up is the modem's newest; what it showed before is settled by it.
@@ -104,20 +111,80 @@ int32_t CServiceHost::SendMessage(const char* text, const char* number, const ch
     if (service == nullptr) {
         return -1;
     }
+    if (longMessages_) {
+        const SendOutcome sent = SendLong(text, number, prefix, LongOptions{});
+        if (!sent.refusal.empty() && !sent.unusable) {
+            SetLastError(sent.refusal.c_str());
+        }
+        return sent.sequence;
+    }
     std::vector<OutgoingPart> parts =
         CutMessage(text, number, prefix, modelCode.load(), service->serviceCentre,
                    service->serviceCentreInternational);
+    return Queue(*service, parts);
+}
+
+int32_t CServiceHost::Queue(CMsgService& service, std::span<OutgoingPart> parts) {
     if (parts.empty()) {
         return -1;
     }
     int32_t sequence = -1;
-    const bool queued = service->PushOutgoingAll(parts, [&](std::span<OutgoingPart> fitting) {
+    const bool queued = service.PushOutgoingAll(parts, [&](std::span<OutgoingPart> fitting) {
         sequence = sequenceCounter_.fetch_add(1) + 1;
         for (OutgoingPart& part : fitting) {
             part.record.tag = static_cast<int8_t>(static_cast<uint8_t>(sequence & 0xFF));
         }
     });
     return queued ? sequence : -1;
+}
+
+CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* number,
+                                                 const char* prefix, const LongOptions& options) {
+    SendOutcome sent;
+    const auto service = Current();
+    if (service == nullptr) {
+        sent.refusal = "the service is not started";
+        return sent;
+    }
+    LongCut cut = CutLongMessage(text, number, prefix, modelCode.load(), service->serviceCentre,
+                                 service->serviceCentreInternational, options);
+    if (!cut.refusal.empty()) {
+        sent.refusal = cut.refusal;
+        sent.unusable = cut.unusable;
+        return sent;
+    }
+    if (cut.concatenated) {
+        // Spent even when the queue then refuses the message: a skipped reference harms none.
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        // "+86139…" and "86139…" are one recipient.
+        std::string_view recipient = Fields::View(cut.parts.front().record.number);
+        if (recipient.starts_with('+')) {
+            recipient.remove_prefix(1);
+        }
+        std::lock_guard book(referencesLock_);
+        const std::optional<uint8_t> reference =
+            references_ ? references_->Take(recipient, now) : std::nullopt;
+        if (!reference) {
+            sent.refusal =
+                "no concatenation reference free for this number: every one was used within a "
+                "day, or the reference file cannot be written";
+            return sent;
+        }
+        for (OutgoingPart& part : cut.parts) {
+            part.concatReference = *reference;
+        }
+    }
+    sent.sequence = Queue(*service, cut.parts);
+    if (sent.sequence < 0) {
+        sent.refusal = "the queue cannot take the whole text";
+        sent.queueFull = true;
+        return sent;
+    }
+    sent.parts = cut.parts.size();
+    sent.concatenated = cut.concatenated;
+    return sent;
 }
 
 int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, BurstRule rule) {

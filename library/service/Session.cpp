@@ -47,6 +47,16 @@ int32_t Send(const std::string& text, const std::string& number,
                                           prefix ? prefix->c_str() : nullptr);
 }
 
+SendResult SendText(const std::string& text, const std::string& number,
+                    const std::optional<std::string>& prefix, const SendOptions& options) {
+    GSM::LongOptions cut;
+    cut.concatenate = options.concatenate;
+    cut.maxParts = options.maxParts;
+    const auto sent = GSM::ServiceHost().SendLong(text.c_str(), number.c_str(),
+                                                  prefix ? prefix->c_str() : nullptr, cut);
+    return {sent.sequence, sent.parts, sent.concatenated, sent.refusal, sent.queueFull};
+}
+
 std::optional<PartOutcome> NextOutcome() {
     const auto service = GSM::ServiceHost().Current();
     PartOutcome outcome;

@@ -7,6 +7,9 @@ case_name=$1
 bin=$2
 work=$(mktemp -d)
 export TARVIK_PORT_DIR=$work
+# The references of concatenated messages stay with the case.
+export XDG_STATE_HOME=$work/state
+unset TARVIK_CONCAT_REFERENCES
 modem_pid=
 pid=
 holder=
@@ -92,13 +95,48 @@ send_long_from_input)
   text=$(printf '好%.0s' $(seq 1 150))" and the end"
   run_input "$text"$'\n' send --port 3 +8613800138000
   expect_rc 0
-  parts=$(wc -l < "$work/out")
-  [ "$parts" -ge 3 ] || fail "$parts parts for 161 characters"
+  expect_in out "queued 3 parts, one concatenated message"
+  parts=$(grep -c accepted "$work/out")
+  [ "$parts" = 3 ] || fail "$parts parts for 162 characters"
   [ "$(wire_count 'AT+CMGS=')" = "$parts" ] || fail "$parts reports, $(wire_count 'AT+CMGS=') submissions"
   for k in $(seq 1 "$parts"); do expect_in out "part $k accepted"; done
   # The parts come back in order, and together they are the text without its line end.
   run receive --port 3 --idle 2
   [ "$(texts | tr -d '\n')" = "$text" ] || fail "received '$(texts)'"
+  ;;
+
+send_concatenated)
+  start_modem
+  text=$(printf 'abcdefghij%.0s' $(seq 1 40))
+  run send --port 3 +8613800138000 "$text"
+  expect_rc 0
+  expect_in out "queued 3 parts, one concatenated message"
+  # What the modem received: three units, each with the element 00 03 of one reference and
+  # its own part number.
+  headers=$(grep -aoE 'AT\+CMGS=[0-9]+.[0-9A-F]+' "$work/wire" | cut -d$'\r' -f2 | python3 -c '
+import sys
+for unit in sys.stdin.read().split():
+    b = bytes.fromhex(unit)
+    at = 1 + b[0]
+    first = b[at]
+    at += 3 + (b[at + 2] + 1) // 2 + 1
+    at += 3 + 1  # identifier, coding, validity, user data length
+    print(first & 0x40, b[at:at + 6].hex().upper())
+')
+  [ "$(echo "$headers" | wc -l)" = 3 ] || fail "units: $headers"
+  ref=$(echo "$headers" | head -1 | cut -c 10-11)
+  [ "$headers" = "64 050003${ref}0301
+64 050003${ref}0302
+64 050003${ref}0303" ] || fail "headers: $headers"
+  # Independent parts on request; over the limit nothing reaches the modem.
+  run send --port 3 --separate 13912345678 "$text"
+  expect_rc 0
+  expect_in out "queued 3 parts, independent messages"
+  [ "$(wire_count 'AT+CMGS=')" = 6 ] || fail "the modem got $(wire_count 'AT+CMGS=') submissions"
+  run send --port 3 --max-parts 2 13912345678 "$text"
+  expect_rc 2
+  expect_in err "the text needs 3 parts, over the limit of 2 (max_parts)"
+  [ "$(wire_count 'AT+CMGS=')" = 6 ] || fail "a refused text reached the modem"
   ;;
 
 send_refused)
@@ -233,7 +271,9 @@ queued = {e["id"]: e["sequence"] for e in events if e["event"] == "queued"}
 assert set(queued) == {1, "two", 3} and len(set(queued.values())) == 3, queued
 sent = {e["id"]: e for e in events if e["event"] == "sent"}
 assert set(sent) == {1, "two", 3}, sent
-assert sent["two"]["parts"] >= 2, sent
+assert sent["two"]["parts"] == 2 and sent["two"]["concatenated"], sent
+assert not sent[1]["concatenated"] and not sent[3]["concatenated"], sent
+assert [e["parts"] for e in events if e["event"] == "queued"] == [1, 2, 1], events
 for ident, e in sent.items():
     reports = [r for r in events if r["event"] == "report" and r.get("id") == ident]
     assert [r["part"] for r in reports] == list(range(1, e["parts"] + 1)), reports

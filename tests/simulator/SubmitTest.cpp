@@ -2,7 +2,9 @@
 // the modem records, stores and refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "SimFixture.h"
 
@@ -195,6 +197,64 @@ TEST_F(SimTest, MessageToOwnNumberComesBackAsReceived) {
     EXPECT_EQ(line.Ask("AT+CMGS=19\r", kPrompt), kPrompt);
     EXPECT_EQ(line.Ask("0011000D91683108108300F00008000400410042\x1A", "\",3\r\n"),
               Result(4) + "\r\n+CMTI: \"SM\",3\r\n");
+}
+
+// Part k of 3 of set 0x2A to the own number, UCS2: the letter "A" + k - 1.
+std::string LongPart(int k) {
+    return "0051000D91683108108300F00008A708050003"
+           "2A03"
+           "0" +
+           std::to_string(k) + "004" + std::to_string(k) + "\x1A";
+}
+
+std::string StoredTexts(const std::vector<ModemSim::StoredMessage>& stored) {
+    std::string texts;
+    for (const auto& message : stored) {
+        EXPECT_EQ(message.header,
+                  (std::vector<uint8_t>{0x00, 0x03, 0x2A, 0x03,
+                                        static_cast<uint8_t>(message.text[0] - '@')}));
+        texts += message.text;
+    }
+    return texts;
+}
+
+TEST_F(SimTest, ALongTextToTheOwnNumberComesBackAsItsPartsAsShaped) {
+    EXPECT_EQ(line.Ask("AT+CMGF=0\r\n"), kOk);
+    const auto sendAll = [&] {
+        for (int k = 1; k <= 3; ++k) {
+            ASSERT_EQ(line.Ask("AT+CMGS=23\r", kPrompt), kPrompt);
+            ASSERT_NE(line.Ask(LongPart(k), "OK\r\n").find("+CMGS:"), std::string::npos);
+        }
+    };
+    // Unshaped: each part as it comes, header and all.
+    sendAll();
+    EXPECT_EQ(StoredTexts(modem.Storage()), "ABC");
+
+    // Part 3 lost, part 1 twice, a listing between each: a reader's passes see them one by one.
+    modem.ClearStorage();
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
+        p.loopbackLose = 3;
+        p.loopbackRepeat = 1;
+        p.loopbackGapListings = 1;
+    });
+    sendAll();
+    EXPECT_EQ(StoredTexts(modem.Storage()), "A");
+    line.Ask("AT+CMGL=4\r\n", "OK\r\n");
+    line.Ask("AT+CMGL=4\r\n", "OK\r\n");
+    line.Ask("AT+CMGL=4\r\n", "OK\r\n");
+    EXPECT_EQ(StoredTexts(modem.Storage()), "AAB");
+
+    // Shuffled: all of them, in another order.
+    modem.ClearStorage();
+    modem.UpdateProfile([](ModemSim::ModemProfile& p) {
+        p = ModemSim::ProfileFor("MU609");
+        p.loopbackShuffle = true;
+    });
+    sendAll();
+    std::string texts = StoredTexts(modem.Storage());
+    EXPECT_NE(texts, "ABC");
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, "ABC");
 }
 
 class UnpromptedTest : public SimTest {

@@ -50,6 +50,8 @@ struct Request {
     std::string text;
     bool prefixGiven = false;           // absent: serve's default prefix
     std::optional<std::string> prefix;  // given as null: no prefix
+    bool separate = false;              // a long text as independent parts
+    std::optional<int> maxParts;        // "max_parts": absent, serve's own limit
     // at
     std::string command;
     int waitMs = 0;
@@ -77,8 +79,9 @@ struct Event {
     int part = 0;                    // report
     bool accepted = false;           // report
     std::optional<int> reference;    // report: the network's reference of an accepted part
-    int parts = 0;                   // sent
+    int parts = 0;                   // queued, sent
     int acceptedParts = 0;           // sent
+    bool concatenated = false;       // queued, sent: one message whose parts a phone joins
     std::string error;               // error; a refused report's reason
     Code code = Code::None;          // error, a refused report
     std::string key;                 // message

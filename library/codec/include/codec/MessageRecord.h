@@ -45,6 +45,12 @@ struct OutgoingPart {
     uint8_t prefixLength;
     // How the modem reported the service centre: its type in a PDU submission.
     bool serviceCentreInternational;
+    // A part of a long text: in PDU mode whatever its coding (a plain one in the GSM
+    // alphabet), with an 8-bit concatenation element when `concatCount` is not 0.
+    bool longPart;
+    uint8_t concatReference;
+    uint8_t concatCount;
+    uint8_t concatNumber;
 };
 
 static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");

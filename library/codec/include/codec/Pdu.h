@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "codec/MessageRecord.h"
@@ -20,6 +21,13 @@ namespace GSM {
 // that does not fit `out`.
 std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
                            bool serviceCentreInternational);
+
+// The hex text of an SMS-SUBMIT unit up to its destination: service centre (as
+// BuildSubmitPdu writes it), first octet (with the user-data header bit when asked),
+// message reference 0 and the destination of type 0x91. Empty when a number is not digits,
+// "*" and "#".
+std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInternational,
+                       std::string_view number, bool userDataHeader);
 
 // Message type of a unit: bits 1-0 of its first octet.
 enum class PduType : int8_t {

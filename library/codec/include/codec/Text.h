@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace GSM {
 
@@ -61,6 +63,10 @@ std::string_view FromGsmExtensionChar(uint8_t code);
 // after it make one extension character, and a trailing escape is ".". Cut at a character
 // boundary when `out` is too small. Returns the bytes written, without the NUL.
 std::size_t GsmToLocal(std::span<const uint8_t> codes, std::span<char> out);
+
+// The GSM default-alphabet codes of UTF-16 text, an extension character as the escape and
+// its code; none when a character has no place in either table.
+std::optional<std::vector<uint8_t>> Utf16ToGsm(std::u16string_view units);
 
 // Local text of any length to UTF-16 units; invalid input becomes U+FFFD.
 std::u16string LocalToUtf16(std::string_view text);

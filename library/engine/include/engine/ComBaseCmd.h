@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -108,6 +109,10 @@ private:
     Outcome RunStatusCommand(CSXCom& port, const char* command, const char* failureText);
     // The methods without a virtual slot of their own.
     Outcome SendMessagePrompted(CSXCom& port, const OutgoingPart& part);
+    // A part of a long text: its own unit in PDU mode, with its concatenation element.
+    Outcome SendLongPart(CSXCom& port, const OutgoingPart& part);
+    // Announces and writes the `h` hex digits of a unit in `pdu`, which has room for one more.
+    Outcome SubmitPdu(CSXCom& port, char* pdu, std::size_t h);
     int ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
                        const ReceiveProfile& receive);
 };

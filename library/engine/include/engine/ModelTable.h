@@ -451,6 +451,12 @@ constexpr int32_t CodeOfFamily(std::string_view reply) {
     return kModelNone;
 }
 
+// Whether a model's submissions can carry a user-data header: those in PDU mode. The CDMA
+// dialects submit text without one, so a long text goes there as independent parts.
+constexpr bool CarriesHeader(int32_t code) {
+    return code != kModelNone && ProfileOf(code).submitMethod == SubmitMethod::Prompted;
+}
+
 // Whether plain text is mapped to the GSM alphabet on submission, so that the characters
 // the mapping loses must go as UCS2.
 constexpr bool MapsPlainText(SubmitMethod method) {

@@ -1,7 +1,9 @@
 // The cutting of one outgoing text into parts that each fit one short message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +18,22 @@ namespace GSM {
 std::vector<OutgoingPart> CutMessage(const char* text, const char* number, const char* prefix,
                                      int32_t modelCode, std::string_view serviceCentre,
                                      bool serviceCentreInternational = true);
+
+// A text cut for the project's own programs: one concatenated message where the model can
+// carry the header and the caller asks for it, else as CutMessage cuts it.
+struct LongCut {
+    std::vector<OutgoingPart> parts;  // each part's reference left for the sender to give
+    bool concatenated = false;
+    std::string refusal;    // why nothing is to be queued; parts empty
+    bool unusable = false;  // refused as CutMessage refuses, not for its length
+};
+struct LongOptions {
+    bool concatenate = true;
+    std::size_t maxParts = 10;  // 0: no limit but the queue's
+};
+LongCut CutLongMessage(const char* text, const char* number, const char* prefix, int32_t modelCode,
+                       std::string_view serviceCentre, bool serviceCentreInternational,
+                       const LongOptions& options);
 
 // Whether `text` must go as UCS2 on a modem of `modelCode`: the plain alphabet has exactly
 // the printable ASCII characters that survive the submission's mapping.

@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
+#include <string>
 
 #include "engine/ComBaseCmd.h"
 #include "serial/CSXCom.h"
 #include "service/MsgService.h"
+#include "service/ReferenceBook.h"
+#include "service/Segmentation.h"
 
 namespace GSM {
 
@@ -34,6 +38,17 @@ public:
     // The sequence number of a queued message; -1 when not started or the input is
     // unusable, or when the whole message does not fit the queue.
     int32_t SendMessage(const char* text, const char* number, const char* prefix);
+    // The same for the project's own programs: how the text was cut, or why it was not queued.
+    struct SendOutcome {
+        int32_t sequence = -1;
+        std::size_t parts = 0;
+        bool concatenated = false;
+        std::string refusal;
+        bool unusable = false;   // input the ten functions refuse without a reason
+        bool queueFull = false;  // the queue had no room for every part: may fit later
+    };
+    SendOutcome SendLong(const char* text, const char* number, const char* prefix,
+                         const LongOptions& options);
     // Raw command: reply bytes, 0 when the port is closed or an argument is null, -1 when
     // not started. The reply ends by silence, or with `rule` Port as the port is set (with
     // quick replies, at its final result).
@@ -46,12 +61,19 @@ public:
     IComBaseCmd engine;
 
 private:
+    // Queues a whole message under the next sequence number; -1 when it does not fit.
+    int32_t Queue(CMsgService& service, std::span<OutgoingPart> parts);
+
     // Held for each whole modem operation: by the worker, a raw command, a start.
     std::mutex engineLock_;
     std::mutex lifecycleLock_;
     mutable std::mutex serviceLock_;
     std::shared_ptr<CMsgService> service_;
     std::atomic<int32_t> sequenceCounter_{0};
+    // TARVIK_LONG_MESSAGES at the last start: the ten functions send long texts whole.
+    std::atomic<bool> longMessages_{false};
+    std::mutex referencesLock_;
+    std::unique_ptr<CReferenceBook> references_;
 };
 
 // The one instance, created at first use.

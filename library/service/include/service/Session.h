@@ -3,6 +3,7 @@
 // fixed records cannot carry.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,22 @@ std::string LastError();
 // A prefix not given is SMSSendMessage2's NULL.
 int32_t Send(const std::string& text, const std::string& number,
              const std::optional<std::string>& prefix);
+
+// A text of any length: with `concatenate` one concatenated message where the modem's
+// dialect carries the header (else independent parts, as Send), refused over `maxParts`.
+struct SendOptions {
+    bool concatenate = true;
+    std::size_t maxParts = 10;  // 0: no limit but the queue's
+};
+struct SendResult {
+    int32_t sequence = -1;  // -1: nothing was queued, `refusal` says why
+    std::size_t parts = 0;
+    bool concatenated = false;
+    std::string refusal;
+    bool queueFull = false;  // the queue had no room for every part: it may fit later
+};
+SendResult SendText(const std::string& text, const std::string& number,
+                    const std::optional<std::string>& prefix, const SendOptions& options);
 
 // The oldest waiting outcome or message; none when nothing waits or not started. Taken
 // from the same stores as SMSReport and SMSGetNextMessage.
