@@ -118,46 +118,44 @@ std::string At(const toml::node& node) {
 // One value into its field; false, naming the key and the type it takes, when it does not fit.
 template <class T>
 bool Take(const toml::node& value, const Rule<T>& rule, T& out, std::string& error) {
-    const std::string key = rule.key;
-    if (const auto* text = std::get_if<std::string T::*>(&rule.field)) {
-        if (!value.is_string()) {
-            error = At(value) + key + " takes a string";
-            return false;
-        }
-        out.*(*text) = *value.value<std::string>();
-    } else if (const auto* optional = std::get_if<std::optional<std::string> T::*>(&rule.field)) {
-        if (!value.is_string()) {
-            error = At(value) + key + " takes a string";
-            return false;
-        }
-        out.*(*optional) = *value.value<std::string>();
-    } else if (const auto* number = std::get_if<int T::*>(&rule.field)) {
-        const auto* integer = value.as_integer();
-        if (integer == nullptr || integer->get() < rule.low || integer->get() > rule.high) {
-            error = At(value) + key + " takes an integer from " + std::to_string(rule.low) +
-                    " to " + std::to_string(rule.high);
-            return false;
-        }
-        out.*(*number) = static_cast<int>(integer->get());
-    } else if (const auto* flag = std::get_if<bool T::*>(&rule.field)) {
-        if (!value.is_boolean()) {
-            error = At(value) + key + " takes true or false";
-            return false;
-        }
-        out.*(*flag) = *value.value<bool>();
-    } else {
-        const auto* items = value.as_array();
-        if (items == nullptr ||
-            (!items->empty() && !items->is_homogeneous(toml::node_type::string))) {
-            error = At(value) + key + " takes an array of strings";
-            return false;
-        }
-        auto& texts = out.*std::get<std::vector<std::string> T::*>(rule.field);
-        for (const toml::node& item : *items) {
-            texts.push_back(*item.value<std::string>());
-        }
-    }
-    return true;
+    const std::string takes = At(value) + rule.key + " takes ";
+    return std::visit(
+        [&](auto field) {
+            using V = std::decay_t<decltype(out.*field)>;
+            if constexpr (std::is_same_v<V, int>) {
+                const auto* integer = value.as_integer();
+                if (integer == nullptr || integer->get() < rule.low || integer->get() > rule.high) {
+                    error = takes + "an integer from " + std::to_string(rule.low) + " to " +
+                            std::to_string(rule.high);
+                    return false;
+                }
+                out.*field = static_cast<int>(integer->get());
+            } else if constexpr (std::is_same_v<V, bool>) {
+                if (!value.is_boolean()) {
+                    error = takes + "true or false";
+                    return false;
+                }
+                out.*field = *value.value<bool>();
+            } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
+                const auto* items = value.as_array();
+                if (items == nullptr ||
+                    (!items->empty() && !items->is_homogeneous(toml::node_type::string))) {
+                    error = takes + "an array of strings";
+                    return false;
+                }
+                for (const toml::node& item : *items) {
+                    (out.*field).push_back(*item.value<std::string>());
+                }
+            } else {
+                if (!value.is_string()) {
+                    error = takes + "a string";
+                    return false;
+                }
+                out.*field = *value.value<std::string>();
+            }
+            return true;
+        },
+        rule.field);
 }
 
 // Reads a table's settings, refusing any key it does not know (a misspelt key silently
@@ -347,55 +345,40 @@ bool ReadModems(const toml::table& root, Config& config, std::string& error) {
     return true;
 }
 
+// The setting as the documentation's table tells it: its type, default and range.
 template <class T>
-std::string DefaultShown(const Rule<T>& rule) {
-    if (rule.fallback != nullptr) {
-        return rule.fallback;
-    }
+Setting Described(const Rule<T>& rule, const std::string& table) {
     static const T defaults{};
-    return std::visit(
-        [](auto field) -> std::string {
+    Setting setting{table + rule.key, "string", "none", "", rule.meaning};
+    std::visit(
+        [&](auto field) {
             const auto& value = defaults.*field;
             using V = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<V, std::string>) {
-                return value.empty() ? "none" : "`\"" + value + "\"`";
+                setting.fallback = value.empty() ? "none" : "`\"" + value + "\"`";
             } else if constexpr (std::is_same_v<V, int>) {
-                return "`" + std::to_string(value) + "`";
+                setting.type = "integer";
+                setting.fallback = "`" + std::to_string(value) + "`";
+                setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
             } else if constexpr (std::is_same_v<V, bool>) {
-                return value ? "`true`" : "`false`";
-            } else {
-                return "none";
+                setting.type = "boolean";
+                setting.fallback = value ? "`true`" : "`false`";
+            } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
+                setting.type = "array of strings";
             }
         },
         rule.field);
+    if (rule.fallback != nullptr) {
+        setting.fallback = rule.fallback;
+    }
+    return setting;
 }
 
 template <class T>
 void Describe(const std::vector<Rule<T>>& rules, const std::string& table,
               std::vector<Setting>& out) {
     for (const Rule<T>& rule : rules) {
-        Setting setting;
-        setting.key = table + rule.key;
-        setting.fallback = DefaultShown(rule);
-        setting.meaning = rule.meaning;
-        setting.type = std::visit(
-            [](auto field) -> std::string {
-                using V = std::decay_t<decltype(T{}.*field)>;
-                if constexpr (std::is_same_v<V, int>) {
-                    return "integer";
-                } else if constexpr (std::is_same_v<V, bool>) {
-                    return "boolean";
-                } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
-                    return "array of strings";
-                } else {
-                    return "string";
-                }
-            },
-            rule.field);
-        if (setting.type == "integer") {
-            setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
-        }
-        out.push_back(std::move(setting));
+        out.push_back(Described(rule, table));
     }
 }
 
