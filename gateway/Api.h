@@ -8,7 +8,7 @@
 
 #include "Config.h"
 #include "Fleet.h"
-#include "Mqtt.h"
+#include "Publishers.h"
 #include "Store.h"
 
 namespace Tarvikd {

@@ -14,9 +14,8 @@
 #include "Config.h"
 #include "Fleet.h"
 #include "Log.h"
-#include "Mqtt.h"
+#include "Publishers.h"
 #include "Store.h"
-#include "Webhook.h"
 
 namespace {
 
@@ -121,16 +120,12 @@ sigset_t BlockStopSignals() {
     return stopSignals;
 }
 
+// Refused, a shared store's sweep settles them once their lease runs out.
 void RecoverInterrupted(IStore& store) {
-    try {
-        if (const int unknown = store.RecoverInterrupted(NowMs()); unknown > 0) {
-            Log(Level::Warning,
-                std::to_string(unknown) +
-                    " message(s) were with a modem when the daemon stopped: unknown");
-        }
-    } catch (const std::exception& e) {
-        // A shared store's sweep settles them once their lease runs out.
-        Log(Level::Error, std::string("store: ") + e.what());
+    int unknown = 0;
+    if (StoreCall([&] { unknown = store.RecoverInterrupted(NowMs()); }) && unknown > 0) {
+        Log(Level::Warning, std::to_string(unknown) +
+                                " message(s) were with a modem when the daemon stopped: unknown");
     }
 }
 

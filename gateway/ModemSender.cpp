@@ -38,20 +38,12 @@ bool CModemSender::SendNext(CModemLink& link) {
     const int64_t now = NowMs();
     retryAt_.reset();
     std::optional<Claimed> claimed;
-    try {
-        claimed = store_.Claim(modem_.name, host_.rerouted(), now);
-    } catch (const std::exception& e) {
-        Log(Level::Error, std::string("store: ") + e.what());
+    if (!StoreCall([&] { claimed = store_.Claim(modem_.name, host_.rerouted(), now); }) ||
+        !claimed) {
         return true;
     }
-    if (!claimed) {
-        return true;
-    }
-    try {
-        store_.MarkSubmitted(claimed->id, now);
-    } catch (const std::exception& e) {
+    if (!StoreCall([&] { store_.MarkSubmitted(claimed->id, now); })) {
         // Not handed over unrecorded: it goes back, once the store takes that.
-        Log(Level::Error, std::string("store: ") + e.what());
         Owe({claimed->id, Outcome::Released, "the store was away at the hand-over", 0, 0, 0,
              NowMs()});
         return true;

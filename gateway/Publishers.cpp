@@ -1,13 +1,17 @@
-#include "Mqtt.h"
+#include "Publishers.h"
 
+#include <curl/curl.h>
 #include <mosquitto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
-#include "Log.h"
+#include "Rules.h"
 
 namespace Tarvikd {
 
@@ -21,20 +25,18 @@ constexpr int kConnackMs = 10000;
 constexpr int kFirstBackoffMs = 500;
 constexpr int kMaxBackoffMs = 30000;
 
-}  // namespace
-
-std::string EventTopic(const std::string& prefix, const Event& event) {
-    return prefix + "/" + event.daemon + "/" + (event.modem.empty() ? "-" : event.modem) + "/" +
-           event.direction;
+size_t Discard(char* /*data*/, size_t size, size_t count, void* /*context*/) {
+    return size * count;
 }
 
-void CMqtt::Start() {
-    mosquitto_lib_init();
+}  // namespace
+
+void CPublisher::Start() {
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
 }
 
-void CMqtt::Stop() {
+void CPublisher::Stop() {
     {
         std::lock_guard hold(lock_);
         stop_ = true;
@@ -42,13 +44,110 @@ void CMqtt::Stop() {
     wake_.notify_all();
     if (thread_.joinable()) {
         thread_.join();
-        mosquitto_lib_cleanup();
     }
 }
 
-void CMqtt::Wait(int ms) {
+void CPublisher::Wait(int ms) {
     std::unique_lock hold(lock_);
     wake_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
+std::string SignWebhook(const std::string& secret, const std::string& timestamp,
+                        const std::string& body) {
+    const std::string signed_ = timestamp + "." + body;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
+         reinterpret_cast<const unsigned char*>(signed_.data()), signed_.size(), digest, &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 0x0F];
+    }
+    return hex;
+}
+
+void CWebhook::Run() {
+    while (!stop_) {
+        const int64_t now = NowMs();
+        beat_ = now;
+        std::optional<Message> message;
+        if (!StoreCall([&] { message = store_.NextWebhook(now); }) || !message) {
+            Wait(kIdleMs);
+            continue;
+        }
+        const std::string error = Deliver(*message);
+        const int tries = message->webhookAttempts + 1;
+        const bool dead = !error.empty() && tries >= config_.maxAttempts;
+        const int64_t delay = Backoff(config_.retryBaseMs, config_.retryMaxMs, tries);
+        StoreCall([&] {
+            store_.FinishWebhook(message->id, error.empty(), dead, error, NowMs() + delay, NowMs());
+        });
+        if (dead) {
+            Log(Level::Warning, "webhook: message " + std::to_string(message->id) +
+                                    " dead-lettered after " + std::to_string(tries) +
+                                    " tries: " + error);
+        }
+    }
+}
+
+std::string CWebhook::Deliver(const Message& message) {
+    const nlohmann::json payload = {{"id", message.id},
+                                    {"modem", message.modem},
+                                    {"key", message.key},
+                                    {"from", message.number},
+                                    {"time", message.sentTime},
+                                    {"text", message.text},
+                                    {"received_at", message.createdAt}};
+    const std::string body = payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string timestamp = std::to_string(NowMs() / 1000);
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) {
+        return "cannot make an HTTP request";
+    }
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: application/json");
+    headers = curl_slist_append(headers, ("X-Tarvik-Timestamp: " + timestamp).c_str());
+    headers = curl_slist_append(
+        headers,
+        ("X-Tarvik-Signature: sha256=" + SignWebhook(config_.secret, timestamp, body)).c_str());
+    headers =
+        curl_slist_append(headers, ("X-Tarvik-Message: " + std::to_string(message.id)).c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, config_.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(config_.timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (result != CURLE_OK) {
+        return curl_easy_strerror(result);
+    }
+    if (status < 200 || status > 299) {
+        return "the receiver answered " + std::to_string(status);
+    }
+    return {};
+}
+
+std::string EventTopic(const std::string& prefix, const Event& event) {
+    return prefix + "/" + event.daemon + "/" + (event.modem.empty() ? "-" : event.modem) + "/" +
+           event.direction;
+}
+
+CMqtt::CMqtt(const MqttConfig& config, IDeliveries& store) : CPublisher(store), config_(config) {
+    mosquitto_lib_init();
+}
+
+CMqtt::~CMqtt() {
+    Stop();
+    mosquitto_lib_cleanup();
 }
 
 void CMqtt::OnConnect(mosquitto* /*session*/, void* self, int code) {
@@ -97,12 +196,8 @@ void CMqtt::Settle() {
     if (acked_.empty()) {
         return;
     }
-    try {
-        store_.EventsPublished(acked_);
-    } catch (const std::exception& e) {
-        // They stay in the store and go out again: a duplicate, never a loss.
-        Log(Level::Error, std::string("store: ") + e.what());
-    }
+    // Refused, they stay in the store and go out again: a duplicate, never a loss.
+    StoreCall([&] { store_.EventsPublished(acked_); });
     for (const int64_t id : acked_) {
         inFlight_.erase(id);
     }
@@ -122,10 +217,7 @@ void CMqtt::Drop() {
 
 int CMqtt::PublishPending() {
     std::vector<Event> events;
-    try {
-        events = store_.PendingEvents(kBatch);
-    } catch (const std::exception& e) {
-        Log(Level::Error, std::string("store: ") + e.what());
+    if (!StoreCall([&] { events = store_.PendingEvents(kBatch); })) {
         return 0;
     }
     int published = 0;
