@@ -44,7 +44,7 @@ public:
     void Stop();
     // New work for the senders: each is woken and looks at the queue at once.
     void Wake();
-    uint64_t WakeCount() const;
+    uint64_t WakeCount() const { return wakeCount_.load(); }
     std::vector<ModemStatus> Status() const;
     bool AnyReady() const;
     bool Knows(const std::string& modem) const;

@@ -11,15 +11,10 @@ namespace {
 // How often an outcome the store refused is offered again.
 constexpr int64_t kOwedRetryMs = 1000;
 
-int64_t SteadyMs(CModemSender::Clock::time_point at) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
 }  // namespace
 
 CModemSender::CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host)
-    : config_(config),
-      modem_(modem),
+    : modem_(modem),
       store_(store),
       host_(std::move(host)),
       rules_(config.sendAttempts, config.retryBaseMs, config.retryMaxMs),

@@ -17,6 +17,11 @@
 
 namespace Tarvikd {
 
+// Milliseconds on the steady clock, the rules' time.
+inline int64_t SteadyMs(std::chrono::steady_clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
 class CModemSender {
 public:
     using Clock = std::chrono::steady_clock;
@@ -73,7 +78,6 @@ private:
     void Finished(const Decision& decision, int64_t now);
     void Owe(Owed owed);
 
-    const Config& config_;
     const ModemConfig& modem_;
     IStore& store_;
     Host host_;
