@@ -110,16 +110,8 @@ struct Upload {
 
 }  // namespace
 
-struct CApi::Server {
-    MHD_Daemon* daemon = nullptr;
-};
-
 CApi::CApi(const Config& config, IStore& store, CFleet& fleet, const CMqtt* mqtt)
-    : config_(config),
-      store_(store),
-      fleet_(fleet),
-      mqtt_(mqtt),
-      server_(std::make_unique<Server>()) {}
+    : config_(config), store_(store), fleet_(fleet), mqtt_(mqtt) {}
 
 CApi::~CApi() {
     Stop();
@@ -530,12 +522,12 @@ bool CApi::Start(std::string& why) {
         why = "listen takes an IPv4 address, such as 127.0.0.1, not " + config_.listen;
         return false;
     }
-    server_->daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, static_cast<uint16_t>(config_.httpPort),
-        nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR, &address,
-        MHD_OPTION_THREAD_POOL_SIZE, 4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
-        MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
-    if (server_->daemon == nullptr) {
+    daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL,
+                               static_cast<uint16_t>(config_.httpPort), nullptr, nullptr, &Answer,
+                               this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
+                               4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
+                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
+    if (daemon_ == nullptr) {
         why = "cannot listen on " + config_.listen + ":" + std::to_string(config_.httpPort) +
               " (in use, or not allowed)";
         return false;
@@ -544,9 +536,9 @@ bool CApi::Start(std::string& why) {
 }
 
 void CApi::Stop() {
-    if (server_ && server_->daemon != nullptr) {
-        MHD_stop_daemon(server_->daemon);
-        server_->daemon = nullptr;
+    if (daemon_ != nullptr) {
+        MHD_stop_daemon(daemon_);
+        daemon_ = nullptr;
     }
 }
 

@@ -107,12 +107,8 @@ const std::vector<Rule<MqttConfig>>& MqttRules() {
     return rules;
 }
 
-int LineOf(const toml::node& node) {
-    return static_cast<int>(node.source().begin.line);
-}
-
 std::string At(const toml::node& node) {
-    return "line " + std::to_string(LineOf(node)) + ": ";
+    return "line " + std::to_string(node.source().begin.line) + ": ";
 }
 
 // One value into its field; false, naming the key and the type it takes, when it does not fit.
@@ -187,10 +183,6 @@ bool ReadTable(const toml::table& table, const std::vector<Rule<T>>& rules,
         }
     }
     return true;
-}
-
-bool Digits(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // A topic level may hold no wildcard and no separator.
@@ -275,7 +267,9 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
         error = where + "two modems are named " + modem.name;
     } else if (!ports.insert(modem.port).second) {
         error = where + "two modems use port " + std::to_string(modem.port);
-    } else if (modem.prefix && (!Digits(*modem.prefix) || modem.prefix->size() > 8)) {
+    } else if (modem.prefix &&
+               (modem.prefix->find_first_not_of("0123456789") != std::string::npos ||
+                modem.prefix->size() > 8)) {
         error = where + "prefix takes up to 8 digits";
     } else {
         return modem;

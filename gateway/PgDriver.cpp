@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <sstream>
 
 #include "Sql.h"
 
@@ -15,19 +16,12 @@ namespace {
 // Taken while migrating, so that daemons starting together apply each step once.
 constexpr const char* kSchemaLock = "7421902311";
 
+// libpq's messages run over lines: one line for the log.
 std::string OneLine(const char* text) {
-    // libpq's messages run over lines: one line for the log.
+    std::istringstream words(text != nullptr ? text : "");
     std::string out;
-    for (const char* at = text; at != nullptr && *at != '\0'; ++at) {
-        const bool space = *at == '\n' || *at == '\t' || *at == ' ';
-        if (!space) {
-            out += *at;
-        } else if (!out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    while (!out.empty() && out.back() == ' ') {
-        out.pop_back();
+    for (std::string word; words >> word;) {
+        out += (out.empty() ? "" : " ") + word;
     }
     return out;
 }
