@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "Api.h"
@@ -48,15 +49,11 @@ std::string FindTarvik(const Config& config) {
         }
     }
     const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t at = 0;
-    while (at <= folders.size()) {
-        const std::size_t end = std::min(folders.find(':', at), folders.size());
-        const std::string candidate = folders.substr(at, end - at) + "/tarvik";
-        if (Executable(candidate)) {
-            return candidate;
+    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (Executable(folder + "/tarvik")) {
+            return folder + "/tarvik";
         }
-        at = end + 1;
     }
     return "/usr/bin/tarvik";
 }

@@ -198,9 +198,6 @@ void CMqtt::Settle() {
     }
     // Refused, they stay in the store and go out again: a duplicate, never a loss.
     StoreCall([&] { store_.EventsPublished(acked_); });
-    for (const int64_t id : acked_) {
-        inFlight_.erase(id);
-    }
     acked_.clear();
 }
 
@@ -212,7 +209,6 @@ void CMqtt::Drop() {
     }
     connected_ = false;
     sent_.clear();
-    inFlight_.clear();
 }
 
 int CMqtt::PublishPending() {
@@ -222,7 +218,9 @@ int CMqtt::PublishPending() {
     }
     int published = 0;
     for (const Event& event : events) {
-        if (inFlight_.count(event.id) != 0) {
+        // Published and not yet acknowledged: the acknowledged were settled before this.
+        if (std::any_of(sent_.begin(), sent_.end(),
+                        [&](const auto& sent) { return sent.second == event.id; })) {
             continue;
         }
         int mid = 0;
@@ -234,7 +232,6 @@ int CMqtt::PublishPending() {
             return -1;
         }
         sent_[mid] = event.id;
-        inFlight_.insert(event.id);
         ++published;
     }
     return published;

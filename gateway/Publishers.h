@@ -18,7 +18,6 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,7 +107,6 @@ private:
     mosquitto* session_ = nullptr;
     int refused_ = 0;              // the CONNACK's refusal, or 0
     std::map<int, int64_t> sent_;  // message id of the publish -> event id
-    std::set<int64_t> inFlight_;   // event ids
     std::vector<int64_t> acked_;   // event ids the broker took
     std::atomic<bool> connected_ = false;
 };
