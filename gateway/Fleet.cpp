@@ -236,20 +236,12 @@ private:
             Failure(why, true);
             return false;
         }
-        {
-            std::lock_guard hold(lock_);
-            status_.pid = link.Pid();
-        }
         Life life;
         while (Step(link, life)) {
         }
         const std::string exit =
             link.Finish(life.stopAt == Clock::time_point{} || !link.WaitEnd(kStopWait));
         sender_.ChildEnded(exit);
-        {
-            std::lock_guard hold(lock_);
-            status_.pid = 0;
-        }
         why = "tarvik serve " + exit + (life.ended.empty() ? "" : ": " + life.ended);
         versionRefused_ = life.refused;
         if (!stop_) {

@@ -24,7 +24,6 @@ struct ModemStatus {
     std::string signal;  // the modem's +CSQ answer, such as "23,99"
     std::string lastError;
     int restarts = 0;
-    int pid = 0;
     int64_t since = 0;
     int64_t sent = 0;
     int64_t failed = 0;

@@ -31,7 +31,6 @@ public:
     // Starts `tarvik serve` for the modem; false, with the reason, when it did not start.
     bool Start(const std::string& program, const ModemConfig& modem,
                const std::vector<std::string>& env, std::string& why);
-    pid_t Pid() const { return pid_; }
 
     enum class Take { Event, None, Ended };
     // The next event; Ended once the child's output has closed and every event was taken.
