@@ -215,20 +215,15 @@ std::optional<MqttConfig> ParseMqtt(const toml::table& table, const std::string&
     if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
         error =
             At(table) + "[mqtt] url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
-        return std::nullopt;
-    }
-    if (const std::string why = MqttRefused(mqtt); !why.empty()) {
+    } else if (const std::string why = MqttRefused(mqtt); !why.empty()) {
         error = At(table) + why;
-        return std::nullopt;
-    }
-    if (!TopicLevel(daemon)) {
+    } else if (!TopicLevel(daemon)) {
         error = "name is a topic level with [mqtt]: it takes no /, + or #";
-        return std::nullopt;
+    } else {
+        mqtt.clientId = mqtt.clientId.empty() ? "tarvikd-" + daemon : mqtt.clientId;
+        return mqtt;
     }
-    if (mqtt.clientId.empty()) {
-        mqtt.clientId = "tarvikd-" + daemon;
-    }
-    return mqtt;
+    return std::nullopt;
 }
 
 std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string& error) {
@@ -238,13 +233,12 @@ std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string&
     }
     if (webhook.url.rfind("http://", 0) != 0 && webhook.url.rfind("https://", 0) != 0) {
         error = "[webhook] url takes an http:// or https:// address";
-        return std::nullopt;
-    }
-    if (webhook.secret.size() < 16) {
+    } else if (webhook.secret.size() < 16) {
         error = "[webhook] secret needs 16 or more characters";
-        return std::nullopt;
+    } else {
+        return webhook;
     }
-    return webhook;
+    return std::nullopt;
 }
 
 // One [[modem]]; `names` and `ports` hold the modems before it.
@@ -281,43 +275,39 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
 bool TablesKnown(const toml::table& root, std::string& error) {
     for (const auto& [key, value] : root) {
         const std::string name(key.str());
+        const bool table = name == "webhook" || name == "mqtt";
         if (name == "modem" && !value.is_array_of_tables()) {
             error = At(value) + "modems are [[modem]] tables";
-            return false;
-        }
-        if (value.is_array_of_tables() && name != "modem") {
+        } else if (value.is_array_of_tables() && name != "modem") {
             error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
-            return false;
-        }
-        if (value.is_table() && name != "webhook" && name != "mqtt") {
+        } else if (value.is_table() && !table) {
             error = At(value) + "there is no table [" + name + "]";
-            return false;
-        }
-        if ((name == "webhook" || name == "mqtt") && !value.is_table()) {
+        } else if (table && !value.is_table()) {
             error = At(value) + name + " takes a table: [" + name + "]";
-            return false;
+        } else {
+            continue;
         }
+        return false;
     }
     return true;
 }
 
 // What the settings' ranges cannot say alone.
 bool TopLevelSound(const Config& config, std::string& error) {
+    const auto unsound = [](const std::string& key) {
+        return key.size() < 16 || key.find_first_of(" \t\r\n") != std::string::npos;
+    };
     if (config.apiKeys.empty()) {
         error = "api_keys needs at least one key: the API takes no request without one";
-        return false;
-    }
-    for (const std::string& key : config.apiKeys) {
-        if (key.size() < 16 || key.find_first_of(" \t\r\n") != std::string::npos) {
-            error = "each of api_keys needs 16 or more characters and no blanks";
-            return false;
-        }
-    }
-    if (config.retryMaxMs < config.retryBaseMs || config.restartMaxMs < config.restartBaseMs) {
+    } else if (std::any_of(config.apiKeys.begin(), config.apiKeys.end(), unsound)) {
+        error = "each of api_keys needs 16 or more characters and no blanks";
+    } else if (config.retryMaxMs < config.retryBaseMs ||
+               config.restartMaxMs < config.restartBaseMs) {
         error = "a *_max_ms setting is smaller than its *_base_ms";
-        return false;
+    } else {
+        return true;
     }
-    return true;
+    return false;
 }
 
 bool ReadModems(const toml::table& root, Config& config, std::string& error) {
