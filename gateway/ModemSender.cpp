@@ -150,14 +150,6 @@ void CModemSender::ChildEnded(const std::string& exit) {
     host_.wake();
 }
 
-void CModemSender::Owe(Owed owed) {
-    ledger_.Owe(std::move(owed), SteadyMs(Clock::now()));
-}
-
-bool CModemSender::Settle() {
-    return ledger_.Settle(SteadyMs(Clock::now()));
-}
-
 void CModemSender::SettleIfDue(Clock::time_point now) {
     if (ledger_.Due(SteadyMs(now))) {
         ledger_.Settle(SteadyMs(now));
@@ -172,10 +164,6 @@ std::optional<CModemSender::Clock::time_point> CModemSender::Due() const {
         return inFlight_.lastEvent + kSilentLimit;
     }
     return retryAt_;
-}
-
-bool CModemSender::Silent(Clock::time_point now) const {
-    return inFlight_.id != 0 && now - inFlight_.lastEvent > kSilentLimit;
 }
 
 }  // namespace Tarvikd

@@ -48,14 +48,16 @@ public:
     void ChildEnded(const std::string& exit);
 
     // True when nothing is owed any more; IfDue: only when its retry has come.
-    bool Settle();
+    bool Settle() { return ledger_.Settle(SteadyMs(Clock::now())); }
     void SettleIfDue(Clock::time_point now);
     // The earliest time the sender has something to do by the clock alone.
     std::optional<Clock::time_point> Due() const;
     // A message of this modem's comes due for another attempt.
     bool RetryDue(Clock::time_point now) const { return retryAt_ && now >= *retryAt_; }
     // A child that has the message and says nothing for this long is taken for hung.
-    bool Silent(Clock::time_point now) const;
+    bool Silent(Clock::time_point now) const {
+        return inFlight_.id != 0 && now - inFlight_.lastEvent > kSilentLimit;
+    }
     static constexpr std::chrono::seconds kSilentLimit{600};
 
     int64_t OwedId() const { return ledger_.Empty() ? 0 : ledger_.Kept().front().id; }
@@ -76,7 +78,7 @@ private:
     void Sent(const TarvikLink::Event& event);
     void Error(const TarvikLink::Event& event);
     void Finished(const Decision& decision, int64_t now);
-    void Owe(Owed owed);
+    void Owe(Owed owed) { ledger_.Owe(std::move(owed), SteadyMs(Clock::now())); }
 
     const ModemConfig& modem_;
     IStore& store_;
