@@ -112,12 +112,11 @@ private:
         CModemSender::Host host;
         host.rerouted = [this] { return fleet_.Rerouted(config_.name); };
         host.failure = [this](const std::string& why) { Failure(why, false); };
-        host.success = [this] {
-            std::lock_guard hold(lock_);
-            rotation_.Success();
-        };
         host.finished = [this](Outcome outcome) {
             std::lock_guard hold(lock_);
+            if (outcome == Outcome::Sent) {
+                rotation_.Success();
+            }
             status_.sent += outcome == Outcome::Sent ? 1 : 0;
             status_.failed += outcome == Outcome::Failed ? 1 : 0;
         };
@@ -321,16 +320,9 @@ private:
     // False when the child must go.
     bool TakeEvents(CModemLink& link, Life& life) {
         LinkEvent event;
-        while (true) {
+        CModemLink::Take take;
+        while ((take = link.Next(event)) == CModemLink::Take::Event) {
             const bool wasBusy = sender_.Busy();
-            switch (link.Next(event)) {
-                case CModemLink::Take::None:
-                    return true;
-                case CModemLink::Take::Ended:
-                    return false;
-                case CModemLink::Take::Event:
-                    break;
-            }
             if (sender_.OnEvent(event)) {
                 if (wasBusy && !sender_.Busy()) {
                     life.nextClaim = Clock::now();  // the next message at once
@@ -339,6 +331,7 @@ private:
                 return false;
             }
         }
+        return take == CModemLink::Take::None;
     }
 
     // An event not about the message in flight; false when the child must go.

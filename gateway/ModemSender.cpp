@@ -43,23 +43,17 @@ bool CModemSender::SendNext(CModemLink& link) {
              NowMs()});
         return true;
     }
-    return HandOver(link, *claimed);
-}
-
-bool CModemSender::HandOver(CModemLink& link, const Claimed& claimed) {
-    inFlight_ = Flight{claimed.id, claimed.attempts, false, 0, 0, {}, Clock::now()};
+    inFlight_ = Flight{claimed->id, claimed->attempts, false, 0, 0, {}, Clock::now()};
     TarvikLink::Request request;
     request.op = TarvikLink::Op::Send;
-    request.id = "m" + std::to_string(claimed.id);
-    request.number = claimed.number;
-    request.text = claimed.text;
-    if (modem_.prefix) {
-        request.prefixGiven = true;
-        request.prefix = *modem_.prefix;
-    }
+    request.id = "m" + std::to_string(claimed->id);
+    request.number = claimed->number;
+    request.text = claimed->text;
+    request.prefixGiven = modem_.prefix.has_value();
+    request.prefix = modem_.prefix;
     if (!link.Write(request)) {
         // Never read: it goes back to the queue as it was.
-        Owe({claimed.id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
+        Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
         inFlight_ = Flight{};
         return false;
     }
@@ -112,9 +106,7 @@ void CModemSender::Sent(const TarvikLink::Event& event) {
     const Decision decision =
         rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
                           inFlight_.refusal, modem_.name, now);
-    if (decision.outcome == Outcome::Sent) {
-        host_.success();
-    } else {
+    if (decision.outcome != Outcome::Sent) {
         host_.failure(inFlight_.accepted == 0 ? "refused a message" : "refused part of a message");
     }
     Finished(decision, now);

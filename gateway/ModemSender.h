@@ -29,9 +29,8 @@ public:
     struct Host {
         std::function<std::vector<std::string>()> rerouted;  // modems whose work it may take
         std::function<void(const std::string&)> failure;     // counts toward the rotation
-        std::function<void()> success;
-        std::function<void(Outcome)> finished;  // for the counts the status shows
-        std::function<void()> wake;             // a message went back to the queue
+        std::function<void(Outcome)> finished;               // for the counts and the rotation
+        std::function<void()> wake;                          // a message went back to the queue
     };
 
     CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host);
@@ -73,7 +72,6 @@ private:
         Clock::time_point lastEvent;
     };
 
-    bool HandOver(CModemLink& link, const Claimed& claimed);
     void Report(const TarvikLink::Event& event);
     void Sent(const TarvikLink::Event& event);
     void Error(const TarvikLink::Event& event);
