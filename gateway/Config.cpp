@@ -190,33 +190,27 @@ bool TopicLevel(const std::string& text) {
     return !text.empty() && text.find_first_of("/+#") == std::string::npos;
 }
 
-std::string MqttRefused(const MqttConfig& mqtt) {
-    if (!mqtt.password.empty() && mqtt.username.empty()) {
-        return "[mqtt] password needs a username";
-    }
-    // The prefix may have levels of its own; none of them empty or a wildcard.
-    for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
-        const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
-        if (!TopicLevel(mqtt.topicPrefix.substr(at, end - at))) {
-            return "[mqtt] topic_prefix takes levels split by / without + or #, not '" +
-                   mqtt.topicPrefix + "'";
-        }
-        at = end + 1;
-    }
-    return "";
-}
-
 std::optional<MqttConfig> ParseMqtt(const toml::table& table, const std::string& daemon,
                                     std::string& error) {
     MqttConfig mqtt;
     if (!ReadTable(table, MqttRules(), "[mqtt]", mqtt, error)) {
         return std::nullopt;
     }
+    // The prefix may have levels of its own; none of them empty or a wildcard.
+    bool levels = true;
+    for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
+        const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
+        levels = levels && TopicLevel(mqtt.topicPrefix.substr(at, end - at));
+        at = end + 1;
+    }
     if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
         error =
             At(table) + "[mqtt] url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
-    } else if (const std::string why = MqttRefused(mqtt); !why.empty()) {
-        error = At(table) + why;
+    } else if (!mqtt.password.empty() && mqtt.username.empty()) {
+        error = At(table) + "[mqtt] password needs a username";
+    } else if (!levels) {
+        error = At(table) + "[mqtt] topic_prefix takes levels split by / without + or #, not '" +
+                mqtt.topicPrefix + "'";
     } else if (!TopicLevel(daemon)) {
         error = "name is a topic level with [mqtt]: it takes no /, + or #";
     } else {
@@ -329,40 +323,35 @@ bool ReadModems(const toml::table& root, Config& config, std::string& error) {
     return true;
 }
 
-// The setting as the documentation's table tells it: its type, default and range.
-template <class T>
-Setting Described(const Rule<T>& rule, const std::string& table) {
-    static const T defaults{};
-    Setting setting{table + rule.key, "string", "none", "", rule.meaning};
-    std::visit(
-        [&](auto field) {
-            const auto& value = defaults.*field;
-            using V = std::decay_t<decltype(value)>;
-            if constexpr (std::is_same_v<V, std::string>) {
-                setting.fallback = value.empty() ? "none" : "`\"" + value + "\"`";
-            } else if constexpr (std::is_same_v<V, int>) {
-                setting.type = "integer";
-                setting.fallback = "`" + std::to_string(value) + "`";
-                setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
-            } else if constexpr (std::is_same_v<V, bool>) {
-                setting.type = "boolean";
-                setting.fallback = value ? "`true`" : "`false`";
-            } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
-                setting.type = "array of strings";
-            }
-        },
-        rule.field);
-    if (rule.fallback != nullptr) {
-        setting.fallback = rule.fallback;
-    }
-    return setting;
-}
-
+// Each setting as the documentation's table tells it: its type, default and range.
 template <class T>
 void Describe(const std::vector<Rule<T>>& rules, const std::string& table,
               std::vector<Setting>& out) {
+    static const T defaults{};
     for (const Rule<T>& rule : rules) {
-        out.push_back(Described(rule, table));
+        Setting setting{table + rule.key, "string", "none", "", rule.meaning};
+        std::visit(
+            [&](auto field) {
+                const auto& value = defaults.*field;
+                using V = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<V, std::string>) {
+                    setting.fallback = value.empty() ? "none" : "`\"" + value + "\"`";
+                } else if constexpr (std::is_same_v<V, int>) {
+                    setting.type = "integer";
+                    setting.fallback = "`" + std::to_string(value) + "`";
+                    setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
+                } else if constexpr (std::is_same_v<V, bool>) {
+                    setting.type = "boolean";
+                    setting.fallback = value ? "`true`" : "`false`";
+                } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
+                    setting.type = "array of strings";
+                }
+            },
+            rule.field);
+        if (rule.fallback != nullptr) {
+            setting.fallback = rule.fallback;
+        }
+        out.push_back(std::move(setting));
     }
 }
 

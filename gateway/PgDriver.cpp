@@ -44,19 +44,6 @@ std::string Numbered(const std::string& sql) {
     return out;
 }
 
-CRows ReadResult(PGresult* result) {
-    CRows rows;
-    for (int row = 0; row < PQntuples(result); ++row) {
-        auto& cells = rows.cells.emplace_back();
-        for (int column = 0; column < PQnfields(result); ++column) {
-            cells.emplace_back(PQgetvalue(result, row, column),
-                               static_cast<std::size_t>(PQgetlength(result, row, column)));
-        }
-    }
-    rows.affected = std::atoi(PQcmdTuples(result));
-    return rows;
-}
-
 class CPgDriver final : public ISqlDriver {
 public:
     explicit CPgDriver(std::string url) : url_(std::move(url)) {}
@@ -146,7 +133,15 @@ private:
         const ExecStatusType status = PQresultStatus(result);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             up_ = true;
-            CRows rows = ReadResult(result);
+            CRows rows;
+            for (int row = 0; row < PQntuples(result); ++row) {
+                auto& cells = rows.cells.emplace_back();
+                for (int column = 0; column < PQnfields(result); ++column) {
+                    cells.emplace_back(PQgetvalue(result, row, column),
+                                       static_cast<std::size_t>(PQgetlength(result, row, column)));
+                }
+            }
+            rows.affected = std::atoi(PQcmdTuples(result));
             PQclear(result);
             return rows;
         }
