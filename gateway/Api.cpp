@@ -121,11 +121,9 @@ namespace {
 
 // What a handler needs of the daemon and of the request.
 struct Call {
-    const Config& config;
     IStore& store;
     CFleet& fleet;
     const CMqtt* mqtt;
-    const std::string& method;
     const CApi::Query& query;
     const std::string& idempotencyKey;
     const std::string& body;
@@ -151,7 +149,8 @@ std::string MetricHead(const char* name, const char* help, const char* type) {
     return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
-std::string StoreMetrics(const Counts& counts) {
+CApi::Reply Metrics(Call& call) {
+    const Counts counts = call.store.Count();
     std::string text =
         MetricHead("tarvikd_outgoing", "Outgoing messages by modem and state.", "gauge");
     for (const auto& [where, count] : counts.out) {
@@ -167,12 +166,6 @@ std::string StoreMetrics(const Counts& counts) {
     for (const auto& [state, count] : counts.webhooks) {
         text += Metric("tarvikd_webhook", "state=\"" + state + "\"", count);
     }
-    return text;
-}
-
-CApi::Reply Metrics(Call& call) {
-    const Counts counts = call.store.Count();
-    std::string text = StoreMetrics(counts);
     text +=
         MetricHead("tarvikd_modem_ready", "1 when the modem is set up and in rotation.", "gauge");
     for (const ModemStatus& modem : call.fleet.Status()) {
@@ -243,11 +236,10 @@ CApi::Reply ListMessages(Call& call) {
     for (const Message& m : messages) {
         list.push_back(MessageJson(m, false));
     }
-    Json next = nullptr;
-    if (static_cast<int64_t>(messages.size()) == *limit) {
-        next = std::to_string(messages.back().id);
-    }
-    return Ok(200, {{"messages", list}, {"next", next}});
+    // A full page has a next one, maybe empty.
+    const bool full = static_cast<int64_t>(messages.size()) == *limit;
+    return Ok(200, {{"messages", list},
+                    {"next", full ? Json(std::to_string(messages.back().id)) : Json(nullptr)}});
 }
 
 // The body's fields: "to" and "text" as strings, nothing unknown. The reason when not.
@@ -427,7 +419,7 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path, con
     if (route == nullptr) {
         return Error(404, "no such resource: " + path);
     }
-    Call call{config_, store_, fleet_, mqtt_, method, query, idempotencyKey, body, "", 0};
+    Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, "", 0};
     if (!route->open) {
         call.apiKey = KnownKey(config_, authorization);
         if (call.apiKey.empty()) {

@@ -41,17 +41,19 @@ bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
 
 bool CModemLink::Spawn(const std::string& program, const std::vector<std::string>& args,
                        const std::vector<std::string>& env, std::string& why) {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0) {
-        why = std::string("pipe: ") + std::strerror(errno);
+    int input[2] = {-1, -1};
+    int output[2] = {-1, -1};
+    const auto fail = [&](const char* what) {
+        why = std::string(what) + ": " + std::strerror(errno);
+        for (int fd : {input[0], input[1], output[0], output[1]}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
         return false;
-    }
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        why = std::string("pipe: ") + std::strerror(errno);
-        close(input[0]);
-        close(input[1]);
-        return false;
+    };
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
+        return fail("pipe");
     }
     // Everything the child needs is built before the fork: after it, only calls that are
     // safe in a copy of a threaded process.
@@ -68,11 +70,7 @@ bool CModemLink::Spawn(const std::string& program, const std::vector<std::string
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
-        why = std::string("fork: ") + std::strerror(errno);
-        for (int fd : {input[0], input[1], output[0], output[1]}) {
-            close(fd);
-        }
-        return false;
+        return fail("fork");
     }
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);

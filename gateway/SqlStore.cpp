@@ -45,21 +45,6 @@ std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
     return "(" + marks + ")";
 }
 
-MessageState OutcomeState(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Sent:
-            return MessageState::Sent;
-        case Outcome::Failed:
-            return MessageState::Failed;
-        case Outcome::Unknown:
-            return MessageState::Unknown;
-        case Outcome::Retry:
-        case Outcome::Released:
-            break;
-    }
-    return MessageState::Queued;
-}
-
 // What a claim is of, for its renewal.
 enum class Kind { Send, Webhook };
 
@@ -216,7 +201,11 @@ public:
 
     void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts, int accepted,
                 int64_t nextAt, int64_t now) override {
-        const MessageState state = OutcomeState(outcome);
+        // Retried and released messages are queued again.
+        const MessageState state = outcome == Outcome::Sent      ? MessageState::Sent
+                                   : outcome == Outcome::Failed  ? MessageState::Failed
+                                   : outcome == Outcome::Unknown ? MessageState::Unknown
+                                                                 : MessageState::Queued;
         Transaction([&] {
             // Only while this daemon still holds it: a claim swept back to the queue may be
             // another's by now. One swept to unknown learns its real end.
