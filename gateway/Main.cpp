@@ -141,9 +141,8 @@ int WaitForStop(const sigset_t& stopSignals, const CFleet& fleet, const CWebhook
             return received;
         }
         // The watchdog is fed only while the senders and the webhook still go round.
-        const bool alive =
-            fleet.Alive() && (webhook == nullptr || NowMs() - webhook->LastBeat() < 60000);
-        if (watchdog && alive) {
+        if (watchdog && fleet.Alive() &&
+            (webhook == nullptr || NowMs() - webhook->LastBeat() < 60000)) {
             sd_notify(0, "WATCHDOG=1");
         }
     }

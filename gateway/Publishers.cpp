@@ -107,13 +107,12 @@ std::string CWebhook::Deliver(const Message& message) {
         return "cannot make an HTTP request";
     }
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/json");
-    headers = curl_slist_append(headers, ("X-Tarvik-Timestamp: " + timestamp).c_str());
-    headers = curl_slist_append(
-        headers,
-        ("X-Tarvik-Signature: sha256=" + SignWebhook(config_.secret, timestamp, body)).c_str());
-    headers =
-        curl_slist_append(headers, ("X-Tarvik-Message: " + std::to_string(message.id)).c_str());
+    for (const std::string& header :
+         {std::string("Content-Type: application/json"), "X-Tarvik-Timestamp: " + timestamp,
+          "X-Tarvik-Signature: sha256=" + SignWebhook(config_.secret, timestamp, body),
+          "X-Tarvik-Message: " + std::to_string(message.id)}) {
+        headers = curl_slist_append(headers, header.c_str());
+    }
     curl_easy_setopt(curl, CURLOPT_URL, config_.url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
@@ -150,24 +149,6 @@ CMqtt::~CMqtt() {
     mosquitto_lib_cleanup();
 }
 
-void CMqtt::OnConnect(mosquitto* /*session*/, void* self, int code) {
-    auto* mqtt = static_cast<CMqtt*>(self);
-    if (code == 0) {
-        mqtt->connected_ = true;
-    } else {
-        mqtt->refused_ = code;
-    }
-}
-
-void CMqtt::OnPublish(mosquitto* /*session*/, void* self, int mid) {
-    auto* mqtt = static_cast<CMqtt*>(self);
-    const auto it = mqtt->sent_.find(mid);
-    if (it != mqtt->sent_.end()) {
-        mqtt->acked_.push_back(it->second);
-        mqtt->sent_.erase(it);
-    }
-}
-
 bool CMqtt::Connect(std::string& why) {
     // A new session each time: nothing of a lost one lingers in the library's queue, and
     // what it had in flight is taken from the store again.
@@ -177,8 +158,21 @@ bool CMqtt::Connect(std::string& why) {
         return false;
     }
     refused_ = 0;
-    mosquitto_connect_callback_set(session_, &CMqtt::OnConnect);
-    mosquitto_publish_callback_set(session_, &CMqtt::OnPublish);
+    mosquitto_connect_callback_set(session_, [](mosquitto*, void* self, int code) {
+        auto* mqtt = static_cast<CMqtt*>(self);
+        if (code == 0) {
+            mqtt->connected_ = true;
+        } else {
+            mqtt->refused_ = code;
+        }
+    });
+    mosquitto_publish_callback_set(session_, [](mosquitto*, void* self, int mid) {
+        auto* mqtt = static_cast<CMqtt*>(self);
+        if (const auto it = mqtt->sent_.find(mid); it != mqtt->sent_.end()) {
+            mqtt->acked_.push_back(it->second);
+            mqtt->sent_.erase(it);
+        }
+    });
     if (!config_.username.empty()) {
         mosquitto_username_pw_set(session_, config_.username.c_str(),
                                   config_.password.empty() ? nullptr : config_.password.c_str());

@@ -99,9 +99,6 @@ private:
     // Publishes the pending events not yet in flight; how many went.
     int PublishPending();
 
-    static void OnConnect(mosquitto* session, void* self, int code);
-    static void OnPublish(mosquitto* session, void* self, int mid);
-
     MqttConfig config_;
     // Only the publisher's thread touches these; the library calls back on it.
     mosquitto* session_ = nullptr;
