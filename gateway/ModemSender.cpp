@@ -66,57 +66,47 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event) {
         return false;
     }
     inFlight_.lastEvent = Clock::now();
-    try {
-        switch (event.kind) {
-            case TarvikLink::EventKind::Queued:
-                inFlight_.queued = true;
-                break;
-            case TarvikLink::EventKind::Report:
-                Report(event);
-                break;
-            case TarvikLink::EventKind::Sent:
-                Sent(event);
-                break;
-            case TarvikLink::EventKind::Error:
-                Error(event);
-                break;
-            default:
-                break;
+    const int64_t now = NowMs();
+    switch (event.kind) {
+        case TarvikLink::EventKind::Queued:
+            inFlight_.queued = true;
+            break;
+        case TarvikLink::EventKind::Report:
+            inFlight_.parts = std::max(inFlight_.parts, event.part);
+            inFlight_.accepted += event.accepted ? 1 : 0;
+            if (!event.accepted) {
+                inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
+            }
+            try {
+                store_.RecordPart(inFlight_.id, event.part, event.accepted, event.error, now);
+            } catch (const std::exception& e) {
+                // The store refused a part's record: the outcome still settles the attempt.
+                Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+            }
+            break;
+        case TarvikLink::EventKind::Sent: {
+            inFlight_.parts = event.parts;
+            inFlight_.accepted = event.acceptedParts;
+            const Decision decision =
+                rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
+                                  inFlight_.refusal, modem_.name, now);
+            if (decision.outcome != Outcome::Sent) {
+                host_.failure(inFlight_.accepted == 0 ? "refused a message"
+                                                      : "refused part of a message");
+            }
+            Finished(decision, now);
+            break;
         }
-    } catch (const std::exception& e) {
-        // The store refused a part's record: the outcome still settles the attempt.
-        Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+        case TarvikLink::EventKind::Error:
+            // Decided on the code alone: once queued, the library's worker may have sent it.
+            Finished(rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued,
+                                       event.error),
+                     now);
+            break;
+        default:
+            break;
     }
     return true;
-}
-
-void CModemSender::Report(const TarvikLink::Event& event) {
-    inFlight_.parts = std::max(inFlight_.parts, event.part);
-    inFlight_.accepted += event.accepted ? 1 : 0;
-    if (!event.accepted) {
-        inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
-    }
-    store_.RecordPart(inFlight_.id, event.part, event.accepted, event.error, NowMs());
-}
-
-void CModemSender::Sent(const TarvikLink::Event& event) {
-    inFlight_.parts = event.parts;
-    inFlight_.accepted = event.acceptedParts;
-    const int64_t now = NowMs();
-    const Decision decision =
-        rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
-                          inFlight_.refusal, modem_.name, now);
-    if (decision.outcome != Outcome::Sent) {
-        host_.failure(inFlight_.accepted == 0 ? "refused a message" : "refused part of a message");
-    }
-    Finished(decision, now);
-}
-
-void CModemSender::Error(const TarvikLink::Event& event) {
-    // Decided on the code alone: once queued, the library's worker may have sent it.
-    Finished(
-        rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued, event.error),
-        NowMs());
 }
 
 void CModemSender::Finished(const Decision& decision, int64_t now) {

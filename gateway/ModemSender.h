@@ -72,9 +72,6 @@ private:
         Clock::time_point lastEvent;
     };
 
-    void Report(const TarvikLink::Event& event);
-    void Sent(const TarvikLink::Event& event);
-    void Error(const TarvikLink::Event& event);
     void Finished(const Decision& decision, int64_t now);
     void Owe(Owed owed) { ledger_.Owe(std::move(owed), SteadyMs(Clock::now())); }
 

@@ -305,16 +305,15 @@ public:
         for (int i = 0; i < out.Size(); ++i) {
             counts.out[{out.Text(i, 0), out.Text(i, 1)}] = out.Int(i, 2);
         }
-        const CRows in =
-            db_->Exec("SELECT modem, count(*) FROM messages WHERE direction = 'in' GROUP BY modem");
-        for (int i = 0; i < in.Size(); ++i) {
-            counts.in[in.Text(i, 0)] = in.Int(i, 1);
-        }
-        const CRows hooks = db_->Exec(
-            "SELECT webhook_state, count(*) FROM messages WHERE direction = 'in' AND "
-            "webhook_state != '' GROUP BY webhook_state");
-        for (int i = 0; i < hooks.Size(); ++i) {
-            counts.webhooks[hooks.Text(i, 0)] = hooks.Int(i, 1);
+        // Received messages by modem, and their deliveries by state.
+        for (const auto& [into, by] :
+             {std::pair{&counts.in, "modem"}, std::pair{&counts.webhooks, "webhook_state"}}) {
+            const CRows rows = db_->Exec(std::string("SELECT ") + by +
+                                         ", count(*) FROM messages WHERE direction = 'in' AND " +
+                                         by + " != '' GROUP BY " + by);
+            for (int i = 0; i < rows.Size(); ++i) {
+                (*into)[rows.Text(i, 0)] = rows.Int(i, 1);
+            }
         }
         counts.events =
             db_->Exec("SELECT count(*) FROM events WHERE daemon = ?", {options_.daemon}).Int(0, 0);
