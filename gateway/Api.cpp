@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <map>
@@ -33,12 +34,6 @@ CApi::Reply Error(unsigned status, const std::string& why) {
 
 CApi::Reply Ok(unsigned status, const Json& body) {
     return {status, Dump(body) + "\n", "application/json", ""};
-}
-
-// Compares in time that does not depend on where the texts differ.
-bool SameSecret(const std::string& given, const std::string& key) {
-    return given.size() == key.size() && !key.empty() &&
-           CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0;
 }
 
 std::optional<int64_t> Number(const std::string& text) {
@@ -311,12 +306,11 @@ CApi::Reply PostMessage(Call& call) {
         return Error(409, "this Idempotency-Key was used for another message (id " +
                               std::to_string(result.id) + ")");
     }
-    if (!result.replayed) {
-        call.fleet.Wake();
-    }
     CApi::Reply reply = Ok(202, {{"id", result.id}});
     if (result.replayed) {
         reply.extraHeader = "Idempotent-Replayed: true";
+    } else {
+        call.fleet.Wake();
     }
     return reply;
 }
@@ -371,43 +365,18 @@ const std::vector<Route>& Routes() {
     return routes;
 }
 
-const Route* FindRoute(const std::string& path) {
-    for (const Route& route : Routes()) {
-        const std::string pattern = route.path;
-        const std::size_t id = pattern.find("{id}");
-        if (id == std::string::npos ? path == pattern : path.rfind(pattern.substr(0, id), 0) == 0) {
-            return &route;
-        }
-    }
-    return nullptr;
-}
-
-// The configured key the request's Authorization names; empty when none.
+// The configured key the request's Authorization names; empty when none. Each key is
+// compared in time that does not depend on where the texts differ.
 std::string KnownKey(const Config& config, const std::string& authorization) {
     std::string known;
-    if (authorization.rfind("Bearer ", 0) == 0) {
-        const std::string given = authorization.substr(7);
-        for (const std::string& key : config.apiKeys) {
-            if (SameSecret(given, key)) {
-                known = key;
-            }
+    const std::string given = authorization.rfind("Bearer ", 0) == 0 ? authorization.substr(7) : "";
+    for (const std::string& key : config.apiKeys) {
+        if (given.size() == key.size() && !key.empty() &&
+            CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0) {
+            known = key;
         }
     }
     return known;
-}
-
-// The one place a failing store becomes an answer: the client is told to come back.
-CApi::Reply Guarded(Handler handler, Call& call) {
-    try {
-        return handler(call);
-    } catch (const StoreUnavailable& e) {
-        Log(Level::Error, std::string("store: ") + e.what());
-        return Error(503, "the store is not available");
-    } catch (const std::exception& e) {
-        // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
-        Log(Level::Error, std::string("store: ") + e.what());
-        return Error(500, "the store could not do it; the daemon's log tells why");
-    }
 }
 
 }  // namespace
@@ -415,8 +384,13 @@ CApi::Reply Guarded(Handler handler, Call& call) {
 CApi::Reply CApi::Handle(const std::string& method, const std::string& path, const Query& query,
                          const std::string& authorization, const std::string& idempotencyKey,
                          const std::string& body) {
-    const Route* route = FindRoute(path);
-    if (route == nullptr) {
+    const auto route = std::find_if(Routes().begin(), Routes().end(), [&](const Route& each) {
+        const std::string pattern = each.path;
+        const std::size_t id = pattern.find("{id}");
+        return id == std::string::npos ? path == pattern
+                                       : path.rfind(pattern.substr(0, id), 0) == 0;
+    });
+    if (route == Routes().end()) {
         return Error(404, "no such resource: " + path);
     }
     Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, "", 0};
@@ -438,8 +412,19 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path, con
         call.id = *id;
     }
     for (const auto& [taken, handler] : route->methods) {
-        if (taken.empty() || taken == method) {
-            return Guarded(handler, call);
+        if (!taken.empty() && taken != method) {
+            continue;
+        }
+        // The one place a failing store becomes an answer: the client is told to come back.
+        try {
+            return handler(call);
+        } catch (const StoreUnavailable& e) {
+            Log(Level::Error, std::string("store: ") + e.what());
+            return Error(503, "the store is not available");
+        } catch (const std::exception& e) {
+            // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
+            Log(Level::Error, std::string("store: ") + e.what());
+            return Error(500, "the store could not do it; the daemon's log tells why");
         }
     }
     return Error(405, route->takes);

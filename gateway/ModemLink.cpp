@@ -105,8 +105,19 @@ void CModemLink::Read() {
         buffer.append(chunk, static_cast<std::size_t>(count));
         for (std::size_t end = buffer.find('\n'); end != std::string::npos;
              end = buffer.find('\n')) {
-            Queue(buffer.substr(0, end));
+            const std::string line = buffer.substr(0, end);
             buffer.erase(0, end + 1);
+            std::string why;
+            std::optional<TarvikLink::Event> event = TarvikLink::ParseEvent(line, why);
+            if (!event) {
+                Log(Level::Warning, "modem " + name_ + ": not an event (" + why + "): " + line);
+                continue;
+            }
+            {
+                std::lock_guard hold(lock_);
+                events_.push_back(std::move(*event));
+            }
+            onEvent_();
         }
     }
     {
@@ -114,20 +125,6 @@ void CModemLink::Read() {
         ended_ = true;
     }
     changed_.notify_all();
-    onEvent_();
-}
-
-void CModemLink::Queue(const std::string& line) {
-    std::string why;
-    std::optional<TarvikLink::Event> event = TarvikLink::ParseEvent(line, why);
-    if (!event) {
-        Log(Level::Warning, "modem " + name_ + ": not an event (" + why + "): " + line);
-        return;
-    }
-    {
-        std::lock_guard hold(lock_);
-        events_.push_back(std::move(*event));
-    }
     onEvent_();
 }
 
