@@ -265,27 +265,6 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
     return std::nullopt;
 }
 
-// The tables the top level may hold: [webhook], [mqtt] and [[modem]], nothing else.
-bool TablesKnown(const toml::table& root, std::string& error) {
-    for (const auto& [key, value] : root) {
-        const std::string name(key.str());
-        const bool table = name == "webhook" || name == "mqtt";
-        if (name == "modem" && !value.is_array_of_tables()) {
-            error = At(value) + "modems are [[modem]] tables";
-        } else if (value.is_array_of_tables() && name != "modem") {
-            error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
-        } else if (value.is_table() && !table) {
-            error = At(value) + "there is no table [" + name + "]";
-        } else if (table && !value.is_table()) {
-            error = At(value) + name + " takes a table: [" + name + "]";
-        } else {
-            continue;
-        }
-        return false;
-    }
-    return true;
-}
-
 // What the settings' ranges cannot say alone.
 bool TopLevelSound(const Config& config, std::string& error) {
     const auto unsound = [](const std::string& key) {
@@ -415,9 +394,25 @@ std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
             "line " + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
         return std::nullopt;
     }
+    // The tables the top level may hold: [webhook], [mqtt] and [[modem]], nothing else.
+    for (const auto& [key, value] : root) {
+        const std::string name(key.str());
+        const bool table = name == "webhook" || name == "mqtt";
+        if (name == "modem" && !value.is_array_of_tables()) {
+            error = At(value) + "modems are [[modem]] tables";
+        } else if (value.is_array_of_tables() && name != "modem") {
+            error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
+        } else if (value.is_table() && !table) {
+            error = At(value) + "there is no table [" + name + "]";
+        } else if (table && !value.is_table()) {
+            error = At(value) + name + " takes a table: [" + name + "]";
+        } else {
+            continue;
+        }
+        return std::nullopt;
+    }
     Config config;
-    if (!TablesKnown(root, error) ||
-        !ReadTable(root, TopRules(), "the top level", config, error,
+    if (!ReadTable(root, TopRules(), "the top level", config, error,
                    {"webhook", "mqtt", "modem"}) ||
         !TopLevelSound(config, error)) {
         return std::nullopt;
