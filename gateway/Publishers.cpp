@@ -135,11 +135,6 @@ std::string CWebhook::Deliver(const Message& message) {
     return {};
 }
 
-std::string EventTopic(const std::string& prefix, const Event& event) {
-    return prefix + "/" + event.daemon + "/" + (event.modem.empty() ? "-" : event.modem) + "/" +
-           event.direction;
-}
-
 CMqtt::CMqtt(const MqttConfig& config, IDeliveries& store) : CPublisher(store), config_(config) {
     mosquitto_lib_init();
 }
@@ -187,9 +182,6 @@ bool CMqtt::Connect(std::string& why) {
 }
 
 void CMqtt::Settle() {
-    if (acked_.empty()) {
-        return;
-    }
     // Refused, they stay in the store and go out again: a duplicate, never a loss.
     StoreCall([&] { store_.EventsPublished(acked_); });
     acked_.clear();
@@ -218,7 +210,8 @@ int CMqtt::PublishPending() {
             continue;
         }
         int mid = 0;
-        const std::string topic = EventTopic(config_.topicPrefix, event);
+        const std::string topic = config_.topicPrefix + "/" + event.daemon + "/" +
+                                  (event.modem.empty() ? "-" : event.modem) + "/" + event.direction;
         const int code =
             mosquitto_publish(session_, &mid, topic.c_str(), static_cast<int>(event.payload.size()),
                               event.payload.data(), 1, false);

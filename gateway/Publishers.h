@@ -32,16 +32,12 @@ namespace Tarvikd {
 
 std::string SignWebhook(const std::string& secret, const std::string& timestamp,
                         const std::string& body);
-// Where an event is published.
-std::string EventTopic(const std::string& prefix, const Event& event);
 
 // The thread, and its stop, which cuts short any wait.
 class CPublisher {
 public:
     explicit CPublisher(IDeliveries& store) : store_(store) {}
     virtual ~CPublisher() = default;
-    CPublisher(const CPublisher&) = delete;
-    CPublisher& operator=(const CPublisher&) = delete;
 
     void Start();
     // Each publisher stops in its own destructor, while what Run uses is still there.
