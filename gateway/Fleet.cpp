@@ -51,8 +51,6 @@ public:
         status_.state = "stopped";
     }
     ~CModemSupervisor() { Stop(); }
-    CModemSupervisor(const CModemSupervisor&) = delete;
-    CModemSupervisor& operator=(const CModemSupervisor&) = delete;
 
     void Start() {
         stop_ = false;
@@ -338,7 +336,27 @@ private:
     bool Handle(CModemLink& link, const LinkEvent& event, Life& life) {
         switch (event.kind) {
             case EventKind::Ready:
-                return Ready(event, life);
+                if (!TarvikLink::Speaks(event.version)) {
+                    startError_ = "tarvik serve speaks version " + std::to_string(event.version) +
+                                  " of the link and this tarvikd " +
+                                  std::to_string(TarvikLink::kOldestVersion) + " to " +
+                                  std::to_string(TarvikLink::kVersion) +
+                                  ": install the tarvik of this tarvikd's release";
+                    Log(Level::Error, "modem " + config_.name + ": " + startError_);
+                    SetState("starting", startError_);
+                    life.refused = true;
+                    return false;
+                }
+                life.ready = true;
+                life.nextStatus =
+                    Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
+                startError_.clear();
+                {
+                    std::lock_guard hold(lock_);
+                    rotation_.Ready();
+                }
+                SetState("ready");
+                return true;
             case EventKind::Modem: {
                 std::lock_guard hold(lock_);
                 status_.model = event.modem.model;
@@ -356,29 +374,6 @@ private:
             default:
                 return true;
         }
-    }
-
-    bool Ready(const LinkEvent& event, Life& life) {
-        if (!TarvikLink::Speaks(event.version)) {
-            startError_ = "tarvik serve speaks version " + std::to_string(event.version) +
-                          " of the link and this tarvikd " +
-                          std::to_string(TarvikLink::kOldestVersion) + " to " +
-                          std::to_string(TarvikLink::kVersion) +
-                          ": install the tarvik of this tarvikd's release";
-            Log(Level::Error, "modem " + config_.name + ": " + startError_);
-            SetState("starting", startError_);
-            life.refused = true;
-            return false;
-        }
-        life.ready = true;
-        life.nextStatus = Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
-        startError_.clear();
-        {
-            std::lock_guard hold(lock_);
-            rotation_.Ready();
-        }
-        SetState("ready");
-        return true;
     }
 
     // Stored first; only then may the child let it go. False when the child no longer reads.

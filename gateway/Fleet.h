@@ -36,8 +36,6 @@ class CFleet {
 public:
     CFleet(const Config& config, IStore& store, std::string program);
     ~CFleet();
-    CFleet(const CFleet&) = delete;
-    CFleet& operator=(const CFleet&) = delete;
 
     void Start();
     void Stop();

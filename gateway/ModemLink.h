@@ -25,8 +25,6 @@ public:
     // `onEvent` is called from the reader thread after each event is queued and at the end.
     CModemLink(std::string name, std::function<void()> onEvent);
     ~CModemLink();
-    CModemLink(const CModemLink&) = delete;
-    CModemLink& operator=(const CModemLink&) = delete;
 
     // Starts `tarvik serve` for the modem; false, with the reason, when it did not start.
     bool Start(const std::string& program, const ModemConfig& modem,
@@ -49,7 +47,6 @@ private:
     bool Spawn(const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& env, std::string& why);
     void Read();
-    void Queue(const std::string& line);
 
     std::string name_;
     std::function<void()> onEvent_;

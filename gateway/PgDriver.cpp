@@ -32,14 +32,8 @@ std::string Numbered(const std::string& sql) {
     int next = 0;
     bool quoted = false;
     for (const char c : sql) {
-        if (c == '\'') {
-            quoted = !quoted;
-        }
-        if (c == '?' && !quoted) {
-            out += "$" + std::to_string(++next);
-        } else {
-            out += c;
-        }
+        quoted = c == '\'' ? !quoted : quoted;
+        out += c == '?' && !quoted ? "$" + std::to_string(++next) : std::string(1, c);
     }
     return out;
 }
@@ -48,8 +42,6 @@ class CPgDriver final : public ISqlDriver {
 public:
     explicit CPgDriver(std::string url) : url_(std::move(url)) {}
     ~CPgDriver() override { Close(); }
-    CPgDriver(const CPgDriver&) = delete;
-    CPgDriver& operator=(const CPgDriver&) = delete;
 
     CRows Exec(const std::string& sql, const SqlParams& params) override {
         PGconn* conn = Get();

@@ -481,8 +481,6 @@ public:
             keeper_.join();
         }
     }
-    CSharedStore(const CSharedStore&) = delete;
-    CSharedStore& operator=(const CSharedStore&) = delete;
 
     std::string Prepare() override {
         if (std::string why = CSqlStore::Prepare(); !why.empty()) {
