@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <map>
@@ -33,12 +34,6 @@ CApi::Reply Error(unsigned status, const std::string& why) {
 
 CApi::Reply Ok(unsigned status, const Json& body) {
     return {status, Dump(body) + "\n", "application/json", ""};
-}
-
-// Compares in time that does not depend on where the texts differ.
-bool SameSecret(const std::string& given, const std::string& key) {
-    return given.size() == key.size() && !key.empty() &&
-           CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0;
 }
 
 std::optional<int64_t> Number(const std::string& text) {
@@ -110,16 +105,8 @@ struct Upload {
 
 }  // namespace
 
-struct CApi::Server {
-    MHD_Daemon* daemon = nullptr;
-};
-
 CApi::CApi(const Config& config, IStore& store, CFleet& fleet, const CMqtt* mqtt)
-    : config_(config),
-      store_(store),
-      fleet_(fleet),
-      mqtt_(mqtt),
-      server_(std::make_unique<Server>()) {}
+    : config_(config), store_(store), fleet_(fleet), mqtt_(mqtt) {}
 
 CApi::~CApi() {
     Stop();
@@ -129,11 +116,9 @@ namespace {
 
 // What a handler needs of the daemon and of the request.
 struct Call {
-    const Config& config;
     IStore& store;
     CFleet& fleet;
     const CMqtt* mqtt;
-    const std::string& method;
     const CApi::Query& query;
     const std::string& idempotencyKey;
     const std::string& body;
@@ -159,7 +144,8 @@ std::string MetricHead(const char* name, const char* help, const char* type) {
     return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
-std::string StoreMetrics(const Counts& counts) {
+CApi::Reply Metrics(Call& call) {
+    const Counts counts = call.store.Count();
     std::string text =
         MetricHead("tarvikd_outgoing", "Outgoing messages by modem and state.", "gauge");
     for (const auto& [where, count] : counts.out) {
@@ -175,12 +161,6 @@ std::string StoreMetrics(const Counts& counts) {
     for (const auto& [state, count] : counts.webhooks) {
         text += Metric("tarvikd_webhook", "state=\"" + state + "\"", count);
     }
-    return text;
-}
-
-CApi::Reply Metrics(Call& call) {
-    const Counts counts = call.store.Count();
-    std::string text = StoreMetrics(counts);
     text +=
         MetricHead("tarvikd_modem_ready", "1 when the modem is set up and in rotation.", "gauge");
     for (const ModemStatus& modem : call.fleet.Status()) {
@@ -251,11 +231,10 @@ CApi::Reply ListMessages(Call& call) {
     for (const Message& m : messages) {
         list.push_back(MessageJson(m, false));
     }
-    Json next = nullptr;
-    if (static_cast<int64_t>(messages.size()) == *limit) {
-        next = std::to_string(messages.back().id);
-    }
-    return Ok(200, {{"messages", list}, {"next", next}});
+    // A full page has a next one, maybe empty.
+    const bool full = static_cast<int64_t>(messages.size()) == *limit;
+    return Ok(200, {{"messages", list},
+                    {"next", full ? Json(std::to_string(messages.back().id)) : Json(nullptr)}});
 }
 
 // The body's fields: "to" and "text" as strings, nothing unknown. The reason when not.
@@ -327,12 +306,11 @@ CApi::Reply PostMessage(Call& call) {
         return Error(409, "this Idempotency-Key was used for another message (id " +
                               std::to_string(result.id) + ")");
     }
-    if (!result.replayed) {
-        call.fleet.Wake();
-    }
     CApi::Reply reply = Ok(202, {{"id", result.id}});
     if (result.replayed) {
         reply.extraHeader = "Idempotent-Replayed: true";
+    } else {
+        call.fleet.Wake();
     }
     return reply;
 }
@@ -387,43 +365,18 @@ const std::vector<Route>& Routes() {
     return routes;
 }
 
-const Route* FindRoute(const std::string& path) {
-    for (const Route& route : Routes()) {
-        const std::string pattern = route.path;
-        const std::size_t id = pattern.find("{id}");
-        if (id == std::string::npos ? path == pattern : path.rfind(pattern.substr(0, id), 0) == 0) {
-            return &route;
-        }
-    }
-    return nullptr;
-}
-
-// The configured key the request's Authorization names; empty when none.
+// The configured key the request's Authorization names; empty when none. Each key is
+// compared in time that does not depend on where the texts differ.
 std::string KnownKey(const Config& config, const std::string& authorization) {
     std::string known;
-    if (authorization.rfind("Bearer ", 0) == 0) {
-        const std::string given = authorization.substr(7);
-        for (const std::string& key : config.apiKeys) {
-            if (SameSecret(given, key)) {
-                known = key;
-            }
+    const std::string given = authorization.rfind("Bearer ", 0) == 0 ? authorization.substr(7) : "";
+    for (const std::string& key : config.apiKeys) {
+        if (given.size() == key.size() && !key.empty() &&
+            CRYPTO_memcmp(given.data(), key.data(), key.size()) == 0) {
+            known = key;
         }
     }
     return known;
-}
-
-// The one place a failing store becomes an answer: the client is told to come back.
-CApi::Reply Guarded(Handler handler, Call& call) {
-    try {
-        return handler(call);
-    } catch (const StoreUnavailable& e) {
-        Log(Level::Error, std::string("store: ") + e.what());
-        return Error(503, "the store is not available");
-    } catch (const std::exception& e) {
-        // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
-        Log(Level::Error, std::string("store: ") + e.what());
-        return Error(500, "the store could not do it; the daemon's log tells why");
-    }
 }
 
 }  // namespace
@@ -431,11 +384,16 @@ CApi::Reply Guarded(Handler handler, Call& call) {
 CApi::Reply CApi::Handle(const std::string& method, const std::string& path, const Query& query,
                          const std::string& authorization, const std::string& idempotencyKey,
                          const std::string& body) {
-    const Route* route = FindRoute(path);
-    if (route == nullptr) {
+    const auto route = std::find_if(Routes().begin(), Routes().end(), [&](const Route& each) {
+        const std::string pattern = each.path;
+        const std::size_t id = pattern.find("{id}");
+        return id == std::string::npos ? path == pattern
+                                       : path.rfind(pattern.substr(0, id), 0) == 0;
+    });
+    if (route == Routes().end()) {
         return Error(404, "no such resource: " + path);
     }
-    Call call{config_, store_, fleet_, mqtt_, method, query, idempotencyKey, body, "", 0};
+    Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, "", 0};
     if (!route->open) {
         call.apiKey = KnownKey(config_, authorization);
         if (call.apiKey.empty()) {
@@ -454,8 +412,19 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path, con
         call.id = *id;
     }
     for (const auto& [taken, handler] : route->methods) {
-        if (taken.empty() || taken == method) {
-            return Guarded(handler, call);
+        if (!taken.empty() && taken != method) {
+            continue;
+        }
+        // The one place a failing store becomes an answer: the client is told to come back.
+        try {
+            return handler(call);
+        } catch (const StoreUnavailable& e) {
+            Log(Level::Error, std::string("store: ") + e.what());
+            return Error(503, "the store is not available");
+        } catch (const std::exception& e) {
+            // Not worth a retry by the client as a 503 would tell it: the log has the store's why.
+            Log(Level::Error, std::string("store: ") + e.what());
+            return Error(500, "the store could not do it; the daemon's log tells why");
         }
     }
     return Error(405, route->takes);
@@ -530,12 +499,12 @@ bool CApi::Start(std::string& why) {
         why = "listen takes an IPv4 address, such as 127.0.0.1, not " + config_.listen;
         return false;
     }
-    server_->daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, static_cast<uint16_t>(config_.httpPort),
-        nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR, &address,
-        MHD_OPTION_THREAD_POOL_SIZE, 4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
-        MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
-    if (server_->daemon == nullptr) {
+    daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL,
+                               static_cast<uint16_t>(config_.httpPort), nullptr, nullptr, &Answer,
+                               this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
+                               4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
+                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
+    if (daemon_ == nullptr) {
         why = "cannot listen on " + config_.listen + ":" + std::to_string(config_.httpPort) +
               " (in use, or not allowed)";
         return false;
@@ -544,9 +513,9 @@ bool CApi::Start(std::string& why) {
 }
 
 void CApi::Stop() {
-    if (server_ && server_->daemon != nullptr) {
-        MHD_stop_daemon(server_->daemon);
-        server_->daemon = nullptr;
+    if (daemon_ != nullptr) {
+        MHD_stop_daemon(daemon_);
+        daemon_ = nullptr;
     }
 }
 

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <string>
 
 #include "Config.h"
 #include "Fleet.h"
-#include "Mqtt.h"
+#include "Publishers.h"
 #include "Store.h"
+
+struct MHD_Daemon;
 
 namespace Tarvikd {
 
@@ -38,12 +39,11 @@ public:
                  const std::string& body);
 
 private:
-    struct Server;
     const Config& config_;
     IStore& store_;
     CFleet& fleet_;
     const CMqtt* mqtt_;
-    std::unique_ptr<Server> server_;
+    MHD_Daemon* daemon_ = nullptr;
 };
 
 }  // namespace Tarvikd

@@ -107,57 +107,51 @@ const std::vector<Rule<MqttConfig>>& MqttRules() {
     return rules;
 }
 
-int LineOf(const toml::node& node) {
-    return static_cast<int>(node.source().begin.line);
-}
-
 std::string At(const toml::node& node) {
-    return "line " + std::to_string(LineOf(node)) + ": ";
+    return "line " + std::to_string(node.source().begin.line) + ": ";
 }
 
 // One value into its field; false, naming the key and the type it takes, when it does not fit.
 template <class T>
 bool Take(const toml::node& value, const Rule<T>& rule, T& out, std::string& error) {
-    const std::string key = rule.key;
-    if (const auto* text = std::get_if<std::string T::*>(&rule.field)) {
-        if (!value.is_string()) {
-            error = At(value) + key + " takes a string";
-            return false;
-        }
-        out.*(*text) = *value.value<std::string>();
-    } else if (const auto* optional = std::get_if<std::optional<std::string> T::*>(&rule.field)) {
-        if (!value.is_string()) {
-            error = At(value) + key + " takes a string";
-            return false;
-        }
-        out.*(*optional) = *value.value<std::string>();
-    } else if (const auto* number = std::get_if<int T::*>(&rule.field)) {
-        const auto* integer = value.as_integer();
-        if (integer == nullptr || integer->get() < rule.low || integer->get() > rule.high) {
-            error = At(value) + key + " takes an integer from " + std::to_string(rule.low) +
-                    " to " + std::to_string(rule.high);
-            return false;
-        }
-        out.*(*number) = static_cast<int>(integer->get());
-    } else if (const auto* flag = std::get_if<bool T::*>(&rule.field)) {
-        if (!value.is_boolean()) {
-            error = At(value) + key + " takes true or false";
-            return false;
-        }
-        out.*(*flag) = *value.value<bool>();
-    } else {
-        const auto* items = value.as_array();
-        if (items == nullptr ||
-            (!items->empty() && !items->is_homogeneous(toml::node_type::string))) {
-            error = At(value) + key + " takes an array of strings";
-            return false;
-        }
-        auto& texts = out.*std::get<std::vector<std::string> T::*>(rule.field);
-        for (const toml::node& item : *items) {
-            texts.push_back(*item.value<std::string>());
-        }
-    }
-    return true;
+    const std::string takes = At(value) + rule.key + " takes ";
+    return std::visit(
+        [&](auto field) {
+            using V = std::decay_t<decltype(out.*field)>;
+            if constexpr (std::is_same_v<V, int>) {
+                const auto* integer = value.as_integer();
+                if (integer == nullptr || integer->get() < rule.low || integer->get() > rule.high) {
+                    error = takes + "an integer from " + std::to_string(rule.low) + " to " +
+                            std::to_string(rule.high);
+                    return false;
+                }
+                out.*field = static_cast<int>(integer->get());
+            } else if constexpr (std::is_same_v<V, bool>) {
+                if (!value.is_boolean()) {
+                    error = takes + "true or false";
+                    return false;
+                }
+                out.*field = *value.value<bool>();
+            } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
+                const auto* items = value.as_array();
+                if (items == nullptr ||
+                    (!items->empty() && !items->is_homogeneous(toml::node_type::string))) {
+                    error = takes + "an array of strings";
+                    return false;
+                }
+                for (const toml::node& item : *items) {
+                    (out.*field).push_back(*item.value<std::string>());
+                }
+            } else {
+                if (!value.is_string()) {
+                    error = takes + "a string";
+                    return false;
+                }
+                out.*field = *value.value<std::string>();
+            }
+            return true;
+        },
+        rule.field);
 }
 
 // Reads a table's settings, refusing any key it does not know (a misspelt key silently
@@ -191,29 +185,9 @@ bool ReadTable(const toml::table& table, const std::vector<Rule<T>>& rules,
     return true;
 }
 
-bool Digits(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // A topic level may hold no wildcard and no separator.
 bool TopicLevel(const std::string& text) {
     return !text.empty() && text.find_first_of("/+#") == std::string::npos;
-}
-
-std::string MqttRefused(const MqttConfig& mqtt) {
-    if (!mqtt.password.empty() && mqtt.username.empty()) {
-        return "[mqtt] password needs a username";
-    }
-    // The prefix may have levels of its own; none of them empty or a wildcard.
-    for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
-        const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
-        if (!TopicLevel(mqtt.topicPrefix.substr(at, end - at))) {
-            return "[mqtt] topic_prefix takes levels split by / without + or #, not '" +
-                   mqtt.topicPrefix + "'";
-        }
-        at = end + 1;
-    }
-    return "";
 }
 
 std::optional<MqttConfig> ParseMqtt(const toml::table& table, const std::string& daemon,
@@ -222,23 +196,28 @@ std::optional<MqttConfig> ParseMqtt(const toml::table& table, const std::string&
     if (!ReadTable(table, MqttRules(), "[mqtt]", mqtt, error)) {
         return std::nullopt;
     }
+    // The prefix may have levels of its own; none of them empty or a wildcard.
+    bool levels = true;
+    for (std::size_t at = 0; at <= mqtt.topicPrefix.size();) {
+        const std::size_t end = std::min(mqtt.topicPrefix.find('/', at), mqtt.topicPrefix.size());
+        levels = levels && TopicLevel(mqtt.topicPrefix.substr(at, end - at));
+        at = end + 1;
+    }
     if (!ParseMqttUrl(mqtt.url, mqtt.host, mqtt.port)) {
         error =
             At(table) + "[mqtt] url takes mqtt://host or mqtt://host:port, not '" + mqtt.url + "'";
-        return std::nullopt;
-    }
-    if (const std::string why = MqttRefused(mqtt); !why.empty()) {
-        error = At(table) + why;
-        return std::nullopt;
-    }
-    if (!TopicLevel(daemon)) {
+    } else if (!mqtt.password.empty() && mqtt.username.empty()) {
+        error = At(table) + "[mqtt] password needs a username";
+    } else if (!levels) {
+        error = At(table) + "[mqtt] topic_prefix takes levels split by / without + or #, not '" +
+                mqtt.topicPrefix + "'";
+    } else if (!TopicLevel(daemon)) {
         error = "name is a topic level with [mqtt]: it takes no /, + or #";
-        return std::nullopt;
+    } else {
+        mqtt.clientId = mqtt.clientId.empty() ? "tarvikd-" + daemon : mqtt.clientId;
+        return mqtt;
     }
-    if (mqtt.clientId.empty()) {
-        mqtt.clientId = "tarvikd-" + daemon;
-    }
-    return mqtt;
+    return std::nullopt;
 }
 
 std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string& error) {
@@ -248,13 +227,12 @@ std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string&
     }
     if (webhook.url.rfind("http://", 0) != 0 && webhook.url.rfind("https://", 0) != 0) {
         error = "[webhook] url takes an http:// or https:// address";
-        return std::nullopt;
-    }
-    if (webhook.secret.size() < 16) {
+    } else if (webhook.secret.size() < 16) {
         error = "[webhook] secret needs 16 or more characters";
-        return std::nullopt;
+    } else {
+        return webhook;
     }
-    return webhook;
+    return std::nullopt;
 }
 
 // One [[modem]]; `names` and `ports` hold the modems before it.
@@ -277,7 +255,9 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
         error = where + "two modems are named " + modem.name;
     } else if (!ports.insert(modem.port).second) {
         error = where + "two modems use port " + std::to_string(modem.port);
-    } else if (modem.prefix && (!Digits(*modem.prefix) || modem.prefix->size() > 8)) {
+    } else if (modem.prefix &&
+               (modem.prefix->find_first_not_of("0123456789") != std::string::npos ||
+                modem.prefix->size() > 8)) {
         error = where + "prefix takes up to 8 digits";
     } else {
         return modem;
@@ -285,47 +265,22 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
     return std::nullopt;
 }
 
-// The tables the top level may hold: [webhook], [mqtt] and [[modem]], nothing else.
-bool TablesKnown(const toml::table& root, std::string& error) {
-    for (const auto& [key, value] : root) {
-        const std::string name(key.str());
-        if (name == "modem" && !value.is_array_of_tables()) {
-            error = At(value) + "modems are [[modem]] tables";
-            return false;
-        }
-        if (value.is_array_of_tables() && name != "modem") {
-            error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
-            return false;
-        }
-        if (value.is_table() && name != "webhook" && name != "mqtt") {
-            error = At(value) + "there is no table [" + name + "]";
-            return false;
-        }
-        if ((name == "webhook" || name == "mqtt") && !value.is_table()) {
-            error = At(value) + name + " takes a table: [" + name + "]";
-            return false;
-        }
-    }
-    return true;
-}
-
 // What the settings' ranges cannot say alone.
 bool TopLevelSound(const Config& config, std::string& error) {
+    const auto unsound = [](const std::string& key) {
+        return key.size() < 16 || key.find_first_of(" \t\r\n") != std::string::npos;
+    };
     if (config.apiKeys.empty()) {
         error = "api_keys needs at least one key: the API takes no request without one";
-        return false;
-    }
-    for (const std::string& key : config.apiKeys) {
-        if (key.size() < 16 || key.find_first_of(" \t\r\n") != std::string::npos) {
-            error = "each of api_keys needs 16 or more characters and no blanks";
-            return false;
-        }
-    }
-    if (config.retryMaxMs < config.retryBaseMs || config.restartMaxMs < config.restartBaseMs) {
+    } else if (std::any_of(config.apiKeys.begin(), config.apiKeys.end(), unsound)) {
+        error = "each of api_keys needs 16 or more characters and no blanks";
+    } else if (config.retryMaxMs < config.retryBaseMs ||
+               config.restartMaxMs < config.restartBaseMs) {
         error = "a *_max_ms setting is smaller than its *_base_ms";
-        return false;
+    } else {
+        return true;
     }
-    return true;
+    return false;
 }
 
 bool ReadModems(const toml::table& root, Config& config, std::string& error) {
@@ -347,53 +302,33 @@ bool ReadModems(const toml::table& root, Config& config, std::string& error) {
     return true;
 }
 
-template <class T>
-std::string DefaultShown(const Rule<T>& rule) {
-    if (rule.fallback != nullptr) {
-        return rule.fallback;
-    }
-    static const T defaults{};
-    return std::visit(
-        [](auto field) -> std::string {
-            const auto& value = defaults.*field;
-            using V = std::decay_t<decltype(value)>;
-            if constexpr (std::is_same_v<V, std::string>) {
-                return value.empty() ? "none" : "`\"" + value + "\"`";
-            } else if constexpr (std::is_same_v<V, int>) {
-                return "`" + std::to_string(value) + "`";
-            } else if constexpr (std::is_same_v<V, bool>) {
-                return value ? "`true`" : "`false`";
-            } else {
-                return "none";
-            }
-        },
-        rule.field);
-}
-
+// Each setting as the documentation's table tells it: its type, default and range.
 template <class T>
 void Describe(const std::vector<Rule<T>>& rules, const std::string& table,
               std::vector<Setting>& out) {
+    static const T defaults{};
     for (const Rule<T>& rule : rules) {
-        Setting setting;
-        setting.key = table + rule.key;
-        setting.fallback = DefaultShown(rule);
-        setting.meaning = rule.meaning;
-        setting.type = std::visit(
-            [](auto field) -> std::string {
-                using V = std::decay_t<decltype(T{}.*field)>;
-                if constexpr (std::is_same_v<V, int>) {
-                    return "integer";
+        Setting setting{table + rule.key, "string", "none", "", rule.meaning};
+        std::visit(
+            [&](auto field) {
+                const auto& value = defaults.*field;
+                using V = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<V, std::string>) {
+                    setting.fallback = value.empty() ? "none" : "`\"" + value + "\"`";
+                } else if constexpr (std::is_same_v<V, int>) {
+                    setting.type = "integer";
+                    setting.fallback = "`" + std::to_string(value) + "`";
+                    setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
                 } else if constexpr (std::is_same_v<V, bool>) {
-                    return "boolean";
+                    setting.type = "boolean";
+                    setting.fallback = value ? "`true`" : "`false`";
                 } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
-                    return "array of strings";
-                } else {
-                    return "string";
+                    setting.type = "array of strings";
                 }
             },
             rule.field);
-        if (setting.type == "integer") {
-            setting.range = std::to_string(rule.low) + " to " + std::to_string(rule.high);
+        if (rule.fallback != nullptr) {
+            setting.fallback = rule.fallback;
         }
         out.push_back(std::move(setting));
     }
@@ -459,9 +394,25 @@ std::optional<Config> ParseConfig(const std::string& text, std::string& error) {
             "line " + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
         return std::nullopt;
     }
+    // The tables the top level may hold: [webhook], [mqtt] and [[modem]], nothing else.
+    for (const auto& [key, value] : root) {
+        const std::string name(key.str());
+        const bool table = name == "webhook" || name == "mqtt";
+        if (name == "modem" && !value.is_array_of_tables()) {
+            error = At(value) + "modems are [[modem]] tables";
+        } else if (value.is_array_of_tables() && name != "modem") {
+            error = At(value) + "there is no table [[" + name + "]]; modems are [[modem]]";
+        } else if (value.is_table() && !table) {
+            error = At(value) + "there is no table [" + name + "]";
+        } else if (table && !value.is_table()) {
+            error = At(value) + name + " takes a table: [" + name + "]";
+        } else {
+            continue;
+        }
+        return std::nullopt;
+    }
     Config config;
-    if (!TablesKnown(root, error) ||
-        !ReadTable(root, TopRules(), "the top level", config, error,
+    if (!ReadTable(root, TopRules(), "the top level", config, error,
                    {"webhook", "mqtt", "modem"}) ||
         !TopLevelSound(config, error)) {
         return std::nullopt;

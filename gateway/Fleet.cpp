@@ -34,14 +34,6 @@ std::string Folder(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-int64_t SteadyMs(Clock::time_point at) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
-Clock::time_point Earliest(Clock::time_point a, std::optional<Clock::time_point> b) {
-    return b && *b < a ? *b : a;
-}
-
 }  // namespace
 
 // One modem's supervisor: starts its child, restarts it with backoff, keeps the modem's
@@ -59,8 +51,6 @@ public:
         status_.state = "stopped";
     }
     ~CModemSupervisor() { Stop(); }
-    CModemSupervisor(const CModemSupervisor&) = delete;
-    CModemSupervisor& operator=(const CModemSupervisor&) = delete;
 
     void Start() {
         stop_ = false;
@@ -86,17 +76,17 @@ public:
     }
 
     ModemStatus Status() const {
-        std::lock_guard hold(statusLock_);
+        std::lock_guard hold(lock_);
         ModemStatus status = status_;
-        status.inRotation = InRotation(Clock::now());
+        status.inRotation = rotation_.In(SteadyMs(Clock::now()));
         return status;
     }
     bool Ready() const {
-        std::lock_guard hold(statusLock_);
+        std::lock_guard hold(lock_);
         return status_.state == "ready";
     }
     bool InRotation(Clock::time_point now) const {
-        std::lock_guard hold(rotationLock_);
+        std::lock_guard hold(lock_);
         return rotation_.In(SteadyMs(now));
     }
     const std::string& Name() const { return config_.name; }
@@ -120,12 +110,11 @@ private:
         CModemSender::Host host;
         host.rerouted = [this] { return fleet_.Rerouted(config_.name); };
         host.failure = [this](const std::string& why) { Failure(why, false); };
-        host.success = [this] {
-            std::lock_guard hold(rotationLock_);
-            rotation_.Success();
-        };
         host.finished = [this](Outcome outcome) {
-            std::lock_guard hold(statusLock_);
+            std::lock_guard hold(lock_);
+            if (outcome == Outcome::Sent) {
+                rotation_.Success();
+            }
             status_.sent += outcome == Outcome::Sent ? 1 : 0;
             status_.failed += outcome == Outcome::Failed ? 1 : 0;
         };
@@ -136,7 +125,7 @@ private:
     void Beat() { beat_ = Clock::now().time_since_epoch().count(); }
 
     void SetState(const std::string& state, const std::string& error = {}) {
-        std::lock_guard hold(statusLock_);
+        std::lock_guard hold(lock_);
         if (status_.state != state) {
             status_.state = state;
             status_.since = NowMs();
@@ -148,11 +137,8 @@ private:
 
     // A refused message, or a start that failed (`atStart`).
     void Failure(const std::string& why, bool atStart) {
-        {
-            std::lock_guard hold(statusLock_);
-            status_.lastError = why;
-        }
-        std::lock_guard hold(rotationLock_);
+        std::lock_guard hold(lock_);
+        status_.lastError = why;
         if (rotation_.Failure(SteadyMs(Clock::now()), atStart)) {
             Log(Level::Warning, "modem " + config_.name + " out of rotation for " +
                                     std::to_string(fleet_.config_.outOfRotationMs) + " ms: " + why);
@@ -195,7 +181,7 @@ private:
                 if (stop_) {
                     break;
                 }
-                std::lock_guard hold(statusLock_);
+                std::lock_guard hold(lock_);
                 ++status_.restarts;
             }
             first = false;
@@ -247,20 +233,12 @@ private:
             Failure(why, true);
             return false;
         }
-        {
-            std::lock_guard hold(statusLock_);
-            status_.pid = link.Pid();
-        }
         Life life;
         while (Step(link, life)) {
         }
         const std::string exit =
             link.Finish(life.stopAt == Clock::time_point{} || !link.WaitEnd(kStopWait));
         sender_.ChildEnded(exit);
-        {
-            std::lock_guard hold(statusLock_);
-            status_.pid = 0;
-        }
         why = "tarvik serve " + exit + (life.ended.empty() ? "" : ": " + life.ended);
         versionRefused_ = life.refused;
         if (!stop_) {
@@ -327,28 +305,22 @@ private:
         if (CanClaim(life, now)) {
             due = std::min(due, life.nextClaim);
         } else if (life.ready && !InRotation(now)) {
-            std::lock_guard hold(rotationLock_);
+            std::lock_guard hold(lock_);
             due = std::min(due, Clock::time_point(std::chrono::milliseconds(rotation_.Until())));
         }
         if (life.stopAt != Clock::time_point{}) {
             due = std::min(due, life.stopAt + kStopGrace);
         }
-        return Earliest(due, sender_.Due());
+        const auto sender = sender_.Due();
+        return sender && *sender < due ? *sender : due;
     }
 
     // False when the child must go.
     bool TakeEvents(CModemLink& link, Life& life) {
         LinkEvent event;
-        while (true) {
+        CModemLink::Take take;
+        while ((take = link.Next(event)) == CModemLink::Take::Event) {
             const bool wasBusy = sender_.Busy();
-            switch (link.Next(event)) {
-                case CModemLink::Take::None:
-                    return true;
-                case CModemLink::Take::Ended:
-                    return false;
-                case CModemLink::Take::Event:
-                    break;
-            }
             if (sender_.OnEvent(event)) {
                 if (wasBusy && !sender_.Busy()) {
                     life.nextClaim = Clock::now();  // the next message at once
@@ -357,15 +329,36 @@ private:
                 return false;
             }
         }
+        return take == CModemLink::Take::None;
     }
 
     // An event not about the message in flight; false when the child must go.
     bool Handle(CModemLink& link, const LinkEvent& event, Life& life) {
         switch (event.kind) {
             case EventKind::Ready:
-                return Ready(event, life);
+                if (!TarvikLink::Speaks(event.version)) {
+                    startError_ = "tarvik serve speaks version " + std::to_string(event.version) +
+                                  " of the link and this tarvikd " +
+                                  std::to_string(TarvikLink::kOldestVersion) + " to " +
+                                  std::to_string(TarvikLink::kVersion) +
+                                  ": install the tarvik of this tarvikd's release";
+                    Log(Level::Error, "modem " + config_.name + ": " + startError_);
+                    SetState("starting", startError_);
+                    life.refused = true;
+                    return false;
+                }
+                life.ready = true;
+                life.nextStatus =
+                    Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
+                startError_.clear();
+                {
+                    std::lock_guard hold(lock_);
+                    rotation_.Ready();
+                }
+                SetState("ready");
+                return true;
             case EventKind::Modem: {
-                std::lock_guard hold(statusLock_);
+                std::lock_guard hold(lock_);
                 status_.model = event.modem.model;
                 status_.signal = event.modem.signal;
                 return true;
@@ -383,29 +376,6 @@ private:
         }
     }
 
-    bool Ready(const LinkEvent& event, Life& life) {
-        if (!TarvikLink::Speaks(event.version)) {
-            startError_ = "tarvik serve speaks version " + std::to_string(event.version) +
-                          " of the link and this tarvikd " +
-                          std::to_string(TarvikLink::kOldestVersion) + " to " +
-                          std::to_string(TarvikLink::kVersion) +
-                          ": install the tarvik of this tarvikd's release";
-            Log(Level::Error, "modem " + config_.name + ": " + startError_);
-            SetState("starting", startError_);
-            life.refused = true;
-            return false;
-        }
-        life.ready = true;
-        life.nextStatus = Clock::now() + std::chrono::milliseconds(fleet_.config_.statusEveryMs);
-        startError_.clear();
-        {
-            std::lock_guard hold(rotationLock_);
-            rotation_.Ready();
-        }
-        SetState("ready");
-        return true;
-    }
-
     // Stored first; only then may the child let it go. False when the child no longer reads.
     bool Received(CModemLink& link, const LinkEvent& event) {
         bool inserted = false;
@@ -419,7 +389,7 @@ private:
             return true;
         }
         if (inserted) {
-            std::lock_guard hold(statusLock_);
+            std::lock_guard hold(lock_);
             ++status_.received;
         }
         TarvikLink::Request ack;
@@ -439,7 +409,7 @@ private:
     CModemSender sender_;
     std::thread thread_;
     std::atomic<bool> stop_ = false;
-    mutable std::mutex rotationLock_;  // other modems' threads ask about it
+    mutable std::mutex lock_;  // the status and the rotation: other threads ask about them
     CRotation rotation_;
     // Steady-clock ticks: the thread's last turn.
     std::atomic<Clock::rep> beat_ = Clock::now().time_since_epoch().count();
@@ -448,7 +418,6 @@ private:
     std::mutex wakeLock_;
     std::condition_variable wake_;
     uint64_t wakes_ = 0;
-    mutable std::mutex statusLock_;
     ModemStatus status_;
 };
 
@@ -496,10 +465,6 @@ void CFleet::Wake() {
     for (auto& modem : modems_) {
         modem->Notify();
     }
-}
-
-uint64_t CFleet::WakeCount() const {
-    return wakeCount_.load();
 }
 
 std::vector<ModemStatus> CFleet::Status() const {

@@ -24,7 +24,6 @@ struct ModemStatus {
     std::string signal;  // the modem's +CSQ answer, such as "23,99"
     std::string lastError;
     int restarts = 0;
-    int pid = 0;
     int64_t since = 0;
     int64_t sent = 0;
     int64_t failed = 0;
@@ -37,14 +36,12 @@ class CFleet {
 public:
     CFleet(const Config& config, IStore& store, std::string program);
     ~CFleet();
-    CFleet(const CFleet&) = delete;
-    CFleet& operator=(const CFleet&) = delete;
 
     void Start();
     void Stop();
     // New work for the senders: each is woken and looks at the queue at once.
     void Wake();
-    uint64_t WakeCount() const;
+    uint64_t WakeCount() const { return wakeCount_.load(); }
     std::vector<ModemStatus> Status() const;
     bool AnyReady() const;
     bool Knows(const std::string& modem) const;

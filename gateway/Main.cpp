@@ -8,15 +8,15 @@
 #include <curl/curl.h>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "Api.h"
 #include "Config.h"
 #include "Fleet.h"
 #include "Log.h"
-#include "Mqtt.h"
+#include "Publishers.h"
 #include "Store.h"
-#include "Webhook.h"
 
 namespace {
 
@@ -49,15 +49,11 @@ std::string FindTarvik(const Config& config) {
         }
     }
     const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t at = 0;
-    while (at <= folders.size()) {
-        const std::size_t end = std::min(folders.find(':', at), folders.size());
-        const std::string candidate = folders.substr(at, end - at) + "/tarvik";
-        if (Executable(candidate)) {
-            return candidate;
+    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (Executable(folder + "/tarvik")) {
+            return folder + "/tarvik";
         }
-        at = end + 1;
     }
     return "/usr/bin/tarvik";
 }
@@ -121,16 +117,12 @@ sigset_t BlockStopSignals() {
     return stopSignals;
 }
 
+// Refused, a shared store's sweep settles them once their lease runs out.
 void RecoverInterrupted(IStore& store) {
-    try {
-        if (const int unknown = store.RecoverInterrupted(NowMs()); unknown > 0) {
-            Log(Level::Warning,
-                std::to_string(unknown) +
-                    " message(s) were with a modem when the daemon stopped: unknown");
-        }
-    } catch (const std::exception& e) {
-        // A shared store's sweep settles them once their lease runs out.
-        Log(Level::Error, std::string("store: ") + e.what());
+    int unknown = 0;
+    if (StoreCall([&] { unknown = store.RecoverInterrupted(NowMs()); }) && unknown > 0) {
+        Log(Level::Warning, std::to_string(unknown) +
+                                " message(s) were with a modem when the daemon stopped: unknown");
     }
 }
 
@@ -149,9 +141,8 @@ int WaitForStop(const sigset_t& stopSignals, const CFleet& fleet, const CWebhook
             return received;
         }
         // The watchdog is fed only while the senders and the webhook still go round.
-        const bool alive =
-            fleet.Alive() && (webhook == nullptr || NowMs() - webhook->LastBeat() < 60000);
-        if (watchdog && alive) {
+        if (watchdog && fleet.Alive() &&
+            (webhook == nullptr || NowMs() - webhook->LastBeat() < 60000)) {
             sd_notify(0, "WATCHDOG=1");
         }
     }

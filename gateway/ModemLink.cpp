@@ -1,5 +1,14 @@
 #include "ModemLink.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "Log.h"
 
 namespace Tarvikd {
@@ -15,10 +24,10 @@ bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
                        const std::vector<std::string>& env, std::string& why) {
     // --cancel-pending: a child that died mid-submission, in this daemon's life or before
     // it, may have left the modem waiting for a message body.
-    if (!child_.Start(program,
-                      {"serve", "--port", std::to_string(modem.port), "--baud",
-                       std::to_string(modem.baud), "--ack", "--cancel-pending"},
-                      env, why)) {
+    if (!Spawn(program,
+               {"serve", "--port", std::to_string(modem.port), "--baud", std::to_string(modem.baud),
+                "--ack", "--cancel-pending"},
+               env, why)) {
         return false;
     }
     {
@@ -30,20 +39,86 @@ bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
     return true;
 }
 
+bool CModemLink::Spawn(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env, std::string& why) {
+    int input[2] = {-1, -1};
+    int output[2] = {-1, -1};
+    const auto fail = [&](const char* what) {
+        why = std::string(what) + ": " + std::strerror(errno);
+        for (int fd : {input[0], input[1], output[0], output[1]}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        return false;
+    };
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
+        return fail("pipe");
+    }
+    // Everything the child needs is built before the fork: after it, only calls that are
+    // safe in a copy of a threaded process.
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : env) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        return fail("fork");
+    }
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);  // the daemon died before the signal was set
+        }
+        dup2(input[0], STDIN_FILENO);
+        dup2(output[1], STDOUT_FILENO);
+        signal(SIGPIPE, SIG_DFL);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    pid_ = pid;
+    in_ = input[1];
+    out_ = output[0];
+    return true;
+}
+
 void CModemLink::Read() {
-    std::string line;
-    while (child_.ReadLine(line, -1) == CChild::Read::Line) {
-        std::string why;
-        std::optional<TarvikLink::Event> event = TarvikLink::ParseEvent(line, why);
-        if (!event) {
-            Log(Level::Warning, "modem " + name_ + ": not an event (" + why + "): " + line);
+    std::string buffer;
+    char chunk[65536];
+    while (true) {
+        const ssize_t count = read(out_, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) {
             continue;
         }
-        {
-            std::lock_guard hold(lock_);
-            events_.push_back(std::move(*event));
+        if (count <= 0) {
+            break;
         }
-        onEvent_();
+        buffer.append(chunk, static_cast<std::size_t>(count));
+        for (std::size_t end = buffer.find('\n'); end != std::string::npos;
+             end = buffer.find('\n')) {
+            const std::string line = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            std::string why;
+            std::optional<TarvikLink::Event> event = TarvikLink::ParseEvent(line, why);
+            if (!event) {
+                Log(Level::Warning, "modem " + name_ + ": not an event (" + why + "): " + line);
+                continue;
+            }
+            {
+                std::lock_guard hold(lock_);
+                events_.push_back(std::move(*event));
+            }
+            onEvent_();
+        }
     }
     {
         std::lock_guard hold(lock_);
@@ -64,9 +139,22 @@ CModemLink::Take CModemLink::Next(TarvikLink::Event& event) {
 }
 
 bool CModemLink::Write(const TarvikLink::Request& request) {
-    std::string line = TarvikLink::RequestLine(request);
-    line.pop_back();  // WriteLine ends it
-    return child_.WriteLine(line);
+    if (in_ < 0) {
+        return false;
+    }
+    const std::string text = TarvikLink::RequestLine(request);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = write(in_, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
 }
 
 bool CModemLink::Write(TarvikLink::Op op) {
@@ -81,14 +169,33 @@ bool CModemLink::WaitEnd(std::chrono::steady_clock::duration limit) {
 }
 
 std::string CModemLink::Finish(bool kill) {
-    if (kill) {
-        child_.Kill();
+    if (kill && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
     }
     // The reader ends with the child's output: at its exit, or at the kill.
     if (reader_.joinable()) {
         reader_.join();
     }
-    return child_.Finish(false);
+    for (int* fd : {&in_, &out_}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+    if (pid_ <= 0) {
+        return {};
+    }
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (WIFEXITED(status)) {
+        return "exited with " + std::to_string(WEXITSTATUS(status));
+    }
+    if (WIFSIGNALED(status)) {
+        return std::string("killed by signal ") + std::to_string(WTERMSIG(status));
+    }
+    return "ended";
 }
 
 }  // namespace Tarvikd

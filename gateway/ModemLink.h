@@ -1,6 +1,7 @@
-// The link to one modem's `tarvik serve`: the child process, the typed requests written to
-// it, and its events, read on a thread of their own and queued for the modem's thread, which
-// is woken for each.
+// The link to one modem's `tarvik serve`: the child process and its pipes, the typed
+// requests written to it, and its events, read on a thread of their own and queued for the
+// modem's thread, which is woken for each. The child is killed with the daemon (a
+// parent-death signal), so that a daemon killed outright leaves no child holding the port.
 #pragma once
 
 #include <sys/types.h>
@@ -14,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "Child.h"
 #include "Config.h"
 #include "link/ServeLink.h"
 
@@ -25,13 +25,10 @@ public:
     // `onEvent` is called from the reader thread after each event is queued and at the end.
     CModemLink(std::string name, std::function<void()> onEvent);
     ~CModemLink();
-    CModemLink(const CModemLink&) = delete;
-    CModemLink& operator=(const CModemLink&) = delete;
 
     // Starts `tarvik serve` for the modem; false, with the reason, when it did not start.
     bool Start(const std::string& program, const ModemConfig& modem,
                const std::vector<std::string>& env, std::string& why);
-    pid_t Pid() const { return child_.Pid(); }
 
     enum class Take { Event, None, Ended };
     // The next event; Ended once the child's output has closed and every event was taken.
@@ -46,11 +43,16 @@ public:
     std::string Finish(bool kill);
 
 private:
+    // Forks and runs the child; false, with the reason, when it could not.
+    bool Spawn(const std::string& program, const std::vector<std::string>& args,
+               const std::vector<std::string>& env, std::string& why);
     void Read();
 
     std::string name_;
     std::function<void()> onEvent_;
-    CChild child_;
+    pid_t pid_ = -1;
+    int in_ = -1;   // the child's standard input
+    int out_ = -1;  // its standard output, read by the reader alone while it runs
     std::thread reader_;
     std::mutex lock_;
     std::condition_variable changed_;

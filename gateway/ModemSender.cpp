@@ -11,15 +11,10 @@ namespace {
 // How often an outcome the store refused is offered again.
 constexpr int64_t kOwedRetryMs = 1000;
 
-int64_t SteadyMs(CModemSender::Clock::time_point at) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-}
-
 }  // namespace
 
 CModemSender::CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host)
-    : config_(config),
-      modem_(modem),
+    : modem_(modem),
       store_(store),
       host_(std::move(host)),
       rules_(config.sendAttempts, config.retryBaseMs, config.retryMaxMs),
@@ -38,41 +33,27 @@ bool CModemSender::SendNext(CModemLink& link) {
     const int64_t now = NowMs();
     retryAt_.reset();
     std::optional<Claimed> claimed;
-    try {
-        claimed = store_.Claim(modem_.name, host_.rerouted(), now);
-    } catch (const std::exception& e) {
-        Log(Level::Error, std::string("store: ") + e.what());
+    if (!StoreCall([&] { claimed = store_.Claim(modem_.name, host_.rerouted(), now); }) ||
+        !claimed) {
         return true;
     }
-    if (!claimed) {
-        return true;
-    }
-    try {
-        store_.MarkSubmitted(claimed->id, now);
-    } catch (const std::exception& e) {
+    if (!StoreCall([&] { store_.MarkSubmitted(claimed->id, now); })) {
         // Not handed over unrecorded: it goes back, once the store takes that.
-        Log(Level::Error, std::string("store: ") + e.what());
         Owe({claimed->id, Outcome::Released, "the store was away at the hand-over", 0, 0, 0,
              NowMs()});
         return true;
     }
-    return HandOver(link, *claimed);
-}
-
-bool CModemSender::HandOver(CModemLink& link, const Claimed& claimed) {
-    inFlight_ = Flight{claimed.id, claimed.attempts, false, 0, 0, {}, Clock::now()};
+    inFlight_ = Flight{claimed->id, claimed->attempts, false, 0, 0, {}, Clock::now()};
     TarvikLink::Request request;
     request.op = TarvikLink::Op::Send;
-    request.id = "m" + std::to_string(claimed.id);
-    request.number = claimed.number;
-    request.text = claimed.text;
-    if (modem_.prefix) {
-        request.prefixGiven = true;
-        request.prefix = *modem_.prefix;
-    }
+    request.id = "m" + std::to_string(claimed->id);
+    request.number = claimed->number;
+    request.text = claimed->text;
+    request.prefixGiven = modem_.prefix.has_value();
+    request.prefix = modem_.prefix;
     if (!link.Write(request)) {
         // Never read: it goes back to the queue as it was.
-        Owe({claimed.id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
+        Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
         inFlight_ = Flight{};
         return false;
     }
@@ -85,59 +66,47 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event) {
         return false;
     }
     inFlight_.lastEvent = Clock::now();
-    try {
-        switch (event.kind) {
-            case TarvikLink::EventKind::Queued:
-                inFlight_.queued = true;
-                break;
-            case TarvikLink::EventKind::Report:
-                Report(event);
-                break;
-            case TarvikLink::EventKind::Sent:
-                Sent(event);
-                break;
-            case TarvikLink::EventKind::Error:
-                Error(event);
-                break;
-            default:
-                break;
+    const int64_t now = NowMs();
+    switch (event.kind) {
+        case TarvikLink::EventKind::Queued:
+            inFlight_.queued = true;
+            break;
+        case TarvikLink::EventKind::Report:
+            inFlight_.parts = std::max(inFlight_.parts, event.part);
+            inFlight_.accepted += event.accepted ? 1 : 0;
+            if (!event.accepted) {
+                inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
+            }
+            try {
+                store_.RecordPart(inFlight_.id, event.part, event.accepted, event.error, now);
+            } catch (const std::exception& e) {
+                // The store refused a part's record: the outcome still settles the attempt.
+                Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+            }
+            break;
+        case TarvikLink::EventKind::Sent: {
+            inFlight_.parts = event.parts;
+            inFlight_.accepted = event.acceptedParts;
+            const Decision decision =
+                rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
+                                  inFlight_.refusal, modem_.name, now);
+            if (decision.outcome != Outcome::Sent) {
+                host_.failure(inFlight_.accepted == 0 ? "refused a message"
+                                                      : "refused part of a message");
+            }
+            Finished(decision, now);
+            break;
         }
-    } catch (const std::exception& e) {
-        // The store refused a part's record: the outcome still settles the attempt.
-        Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+        case TarvikLink::EventKind::Error:
+            // Decided on the code alone: once queued, the library's worker may have sent it.
+            Finished(rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued,
+                                       event.error),
+                     now);
+            break;
+        default:
+            break;
     }
     return true;
-}
-
-void CModemSender::Report(const TarvikLink::Event& event) {
-    inFlight_.parts = std::max(inFlight_.parts, event.part);
-    inFlight_.accepted += event.accepted ? 1 : 0;
-    if (!event.accepted) {
-        inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
-    }
-    store_.RecordPart(inFlight_.id, event.part, event.accepted, event.error, NowMs());
-}
-
-void CModemSender::Sent(const TarvikLink::Event& event) {
-    inFlight_.parts = event.parts;
-    inFlight_.accepted = event.acceptedParts;
-    const int64_t now = NowMs();
-    const Decision decision =
-        rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
-                          inFlight_.refusal, modem_.name, now);
-    if (decision.outcome == Outcome::Sent) {
-        host_.success();
-    } else {
-        host_.failure(inFlight_.accepted == 0 ? "refused a message" : "refused part of a message");
-    }
-    Finished(decision, now);
-}
-
-void CModemSender::Error(const TarvikLink::Event& event) {
-    // Decided on the code alone: once queued, the library's worker may have sent it.
-    Finished(
-        rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued, event.error),
-        NowMs());
 }
 
 void CModemSender::Finished(const Decision& decision, int64_t now) {
@@ -163,14 +132,6 @@ void CModemSender::ChildEnded(const std::string& exit) {
     host_.wake();
 }
 
-void CModemSender::Owe(Owed owed) {
-    ledger_.Owe(std::move(owed), SteadyMs(Clock::now()));
-}
-
-bool CModemSender::Settle() {
-    return ledger_.Settle(SteadyMs(Clock::now()));
-}
-
 void CModemSender::SettleIfDue(Clock::time_point now) {
     if (ledger_.Due(SteadyMs(now))) {
         ledger_.Settle(SteadyMs(now));
@@ -185,10 +146,6 @@ std::optional<CModemSender::Clock::time_point> CModemSender::Due() const {
         return inFlight_.lastEvent + kSilentLimit;
     }
     return retryAt_;
-}
-
-bool CModemSender::Silent(Clock::time_point now) const {
-    return inFlight_.id != 0 && now - inFlight_.lastEvent > kSilentLimit;
 }
 
 }  // namespace Tarvikd

@@ -17,6 +17,11 @@
 
 namespace Tarvikd {
 
+// Milliseconds on the steady clock, the rules' time.
+inline int64_t SteadyMs(std::chrono::steady_clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
 class CModemSender {
 public:
     using Clock = std::chrono::steady_clock;
@@ -24,9 +29,8 @@ public:
     struct Host {
         std::function<std::vector<std::string>()> rerouted;  // modems whose work it may take
         std::function<void(const std::string&)> failure;     // counts toward the rotation
-        std::function<void()> success;
-        std::function<void(Outcome)> finished;  // for the counts the status shows
-        std::function<void()> wake;             // a message went back to the queue
+        std::function<void(Outcome)> finished;               // for the counts and the rotation
+        std::function<void()> wake;                          // a message went back to the queue
     };
 
     CModemSender(const Config& config, const ModemConfig& modem, IStore& store, Host host);
@@ -43,14 +47,16 @@ public:
     void ChildEnded(const std::string& exit);
 
     // True when nothing is owed any more; IfDue: only when its retry has come.
-    bool Settle();
+    bool Settle() { return ledger_.Settle(SteadyMs(Clock::now())); }
     void SettleIfDue(Clock::time_point now);
     // The earliest time the sender has something to do by the clock alone.
     std::optional<Clock::time_point> Due() const;
     // A message of this modem's comes due for another attempt.
     bool RetryDue(Clock::time_point now) const { return retryAt_ && now >= *retryAt_; }
     // A child that has the message and says nothing for this long is taken for hung.
-    bool Silent(Clock::time_point now) const;
+    bool Silent(Clock::time_point now) const {
+        return inFlight_.id != 0 && now - inFlight_.lastEvent > kSilentLimit;
+    }
     static constexpr std::chrono::seconds kSilentLimit{600};
 
     int64_t OwedId() const { return ledger_.Empty() ? 0 : ledger_.Kept().front().id; }
@@ -66,14 +72,9 @@ private:
         Clock::time_point lastEvent;
     };
 
-    bool HandOver(CModemLink& link, const Claimed& claimed);
-    void Report(const TarvikLink::Event& event);
-    void Sent(const TarvikLink::Event& event);
-    void Error(const TarvikLink::Event& event);
     void Finished(const Decision& decision, int64_t now);
-    void Owe(Owed owed);
+    void Owe(Owed owed) { ledger_.Owe(std::move(owed), SteadyMs(Clock::now())); }
 
-    const Config& config_;
     const ModemConfig& modem_;
     IStore& store_;
     Host host_;

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <sstream>
 
 #include "Sql.h"
 
@@ -15,19 +16,12 @@ namespace {
 // Taken while migrating, so that daemons starting together apply each step once.
 constexpr const char* kSchemaLock = "7421902311";
 
+// libpq's messages run over lines: one line for the log.
 std::string OneLine(const char* text) {
-    // libpq's messages run over lines: one line for the log.
+    std::istringstream words(text != nullptr ? text : "");
     std::string out;
-    for (const char* at = text; at != nullptr && *at != '\0'; ++at) {
-        const bool space = *at == '\n' || *at == '\t' || *at == ' ';
-        if (!space) {
-            out += *at;
-        } else if (!out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    while (!out.empty() && out.back() == ' ') {
-        out.pop_back();
+    for (std::string word; words >> word;) {
+        out += (out.empty() ? "" : " ") + word;
     }
     return out;
 }
@@ -38,37 +32,16 @@ std::string Numbered(const std::string& sql) {
     int next = 0;
     bool quoted = false;
     for (const char c : sql) {
-        if (c == '\'') {
-            quoted = !quoted;
-        }
-        if (c == '?' && !quoted) {
-            out += "$" + std::to_string(++next);
-        } else {
-            out += c;
-        }
+        quoted = c == '\'' ? !quoted : quoted;
+        out += c == '?' && !quoted ? "$" + std::to_string(++next) : std::string(1, c);
     }
     return out;
-}
-
-CRows ReadResult(PGresult* result) {
-    CRows rows;
-    for (int row = 0; row < PQntuples(result); ++row) {
-        auto& cells = rows.cells.emplace_back();
-        for (int column = 0; column < PQnfields(result); ++column) {
-            cells.emplace_back(PQgetvalue(result, row, column),
-                               static_cast<std::size_t>(PQgetlength(result, row, column)));
-        }
-    }
-    rows.affected = std::atoi(PQcmdTuples(result));
-    return rows;
 }
 
 class CPgDriver final : public ISqlDriver {
 public:
     explicit CPgDriver(std::string url) : url_(std::move(url)) {}
     ~CPgDriver() override { Close(); }
-    CPgDriver(const CPgDriver&) = delete;
-    CPgDriver& operator=(const CPgDriver&) = delete;
 
     CRows Exec(const std::string& sql, const SqlParams& params) override {
         PGconn* conn = Get();
@@ -152,7 +125,15 @@ private:
         const ExecStatusType status = PQresultStatus(result);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             up_ = true;
-            CRows rows = ReadResult(result);
+            CRows rows;
+            for (int row = 0; row < PQntuples(result); ++row) {
+                auto& cells = rows.cells.emplace_back();
+                for (int column = 0; column < PQnfields(result); ++column) {
+                    cells.emplace_back(PQgetvalue(result, row, column),
+                                       static_cast<std::size_t>(PQgetlength(result, row, column)));
+                }
+            }
+            rows.affected = std::atoi(PQcmdTuples(result));
             PQclear(result);
             return rows;
         }

@@ -14,21 +14,17 @@ int64_t Backoff(int64_t baseMs, int64_t maxMs, int step) {
     return std::min(delay, maxMs);
 }
 
-Decision CSendRules::Retry(int attempt, const std::string& detail, int64_t now) const {
-    if (attempt >= attempts_) {
-        return {Outcome::Failed, detail, 0};
-    }
-    return {Outcome::Retry, detail, now + Backoff(retryBaseMs_, retryMaxMs_, attempt)};
-}
-
 Decision CSendRules::AfterParts(int parts, int accepted, int attempt, const std::string& reason,
                                 const std::string& modem, int64_t now) const {
     if (accepted == parts) {
         return {Outcome::Sent, std::to_string(parts) + " part(s) on modem " + modem, 0};
     }
     const std::string why = reason.empty() ? "no reason given" : reason;
+    // None went: due again later, or failed when the attempts are spent.
     if (accepted == 0) {
-        return Retry(attempt, "the modem refused it: " + why, now);
+        return {attempt >= attempts_ ? Outcome::Failed : Outcome::Retry,
+                "the modem refused it: " + why,
+                attempt >= attempts_ ? 0 : now + Backoff(retryBaseMs_, retryMaxMs_, attempt)};
     }
     return {Outcome::Failed,
             std::to_string(parts - accepted) + " of " + std::to_string(parts) +
@@ -37,10 +33,7 @@ Decision CSendRules::AfterParts(int parts, int accepted, int attempt, const std:
 }
 
 Decision CSendRules::AfterError(bool queued, bool released, const std::string& error) const {
-    if (queued) {
-        return {Outcome::Unknown, error, 0};
-    }
-    return {released ? Outcome::Released : Outcome::Failed, error, 0};
+    return {queued ? Outcome::Unknown : released ? Outcome::Released : Outcome::Failed, error, 0};
 }
 
 bool CRotation::Failure(int64_t now, bool atStart) {

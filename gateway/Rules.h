@@ -36,8 +36,6 @@ public:
     // The child gave up on the message. Before the library queued it nothing went
     // (`released`: it goes back without counting); once queued it may have gone.
     Decision AfterError(bool queued, bool released, const std::string& error) const;
-    // A retry decided by the caller: due later, or failed when the attempts are spent.
-    Decision Retry(int attempt, const std::string& detail, int64_t now) const;
 
 private:
     int attempts_;

@@ -7,6 +7,7 @@
 // name and a lease; on a store of one daemon nobody else looks at them.
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -34,30 +35,6 @@ State Parsed(std::optional<State> state, const std::string& name) {
     return *state;
 }
 
-Message ReadMessage(const CRows& rows, int row) {
-    Message m;
-    m.id = rows.Int(row, 0);
-    m.direction = rows.Text(row, 1);
-    m.state = Parsed(MessageStateNamed(rows.Text(row, 2)), rows.Text(row, 2));
-    m.modem = rows.Text(row, 3);
-    m.via = rows.Text(row, 4);
-    m.number = rows.Text(row, 5);
-    m.text = rows.Text(row, 6);
-    m.createdAt = rows.Int(row, 7);
-    m.updatedAt = rows.Int(row, 8);
-    m.attempts = static_cast<int>(rows.Int(row, 9));
-    m.nextAt = rows.Int(row, 10);
-    m.parts = static_cast<int>(rows.Int(row, 11));
-    m.partsAccepted = static_cast<int>(rows.Int(row, 12));
-    m.error = rows.Text(row, 13);
-    m.key = rows.Text(row, 14);
-    m.sentTime = rows.Text(row, 15);
-    m.webhookState = Parsed(WebhookStateNamed(rows.Text(row, 16)), rows.Text(row, 16));
-    m.webhookAttempts = static_cast<int>(rows.Int(row, 17));
-    m.webhookError = rows.Text(row, 18);
-    return m;
-}
-
 // "(?, ?, ?)" for the ids, which go after `params`.
 std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
     std::string marks;
@@ -66,21 +43,6 @@ std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
         params.emplace_back(id);
     }
     return "(" + marks + ")";
-}
-
-MessageState OutcomeState(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Sent:
-            return MessageState::Sent;
-        case Outcome::Failed:
-            return MessageState::Failed;
-        case Outcome::Unknown:
-            return MessageState::Unknown;
-        case Outcome::Retry:
-        case Outcome::Released:
-            break;
-    }
-    return MessageState::Queued;
 }
 
 // What a claim is of, for its renewal.
@@ -146,15 +108,7 @@ public:
 
     std::vector<Message> List(const std::string& direction, int64_t after, int limit) override {
         std::lock_guard hold(lock_);
-        const CRows rows = db_->Exec(std::string("SELECT ") + kMessageColumns +
-                                         " FROM messages WHERE direction = ? AND id > ? "
-                                         "ORDER BY id LIMIT ?",
-                                     {direction, after, limit});
-        std::vector<Message> messages;
-        for (int i = 0; i < rows.Size(); ++i) {
-            messages.push_back(ReadMessage(rows, i));
-        }
-        return messages;
+        return Messages("direction = ? AND id > ? ORDER BY id LIMIT ?", {direction, after, limit});
     }
 
     CancelResult Cancel(int64_t id, int64_t now) override {
@@ -247,7 +201,11 @@ public:
 
     void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts, int accepted,
                 int64_t nextAt, int64_t now) override {
-        const MessageState state = OutcomeState(outcome);
+        // Retried and released messages are queued again.
+        const MessageState state = outcome == Outcome::Sent      ? MessageState::Sent
+                                   : outcome == Outcome::Failed  ? MessageState::Failed
+                                   : outcome == Outcome::Unknown ? MessageState::Unknown
+                                                                 : MessageState::Queued;
         Transaction([&] {
             // Only while this daemon still holds it: a claim swept back to the queue may be
             // another's by now. One swept to unknown learns its real end.
@@ -298,16 +256,15 @@ public:
             next.reset();
             auto [free, params] = WebhookFree(now);
             params.insert(params.begin(), now);
-            const CRows row = db_->Exec(
-                std::string("SELECT ") + kMessageColumns +
-                    " FROM messages WHERE direction = 'in' AND webhook_state = 'pending' AND "
-                    "webhook_next_at <= ? AND " +
+            const std::vector<Message> due = Messages(
+                "direction = 'in' AND webhook_state = 'pending' AND webhook_next_at <= ? "
+                "AND " +
                     free + " ORDER BY webhook_next_at, id LIMIT 1" + db_->LockRows(),
                 params);
-            if (row.Empty()) {
+            if (due.empty()) {
                 return;
             }
-            next = ReadMessage(row, 0);
+            next = due.front();
             db_->Exec(
                 "UPDATE messages SET webhook_daemon = ?, webhook_lease_until = ? WHERE id = ?",
                 {options_.daemon, now + options_.leaseMs, next->id});
@@ -348,16 +305,15 @@ public:
         for (int i = 0; i < out.Size(); ++i) {
             counts.out[{out.Text(i, 0), out.Text(i, 1)}] = out.Int(i, 2);
         }
-        const CRows in =
-            db_->Exec("SELECT modem, count(*) FROM messages WHERE direction = 'in' GROUP BY modem");
-        for (int i = 0; i < in.Size(); ++i) {
-            counts.in[in.Text(i, 0)] = in.Int(i, 1);
-        }
-        const CRows hooks = db_->Exec(
-            "SELECT webhook_state, count(*) FROM messages WHERE direction = 'in' AND "
-            "webhook_state != '' GROUP BY webhook_state");
-        for (int i = 0; i < hooks.Size(); ++i) {
-            counts.webhooks[hooks.Text(i, 0)] = hooks.Int(i, 1);
+        // Received messages by modem, and their deliveries by state.
+        for (const auto& [into, by] :
+             {std::pair{&counts.in, "modem"}, std::pair{&counts.webhooks, "webhook_state"}}) {
+            const CRows rows = db_->Exec(std::string("SELECT ") + by +
+                                         ", count(*) FROM messages WHERE direction = 'in' AND " +
+                                         by + " != '' GROUP BY " + by);
+            for (int i = 0; i < rows.Size(); ++i) {
+                (*into)[rows.Text(i, 0)] = rows.Int(i, 1);
+            }
         }
         counts.events =
             db_->Exec("SELECT count(*) FROM events WHERE daemon = ?", {options_.daemon}).Int(0, 0);
@@ -401,6 +357,36 @@ protected:
     void Transaction(Body&& body) {
         std::lock_guard hold(lock_);
         InTransaction(*db_, body);
+    }
+
+    // The messages `where` picks, with what follows it.
+    std::vector<Message> Messages(const std::string& where, const SqlParams& params) {
+        const CRows rows = db_->Exec(
+            std::string("SELECT ") + kMessageColumns + " FROM messages WHERE " + where, params);
+        std::vector<Message> messages(static_cast<std::size_t>(rows.Size()));
+        for (int i = 0; i < rows.Size(); ++i) {
+            Message& m = messages[static_cast<std::size_t>(i)];
+            m.id = rows.Int(i, 0);
+            m.direction = rows.Text(i, 1);
+            m.state = Parsed(MessageStateNamed(rows.Text(i, 2)), rows.Text(i, 2));
+            m.modem = rows.Text(i, 3);
+            m.via = rows.Text(i, 4);
+            m.number = rows.Text(i, 5);
+            m.text = rows.Text(i, 6);
+            m.createdAt = rows.Int(i, 7);
+            m.updatedAt = rows.Int(i, 8);
+            m.attempts = static_cast<int>(rows.Int(i, 9));
+            m.nextAt = rows.Int(i, 10);
+            m.parts = static_cast<int>(rows.Int(i, 11));
+            m.partsAccepted = static_cast<int>(rows.Int(i, 12));
+            m.error = rows.Text(i, 13);
+            m.key = rows.Text(i, 14);
+            m.sentTime = rows.Text(i, 15);
+            m.webhookState = Parsed(WebhookStateNamed(rows.Text(i, 16)), rows.Text(i, 16));
+            m.webhookAttempts = static_cast<int>(rows.Int(i, 17));
+            m.webhookError = rows.Text(i, 18);
+        }
+        return messages;
     }
 
     static std::vector<Event> ReadEvents(const CRows& rows) {
@@ -455,12 +441,8 @@ private:
 
     // The message without its history.
     std::optional<Message> Row(int64_t id) {
-        const CRows row = db_->Exec(
-            std::string("SELECT ") + kMessageColumns + " FROM messages WHERE id = ?", {id});
-        if (row.Empty()) {
-            return std::nullopt;
-        }
-        return ReadMessage(row, 0);
+        std::vector<Message> found = Messages("id = ?", {id});
+        return found.empty() ? std::nullopt : std::optional<Message>(std::move(found.front()));
     }
 
     // A change of state: its history entry and, with events on, its event, both in the
@@ -499,8 +481,6 @@ public:
             keeper_.join();
         }
     }
-    CSharedStore(const CSharedStore&) = delete;
-    CSharedStore& operator=(const CSharedStore&) = delete;
 
     std::string Prepare() override {
         if (std::string why = CSqlStore::Prepare(); !why.empty()) {
@@ -601,11 +581,10 @@ protected:
     // process never heard of runs out like a dead daemon's.
     void Holding(Kind kind, int64_t id, bool held) override {
         std::lock_guard hold(heldLock_);
-        std::set<int64_t>& set = kind == Kind::Send ? held_ : heldHooks_;
         if (held) {
-            set.insert(id);
+            held_[kind].insert(id);
         } else {
-            set.erase(id);
+            held_[kind].erase(id);
         }
     }
 
@@ -647,30 +626,23 @@ private:
     // The claims held in this process, and every event this daemon has still to publish.
     void Renew(int64_t now) {
         const int64_t until = now + options_.leaseMs;
-        std::vector<int64_t> sends;
-        std::vector<int64_t> hooks;
-        {
-            std::lock_guard hold(heldLock_);
-            sends.assign(held_.begin(), held_.end());
-            hooks.assign(heldHooks_.begin(), heldHooks_.end());
-        }
-        if (!sends.empty()) {
-            SqlParams params = {until, options_.daemon};
-            const std::string in = In(params, sends);
-            side_->Exec(
-                "UPDATE messages SET lease_until = ? WHERE daemon = ? AND "
-                "state = 'sending' AND id IN " +
-                    in,
-                params);
-        }
-        if (!hooks.empty()) {
-            SqlParams params = {until, options_.daemon};
-            const std::string in = In(params, hooks);
-            side_->Exec(
-                "UPDATE messages SET webhook_lease_until = ? WHERE webhook_daemon = ? "
-                "AND webhook_state = 'pending' AND id IN " +
-                    in,
-                params);
+        for (const auto& [kind, sql] :
+             {std::pair{Kind::Send,
+                        "UPDATE messages SET lease_until = ? WHERE daemon = ? AND "
+                        "state = 'sending' AND id IN "},
+              std::pair{Kind::Webhook,
+                        "UPDATE messages SET webhook_lease_until = ? WHERE "
+                        "webhook_daemon = ? AND webhook_state = 'pending' AND id IN "}}) {
+            std::vector<int64_t> ids;
+            {
+                std::lock_guard hold(heldLock_);
+                ids.assign(held_[kind].begin(), held_[kind].end());
+            }
+            if (!ids.empty()) {
+                SqlParams params = {until, options_.daemon};
+                const std::string in = In(params, ids);
+                side_->Exec(sql + in, params);
+            }
         }
         if (options_.events) {
             side_->Exec("UPDATE events SET lease_until = ? WHERE claimed_by = ?",
@@ -688,8 +660,7 @@ private:
     std::unique_ptr<ISqlDriver> side_;
     std::mutex wakeLock_;
     std::mutex heldLock_;
-    std::set<int64_t> held_;
-    std::set<int64_t> heldHooks_;
+    std::map<Kind, std::set<int64_t>> held_;
     std::set<int64_t> unsettled_;  // deliveries whose outcome the store refused
     std::function<void()> wake_;
     std::atomic<bool> stop_ = false;

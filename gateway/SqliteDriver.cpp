@@ -11,16 +11,12 @@ namespace {
 // The file cannot be had for now (locked past the busy timeout, a full disk, an I/O error)
 // rather than the statement refused.
 [[noreturn]] void Throw(int code, const std::string& why) {
-    switch (code & 0xFF) {
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_IOERR:
-        case SQLITE_FULL:
-        case SQLITE_CANTOPEN:
-            throw StoreUnavailable(why);
-        default:
-            throw StoreFault(why);
+    const int primary = code & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED || primary == SQLITE_IOERR ||
+        primary == SQLITE_FULL || primary == SQLITE_CANTOPEN) {
+        throw StoreUnavailable(why);
     }
+    throw StoreFault(why);
 }
 
 class CSqliteDriver final : public ISqlDriver {

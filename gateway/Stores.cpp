@@ -49,35 +49,6 @@ std::string ConninfoShown(const Options& options) {
     return shown;
 }
 
-// A URL: the password between user and host, and a password among the parameters, each
-// parameter read by libpq alone so that an encoded name is recognised too.
-std::string UrlShown(std::string shown, std::size_t scheme) {
-    const std::size_t question = shown.find('?', scheme + 3);
-    const std::size_t hostEnd = std::min(shown.find('/', scheme + 3), question);
-    const std::size_t at = shown.rfind('@', std::min(hostEnd, shown.size()));
-    const std::size_t colon = shown.find(':', scheme + 3);
-    std::string query = question == std::string::npos ? "" : shown.substr(question + 1);
-    shown = shown.substr(0, question);
-    if (at != std::string::npos && at > scheme && colon < at) {
-        shown.replace(colon + 1, at - colon - 1, "***");
-    }
-    if (question == std::string::npos) {
-        return shown;
-    }
-    std::string parameters;
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        const std::size_t end = std::min(query.find('&', start), query.size());
-        std::string parameter = query.substr(start, end - start);
-        if (HasPassword(ParseConninfo("postgresql://?" + parameter))) {
-            parameter = parameter.substr(0, parameter.find('=')) + "=***";
-        }
-        parameters += (start == 0 ? "" : "&") + parameter;
-        start = end + 1;
-    }
-    return shown + "?" + parameters;
-}
-
 constexpr const char* kMessageStates[] = {"queued",  "sending",   "sent",    "failed",
                                           "unknown", "cancelled", "received"};
 constexpr const char* kWebhookStates[] = {"", "pending", "delivered", "dead"};
@@ -149,12 +120,37 @@ bool IsServerStore(const std::string& store) {
 
 std::string StoreShown(const std::string& store) {
     const std::size_t scheme = store.find("://");
-    if (scheme != std::string::npos) {
-        return UrlShown(store, scheme);
+    if (scheme == std::string::npos) {
+        // A key=value connection string; a file's path is none and is shown as it is.
+        const Options options = ParseConninfo(store);
+        return options && HasPassword(options) ? ConninfoShown(options) : store;
     }
-    // A key=value connection string; a file's path is none and is shown as it is.
-    const Options options = ParseConninfo(store);
-    return options && HasPassword(options) ? ConninfoShown(options) : store;
+    // A URL: the password between user and host, and a password among the parameters, each
+    // parameter read by libpq alone so that an encoded name is recognised too.
+    const std::size_t question = store.find('?', scheme + 3);
+    const std::size_t hostEnd = std::min(store.find('/', scheme + 3), question);
+    const std::size_t at = store.rfind('@', std::min(hostEnd, store.size()));
+    const std::size_t colon = store.find(':', scheme + 3);
+    const std::string query = question == std::string::npos ? "" : store.substr(question + 1);
+    std::string shown = store.substr(0, question);
+    if (at != std::string::npos && at > scheme && colon < at) {
+        shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    if (question == std::string::npos) {
+        return shown;
+    }
+    std::string parameters;
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        std::string parameter = query.substr(start, end - start);
+        if (HasPassword(ParseConninfo("postgresql://?" + parameter))) {
+            parameter = parameter.substr(0, parameter.find('=')) + "=***";
+        }
+        parameters += (start == 0 ? "" : "&") + parameter;
+        start = end + 1;
+    }
+    return shown + "?" + parameters;
 }
 
 }  // namespace Tarvikd

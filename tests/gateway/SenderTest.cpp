@@ -41,7 +41,6 @@ protected:
         CModemSender::Host host;
         host.rerouted = [] { return std::vector<std::string>{}; };
         host.failure = [this](const std::string& why) { failures_.push_back(why); };
-        host.success = [] {};
         host.finished = [](Outcome) {};
         host.wake = [] {};
         CModemSender sender(config_, modem_, *store_, host);
