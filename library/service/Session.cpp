@@ -21,6 +21,14 @@ bool Start(int port, int baudRate) {
     return GSM::ServiceHost().Start(port, baudRate) == 1;
 }
 
+bool StartDevice(const std::string& devicePath, int baudRate) {
+    return GSM::ServiceHost().StartDevice(devicePath, baudRate) == 1;
+}
+
+bool DeviceGone() {
+    return Running() && GSM::ServiceHost().port.DeviceGone();
+}
+
 void Stop() {
     GSM::ServiceHost().Stop();
 }
@@ -57,6 +65,10 @@ std::optional<ReceivedPart> NextMessage() {
         return std::nullopt;
     }
     return part;
+}
+
+std::optional<ModemHealth> Health() {
+    return GSM::ServiceHost().AskHealth();
 }
 
 int32_t Command(const char* command, char* reply, int32_t waitMs) {

@@ -9,6 +9,7 @@
 
 #include "Tarvik.h"
 #include "codec/MessageRecord.h"
+#include "engine/Health.h"
 
 namespace Tarvik {
 
@@ -20,6 +21,9 @@ struct PartOutcome {
 };
 
 using ConcatHeader = GSM::ConcatHeader;
+// Registration, operator and access technology, signal, IMSI, ICCID, SIM state, storage
+// used and total; each absent when the modem did not tell it.
+using ModemHealth = GSM::ModemHealth;
 
 // One received message, or one part of a long one: the record SMSGetNextMessage gives, and
 // what the modem's PDU listing showed beyond it. A message the inbox journal kept over a
@@ -38,9 +42,15 @@ namespace Session {
 
 // True when the service runs afterwards; LastError() says why not.
 bool Start(int port, int baudRate);
+// The same on a device named by its path, such as a stable link under /dev/serial/by-id:
+// what a port number names can change at a replug, that link does not.
+bool StartDevice(const std::string& devicePath, int baudRate);
 void Stop();
 bool Running();
 std::string LastError();
+// True once the device the service runs on went away (unplugged, reset) while it ran: the
+// service is of no more use, and the device, should it come back, wants a new start.
+bool DeviceGone();
 
 // As SMSSendMessage2: the sequence number, or -1 when not started, for unusable input, or
 // when the queue cannot take the whole text.
@@ -52,6 +62,9 @@ int32_t Send(const std::string& text, const std::string& number,
 // from the same stores as SMSReport and SMSGetNextMessage.
 std::optional<PartOutcome> NextOutcome();
 std::optional<ReceivedPart> NextMessage();
+
+// The modem's health, asked now; none when not started.
+std::optional<ModemHealth> Health();
 
 // As SMSCommand.
 int32_t Command(const char* command, char* reply, int32_t waitMs);
