@@ -189,7 +189,9 @@ private:
         if (line == "unplug") {
             modem.Port().Unplug();
         } else if (line == "replug") {
+            // Power came back with it: the modes of the last set-up are gone.
             modem.Port().Replug();
+            modem.Restart(false);
         } else if (line.rfind("registration ", 0) == 0 &&
                    ModemSim::RegistrationNumber(line.substr(13)) >= 0) {
             modem.UpdateProfile(

@@ -1,6 +1,7 @@
-// The modem's health through the library's own face, against the simulated modem started
-// by its device's path: registration as it changes, a storage that fills, and a modem that
-// refuses every health query; and the answers of modules that differ from the simulator.
+// The modem's device through the library's own face, against the simulated modem: started
+// by its path, gone when unplugged and taken up again under the same path; its health,
+// with a registration that changes, a storage that fills, and a modem that refuses every
+// health query; and the answers of modules that differ from the simulator.
 #include <string>
 
 #include "ServiceFixture.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using GSM::ModemHealth;
+using namespace std::chrono_literals;
 
 class HealthTest : public TestSupport::ServiceTest {
 protected:
@@ -44,6 +46,23 @@ TEST_F(HealthTest, TheModemStartedByItsPathTellsItsHealthAndItsRegistrationAsItC
     EXPECT_EQ(health.registration, "denied");
     EXPECT_FALSE(health.operatorName.has_value());  // on no network
     EXPECT_FALSE(health.access.has_value());
+}
+
+TEST_F(HealthTest, AnUnpluggedDeviceIsGoneAndTheOneThatComesBackUnderItsPathStartsAgain) {
+    const std::string path = modem.Port().LinkPath();
+    ASSERT_TRUE(Tarvik::Session::StartDevice(path, kBaud)) << Tarvik::Session::LastError();
+    EXPECT_FALSE(Tarvik::Session::DeviceGone());
+    modem.Port().Unplug();
+    // The worker's next exchange meets the hang-up.
+    EXPECT_TRUE(TestSupport::WaitFor([] { return Tarvik::Session::DeviceGone(); }, 20s));
+    Tarvik::Session::Stop();
+    EXPECT_FALSE(Tarvik::Session::StartDevice(path, kBaud));
+
+    modem.Port().Replug();
+    ASSERT_TRUE(Tarvik::Session::StartDevice(path, kBaud)) << Tarvik::Session::LastError();
+    EXPECT_FALSE(Tarvik::Session::DeviceGone());
+    EXPECT_GE(Tarvik::Session::Send("after the replug", "13912345678", "86"), 1);
+    EXPECT_TRUE(TestSupport::WaitFor([&] { return modem.Submitted().size() == 1; }, 20s));
 }
 
 TEST_F(HealthTest, AStorageThatFillsShowsItsUseWhileNothingTakesItsMessages) {
