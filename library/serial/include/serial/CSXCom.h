@@ -49,7 +49,8 @@ public:
     bool IsOpen() const { return line_->IsOpen(); }
     // True once the open device hung up (unplugged, reset): it never answers again, and a
     // device that comes back is a new one to open.
-    bool DeviceGone() const { return line_->IsOpen() && line_->HungUp(); }
+    // Any thread may ask; the close forgets it.
+    bool DeviceGone() const { return line_->HungUp(); }
 
     // PURGE_* mask; 1 on success.
     int Purge(unsigned flags);
