@@ -8,6 +8,7 @@
 
 #include "Options.h"
 #include "Session.h"
+#include "link/ServeLink.h"
 
 namespace TarvikCli {
 
@@ -24,6 +25,7 @@ int RunReceive(const Options& options);
 int RunServe(const Options& options);
 int RunAt(const Options& options);
 int RunIdentify(const Options& options);
+int RunPorts(const Options& options);
 
 // "tarvik: " and the message on standard error; returns `code`.
 int Complain(int code, const std::string& message);
@@ -37,6 +39,9 @@ std::function<void(const Received&)> SideSink(const std::string& path);
 std::string AskModem(const std::string& command, int waitMs);
 // A query that, with quick replies, ends at its final result: the line is free at once.
 std::string AskQuery(const std::string& command);
+
+// The modem's health as the serve link carries it.
+TarvikLink::ModemHealth LinkHealth(const Tarvik::ModemHealth& health);
 
 // Runs `start` on a session, with an interrupt meanwhile cutting it short.
 bool StartSession(CSession& session, const Options& options, std::string& why);

@@ -81,7 +81,7 @@ bool StartSession(CSession& session, const Options& options, std::string& why) {
         SetEnvironment("TARVIK_PIN", options.pin->c_str());
     }
     starting.store(true);
-    const bool started = session.Start(options.port, options.baud, why);
+    const bool started = session.Start(options.port, options.device, options.baud, why);
     starting.store(false);
     if (!started && Interrupts() > 0) {
         why = "interrupted while starting";
@@ -132,6 +132,9 @@ int main(int argc, char** argv) {
             break;
         case Verb::Identify:
             code = RunIdentify(options);
+            break;
+        case Verb::Ports:
+            code = RunPorts(options);
             break;
         case Verb::Help:
         case Verb::Version:

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "LocalText.h"
+#include "link/ServeLink.h"
 
 namespace TarvikCli {
 
@@ -50,6 +52,44 @@ int RunAt(const Options& options) {
     return status == "OK" ? kExitDone : kExitRefused;
 }
 
+TarvikLink::ModemHealth LinkHealth(const Tarvik::ModemHealth& health) {
+    TarvikLink::ModemHealth link;
+    link.registration = health.registration;
+    link.operatorName = health.operatorName;
+    link.access = health.access;
+    link.dbm = health.dbm;
+    link.quality = health.quality;
+    link.imsi = health.imsi;
+    link.iccid = health.iccid;
+    link.sim = health.sim;
+    link.storageUsed = health.storageUsed;
+    link.storageTotal = health.storageTotal;
+    return link;
+}
+
+namespace {
+
+void PrintHealth(const Tarvik::ModemHealth& health) {
+    const auto print = [](const char* label, const std::optional<std::string>& value) {
+        if (value) {
+            std::printf("%s: %s\n", label, value->c_str());
+        }
+    };
+    print("registration", health.registration);
+    print("access", health.access);
+    if (health.dbm && health.quality) {
+        std::printf("level: %d dBm, quality %d of 5\n", *health.dbm, *health.quality);
+    }
+    print("imsi", health.imsi);
+    print("iccid", health.iccid);
+    print("sim", health.sim);
+    if (health.storageUsed && health.storageTotal) {
+        std::printf("storage: %d of %d used\n", *health.storageUsed, *health.storageTotal);
+    }
+}
+
+}  // namespace
+
 int RunIdentify(const Options& options) {
     CSession session(SideSink(options.receivedPath));
     std::string why;
@@ -67,19 +107,34 @@ int RunIdentify(const Options& options) {
         {"revision", "AT+CGMR", asIs},     {"operator", "AT+COPS?", OperatorOf},
         {"signal", "AT+CSQ", SignalOf},
     };
+    TarvikLink::Json json = TarvikLink::Json::object();
     int answered = 0;
     for (const Query& query : queries) {
         std::string status;
         const std::string answer = AnswerOf(query.command, AskQuery(query.command), status);
         if (!answer.empty()) {
             ++answered;
-            std::printf("%s: %s\n", query.label, query.shown(answer).c_str());
-        } else {
+            json[query.label] = LocalToUtf8(query.shown(answer));
+            if (!options.json) {
+                std::printf("%s: %s\n", query.label, query.shown(answer).c_str());
+            }
+        } else if (!options.json) {
             std::printf("%s: not known (%s)\n", query.label,
                         status.empty() ? "no reply" : status.c_str());
         }
         std::fflush(stdout);
     }
+    if (const auto health = Tarvik::Session::Health()) {
+        if (options.json) {
+            TarvikLink::AddHealth(LinkHealth(*health), json);
+        } else {
+            PrintHealth(*health);
+        }
+    }
+    if (options.json) {
+        std::puts(json.dump(-1, ' ', false, TarvikLink::Json::error_handler_t::replace).c_str());
+    }
+    std::fflush(stdout);
     session.Stop();
     return answered > 0 ? kExitDone : kExitRefused;
 }

@@ -9,7 +9,7 @@ namespace TarvikCli {
 namespace {
 
 const char kOverview[] =
-    "usage: tarvik COMMAND --port N [OPTION]... [ARGUMENT]...\n"
+    "usage: tarvik COMMAND (--port N | --device PATH) [OPTION]... [ARGUMENT]...\n"
     "Sends and receives SMS through the modem on port N, through the Tarvik library.\n"
     "\n"
     "Commands:\n"
@@ -18,10 +18,13 @@ const char kOverview[] =
     "  serve     take JSON requests on standard input, write JSON events to standard output\n"
     "  at        pass one raw command to the modem and print its reply\n"
     "  identify  print the modem's maker, model, revision, network and signal\n"
+    "  ports     list the serial devices and what answers on each\n"
     "\n"
     "Options of every command:\n"
     "  --port N            the modem's port, 1 to 1024 (COM<N>; on Linux the entry COM<N>\n"
     "                      of $TARVIK_PORT_DIR, else /dev/ttyS, ttyUSB or ttyACM)\n"
+    "  --device PATH       the modem's device instead of a number, best its stable link\n"
+    "                      under /dev/serial/by-id, which a replug does not change\n"
     "  --baud B            the line's rate (default 115200)\n"
     "  --paced             wait for the line to fall silent after every reply (300 ms)\n"
     "                      instead of going on as soon as the modem's final result has\n"
@@ -32,7 +35,8 @@ const char kOverview[] =
     "  -h, --help          show the help of the command\n"
     "\n"
     "Exit codes: 0 done; 1 the modem refused (a part, a command); 2 bad usage or input;\n"
-    "3 the start failed; 4 gave up waiting (time-out or interrupt).\n"
+    "3 the start failed; 4 gave up waiting (time-out or interrupt); 5 (serve) the device\n"
+    "went away.\n"
     "'tarvik COMMAND --help' shows a command's own options; 'man tarvik' has examples.\n";
 
 const char kSendUsage[] =
@@ -71,7 +75,8 @@ const char kReceiveUsage[] =
     "  --idle S            seconds without a message that end the command (1 to 3600)\n";
 
 const char kServeUsage[] =
-    "usage: tarvik serve --port N [--baud B] [--ack] [--cancel-pending] [--max-parts N]\n"
+    "usage: tarvik serve (--port N | --device PATH) [--baud B] [--ack] [--cancel-pending]\n"
+    "                    [--max-parts N]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -86,10 +91,14 @@ const char kServeUsage[] =
     "  {\"op\":\"ack\",\"key\":\"0123456789abcdef\"}     with --ack: the message is kept\n"
     "  {\"op\":\"status\"}                          the modem event again, signal refreshed\n"
     "  {\"op\":\"stop\"}\n"
-    "Events: ready (port, version), modem (model, revision, signal, rssi), queued (its\n"
-    "sequence, parts, concatenated), report (each part: accepted or refused, with the error\n"
-    "and code), sent (every part reported; parts, accepted, concatenated), message (key,\n"
-    "number, time, text), reply, error (with a code), stopped.\n"
+    "Events: ready (port or device, version), modem (model, model_code, revision, signal,\n"
+    "rssi, and what the modem tells of its health: registration, operator, access, dbm,\n"
+    "quality, imsi, iccid, sim, storage_used, storage_total), queued (its sequence, parts,\n"
+    "concatenated), report (each part: accepted or refused, with the error and code), sent\n"
+    "(every part reported; parts, accepted, concatenated), message (key, number, time,\n"
+    "text), reply, error (with a code), stopped.\n"
+    "A device that goes away (unplugged, reset) ends serve with the error code\n"
+    "\"device_gone\" and exit code 5, after every message already taken off the modem.\n"
     "\n"
     "A text longer than one message goes as one concatenated message on a modem in PDU\n"
     "mode (\"concatenated\":true), as independent parts on the CDMA dialects; a text of\n"
@@ -112,9 +121,24 @@ const char kAtUsage[] =
     "failed.\n";
 
 const char kIdentifyUsage[] =
-    "usage: tarvik identify --port N [--baud B] [--received FILE]\n"
+    "usage: tarvik identify (--port N | --device PATH) [--baud B] [--format text|json]\n"
+    "                       [--received FILE]\n"
     "Prints the modem's answers to AT+CGMI, AT+CGMM, AT+CGMR, AT+COPS? and AT+CSQ as\n"
-    "manufacturer, model, revision, operator and signal. Exit code 1 when none answered.\n";
+    "manufacturer, model, revision, operator and signal, then its health: registration\n"
+    "(home, roaming, searching, denied, not searching), operator and access technology,\n"
+    "signal in dBm with a quality from 0 to 5, IMSI, ICCID, SIM state and the message\n"
+    "storage used and total. What the modem does not answer is left out. Exit code 1 when\n"
+    "none answered.\n"
+    "  --format json       one JSON object instead of the lines\n";
+
+const char kPortsUsage[] =
+    "usage: tarvik ports [--format text|json] [--baud B] [PATH]...\n"
+    "Lists the serial devices (on Linux /dev/ttyUSB*, ttyACM*, the ttyS* that have a port\n"
+    "behind them, and each PATH given) with their stable links under /dev/serial, and asks\n"
+    "each one AT for a moment: one that answers shows its maker, model, revision, IMEI, SIM\n"
+    "state and signal. A device another program holds is shown with that program's name\n"
+    "and is not touched.\n"
+    "  --format json       one JSON object per device and line\n";
 
 struct VerbInfo {
     const char* name;
@@ -122,12 +146,13 @@ struct VerbInfo {
     const char* usage;
 };
 
-constexpr std::array<VerbInfo, 5> kVerbs = {{
+constexpr std::array<VerbInfo, 6> kVerbs = {{
     {"send", Verb::Send, kSendUsage},
     {"receive", Verb::Receive, kReceiveUsage},
     {"serve", Verb::Serve, kServeUsage},
     {"at", Verb::At, kAtUsage},
     {"identify", Verb::Identify, kIdentifyUsage},
+    {"ports", Verb::Ports, kPortsUsage},
 }};
 
 // A decimal number from `low` to `high` and nothing else ("7x", "+7" and "" are not), or -1.
@@ -140,7 +165,11 @@ int NumberIn(const std::string& value, int low, int high) {
 }
 
 bool Allowed(Verb verb, const std::string& option) {
-    if (option == "--port" || option == "--baud" || option == "--paced" || option == "--pin") {
+    if (verb == Verb::Ports) {
+        return option == "--format" || option == "--baud";
+    }
+    if (option == "--port" || option == "--device" || option == "--baud" || option == "--paced" ||
+        option == "--pin") {
         return true;
     }
     switch (verb) {
@@ -152,9 +181,10 @@ bool Allowed(Verb verb, const std::string& option) {
         case Verb::At:
             return option == "--wait" || option == "--received";
         case Verb::Identify:
-            return option == "--received";
+            return option == "--received" || option == "--format";
         case Verb::Serve:
             return option == "--ack" || option == "--cancel-pending" || option == "--max-parts";
+        case Verb::Ports:
         case Verb::Help:
         case Verb::Version:
             return false;
@@ -258,6 +288,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (options.port < 0) {
                 return fail("--port takes a number from 1 to 1024, not '" + value + "'");
             }
+        } else if (arg == "--device") {
+            if (value.empty()) {
+                return fail("--device needs the device's path");
+            }
+            options.device = value;
         } else if (arg == "--baud") {
             options.baud = NumberIn(value, 1, 99999999);
             if (options.baud < 0) {
@@ -314,8 +349,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (noPrefix) {
         options.prefix.reset();
     }
-    if (options.port == 0) {
-        return fail("--port is missing: the number N of the modem's port COM<N>");
+    if (options.port != 0 && !options.device.empty()) {
+        return fail("--port and --device exclude each other");
+    }
+    if (options.port == 0 && options.device.empty() && options.verb != Verb::Ports) {
+        return fail(
+            "--port is missing: the number N of the modem's port COM<N>, or --device "
+            "and the device's path");
     }
     switch (options.verb) {
         case Verb::Send:
@@ -336,12 +376,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                             options.words.front() + "'");
             }
             break;
+        case Verb::Ports:
         case Verb::Help:
         case Verb::Version:
             break;
     }
     parsed.options = options;
     return parsed;
+}
+
+std::string LineName(const Options& options) {
+    return options.device.empty() ? "port " + std::to_string(options.port)
+                                  : "device " + options.device;
 }
 
 }  // namespace TarvikCli

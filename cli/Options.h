@@ -7,7 +7,7 @@
 
 namespace TarvikCli {
 
-enum class Verb { Send, Receive, Serve, At, Identify, Help, Version };
+enum class Verb { Send, Receive, Serve, At, Identify, Ports, Help, Version };
 
 // The prefix the library puts before a number that does not begin with "+".
 inline constexpr const char* kDefaultPrefix = "86";
@@ -18,6 +18,7 @@ struct Options {
     Verb verb = Verb::Help;
     std::string verbName;  // for help: the subcommand asked about, if any
     int port = 0;
+    std::string device;  // instead of a port number: the device's path
     int baud = kDefaultBaud;
     // The library's own pacing (the full silence after every reply) instead of quick
     // replies, which tarvik turns on by default.
@@ -47,6 +48,9 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+// "port 3" or "device /dev/serial/by-id/...", for the user.
+std::string LineName(const Options& options);
 
 // The help of one subcommand, or the overview when `verbName` names none.
 std::string UsageText(const std::string& verbName);

@@ -37,6 +37,9 @@ void Emit(Event event) {
                               &event.modem.model, &event.modem.revision}) {
         *text = LocalToUtf8(*text);
     }
+    if (event.health.operatorName) {
+        *event.health.operatorName = LocalToUtf8(*event.health.operatorName);
+    }
     std::fputs(TarvikLink::EventLine(event).c_str(), stdout);
     std::fflush(stdout);
 }
@@ -82,9 +85,11 @@ struct HeldMessage {
 // ESC to the port: a program killed between "AT+CMGS" and its body leaves the modem waiting
 // for the body, taking every later command as text; ESC ends that wait, and a modem that
 // is not waiting ignores it. Through the library's own port names and serial device.
-void CancelPendingEntry(int port, int baud) {
+void CancelPendingEntry(const Options& options) {
     CSXCom com;
-    if (com.Open(port, baud) == 1) {
+    const int opened = options.device.empty() ? com.Open(options.port, options.baud)
+                                              : com.OpenDevice(options.device, options.baud);
+    if (opened == 1) {
         const char escape = 0x1B;
         com.Write(&escape, 1);
         // Its answer, if any, comes before the service opens the port and purges it.
@@ -106,7 +111,7 @@ public:
 
     int Run() {
         if (options_.cancelPending) {
-            CancelPendingEntry(options_.port, options_.baud);
+            CancelPendingEntry(options_);
         }
         CSession session([this](const Received& message) {
             const std::string key =
@@ -121,9 +126,15 @@ public:
             return kExitStartFailed;
         }
         Serve();
-        // With a submission under way a stop does not wait for the network's answer.
-        session.Stop(tracker_.Empty() && held_.empty());
+        // With a submission under way a stop does not wait for the network's answer; a
+        // device that went away answers nothing, but what the library took off it before
+        // is handed over all the same.
+        session.Stop(!gone_ && tracker_.Empty() && held_.empty());
         TakeReports();
+        if (gone_) {
+            EmitError({}, Code::DeviceGone,
+                      "the " + LineName(options_) + " went away (unplugged or reset)");
+        }
         for (const SendRequest& request : held_) {
             EmitError(request.id, Code::NotQueued, "not queued: the service stopped first");
         }
@@ -137,7 +148,7 @@ public:
             stopped.unacked = static_cast<int64_t>(unacked_.size());
         }
         Emit(std::move(stopped));
-        return kExitDone;
+        return gone_ ? TarvikLink::kExitDeviceGone : kExitDone;
     }
 
 private:
@@ -162,6 +173,7 @@ private:
         }
         Event ready = Made(EventKind::Ready);
         ready.port = options_.port;
+        ready.device = options_.device;
         ready.version = TarvikLink::kVersion;
         Emit(std::move(ready));
         EmitModem(true);
@@ -201,6 +213,10 @@ private:
                 lastProgress = Clock::now();
             }
             GiveAgain();
+            if (Tarvik::Session::DeviceGone()) {
+                gone_ = true;
+                break;
+            }
         }
     }
 
@@ -216,6 +232,9 @@ private:
         modem_.rssi = TarvikLink::RssiOf(modem_.signal);
         Event event = Made(EventKind::Modem, id);
         event.modem = modem_;
+        if (const auto health = Tarvik::Session::Health()) {
+            event.health = LinkHealth(*health);
+        }
         Emit(std::move(event));
     }
 
@@ -400,6 +419,7 @@ private:
     std::map<std::string, HeldMessage> unacked_;
     std::FILE* journal_ = nullptr;
     TarvikLink::ModemInfo modem_;
+    bool gone_ = false;  // the device went away
 };
 
 }  // namespace

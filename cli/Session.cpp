@@ -22,23 +22,27 @@ std::string LastError() {
 CSession::CSession(std::function<void(const Received&)> onMessage)
     : onMessage_(std::move(onMessage)) {}
 
-bool CSession::Start(int port, int baud, std::string& why) {
+bool CSession::Start(int port, const std::string& device, int baud, std::string& why) {
     const std::string before = LastError();
-    if (Tarvik::Session::Start(port, baud)) {
+    const bool started = device.empty() ? Tarvik::Session::Start(port, baud)
+                                        : Tarvik::Session::StartDevice(device, baud);
+    if (started) {
         running_ = true;
         return true;
     }
     const std::string after = LastError();
+    const std::string name = device.empty() ? "port " + std::to_string(port) : device;
     // The library leaves its last-error text alone when the port itself could not be
     // opened; every failure after the open writes one.
     if (after.empty() || after == before) {
-        const std::string holders = PortHolders(serial::PortDevicePath(port));
-        why = "cannot open port " + std::to_string(port) +
+        const std::string holders =
+            PortHolders(device.empty() ? serial::PortDevicePath(port) : device);
+        why = "cannot open " + name +
               (holders.empty() ? ": it does not exist, another program holds it, or it refuses " +
                                      std::to_string(baud) + " baud"
                                : ": held by " + holders);
     } else {
-        why = "the modem on port " + std::to_string(port) + " did not start: " + OneLine(after);
+        why = "the modem on " + name + " did not start: " + OneLine(after);
     }
     // A start whose set-up failed leaves the port open; the stop closes it.
     Tarvik::Session::Stop();

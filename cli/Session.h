@@ -21,8 +21,9 @@ public:
     CSession(const CSession&) = delete;
     CSession& operator=(const CSession&) = delete;
 
-    // True when the service runs; otherwise `why` says what failed.
-    bool Start(int port, int baud, std::string& why);
+    // True when the service runs on `device`, or on port `port` when no device is named;
+    // otherwise `why` says what failed.
+    bool Start(int port, const std::string& device, int baud, std::string& why);
 
     // Hands over the waiting messages and keeps the waiting reports for NextReport.
     void Fetch();

@@ -16,13 +16,14 @@ struct BadField : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-constexpr std::array<std::pair<Code, const char*>, 7> kCodes = {{
+constexpr std::array<std::pair<Code, const char*>, 8> kCodes = {{
     {Code::InvalidRequest, "invalid_request"},
     {Code::TooLong, "too_long"},
     {Code::NotQueued, "not_queued"},
     {Code::Refused, "refused"},
     {Code::Stopped, "stopped"},
     {Code::StartFailed, "start_failed"},
+    {Code::DeviceGone, "device_gone"},
     {Code::Other, "other"},
 }};
 
@@ -185,6 +186,65 @@ Json Begin(const Event& event) {
     return line;
 }
 
+template <typename Value>
+void AddKnown(Json& line, const char* key, const std::optional<Value>& value) {
+    if (value) {
+        line[key] = *value;
+    }
+}
+
+}  // namespace
+
+void AddHealth(const ModemHealth& h, Json& line) {
+    AddKnown(line, "registration", h.registration);
+    AddKnown(line, "operator", h.operatorName);
+    AddKnown(line, "access", h.access);
+    AddKnown(line, "dbm", h.dbm);
+    AddKnown(line, "quality", h.quality);
+    AddKnown(line, "imsi", h.imsi);
+    AddKnown(line, "iccid", h.iccid);
+    AddKnown(line, "sim", h.sim);
+    AddKnown(line, "storage_used", h.storageUsed);
+    AddKnown(line, "storage_total", h.storageTotal);
+}
+
+namespace {
+
+void AddModem(const ModemInfo& modem, const ModemHealth& health, Json& line) {
+    line["model"] = modem.model;
+    line["model_code"] = modem.code;
+    line["revision"] = modem.revision;
+    line["signal"] = modem.signal;
+    AddKnown(line, "rssi", modem.rssi);
+    AddHealth(health, line);
+}
+
+std::optional<int> SmallOf(const Json& object, const char* key) {
+    const std::optional<int64_t> value = Integer(object, key);
+    if (value && (*value < -1000000000 || *value > 1000000000)) {
+        throw BadField(std::string("\"") + key + "\" is out of range");
+    }
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+void ReadModem(const Json& object, ModemInfo& modem, ModemHealth& h) {
+    modem.model = String(object, "model").value_or("");
+    modem.code = SmallOf(object, "model_code").value_or(0);
+    modem.revision = String(object, "revision").value_or("");
+    modem.signal = String(object, "signal").value_or("");
+    modem.rssi = SmallOf(object, "rssi");
+    h.registration = String(object, "registration");
+    h.operatorName = String(object, "operator");
+    h.access = String(object, "access");
+    h.dbm = SmallOf(object, "dbm");
+    h.quality = SmallOf(object, "quality");
+    h.imsi = String(object, "imsi");
+    h.iccid = String(object, "iccid");
+    h.sim = String(object, "sim");
+    h.storageUsed = SmallOf(object, "storage_used");
+    h.storageTotal = SmallOf(object, "storage_total");
+}
+
 void AddFailure(const Event& event, Json& line) {
     line["error"] = event.error;
     if (event.code != Code::None) {
@@ -197,16 +257,14 @@ Json EventJson(const Event& event) {
     switch (event.kind) {
         case EventKind::Ready:
             line["port"] = event.port;
+            if (!event.device.empty()) {
+                line["device"] = event.device;
+            }
             line["version"] = event.version;
             break;
         case EventKind::Modem:
-            line["model"] = event.modem.model;
-            line["model_code"] = event.modem.code;
-            line["revision"] = event.modem.revision;
-            line["signal"] = event.modem.signal;
-            if (event.modem.rssi) {
-                line["rssi"] = *event.modem.rssi;
-            }
+            AddModem(event.modem, event.health, line);
+
             break;
         case EventKind::Queued:
             line["sequence"] = event.sequence;
@@ -255,6 +313,7 @@ Json EventJson(const Event& event) {
 
 void ReadFields(const Json& object, Event& event) {
     event.port = Small(object, "port");
+    event.device = String(object, "device").value_or("");
     event.version = Small(object, "version");
     event.sequence = Small(object, "sequence");
     event.part = Small(object, "part");
@@ -272,13 +331,7 @@ void ReadFields(const Json& object, Event& event) {
     event.time = String(object, "time").value_or("");
     event.text = String(object, "text").value_or("");
     event.reply = String(object, "reply").value_or("");
-    event.modem.model = String(object, "model").value_or("");
-    event.modem.code = static_cast<int>(Integer(object, "model_code").value_or(0));
-    event.modem.revision = String(object, "revision").value_or("");
-    event.modem.signal = String(object, "signal").value_or("");
-    if (const auto rssi = Integer(object, "rssi")) {
-        event.modem.rssi = static_cast<int>(*rssi);
-    }
+    ReadModem(object, event.modem, event.health);
     event.unacked = Integer(object, "unacked");
 }
 
@@ -303,6 +356,17 @@ Code CodeNamed(std::string_view name) {
         }
     }
     return Code::Other;
+}
+
+std::vector<std::string> ServeArguments(const ServeTarget& target) {
+    std::vector<std::string> arguments = {"serve"};
+    if (target.device.empty()) {
+        arguments.insert(arguments.end(), {"--port", std::to_string(target.port)});
+    } else {
+        arguments.insert(arguments.end(), {"--device", target.device});
+    }
+    arguments.insert(arguments.end(), {"--baud", std::to_string(target.baud)});
+    return arguments;
 }
 
 std::string MessageKey(std::string_view number, std::string_view time, std::string_view text) {

@@ -199,8 +199,14 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
         {"AT+CSQ", false,
          [](CModem&, const std::string&) -> Answered { return Reply("+CSQ: 23,99", kOk); }},
         {"AT+COPS?", false,
+         [](CModem& m, const std::string&) -> Answered { return m.AnswerOperator(); }},
+        {"AT+CREG?", false,
+         [](CModem& m, const std::string&) -> Answered { return m.AnswerRegistration(); }},
+        {"AT+CGSN", false,
+         [](CModem& m, const std::string&) -> Answered { return Reply(m.profile_.imei, kOk); }},
+        {"AT+CCID", false,
          [](CModem& m, const std::string&) -> Answered {
-             return Reply("+COPS: 0,2,\"" + m.profile_.imsi.substr(0, 5) + "\",7", kOk);
+             return Reply("+CCID: " + m.profile_.iccid, kOk);
          }},
         {"AT+CSCA?", false,
          [](CModem& m, const std::string&) -> Answered {

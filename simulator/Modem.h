@@ -163,6 +163,10 @@ private:
     Pieces AnswerPin(const std::string& line);
     Pieces AnswerPinTries() const;
 
+    // Network.cpp: registration, operator, and the SIM's and module's numbers.
+    Pieces AnswerRegistration() const;
+    Pieces AnswerOperator() const;
+
     // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);
     Pieces AnswerRead(const std::string& line);

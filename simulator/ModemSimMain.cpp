@@ -2,10 +2,13 @@
 // hardware. It links COM<n> in a folder, prints the link, and answers until told to stop.
 // The fault options reach the simulator's own switches, so that a user can see from the
 // command line what the tests inject.
+#include <fcntl.h>
 #include <signal.h>
-
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -41,6 +44,11 @@ const char kUsage[] =
     "  --imsi DIGITS         the SIM's subscriber identity, whose first five digits name the\n"
     "                        network (default 460001234567890); a SIM7600CE on 46003, 46005\n"
     "                        or 46011 speaks another dialect\n"
+    "  --registration STATE  the network registration AT+CREG? reports: home (default),\n"
+    "                        roaming, searching, denied, unknown or idle; only home and\n"
+    "                        roaming name an operator\n"
+    "  --capacity N          the message storage holds N messages (1..1000, default 1000);\n"
+    "                        what comes when it is full is lost, as on a full SIM\n"
     "  --message NUMBER:TEXT store an unread message from NUMBER (UTF-8 text); repeatable\n"
     "  --messages FILE       store one message for each NUMBER:TEXT line of FILE; empty\n"
     "                        lines and lines beginning with # are skipped\n"
@@ -51,6 +59,10 @@ const char kUsage[] =
     "  --log FILE            append every byte the modem receives to FILE as it comes\n"
     "  --log-step MS         bring the log up to date every MS milliseconds (1..1000,\n"
     "                        default 100): benchmarks time arrivals by it\n"
+    "  --control FIFO        make FIFO and take one command a line from it, each step:\n"
+    "                        unplug (the device goes away as an unplugged one does, its\n"
+    "                        link too), replug (a new device comes back under the link),\n"
+    "                        registration STATE (as for --registration)\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -145,6 +157,59 @@ bool IsImsi(const std::string& value) {
            value.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The commands of --control: the line's own fate, and what the network does meanwhile.
+class CControl {
+public:
+    // False, with the reason printed, when the FIFO cannot be made.
+    bool Open(const std::string& path) {
+        if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "tarvik-modemsim: cannot make %s\n", path.c_str());
+            return false;
+        }
+        // Read and write: the FIFO never reads as ended between two writers.
+        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        return fd_ >= 0;
+    }
+    ~CControl() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    void Poll(ModemSim::CModem& modem) {
+        char chunk[256];
+        ssize_t n = 0;
+        while (fd_ >= 0 && (n = ::read(fd_, chunk, sizeof chunk)) > 0) {
+            pending_.append(chunk, static_cast<std::size_t>(n));
+        }
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+            const std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            Run(modem, line);
+        }
+    }
+
+private:
+    static void Run(ModemSim::CModem& modem, const std::string& line) {
+        if (line == "unplug") {
+            modem.Port().Unplug();
+        } else if (line == "replug") {
+            // Power came back with it: the modes of the last set-up are gone.
+            modem.Port().Replug();
+            modem.Restart(false);
+        } else if (line.rfind("registration ", 0) == 0 &&
+                   ModemSim::RegistrationNumber(line.substr(13)) >= 0) {
+            modem.UpdateProfile(
+                [&](ModemSim::ModemProfile& p) { p.registration = line.substr(13); });
+        } else {
+            std::fprintf(stderr, "tarvik-modemsim: unknown control command '%s'\n", line.c_str());
+        }
+    }
+
+    int fd_ = -1;
+    std::string pending_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +238,9 @@ int main(int argc, char** argv) {
     int loopbackGap = 0;
     std::string logPath;
     int logStepMs = 100;
+    std::string controlPath;
+    std::string registration;
+    int capacity = -1;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -244,6 +312,18 @@ int main(int argc, char** argv) {
             modelGiven = true;
         } else if (arg == "--profile" && !value.empty()) {
             profilePath = value;
+        } else if (arg == "--registration") {
+            if (ModemSim::RegistrationNumber(value) < 0) {
+                return Usage(2);
+            }
+            registration = value;
+        } else if (arg == "--capacity") {
+            capacity = NumberIn(value, 1, 1000);
+            if (capacity < 0) {
+                return Usage(2);
+            }
+        } else if (arg == "--control" && !value.empty()) {
+            controlPath = value;
         } else if (arg == "--log" && !value.empty()) {
             logPath = value;
         } else if (arg == "--log-step") {
@@ -332,6 +412,12 @@ int main(int argc, char** argv) {
         if (!imsi.empty()) {
             profile.imsi = imsi;
         }
+        if (!registration.empty()) {
+            profile.registration = registration;
+        }
+        if (capacity > 0) {
+            profile.capacity = capacity;
+        }
         ModemSim::CModem modem(dir, port, profile);
         for (const auto& prefix : failing) {
             modem.FailCommand(prefix);
@@ -362,6 +448,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
         }
+        CControl control;
+        if (!controlPath.empty() && !control.Open(controlPath)) {
+            return 2;
+        }
         std::printf("%s\n", modem.Port().LinkPath().c_str());
         std::fflush(stdout);
         // The log is brought up to date every step, and once more at the end.
@@ -380,6 +470,7 @@ int main(int argc, char** argv) {
         const timespec step = {logStepMs / 1000, (logStepMs % 1000) * 1000L * 1000L};
         while (sigtimedwait(&stopSignals, nullptr, &step) < 0) {
             writeLog();
+            control.Poll(modem);
         }
         writeLog();
         if (log != nullptr) {

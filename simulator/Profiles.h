@@ -27,6 +27,11 @@ struct ModemProfile {
     // stays silent. 0: any rate.
     int baudRate = 0;
     std::string imsi = "460001234567890";
+    std::string imei = "861234567890123";
+    std::string iccid = "89860012345678901234";
+    // What "AT+CREG?" reports: home, roaming, searching, denied, unknown or idle (not
+    // searching); only home and roaming name an operator.
+    std::string registration = "home";
     std::string serviceCentreLine = "+CSCA: \"+8613800100500\",145";
 
     // Messages submitted to this number come back as received messages.
@@ -108,6 +113,9 @@ struct SimulatedModel {
     // Text-mode submissions without a prompt, confirmed later by a status report.
     bool unpromptedSubmit = false;
 };
+
+// The registration states a profile may name, and their numbers in "+CREG:"; -1 for none.
+int RegistrationNumber(const std::string& state);
 
 // One row for each code the library gives a name.
 std::span<const SimulatedModel> SimulatedModels();

@@ -63,6 +63,12 @@ public:
     // The baud rate the far end set on the line, 0 when it is not a standard rate.
     int LineSpeed() const;
 
+    // The device goes away as an unplugged one does: the line hangs up for its holder, the
+    // link is gone, and output not yet written is lost. Replug brings a new device back
+    // under the same link. Not in a Windows build.
+    void Unplug();
+    void Replug();
+
     // While paused, nothing is read, so the library's writes back up and block.
     void PauseReading(bool paused);
 
@@ -94,6 +100,7 @@ private:
     void WriteDueOutput();
 
     // Each platform's own.
+    void OpenLine();
     void Run();
     void WakeThread();
     // Writes what the line takes at once: the count written, 0 or less when nothing.

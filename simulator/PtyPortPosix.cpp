@@ -38,8 +38,13 @@ struct CPtyPort::Line {
 };
 
 CPtyPort::CPtyPort(std::string linkDir, int port, const std::string& linkPrefix)
-    : port_(port), line_(std::make_unique<Line>()) {
-    Line& line = *line_;
+    : port_(port), linkPath_(linkDir + "/" + linkPrefix + std::to_string(port)) {
+    OpenLine();
+}
+
+void CPtyPort::OpenLine() {
+    auto fresh = std::make_unique<Line>();
+    Line& line = *fresh;
     line.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (line.master < 0 || ::grantpt(line.master) != 0 || ::unlockpt(line.master) != 0) {
         Fail("pseudo-terminal");
@@ -64,10 +69,14 @@ CPtyPort::CPtyPort(std::string linkDir, int port, const std::string& linkPrefix)
     if (line.wake < 0) {
         Fail("eventfd");
     }
-    linkPath_ = linkDir + "/" + linkPrefix + std::to_string(port);
     ::unlink(linkPath_.c_str());
     if (::symlink(devicePath_.c_str(), linkPath_.c_str()) != 0) {
         Fail("symlink " + linkPath_);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        line_ = std::move(fresh);
+        stopping_ = false;
     }
     thread_ = std::thread([this] { Run(); });
 }
@@ -75,6 +84,26 @@ CPtyPort::CPtyPort(std::string linkDir, int port, const std::string& linkPrefix)
 CPtyPort::~CPtyPort() {
     StopThread();
     ::unlink(linkPath_.c_str());
+}
+
+void CPtyPort::Unplug() {
+    StopThread();
+    ::unlink(linkPath_.c_str());
+    // Closing the far end hangs the line up for whoever holds it, as a pulled cable does.
+    std::lock_guard lock(mutex_);
+    line_.reset();
+    output_.clear();
+}
+
+void CPtyPort::Replug() {
+    bool gone = false;
+    {
+        std::lock_guard lock(mutex_);
+        gone = line_ == nullptr;
+    }
+    if (gone) {
+        OpenLine();
+    }
 }
 
 void CPtyPort::PauseReading(bool paused) {
@@ -86,11 +115,16 @@ void CPtyPort::PauseReading(bool paused) {
 }
 
 void CPtyPort::WakeThread() {
+    std::lock_guard lock(mutex_);
+    if (line_ == nullptr) {
+        return;  // unplugged: no thread to wake
+    }
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(line_->wake, &one, sizeof one);
 }
 
 long CPtyPort::WriteSome(const char* bytes, std::size_t count) {
+    // Only the port's own thread writes, and it runs only while the line exists.
     return static_cast<long>(::write(line_->master, bytes, count));
 }
 
@@ -126,7 +160,7 @@ void CPtyPort::Run() {
 
 int CPtyPort::LineSpeed() const {
     termios t{};
-    if (::tcgetattr(line_->slave, &t) != 0) {
+    if (line_ == nullptr || ::tcgetattr(line_->slave, &t) != 0) {
         return 0;
     }
     static constexpr std::pair<speed_t, int> kRates[] = {

@@ -26,7 +26,11 @@ int CSXCom::Open(int port, int baudRate) {
     if (port < serial::kFirstPort || port > serial::kLastPort) {
         return 0;
     }
-    if (!OpenPort(port)) {
+    return OpenDevice(serial::PortDevicePath(port), baudRate);
+}
+
+int CSXCom::OpenDevice(const std::string& path, int baudRate) {
+    if (!OpenPort(path)) {
         return 0;
     }
     // Driver queue sizes and time-outs need no device call here: the kernel sizes its
@@ -37,11 +41,11 @@ int CSXCom::Open(int port, int baudRate) {
     return ConfigurePort(baudRate) ? 1 : 0;
 }
 
-bool CSXCom::OpenPort(int port) {
+bool CSXCom::OpenPort(const std::string& path) {
     if (line_->IsOpen()) {
         return false;
     }
-    deviceName_ = serial::PortDevicePath(port);
+    deviceName_ = path;
     return line_->Open(deviceName_);
 }
 

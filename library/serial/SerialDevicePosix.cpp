@@ -43,6 +43,14 @@ bool ReadErrorCount(int fd, std::uint64_t& count) {
 
 }  // namespace
 
+long CSerialDevice::Failed(int error) {
+    // What a tty gives once its device is unplugged or reset.
+    if (error == EIO || error == ENXIO || error == ENODEV) {
+        hungUp_.store(true, std::memory_order_release);
+    }
+    return -1;
+}
+
 bool BaudToSpeed(int baudRate, speed_t& speed) {
     for (const auto& entry : kBaudTable) {
         if (entry.rate == baudRate) {
@@ -112,6 +120,7 @@ void CSerialDevice::Close() {
     ::close(fd_);
     fd_ = -1;
     haveCounters_ = false;
+    hungUp_.store(false, std::memory_order_release);
 }
 
 bool CSerialDevice::Configure(int baudRate) {
@@ -189,6 +198,9 @@ WaitResult CSerialDevice::Wait(short events, int timeoutMs) {
             int waiting = 0;
             const bool queued = (events & POLLIN) != 0 && (fds[0].revents & POLLNVAL) == 0 &&
                                 ::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+            if (!queued) {
+                hungUp_.store(true, std::memory_order_release);
+            }
             return queued ? WaitResult::Ready : WaitResult::Failed;
         }
         if ((fds[0].revents & events) != 0) {
@@ -218,7 +230,7 @@ long CSerialDevice::ReadSome(void* buffer, std::size_t capacity) {
         if (errno == EINTR) {
             continue;
         }
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : Failed(errno);
     }
 }
 
@@ -234,7 +246,7 @@ long CSerialDevice::WriteSome(const void* data, std::size_t length, int /*limitM
         if (errno == EINTR) {
             continue;
         }
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : Failed(errno);
     }
 }
 

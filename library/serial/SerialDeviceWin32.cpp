@@ -117,6 +117,23 @@ void CSerialDevice::Close() {
     }
     CloseIfHeld(portLock_);
     pendingErrors_ = 0;
+    hungUp_.store(false, std::memory_order_release);
+}
+
+long CSerialDevice::Failed(int error) {
+    // What the system (and Wine, for an unplugged pty) gives once the device went away.
+    switch (static_cast<DWORD>(error)) {
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+            hungUp_.store(true, std::memory_order_release);
+            break;
+        default:
+            break;
+    }
+    return -1;
 }
 
 bool CSerialDevice::Configure(int baudRate) {
@@ -145,6 +162,7 @@ bool CSerialDevice::QueryStatus(bool& lineError, std::size_t& queued) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!Held() || !::ClearCommError(H(handle_), &errors, &status)) {
+        Failed(::GetLastError());
         return false;
     }
     lineError = ((errors | pendingErrors_) & kLineErrors) != 0;
@@ -166,6 +184,7 @@ WaitResult CSerialDevice::Wait(short events, int timeoutMs) {
             DWORD errors = 0;
             COMSTAT status{};
             if (!::ClearCommError(H(handle_), &errors, &status)) {
+                Failed(::GetLastError());
                 return WaitResult::Failed;
             }
             pendingErrors_ |= errors;

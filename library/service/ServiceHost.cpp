@@ -34,9 +34,18 @@ std::shared_ptr<CMsgService> CServiceHost::Current() const {
 }
 
 int CServiceHost::Start(int portNumber, int baudRate) {
+    return StartWith([&] { return port.Open(portNumber, baudRate); });
+}
+
+int CServiceHost::StartDevice(const std::string& devicePath, int baudRate) {
+    return StartWith([&] { return port.OpenDevice(devicePath, baudRate); });
+}
+
+template <typename OpenPort>
+int CServiceHost::StartWith(OpenPort&& open) {
     std::lock_guard lifecycle(lifecycleLock_);
     std::unique_lock line(engineLock_);
-    if (!port.IsOpen() && port.Open(portNumber, baudRate) == 0) {
+    if (!port.IsOpen() && open() == 0) {
         port.Close();
         return 0;
     }
@@ -208,6 +217,17 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, 
     std::memcpy(reply, received, static_cast<std::size_t>(count));
     reply[count] = '\0';
     return count;
+}
+
+std::optional<ModemHealth> CServiceHost::AskHealth() {
+    if (Current() == nullptr) {
+        return std::nullopt;
+    }
+    std::lock_guard line(engineLock_);
+    if (!port.IsOpen()) {
+        return std::nullopt;
+    }
+    return GSM::AskHealth(engine, port);
 }
 
 int32_t CServiceHost::SetCountryCode(int32_t code) {

@@ -27,6 +27,14 @@ bool Start(int port, int baudRate) {
     return GSM::ServiceHost().Start(port, baudRate) == 1;
 }
 
+bool StartDevice(const std::string& devicePath, int baudRate) {
+    return GSM::ServiceHost().StartDevice(devicePath, baudRate) == 1;
+}
+
+bool DeviceGone() {
+    return Running() && GSM::ServiceHost().port.DeviceGone();
+}
+
 void Stop() {
     GSM::ServiceHost().Stop();
 }
@@ -77,6 +85,10 @@ std::optional<ReceivedPart> NextMessage() {
 
 int32_t ModelCode() {
     return GSM::modelCode.load();
+}
+
+std::optional<ModemHealth> Health() {
+    return GSM::ServiceHost().AskHealth();
 }
 
 int32_t Command(const char* command, char* reply, int32_t waitMs) {

@@ -90,14 +90,26 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     EXPECT_EQ(sentBack.parts, 3);
     EXPECT_EQ(sentBack.acceptedParts, 2);
 
-    for (const Code code :
-         {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped, Code::StartFailed}) {
+    for (const Code code : {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped,
+                            Code::StartFailed, Code::DeviceGone}) {
         const Event back = RoundTrip(ErrorEvent(5, code, "why"));
         EXPECT_EQ(back.kind, EventKind::Error);
         EXPECT_EQ(back.code, code) << CodeName(code);
         EXPECT_EQ(back.error, "why");
         EXPECT_EQ(back.id, 5);
     }
+}
+
+TEST(LinkTest, ServeIsStartedOnADevicePathWhenOneIsGivenElseOnItsPortNumber) {
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(ServeArguments({7, "", 9600}), (Args{"serve", "--port", "7", "--baud", "9600"}));
+    EXPECT_EQ(
+        ServeArguments({7, "/dev/serial/by-id/usb-X-if00-port0", 115200}),
+        (Args{"serve", "--device", "/dev/serial/by-id/usb-X-if00-port0", "--baud", "115200"}));
+    Event ready;
+    ready.kind = EventKind::Ready;
+    ready.device = "/dev/serial/by-id/usb-X-if00-port0";
+    EXPECT_EQ(RoundTrip(ready).device, ready.device);
 }
 
 TEST(LinkTest, ReadersIgnoreWhatTheyDoNotKnowAndRefuseWhatIsMalformed) {

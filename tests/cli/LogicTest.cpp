@@ -68,12 +68,26 @@ TEST(OptionsTest, BadCommandLinesSayWhatIsWrong) {
         {{"at", "--port", "1"}, "COMMAND is missing"},
         {{"at", "--port", "1", "--wait", "-1", "AT"}, "--wait"},
         {{"serve", "--port", "1", "--follow"}, "'serve' has no option --follow"},
+        {{"serve", "--port", "1", "--device", "/dev/ttyUSB2"}, "exclude each other"},
+        {{"serve", "--device", ""}, "--device needs the device's path"},
+        {{"ports", "--port", "1"}, "'ports' has no option --port"},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = Parse(c.words);
         EXPECT_FALSE(parsed.options) << c.says;
         EXPECT_NE(parsed.error.find(c.says), std::string::npos) << parsed.error;
     }
+}
+
+TEST(OptionsTest, ADeviceStandsForThePortAndPortsNeedsNeither) {
+    const ParsedOptions device = Parse({"serve", "--device", "/dev/serial/by-id/usb-X-port0"});
+    ASSERT_TRUE(device.options) << device.error;
+    EXPECT_EQ(device.options->device, "/dev/serial/by-id/usb-X-port0");
+    EXPECT_EQ(LineName(*device.options), "device /dev/serial/by-id/usb-X-port0");
+    const ParsedOptions ports = Parse({"ports", "--format", "json", "/tmp/a", "/tmp/b"});
+    ASSERT_TRUE(ports.options) << ports.error;
+    EXPECT_TRUE(ports.options->json);
+    EXPECT_EQ(ports.options->words, (std::vector<std::string>{"/tmp/a", "/tmp/b"}));
 }
 
 TEST(OptionsTest, QuickRepliesUnlessPaced) {

@@ -63,6 +63,22 @@ await_exit() {
   done
   fail "tarvik did not stop"
 }
+# A FIFO for serve's requests, kept open between writers by $holder; its own output goes
+# nowhere, so that a failing case does not leave the test's output open behind it.
+open_requests() {
+  mkfifo "$work/requests"
+  sleep 300 > "$work/requests" 2> /dev/null < /dev/null &
+  holder=$!
+}
+# Another program locks COM<N> and keeps it, as $holder.
+lock_port() {
+  flock "$work/COM$1" sleep 300 > /dev/null 2>&1 < /dev/null &
+  holder=$!
+  for _ in $(seq 1 600); do
+    ls -l "/proc/$holder/fd" 2>/dev/null | grep -q pts && break
+    sleep 0.05
+  done
+}
 expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
 expect_out() { [ "$(cat "$work/out")" = "$1" ] || fail "printed '$(cat "$work/out")', expected '$1'"; }
 expect_in() { grep -qF -- "$2" "$work/$1" || fail "$1 lacks '$2'"; }
@@ -267,6 +283,7 @@ assert events[0]["version"] >= 1, events[0]
 modem = [e for e in events if e["event"] == "modem"]
 assert len(modem) == 2 and modem[1]["id"] == 7, modem
 assert all(m["model"] == "MU609" and m["signal"] == "23,99" and m["rssi"] == 23 for m in modem)
+assert all(m["registration"] == "home" and m["storage_total"] == 1000 for m in modem), modem
 queued = {e["id"]: e["sequence"] for e in events if e["event"] == "queued"}
 assert set(queued) == {1, "two", 3} and len(set(queued.values())) == 3, queued
 sent = {e["id"]: e for e in events if e["event"] == "sent"}
@@ -301,11 +318,7 @@ serve_ack_journal)
   # is given no more once it is; a journal the disk refuses keeps messages on the modem.
   start_modem --message '10086:first one' --message '10010:second, ünï'
   export TARVIK_INBOX_JOURNAL=$work/journal
-  mkfifo "$work/requests"
-  # Keeps the requests open between writers; its own output goes nowhere, so that a failing
-  # case does not leave the test's output open behind it.
-  sleep 300 > "$work/requests" 2> /dev/null < /dev/null &
-  holder=$!
+  open_requests
   serve_ack() {  # output file; waits for both messages
     # Not under timeout: the kill below is meant for tarvik itself.
     "$bin/tarvik" serve --port 3 --ack < "$work/requests" > "$work/$1" 2> "$work/err" &
@@ -371,10 +384,21 @@ at_and_identify)
   [ "$(wire_count 'AT+NOSUCH')" = 1 ] || fail "the modem did not get the command once"
   run identify --port 3
   expect_rc 0
-  expect_out $'manufacturer: SIMULATED\nmodel: SIM800C\nrevision: Revision: SIM800C_V1.00\noperator: 46000\nsignal: 23 (-67 dBm)'
+  expect_out $'manufacturer: SIMULATED\nmodel: SIM800C\nrevision: Revision: SIM800C_V1.00\noperator: 46000\nsignal: 23 (-67 dBm)\nregistration: home\naccess: lte\nlevel: -67 dBm, quality 4 of 5\nimsi: 460001234567890\niccid: 89860012345678901234\nsim: ready\nstorage: 0 of 1000 used'
+  # A modem searching for a network, in JSON: no operator, and the rest as it is.
+  restart_modem() { kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=; start_modem "$@"; }
+  restart_modem --model SIM800C --registration searching
+  run identify --port 3 --format json
+  expect_rc 0
+  python3 - "$work/out" <<'PY' || fail "identify's JSON"
+import json, sys
+got = json.loads(open(sys.argv[1]).read())
+assert got["registration"] == "searching" and "access" not in got, got
+assert got["model"] == "SIM800C" and got["dbm"] == -67 and got["quality"] == 4, got
+assert got["sim"] == "ready" and got["storage_total"] == 1000, got
+PY
   # A module the table does not name runs the generic profile and keeps its own name; one
   # that fails the standard queries says its name in the reason.
-  restart_modem() { kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=; start_modem "$@"; }
   restart_modem --model "generic:XYZ 4G"
   run identify --port 3
   expect_rc 0
@@ -397,16 +421,73 @@ sim_pin_and_held_port)
   expect_rc 0
   [ "$(wire_count 'AT+CPIN="1234"')" = 1 ] || fail "the PIN was not entered once"
   # A port another program has locked: the failure names that program.
-  flock "$work/COM3" sleep 300 > /dev/null 2>&1 < /dev/null &
-  holder=$!
-  for _ in $(seq 1 600); do
-    ls -l "/proc/$holder/fd" 2>/dev/null | grep -q pts && break
-    sleep 0.05
-  done
+  lock_port 3
   run identify --port 3
   expect_rc 3
   expect_in err "cannot open port 3: held by "
   expect_in err "flock (pid $holder)"
+  ;;
+
+serve_device_gone)
+  # The device goes away under serve and comes back under the same link: serve says so in
+  # a way of its own, and a message it had given but not seen acknowledged is given again
+  # by the next serve on the same path.
+  start_modem --control "$work/control" --message '10086:before the unplug'
+  export TARVIK_INBOX_JOURNAL=$work/journal
+  open_requests
+  "$bin/tarvik" serve --device "$work/COM3" --ack < "$work/requests" > "$work/out" 2> "$work/err" &
+  pid=$!
+  for _ in $(seq 1 1200); do grep -qF 'before the unplug' "$work/out" && break; sleep 0.05; done
+  expect_in out '"device":"'"$work/COM3"'"'
+  expect_in out 'before the unplug'
+  echo unplug > "$work/control"
+  await_exit
+  rc=$?
+  expect_rc 5
+  expect_in out '"code":"device_gone"'
+  expect_in out '"event":"stopped","unacked":1'
+  echo replug > "$work/control"
+  for _ in $(seq 1 200); do [ -e "$work/COM3" ] && break; sleep 0.05; done
+  "$bin/tarvik" serve --device "$work/COM3" --ack < "$work/requests" > "$work/out2" 2> "$work/err" &
+  pid=$!
+  for _ in $(seq 1 1200); do grep -qF 'before the unplug' "$work/out2" && break; sleep 0.05; done
+  expect_in out2 'before the unplug'
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  rc=$?
+  expect_rc 0
+  expect_in out2 '"event":"modem"'
+  ;;
+
+ports)
+  # Three ttys: one answers AT, one another program holds, one stays silent.
+  start_modem --model SIM800C
+  others=()
+  for extra in "4 --log $work/wire4" "5 --silence AT"; do
+    "$bin/tarvik-modemsim" --dir "$work" --port $extra > /dev/null 2>&1 &
+    others+=($!)
+  done
+  for _ in $(seq 1 200); do [ -e "$work/COM4" ] && [ -e "$work/COM5" ] && break; sleep 0.05; done
+  lock_port 4
+  run ports --format json "$work/COM3" "$work/COM4" "$work/COM5" "$work/COM6"
+  # Ended, each simulator brings its log up to date.
+  kill "${others[@]}" 2>/dev/null; wait "${others[@]}" 2>/dev/null
+  expect_rc 0
+  python3 - "$work/out" "$work" "$holder" <<'PY' || fail "the ports listed"
+import json, sys
+out, work, holder = sys.argv[1], sys.argv[2], sys.argv[3]
+ports = {p["path"]: p for p in map(json.loads, open(out).read().splitlines())}
+one, held, silent, none = (ports[f"{work}/COM{n}"] for n in (3, 4, 5, 6))
+assert one["answers"] and one["model"] == "SIM800C" and one["manufacturer"] == "SIMULATED", one
+assert one["imei"] == "861234567890123" and one["sim"] == "READY" and one["rssi"] == 23, one
+assert one["device"].startswith("/dev/pts/"), one
+assert f"flock (pid {holder})" in held["held_by"] and not held["opened"], held
+assert silent["opened"] and not silent["answers"] and "model" not in silent, silent
+assert not none["exists"], none
+PY
+  [ -e "$work/wire4" ] && [ ! -s "$work/wire4" ] || fail "the held port was written to"
+  for _ in $(seq 1 200); do [ "$(wire_count 'AT+CGSN')" -ge 1 ] && break; sleep 0.05; done
+  [ "$(wire_count 'AT+CGSN')" = 1 ] || fail "the answering modem was not asked once"
   ;;
 
 usage)

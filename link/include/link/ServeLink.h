@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -35,10 +36,25 @@ enum class Code {
     Refused,         // the modem refused a part (a report's code)
     Stopped,         // queued, but the service stopped before every part was reported
     StartFailed,     // the service did not start
+    DeviceGone,      // the device went away while serve ran; serve ends (kExitDeviceGone)
     Other,           // a code this side does not know
 };
 const char* CodeName(Code code);
 Code CodeNamed(std::string_view name);
+
+// serve's exit code when its device went away: the same device may come back under its
+// stable path, and a new serve on it goes on where this one ended.
+inline constexpr int kExitDeviceGone = 5;
+
+// Where serve finds its modem: the device's path when given (best a stable link under
+// /dev/serial/by-id), else the port number.
+struct ServeTarget {
+    int port = 0;
+    std::string device;
+    int baud = 115200;
+};
+// serve's arguments for it, its own name first: serve, --device PATH or --port N, --baud B.
+std::vector<std::string> ServeArguments(const ServeTarget& target);
 
 enum class Op { Send, At, Ack, Status, Stop };
 
@@ -70,11 +86,31 @@ struct ModemInfo {
     int code = 0;  // the model code the library took it for (its dialect)
 };
 
+// How the modem is, beside the modem event's first fields; each absent when the modem did
+// not tell it.
+struct ModemHealth {
+    std::optional<std::string> registration;  // home, roaming, searching, denied, ...
+    std::optional<std::string> operatorName;  // "operator" on the wire
+    std::optional<std::string> access;        // gsm, umts, lte, ...
+    std::optional<int> dbm;
+    std::optional<int> quality;  // 0 to 5
+    std::optional<std::string> imsi;
+    std::optional<std::string> iccid;
+    std::optional<std::string> sim;  // ready, pin, puk, ...
+    std::optional<int> storageUsed;
+    std::optional<int> storageTotal;
+};
+
+// Adds the fields of `health` that are known to an object, under the names the modem event
+// gives them.
+void AddHealth(const ModemHealth& health, Json& line);
+
 struct Event {
     EventKind kind = EventKind::Other;
     Json id;
-    int port = 0;     // ready
-    int version = 0;  // ready
+    int port = 0;        // ready
+    std::string device;  // ready: the device's path when serve was given one
+    int version = 0;     // ready
     int sequence = 0;
     int part = 0;                    // report
     bool accepted = false;           // report
@@ -90,6 +126,7 @@ struct Event {
     std::string text;                // message
     std::string reply;               // reply
     ModemInfo modem;                 // modem
+    ModemHealth health;              // modem
     std::optional<int64_t> unacked;  // stopped, with --ack
 };
 

@@ -23,6 +23,8 @@ public:
     virtual void Close() = 0;
     // Raw 8N1 at baudRate, no flow control. False when the line refuses the rate.
     virtual bool Configure(int baudRate) = 0;
+    // True once the open line hung up for good: the device went away.
+    virtual bool HungUp() const { return false; }
 
     // Reports (and clears) line errors seen since the last query and the number of bytes
     // waiting in the input queue. False when the line cannot be asked.

@@ -42,9 +42,15 @@ public:
     // 1 when the port is open and configured. A failed Open may leave the device held;
     // the caller calls Close.
     int Open(int port, int baudRate);
+    // The same on a device named by its path, such as a stable link under /dev/serial.
+    int OpenDevice(const std::string& path, int baudRate);
     // Releases whatever Open acquired; safe on a closed or half-open port.
     void Close();
     bool IsOpen() const { return line_->IsOpen(); }
+    // True once the open device hung up (unplugged, reset): it never answers again, and a
+    // device that comes back is a new one to open.
+    // Any thread may ask; the close forgets it.
+    bool DeviceGone() const { return line_->HungUp(); }
 
     // PURGE_* mask; 1 on success.
     int Purge(unsigned flags);
@@ -95,7 +101,7 @@ public:
     const serial::SerialTiming& Timing() const { return timing_; }
 
 private:
-    bool OpenPort(int port);
+    bool OpenPort(const std::string& path);
     bool ConfigurePort(int baudRate);
     // Quick replies: whether the burst so far ends with its own answer, and what it leaves
     // owed to the next burst.

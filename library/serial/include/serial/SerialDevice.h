@@ -26,6 +26,7 @@ public:
     bool IsOpen() const override { return Held(); }
     void Close() override;
     bool Configure(int baudRate) override;
+    bool HungUp() const override { return hungUp_.load(std::memory_order_acquire); }
     bool QueryStatus(bool& lineError, std::size_t& queued) override;
     WaitResult WaitReadable(int timeoutMs) override;
     WaitResult WaitWritable(int timeoutMs) override;
@@ -40,8 +41,11 @@ public:
 private:
     WaitResult Wait(short events, int timeoutMs);
     bool EnsureWakeChannel();
+    // -1, noting a hang-up when the platform's error code means one.
+    long Failed(int error);
 
     std::atomic<bool> woken_{false};
+    std::atomic<bool> hungUp_{false};  // set by the platform's file when the device went away
 };
 
 }  // namespace serial

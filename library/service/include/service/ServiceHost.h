@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "engine/ComBaseCmd.h"
+#include "engine/Health.h"
 #include "serial/CSXCom.h"
 #include "service/MsgService.h"
 #include "service/ReferenceBook.h"
@@ -30,6 +32,8 @@ public:
 
     // 1 when the service runs afterwards, 0 on failure.
     int Start(int portNumber, int baudRate);
+    // The same on a device named by its path.
+    int StartDevice(const std::string& devicePath, int baudRate);
     void Stop();
 
     // The running service, or null when not started.
@@ -55,6 +59,9 @@ public:
     int32_t Command(const char* command, char* reply, int32_t waitMs,
                     BurstRule rule = BurstRule::Quiet);
     int32_t SetCountryCode(int32_t code);
+    // What the modem tells of its health, asked now between the worker's operations; none
+    // when not started.
+    std::optional<ModemHealth> AskHealth();
 
     // Declared first so that it goes last.
     CSXCom port;
@@ -63,6 +70,9 @@ public:
 private:
     // Queues a whole message under the next sequence number; -1 when it does not fit.
     int32_t Queue(CMsgService& service, std::span<OutgoingPart> parts);
+    // The start behind both: `open` opens the closed port, 1 on success.
+    template <typename OpenPort>
+    int StartWith(OpenPort&& open);
 
     // Held for each whole modem operation: by the worker, a raw command, a start.
     std::mutex engineLock_;

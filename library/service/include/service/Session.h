@@ -10,6 +10,7 @@
 
 #include "Tarvik.h"
 #include "codec/MessageRecord.h"
+#include "engine/Health.h"
 
 namespace Tarvik {
 
@@ -21,6 +22,9 @@ struct PartOutcome {
 };
 
 using ConcatHeader = GSM::ConcatHeader;
+// Registration, operator and access technology, signal, IMSI, ICCID, SIM state, storage
+// used and total; each absent when the modem did not tell it.
+using ModemHealth = GSM::ModemHealth;
 
 // One received message, or one part of a long one: the record SMSGetNextMessage gives, and
 // what the modem's PDU listing showed beyond it. A message the inbox journal kept over a
@@ -39,9 +43,15 @@ namespace Session {
 
 // True when the service runs afterwards; LastError() says why not.
 bool Start(int port, int baudRate);
+// The same on a device named by its path, such as a stable link under /dev/serial/by-id:
+// what a port number names can change at a replug, that link does not.
+bool StartDevice(const std::string& devicePath, int baudRate);
 void Stop();
 bool Running();
 std::string LastError();
+// True once the device the service runs on went away (unplugged, reset) while it ran: the
+// service is of no more use, and the device, should it come back, wants a new start.
+bool DeviceGone();
 
 // As SMSSendMessage2: the sequence number, or -1 when not started, for unusable input, or
 // when the queue cannot take the whole text.
@@ -72,6 +82,9 @@ std::optional<ReceivedPart> NextMessage();
 
 // The model code the start took the modem for (its dialect); 0 before a start.
 int32_t ModelCode();
+
+// The modem's health, asked now; none when not started.
+std::optional<ModemHealth> Health();
 
 // As SMSCommand.
 int32_t Command(const char* command, char* reply, int32_t waitMs);
