@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
@@ -47,6 +48,7 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 struct ListedPart {
     std::optional<ConcatHeader> concat;
     bool internationalSender = false;
+    std::u16string units;  // a UCS2 text before decoding
 };
 
 class IComBaseCmd {
