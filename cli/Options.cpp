@@ -65,10 +65,17 @@ const char kReceiveUsage[] =
     "  --format text       TIME, NUMBER and TEXT separated by tabs; in TEXT a backslash, tab,\n"
     "                      carriage return and line feed read \\\\, \\t, \\r and \\n (default)\n"
     "  --format json       {\"number\":...,\"time\":...,\"text\":...} on each line\n"
-    "  --idle S            seconds without a message that end the command (1 to 3600)\n";
+    "  --idle S            seconds without a message that end the command (1 to 3600)\n"
+    "  --reassembly-timeout-ms MS\n"
+    "                      how long the parts of a long message wait for the rest (default\n"
+    "                      86400000, a day); then what came is printed as it stands\n"
+    "\n"
+    "A long message is printed once, its parts joined in order. One still missing a part\n"
+    "when receive ends is printed as it stands: its parts have left the modem.\n";
 
 const char kServeUsage[] =
     "usage: tarvik serve --port N [--baud B] [--ack] [--cancel-pending]\n"
+    "                    [--reassembly-timeout-ms MS]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -83,8 +90,14 @@ const char kServeUsage[] =
     "  {\"op\":\"stop\"}\n"
     "Events: ready (port, version), modem (model, revision, signal, rssi), queued (its\n"
     "sequence), report (each part: accepted or refused, with the error and code), sent\n"
-    "(every part reported), message (key, number, time, text), reply, error (with a code),\n"
+    "(every part reported), message (key, number, time, text; a long message once, joined,\n"
+    "with parts, complete, missing and the keys of its parts), reply, error (with a code),\n"
     "stopped.\n"
+    "\n"
+    "A long message missing a part --reassembly-timeout-ms after its first part came\n"
+    "(default a day) is given as it stands, \"complete\":false with the numbers \"missing\";\n"
+    "a part that comes later gives it again, under the same key. Acknowledging its key\n"
+    "acknowledges every part it holds.\n"
     "\n"
     "--cancel-pending writes ESC to the port before the start: it ends a message body the\n"
     "modem still waits for from a program killed in the middle of a send.\n"
@@ -139,13 +152,15 @@ bool Allowed(Verb verb, const std::string& option) {
             return option == "--prefix" || option == "--no-prefix" || option == "--timeout" ||
                    option == "--received";
         case Verb::Receive:
-            return option == "--follow" || option == "--format" || option == "--idle";
+            return option == "--follow" || option == "--format" || option == "--idle" ||
+                   option == "--reassembly-timeout-ms";
         case Verb::At:
             return option == "--wait" || option == "--received";
         case Verb::Identify:
             return option == "--received";
         case Verb::Serve:
-            return option == "--ack" || option == "--cancel-pending";
+            return option == "--ack" || option == "--cancel-pending" ||
+                   option == "--reassembly-timeout-ms";
         case Verb::Help:
         case Verb::Version:
             return false;
@@ -272,6 +287,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.idleS = NumberIn(value, 1, 3600);
             if (options.idleS < 0) {
                 return fail("--idle takes seconds from 1 to 3600, not '" + value + "'");
+            }
+        } else if (arg == "--reassembly-timeout-ms") {
+            options.reassemblyTimeoutMs = NumberIn(value, 1, kMaxReassemblyTimeoutMs);
+            if (options.reassemblyTimeoutMs < 0) {
+                return fail("--reassembly-timeout-ms takes milliseconds from 1 to " +
+                            std::to_string(kMaxReassemblyTimeoutMs) + ", not '" + value + "'");
             }
         } else if (arg == "--wait") {
             options.waitMs = NumberIn(value, 0, 600000);

@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "Commands.h"
 #include "Console.h"
@@ -64,12 +65,18 @@ struct SendRequest {
     std::optional<std::string> prefix;
 };
 
-void EmitMessage(const std::string& key, const Received& message) {
+void EmitMessage(const Received& message) {
     Event event = Made(EventKind::Message);
-    event.key = key;
+    event.key = message.key;
     event.number = message.number;
     event.time = message.time;
     event.text = message.text;
+    if (message.parts > 1) {
+        event.parts = message.parts;
+        event.complete = message.missing.empty();
+        event.missing = message.missing;
+        event.keys = message.partKeys;
+    }
     Emit(std::move(event));
 }
 
@@ -107,21 +114,23 @@ public:
         if (options_.cancelPending) {
             CancelPendingEntry(options_.port, options_.baud);
         }
-        CSession session([this](const Received& message) {
-            const std::string key =
-                TarvikLink::MessageKey(message.number, message.time, message.text);
-            EmitMessage(key, message);
-            if (options_.ack) {
-                unacked_[key] = HeldMessage{message, Clock::now()};
-            }
-        });
+        CSession session(
+            [this](const Received& message) {
+                EmitMessage(message);
+                if (options_.ack) {
+                    unacked_[message.key] = HeldMessage{message, Clock::now()};
+                }
+            },
+            std::chrono::milliseconds(options_.reassemblyTimeoutMs));
         session_ = &session;
         if (!Begin(session)) {
             return kExitStartFailed;
         }
         Serve();
         // With a submission under way a stop does not wait for the network's answer.
-        session.Stop(tracker_.Empty() && held_.empty());
+        // Parts the journal holds come again at the next start and are joined then.
+        const char* journal = std::getenv("TARVIK_INBOX_JOURNAL");
+        session.Stop(tracker_.Empty() && held_.empty(), journal != nullptr && *journal != '\0');
         TakeReports();
         for (const SendRequest& request : held_) {
             EmitError(request.id, Code::NotQueued, "not queued: the service stopped first");
@@ -293,15 +302,35 @@ private:
         QueueHeld();
     }
 
-    // A key acknowledged twice, or never given, changes nothing.
+    // A key acknowledged twice, or never given, changes nothing. A long message's key
+    // acknowledges each of its parts; a part's own key, that part.
     void Acknowledge(const std::string& key) {
-        if (unacked_.erase(key) == 0 || journal_ == nullptr) {
+        std::vector<std::string> parts;
+        if (const auto it = unacked_.find(key); it != unacked_.end()) {
+            parts = it->second.message.partKeys;
+            unacked_.erase(it);
+        } else {
+            for (auto held = unacked_.begin(); held != unacked_.end(); ++held) {
+                std::vector<std::string>& keys = held->second.message.partKeys;
+                if (std::erase(keys, key) > 0) {
+                    parts = {key};
+                    if (keys.empty()) {
+                        unacked_.erase(held);
+                    }
+                    break;
+                }
+            }
+        }
+        if (journal_ == nullptr || parts.empty()) {
             return;
         }
         // Not flushed to the disk: an acknowledgement lost in a crash only gives the
         // message once more, under the same key.
-        const std::string record = "\nA " + key + "\n";
-        std::fwrite(record.data(), 1, record.size(), journal_);
+        std::string records;
+        for (const std::string& part : parts) {
+            records += "\nA " + part + "\n";
+        }
+        std::fwrite(records.data(), 1, records.size(), journal_);
         std::fflush(journal_);
     }
 
@@ -309,7 +338,7 @@ private:
         const auto now = Clock::now();
         for (auto& [key, held] : unacked_) {
             if (now - held.given >= kAckResend) {
-                EmitMessage(key, held.message);
+                EmitMessage(held.message);
                 held.given = now;
             }
         }

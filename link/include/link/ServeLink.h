@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -73,14 +74,19 @@ struct Event {
     int port = 0;     // ready
     int version = 0;  // ready
     int sequence = 0;
-    int part = 0;                    // report
-    bool accepted = false;           // report
-    std::optional<int> reference;    // report: the network's reference of an accepted part
-    int parts = 0;                   // sent
-    int acceptedParts = 0;           // sent
-    std::string error;               // error; a refused report's reason
-    Code code = Code::None;          // error, a refused report
-    std::string key;                 // message
+    int part = 0;                  // report
+    bool accepted = false;         // report
+    std::optional<int> reference;  // report: the network's reference of an accepted part
+    int parts = 0;                 // sent; message: a long one's count of parts
+    int acceptedParts = 0;         // sent
+    std::string error;             // error; a refused report's reason
+    Code code = Code::None;        // error, a refused report
+    std::string key;               // message
+    // A long message (parts given): whether every part came, those that did not, and the
+    // keys of the parts it holds. Its key acknowledges them all.
+    std::optional<bool> complete;
+    std::vector<int> missing;
+    std::vector<std::string> keys;
     std::string number;              // message
     std::string time;                // message
     std::string text;                // message
