@@ -1,4 +1,5 @@
 // tarvik serve: one modem driven through a pipe, with JSON lines both ways.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -321,6 +322,10 @@ private:
                 }
             }
         }
+        WriteAcks(parts);
+    }
+
+    void WriteAcks(const std::vector<std::string>& parts) {
         if (journal_ == nullptr || parts.empty()) {
             return;
         }
@@ -372,6 +377,17 @@ private:
     // True when a report came.
     bool Pump() {
         session_->Fetch();
+        // A copy of a part whose message was acknowledged already would otherwise wait in
+        // the journal, and come back after a restart as a message of one part.
+        for (const std::string& key : session_->TakeSpentKeys()) {
+            const bool held = std::any_of(unacked_.begin(), unacked_.end(), [&](const auto& entry) {
+                const auto& keys = entry.second.message.partKeys;
+                return std::find(keys.begin(), keys.end(), key) != keys.end();
+            });
+            if (!held) {
+                WriteAcks({key});
+            }
+        }
         const bool reported = TakeReports();
         QueueHeld();
         return reported;

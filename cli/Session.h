@@ -31,6 +31,8 @@ public:
     // Hands over the waiting messages and keeps the waiting reports for NextReport.
     void Fetch();
     bool NextReport(Tarvik::PartOutcome& outcome);
+    // The keys of parts that came again after their message was handed over.
+    std::vector<std::string> TakeSpentKeys() { return joiner_.TakeSpent(); }
 
     // Waits until the worker has finished the modem operation it has under way (a raw
     // command waits for it and then holds the line), then fetches. After it, the worker

@@ -155,7 +155,11 @@ std::vector<JoinedMessage> CJoiner::Add(const ReceivedPart& part, Clock::time_po
     Set& set = found != nullptr ? *found : Open(part, sender, modem, now);
     const std::string key = PartKey(part);
     if (std::find(set.keys.begin(), set.keys.end(), key) != set.keys.end()) {
-        return {};  // listed again after a deletion that failed
+        // Listed again after a deletion that failed.
+        if (set.state != Set::State::Waiting) {
+            spent_.push_back(key);
+        }
+        return {};
     }
     set.keys.push_back(key);
     ReceivedPart& slot = set.parts[part.concat->number - 1u];

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "service/Session.h"
@@ -50,6 +51,9 @@ public:
     std::vector<JoinedMessage> Flush();
     // Sets waiting for a part.
     std::size_t Waiting() const;
+    // The keys of copies of parts already given out, taken once: a reader that keeps
+    // parts until they are acknowledged lets these go too.
+    std::vector<std::string> TakeSpent() { return std::exchange(spent_, {}); }
 
 private:
     struct Set {
@@ -70,6 +74,7 @@ private:
 
     std::chrono::milliseconds timeout_;
     std::vector<Set> sets_;
+    std::vector<std::string> spent_;
 };
 
 }  // namespace Tarvik
