@@ -308,7 +308,15 @@ private:
     void Acknowledge(const std::string& key) {
         std::vector<std::string> parts;
         if (const auto it = unacked_.find(key); it != unacked_.end()) {
-            parts = it->second.message.partKeys;
+            const Received& message = it->second.message;
+            // A message still missing a part keeps its parts in the journal until it is
+            // whole or given up on, so that a late part after a restart finds them.
+            if (message.missing.empty()) {
+                parts = message.partKeys;
+                deferred_.erase(key);
+            } else {
+                deferred_[key] = message.partKeys;
+            }
             unacked_.erase(it);
         } else {
             for (auto held = unacked_.begin(); held != unacked_.end(); ++held) {
@@ -374,9 +382,8 @@ private:
         }
     }
 
-    // True when a report came.
-    bool Pump() {
-        session_->Fetch();
+    // Parts the journal need keep no longer.
+    void LetGo() {
         // A copy of a part whose message was acknowledged already would otherwise wait in
         // the journal, and come back after a restart as a message of one part.
         for (const std::string& key : session_->TakeSpentKeys()) {
@@ -388,6 +395,18 @@ private:
                 WriteAcks({key});
             }
         }
+        for (const std::string& key : session_->TakeForgottenKeys()) {
+            if (const auto it = deferred_.find(key); it != deferred_.end()) {
+                WriteAcks(it->second);
+                deferred_.erase(it);
+            }
+        }
+    }
+
+    // True when a report came.
+    bool Pump() {
+        session_->Fetch();
+        LetGo();
         const bool reported = TakeReports();
         QueueHeld();
         return reported;
@@ -426,6 +445,9 @@ private:
     CTracker tracker_;
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
+    // Acknowledged messages still missing a part: their part keys, written when they are
+    // whole or given up on.
+    std::map<std::string, std::vector<std::string>> deferred_;
     std::FILE* journal_ = nullptr;
     TarvikLink::ModemInfo modem_;
 };

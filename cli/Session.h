@@ -33,6 +33,9 @@ public:
     bool NextReport(Tarvik::PartOutcome& outcome);
     // The keys of parts that came again after their message was handed over.
     std::vector<std::string> TakeSpentKeys() { return joiner_.TakeSpent(); }
+    // The keys of messages handed over without a part whose late parts are no longer waited
+    // for.
+    std::vector<std::string> TakeForgottenKeys() { return joiner_.TakeForgotten(); }
 
     // Waits until the worker has finished the modem operation it has under way (a raw
     // command waits for it and then holds the line), then fetches. After it, the worker

@@ -10,6 +10,8 @@ namespace Tarvik {
 
 namespace {
 
+constexpr std::chrono::milliseconds kLatePartWait = std::chrono::hours(24);
+
 // The digits of a number and whether it was written with its country code.
 struct Digits {
     std::string digits;
@@ -183,9 +185,17 @@ std::vector<JoinedMessage> CJoiner::Expire(Clock::time_point now) {
             due.push_back(Joined(set));
         }
     }
-    // A delivered set waits as long again for a late part, a finished one for copies.
+    // A delivered set waits a day at least for a late part, a finished one as long as
+    // the time-out for copies.
     std::erase_if(sets_, [&](const Set& set) {
-        return set.state != Set::State::Waiting && now - set.since >= timeout_;
+        const auto wait = set.state == Set::State::Delivered
+                              ? std::max<std::chrono::milliseconds>(timeout_, kLatePartWait)
+                              : timeout_;
+        const bool over = set.state != Set::State::Waiting && now - set.since >= wait;
+        if (over && set.state == Set::State::Delivered) {
+            forgotten_.push_back(set.key);
+        }
+        return over;
     });
     return due;
 }

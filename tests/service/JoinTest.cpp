@@ -170,24 +170,8 @@ TEST(Join, OneSenderInEveryFormAndItsCentreAndTimeDoNotMatter) {
     EXPECT_STREQ(joined[0].first.number, "447700900123") << "the first part's number";
 }
 
-TEST(Join, AnElementBesidePortsIsReadAndAPairSplitBetweenPartsArrivesWhole) {
-    // A WAP push in two parts (python-messaging, doc/tutorial/mms.rst): a port element
-    // beside the 16-bit reference.
+TEST(Join, APairSplitBetweenPartsArrivesWhole) {
     CJoiner joiner(24h);
-    const ReceivedPart push2 = Part(
-        "0791447758100650440E8088581000000081000401608241547440440C08049F8E020205040B8423F02F70"
-        "726F6D6D732F736572766C6574732F4E4F4B3543694B636F544D595347344D4253774141734B7631344655"
-        "48414141414141414100");
-    const ReceivedPart push1 = Part(
-        "0791447758100650400E80885810000000810004016082415464408C0C08049F8E020105040B8423F00106"
-        "226170706C69636174696F6E2F766E642E7761702E6D6D732D6D65737361676500AF848C82984E4F4B3543"
-        "694B636F544D595347344D4253774141734B7631344655484141414141414141008D908919802B34343737"
-        "38353334323734392F545950453D504C4D4E008A808E0274008805810301194083687474703A2F");
-    EXPECT_TRUE(joiner.Add(push2, kStart).empty());
-    const auto push = joiner.Add(push1, kStart);
-    ASSERT_EQ(push.size(), 1u);
-    EXPECT_EQ(push[0].text, std::string(push1.message.text) + push2.message.text);
-
     // U+1F600 as D83D DE00, cut between the units of two UCS2 parts.
     const std::string header = "0003A702";
     EXPECT_TRUE(joiner.Add(Part(Ucs2Unit("8613912345678", 0x91, header + "02", u"\xDE00!")), kStart)
@@ -232,12 +216,23 @@ TEST(Join, AMissingPartHoldsTheRestBackOnlyUntilTheTimeOutAndALatePartCompletes)
     EXPECT_EQ(partial[0].missing, std::vector<int>{2});
     EXPECT_EQ(partial[0].partKeys.size(), 2u);
     EXPECT_TRUE(joiner.Expire(kStart + 11min).empty()) << "delivered once";
+    EXPECT_TRUE(joiner.TakeForgotten().empty());
 
     const auto whole = joiner.Add(LoremPart(2, "31305081309023"), kStart + 15min);
     ASSERT_EQ(whole.size(), 1u);
     EXPECT_TRUE(whole[0].Complete());
     EXPECT_EQ(whole[0].key, partial[0].key);
     EXPECT_EQ(whole[0].text, kLoremText);
+
+    // A set given out without a part is given up on a day later.
+    EXPECT_TRUE(joiner.Add(LoremPart(1, "31305091209023"), kStart + 1h).empty());
+    const auto another = joiner.Expire(kStart + 2h);
+    ASSERT_EQ(another.size(), 1u);
+    EXPECT_NE(another[0].key, whole[0].key) << "the reference used again another day";
+    EXPECT_TRUE(joiner.Expire(kStart + 2h + 24h - 1ms).empty());
+    EXPECT_TRUE(joiner.TakeForgotten().empty());
+    joiner.Expire(kStart + 2h + 24h);
+    EXPECT_EQ(joiner.TakeForgotten(), std::vector<std::string>{another[0].key});
 
     // What a reader that keeps nothing over its stop gets of a set still waiting.
     CJoiner stopping(24h);

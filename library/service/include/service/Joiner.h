@@ -45,7 +45,8 @@ public:
     std::vector<JoinedMessage> Add(const ReceivedPart& part, Clock::time_point now,
                                    const std::string& modem = {});
     // Sets that waited past the time-out, each delivered once as it stands; a part that
-    // comes later delivers the set again, whole, under the same key.
+    // comes later (within the time-out or a day, whichever is longer) delivers the set
+    // again under the same key.
     std::vector<JoinedMessage> Expire(Clock::time_point now);
     // Every set still waiting, as it stands (for a reader that keeps no parts over a stop).
     std::vector<JoinedMessage> Flush();
@@ -54,6 +55,9 @@ public:
     // The keys of copies of parts already given out, taken once: a reader that keeps
     // parts until they are acknowledged lets these go too.
     std::vector<std::string> TakeSpent() { return std::exchange(spent_, {}); }
+    // The keys of messages given out without a part and given up on since (no late part
+    // came within another time-out), taken once.
+    std::vector<std::string> TakeForgotten() { return std::exchange(forgotten_, {}); }
 
 private:
     struct Set {
@@ -75,6 +79,7 @@ private:
     std::chrono::milliseconds timeout_;
     std::vector<Set> sets_;
     std::vector<std::string> spent_;
+    std::vector<std::string> forgotten_;
 };
 
 }  // namespace Tarvik
