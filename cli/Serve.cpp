@@ -387,10 +387,15 @@ private:
         // A copy of a part whose message was acknowledged already would otherwise wait in
         // the journal, and come back after a restart as a message of one part.
         for (const std::string& key : session_->TakeSpentKeys()) {
-            const bool held = std::any_of(unacked_.begin(), unacked_.end(), [&](const auto& entry) {
-                const auto& keys = entry.second.message.partKeys;
+            const auto holds = [&](const std::vector<std::string>& keys) {
                 return std::find(keys.begin(), keys.end(), key) != keys.end();
-            });
+            };
+            const bool held = std::any_of(unacked_.begin(), unacked_.end(),
+                                          [&](const auto& entry) {
+                                              return holds(entry.second.message.partKeys);
+                                          }) ||
+                              std::any_of(deferred_.begin(), deferred_.end(),
+                                          [&](const auto& entry) { return holds(entry.second); });
             if (!held) {
                 WriteAcks({key});
             }
