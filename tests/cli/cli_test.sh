@@ -449,6 +449,13 @@ PY
   echo '{"op":"stop"}' > "$work/requests"
   await_exit
   expect_in out5 "\"key\":\"$half\",\"number\":\"8613912345678\""
+  # receive prints a long message on one line.
+  unset TARVIK_INBOX_JOURNAL
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
+  start_modem --part '10086:5/2/2:two' --part '10086:5/1/2:one, '
+  run receive --port 3 --idle 2
+  expect_rc 0
+  [ "$(texts)" = "one, two" ] || fail "receive printed '$(texts)'"
   ;;
 
 usage)
