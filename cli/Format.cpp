@@ -41,9 +41,14 @@ std::string TextLine(const Received& message) {
 }
 
 std::string JsonLine(const Received& message) {
-    const TarvikLink::Json line = {{"number", LocalToUtf8(message.number)},
-                                   {"time", LocalToUtf8(message.time)},
-                                   {"text", LocalToUtf8(message.text)}};
+    TarvikLink::Json line = {{"number", LocalToUtf8(message.number)},
+                             {"time", LocalToUtf8(message.time)},
+                             {"text", LocalToUtf8(message.text)}};
+    if (message.parts > 1) {
+        line["parts"] = message.parts;
+        line["complete"] = message.missing.empty();
+        line["missing"] = message.missing;
+    }
     return line.dump(-1, ' ', false, TarvikLink::Json::error_handler_t::replace) + "\n";
 }
 

@@ -9,11 +9,15 @@
 
 namespace TarvikCli {
 
-// A received message as it is printed.
+// A received message as it is printed: a message of its own, or a long one joined.
 struct Received {
     std::string number;
     std::string time;
     std::string text;
+    std::string key;
+    int parts = 1;             // more than one: a long message
+    std::vector<int> missing;  // the parts of a long message that did not come
+    std::vector<std::string> partKeys;
 };
 
 // A message as `receive` prints it: tab-separated text, or a JSON line.

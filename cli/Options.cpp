@@ -72,11 +72,17 @@ const char kReceiveUsage[] =
     "  --format text       TIME, NUMBER and TEXT separated by tabs; in TEXT a backslash, tab,\n"
     "                      carriage return and line feed read \\\\, \\t, \\r and \\n (default)\n"
     "  --format json       {\"number\":...,\"time\":...,\"text\":...} on each line\n"
-    "  --idle S            seconds without a message that end the command (1 to 3600)\n";
+    "  --idle S            seconds without a message that end the command (1 to 3600)\n"
+    "  --reassembly-timeout-ms MS\n"
+    "                      how long the parts of a long message wait for the rest (default\n"
+    "                      86400000, a day); then what came is printed as it stands\n"
+    "\n"
+    "A long message is printed once, its parts joined in order. One still missing a part\n"
+    "when receive ends is printed as it stands: its parts have left the modem.\n";
 
 const char kServeUsage[] =
     "usage: tarvik serve (--port N | --device PATH) [--baud B] [--ack] [--cancel-pending]\n"
-    "                    [--max-parts N]\n"
+    "                    [--max-parts N] [--reassembly-timeout-ms MS]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -96,13 +102,20 @@ const char kServeUsage[] =
     "quality, imsi, iccid, sim, storage_used, storage_total), queued (its sequence, parts,\n"
     "concatenated), report (each part: accepted or refused, with the error and code), sent\n"
     "(every part reported; parts, accepted, concatenated), message (key, number, time,\n"
-    "text), reply, error (with a code), stopped.\n"
+    "text; a long message once, joined, with parts, complete, missing and the keys of its\n"
+    "parts), reply, error (with a code), stopped.\n"
     "A device that goes away (unplugged, reset) ends serve with the error code\n"
     "\"device_gone\" and exit code 5, after every message already taken off the modem.\n"
     "\n"
     "A text longer than one message goes as one concatenated message on a modem in PDU\n"
     "mode (\"concatenated\":true), as independent parts on the CDMA dialects; a text of\n"
     "more than --max-parts parts (default 10) is refused before anything is queued.\n"
+    "\n"
+    "A long message missing a part --reassembly-timeout-ms after its first part came\n"
+    "(default a day) is given as it stands, \"complete\":false with the numbers \"missing\";\n"
+    "a part that comes later (within a day at least) gives it again, under the same key.\n"
+    "Acknowledging its key acknowledges every part it holds; with the journal, the parts of\n"
+    "one still missing a part stay there until it is whole or given up on.\n"
     "\n"
     "--cancel-pending writes ESC to the port before the start: it ends a message body the\n"
     "modem still waits for from a program killed in the middle of a send.\n"
@@ -177,13 +190,15 @@ bool Allowed(Verb verb, const std::string& option) {
             return option == "--prefix" || option == "--no-prefix" || option == "--timeout" ||
                    option == "--received" || option == "--separate" || option == "--max-parts";
         case Verb::Receive:
-            return option == "--follow" || option == "--format" || option == "--idle";
+            return option == "--follow" || option == "--format" || option == "--idle" ||
+                   option == "--reassembly-timeout-ms";
         case Verb::At:
             return option == "--wait" || option == "--received";
         case Verb::Identify:
             return option == "--received" || option == "--format";
         case Verb::Serve:
-            return option == "--ack" || option == "--cancel-pending" || option == "--max-parts";
+            return option == "--ack" || option == "--cancel-pending" || option == "--max-parts" ||
+                   option == "--reassembly-timeout-ms";
         case Verb::Ports:
         case Verb::Help:
         case Verb::Version:
@@ -325,6 +340,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.idleS = NumberIn(value, 1, 3600);
             if (options.idleS < 0) {
                 return fail("--idle takes seconds from 1 to 3600, not '" + value + "'");
+            }
+        } else if (arg == "--reassembly-timeout-ms") {
+            options.reassemblyTimeoutMs = NumberIn(value, 1, kMaxReassemblyTimeoutMs);
+            if (options.reassemblyTimeoutMs < 0) {
+                return fail("--reassembly-timeout-ms takes milliseconds from 1 to " +
+                            std::to_string(kMaxReassemblyTimeoutMs) + ", not '" + value + "'");
             }
         } else if (arg == "--wait") {
             options.waitMs = NumberIn(value, 0, 600000);

@@ -13,6 +13,8 @@ enum class Verb { Send, Receive, Serve, At, Identify, Ports, Help, Version };
 inline constexpr const char* kDefaultPrefix = "86";
 inline constexpr int kDefaultBaud = 115200;
 inline constexpr int kDefaultIdleS = 5;
+inline constexpr int kDefaultReassemblyTimeoutMs = 24 * 3600 * 1000;
+inline constexpr int kMaxReassemblyTimeoutMs = 7 * 24 * 3600 * 1000;
 
 struct Options {
     Verb verb = Verb::Help;
@@ -37,6 +39,8 @@ struct Options {
     bool cancelPending = false;  // serve: ESC to the port first, ending a body it waits for
     bool json = false;
     int idleS = kDefaultIdleS;
+    // How long the parts of a long message wait for the rest before it goes as it stands.
+    int reassemblyTimeoutMs = kDefaultReassemblyTimeoutMs;
     int waitMs = 0;
     std::string receivedPath;  // where messages received meanwhile go; empty: stderr
     std::vector<std::string> words;

@@ -19,12 +19,14 @@ constexpr auto kPollStep = 100ms;
 
 int RunReceive(const Options& options) {
     auto lastMessage = Clock::now();
-    CSession session([&](const Received& message) {
-        const std::string line = options.json ? JsonLine(message) : TextLine(message);
-        std::fputs(line.c_str(), stdout);
-        std::fflush(stdout);
-        lastMessage = Clock::now();
-    });
+    CSession session(
+        [&](const Received& message) {
+            const std::string line = options.json ? JsonLine(message) : TextLine(message);
+            std::fputs(line.c_str(), stdout);
+            std::fflush(stdout);
+            lastMessage = Clock::now();
+        },
+        std::chrono::milliseconds(options.reassemblyTimeoutMs));
     std::string why;
     if (!StartSession(session, options, why)) {
         return Complain(kExitStartFailed, why);

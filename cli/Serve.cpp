@@ -1,10 +1,12 @@
 // tarvik serve: one modem driven through a pipe, with JSON lines both ways.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "Commands.h"
 #include "Console.h"
@@ -68,12 +70,18 @@ struct SendRequest {
     Tarvik::Session::SendOptions how;
 };
 
-void EmitMessage(const std::string& key, const Received& message) {
+void EmitMessage(const Received& message) {
     Event event = Made(EventKind::Message);
-    event.key = key;
+    event.key = message.key;
     event.number = message.number;
     event.time = message.time;
     event.text = message.text;
+    if (message.parts > 1) {
+        event.parts = message.parts;
+        event.complete = message.missing.empty();
+        event.missing = message.missing;
+        event.keys = message.partKeys;
+    }
     Emit(std::move(event));
 }
 
@@ -113,14 +121,14 @@ public:
         if (options_.cancelPending) {
             CancelPendingEntry(options_);
         }
-        CSession session([this](const Received& message) {
-            const std::string key =
-                TarvikLink::MessageKey(message.number, message.time, message.text);
-            EmitMessage(key, message);
-            if (options_.ack) {
-                unacked_[key] = HeldMessage{message, Clock::now()};
-            }
-        });
+        CSession session(
+            [this](const Received& message) {
+                EmitMessage(message);
+                if (options_.ack) {
+                    unacked_[message.key] = HeldMessage{message, Clock::now()};
+                }
+            },
+            std::chrono::milliseconds(options_.reassemblyTimeoutMs));
         session_ = &session;
         if (!Begin(session)) {
             return kExitStartFailed;
@@ -128,8 +136,11 @@ public:
         Serve();
         // With a submission under way a stop does not wait for the network's answer; a
         // device that went away answers nothing, but what the library took off it before
-        // is handed over all the same.
-        session.Stop(!gone_ && tracker_.Empty() && held_.empty());
+        // is handed over all the same. Parts the journal holds come again at the next
+        // start and are joined then.
+        const char* journal = std::getenv("TARVIK_INBOX_JOURNAL");
+        session.Stop(!gone_ && tracker_.Empty() && held_.empty(),
+                     journal != nullptr && *journal != '\0');
         TakeReports();
         if (gone_) {
             EmitError({}, Code::DeviceGone,
@@ -316,15 +327,47 @@ private:
         QueueHeld();
     }
 
-    // A key acknowledged twice, or never given, changes nothing.
+    // A key acknowledged twice, or never given, changes nothing. A long message's key
+    // acknowledges each of its parts; a part's own key, that part.
     void Acknowledge(const std::string& key) {
-        if (unacked_.erase(key) == 0 || journal_ == nullptr) {
+        std::vector<std::string> parts;
+        if (const auto it = unacked_.find(key); it != unacked_.end()) {
+            const Received& message = it->second.message;
+            // A message still missing a part keeps its parts in the journal until it is
+            // whole or given up on, so that a late part after a restart finds them.
+            if (message.missing.empty()) {
+                parts = message.partKeys;
+                deferred_.erase(key);
+            } else {
+                deferred_[key] = message.partKeys;
+            }
+            unacked_.erase(it);
+        } else {
+            for (auto held = unacked_.begin(); held != unacked_.end(); ++held) {
+                std::vector<std::string>& keys = held->second.message.partKeys;
+                if (std::erase(keys, key) > 0) {
+                    parts = {key};
+                    if (keys.empty()) {
+                        unacked_.erase(held);
+                    }
+                    break;
+                }
+            }
+        }
+        WriteAcks(parts);
+    }
+
+    void WriteAcks(const std::vector<std::string>& parts) {
+        if (journal_ == nullptr || parts.empty()) {
             return;
         }
         // Not flushed to the disk: an acknowledgement lost in a crash only gives the
         // message once more, under the same key.
-        const std::string record = "\nA " + key + "\n";
-        std::fwrite(record.data(), 1, record.size(), journal_);
+        std::string records;
+        for (const std::string& part : parts) {
+            records += "\nA " + part + "\n";
+        }
+        std::fwrite(records.data(), 1, records.size(), journal_);
         std::fflush(journal_);
     }
 
@@ -332,7 +375,7 @@ private:
         const auto now = Clock::now();
         for (auto& [key, held] : unacked_) {
             if (now - held.given >= kAckResend) {
-                EmitMessage(key, held.message);
+                EmitMessage(held.message);
                 held.given = now;
             }
         }
@@ -375,9 +418,36 @@ private:
         }
     }
 
+    // Parts the journal need keep no longer.
+    void LetGo() {
+        // A copy of a part whose message was acknowledged already would otherwise wait in
+        // the journal, and come back after a restart as a message of one part.
+        for (const std::string& key : session_->TakeSpentKeys()) {
+            const auto holds = [&](const std::vector<std::string>& keys) {
+                return std::find(keys.begin(), keys.end(), key) != keys.end();
+            };
+            const bool held = std::any_of(unacked_.begin(), unacked_.end(),
+                                          [&](const auto& entry) {
+                                              return holds(entry.second.message.partKeys);
+                                          }) ||
+                              std::any_of(deferred_.begin(), deferred_.end(),
+                                          [&](const auto& entry) { return holds(entry.second); });
+            if (!held) {
+                WriteAcks({key});
+            }
+        }
+        for (const std::string& key : session_->TakeForgottenKeys()) {
+            if (const auto it = deferred_.find(key); it != deferred_.end()) {
+                WriteAcks(it->second);
+                deferred_.erase(it);
+            }
+        }
+    }
+
     // True when a report came.
     bool Pump() {
         session_->Fetch();
+        LetGo();
         const bool reported = TakeReports();
         QueueHeld();
         return reported;
@@ -417,6 +487,9 @@ private:
     CTracker tracker_;
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
+    // Acknowledged messages still missing a part: their part keys, written when they are
+    // whole or given up on.
+    std::map<std::string, std::vector<std::string>> deferred_;
     std::FILE* journal_ = nullptr;
     TarvikLink::ModemInfo modem_;
     bool gone_ = false;  // the device went away

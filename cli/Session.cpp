@@ -19,8 +19,18 @@ std::string LastError() {
     return Tarvik::Session::LastError();
 }
 
-CSession::CSession(std::function<void(const Received&)> onMessage)
-    : onMessage_(std::move(onMessage)) {}
+CSession::CSession(std::function<void(const Received&)> onMessage,
+                   std::chrono::milliseconds reassembly)
+    : onMessage_(std::move(onMessage)), joiner_(reassembly) {}
+
+void CSession::Deliver(const std::vector<Tarvik::JoinedMessage>& messages) {
+    for (const Tarvik::JoinedMessage& joined : messages) {
+        const RecvMsg& first = joined.first;
+        onMessage_(Received{Field(first.number, sizeof first.number),
+                            Field(first.timestamp, sizeof first.timestamp), joined.text, joined.key,
+                            joined.parts, joined.missing, joined.partKeys});
+    }
+}
 
 bool CSession::Start(int port, const std::string& device, int baud, std::string& why) {
     const std::string before = LastError();
@@ -56,12 +66,11 @@ void CSession::Fetch() {
     while (auto outcome = Tarvik::Session::NextOutcome()) {
         reports_.push_back(*outcome);
     }
+    const auto now = Tarvik::CJoiner::Clock::now();
     while (const auto part = Tarvik::Session::NextMessage()) {
-        const RecvMsg& message = part->message;
-        onMessage_(Received{Field(message.number, sizeof message.number),
-                            Field(message.timestamp, sizeof message.timestamp),
-                            Field(message.text, sizeof message.text)});
+        Deliver(joiner_.Add(*part, now));
     }
+    Deliver(joiner_.Expire(now));
 }
 
 bool CSession::NextReport(Tarvik::PartOutcome& outcome) {
@@ -83,7 +92,7 @@ void CSession::Settle() {
     Fetch();
 }
 
-void CSession::Stop(bool settle) {
+void CSession::Stop(bool settle, bool partsKept) {
     if (!running_) {
         return;
     }
@@ -91,6 +100,9 @@ void CSession::Stop(bool settle) {
         Settle();
     } else {
         Fetch();
+    }
+    if (!partsKept) {
+        Deliver(joiner_.Flush());
     }
     Tarvik::Session::Stop();
     running_ = false;

@@ -105,6 +105,21 @@ bool Flag(const Json& object, const char* key) {
     return it->get<bool>();
 }
 
+// Nothing when absent or null; the items, each of the kind `is` tests, or BadField.
+template <typename Item>
+std::vector<Item> List(const Json& object, const char* key, bool (Json::*is)() const noexcept,
+                       const char* kind) {
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return {};
+    }
+    if (!it->is_array() ||
+        !std::all_of(it->begin(), it->end(), [&](const Json& item) { return (item.*is)(); })) {
+        throw BadField(std::string("\"") + key + "\" must be a list of " + kind);
+    }
+    return it->get<std::vector<Item>>();
+}
+
 int Small(const Json& object, const char* key) {
     const int64_t value = Integer(object, key).value_or(0);
     if (value < -1000000000 || value > 1000000000) {
@@ -296,6 +311,12 @@ Json EventJson(const Event& event) {
             line["number"] = event.number;
             line["time"] = event.time;
             line["text"] = event.text;
+            if (event.parts > 0) {
+                line["parts"] = event.parts;
+                line["complete"] = event.complete.value_or(event.missing.empty());
+                line["missing"] = event.missing;
+                line["keys"] = event.keys;
+            }
             break;
         case EventKind::Reply:
             line["reply"] = event.reply;
@@ -333,6 +354,14 @@ void ReadFields(const Json& object, Event& event) {
     event.reply = String(object, "reply").value_or("");
     ReadModem(object, event.modem, event.health);
     event.unacked = Integer(object, "unacked");
+    if (const auto complete = object.find("complete"); complete != object.end()) {
+        if (!complete->is_boolean()) {
+            throw BadField("\"complete\" must be true or false");
+        }
+        event.complete = complete->get<bool>();
+    }
+    event.missing = List<int>(object, "missing", &Json::is_number_integer, "integers");
+    event.keys = List<std::string>(object, "keys", &Json::is_string, "strings");
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ const char kUsage[] =
     "  --capacity N          the message storage holds N messages (1..1000, default 1000);\n"
     "                        what comes when it is full is lost, as on a full SIM\n"
     "  --message NUMBER:TEXT store an unread message from NUMBER (UTF-8 text); repeatable\n"
+    "  --part NUMBER:REF/K/N:TEXT  store part K of N of a long message from NUMBER, with an\n"
+    "                        8-bit concatenation element of reference REF (0..255); repeatable\n"
     "  --messages FILE       store one message for each NUMBER:TEXT line of FILE; empty\n"
     "                        lines and lines beginning with # are skipped\n"
     "  --latency MS          begin every reply MS milliseconds after its command (0..60000)\n"
@@ -113,6 +115,28 @@ std::optional<ModemSim::StoredMessage> ParseMessage(const std::string& value) {
     message.time = ModemSim::TimeNow();
     message.coding = IsAscii(message.text) ? ModemSim::Coding::Gsm7 : ModemSim::Coding::Ucs2;
     return message;
+}
+
+// "NUMBER:REF/K/N:TEXT" as part K of N of set REF; none when it is not one.
+std::optional<ModemSim::StoredMessage> ParsePart(const std::string& value) {
+    const std::size_t colon = value.find(':');
+    const std::size_t second = colon == std::string::npos ? colon : value.find(':', colon + 1);
+    unsigned reference = 0;
+    unsigned number = 0;
+    unsigned count = 0;
+    char end = 0;
+    if (second == std::string::npos ||
+        std::sscanf(value.substr(colon + 1, second - colon - 1).c_str(), "%u/%u/%u%c", &reference,
+                    &number, &count, &end) != 3 ||
+        reference > 255 || number > 255 || count > 255) {
+        return std::nullopt;
+    }
+    auto part = ParseMessage(value.substr(0, colon) + value.substr(second));
+    if (part) {
+        part->header = {0x00, 0x03, static_cast<uint8_t>(reference), static_cast<uint8_t>(count),
+                        static_cast<uint8_t>(number)};
+    }
+    return part;
 }
 
 // Appends the messages of a file; false, with the reason printed, when it cannot be read or
@@ -344,6 +368,12 @@ int main(int argc, char** argv) {
                 return Usage(2);
             }
             messages.push_back(*message);
+        } else if (arg == "--part") {
+            auto part = ParsePart(value);
+            if (!part) {
+                return Usage(2);
+            }
+            messages.push_back(*part);
         } else if (arg == "--messages") {
             if (!ReadMessages(value, messages)) {
                 return 2;

@@ -146,9 +146,14 @@ bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgR
             textLength = UnpackSeptets(userData, skip, length - skip, record.text);
             return true;
         }
-        case Alphabet::Ucs2:
-            textLength = Ucs2ToLocal(userData.subspan(header), record.text);
+        case Alphabet::Ucs2: {
+            const auto units = userData.subspan(header);
+            for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+                result.units.push_back(static_cast<char16_t>(units[i] << 8 | units[i + 1]));
+            }
+            textLength = Ucs2ToLocal(units, record.text);
             return true;
+        }
         case Alphabet::Eight: {
             const auto raw = userData.subspan(header);
             textLength = Fields::Copy(

@@ -431,7 +431,8 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
         }
         record.tag = static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF));
         indexes[count] = index;
-        listedParts[static_cast<std::size_t>(count)] = {result.concat, result.internationalSender};
+        listedParts[static_cast<std::size_t>(count)] = {result.concat, result.internationalSender,
+                                                        result.units};
         ++count;
     }
     return count;

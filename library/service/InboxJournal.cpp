@@ -66,22 +66,76 @@ bool IsKey(std::string_view word) {
     return word.size() == 16 && word.find_first_not_of(kHex) == std::string_view::npos;
 }
 
-std::string MessageLine(const RecvMsg& message) {
-    std::string line = "\nM " + InboxKey(message) + ' ';
+constexpr uint8_t kFlagInternational = 1;
+constexpr uint8_t kFlagConcat = 2;
+constexpr uint8_t kFlagWide = 4;
+
+// What joining needs beyond the record; empty for a message that has none of it.
+std::string PartBytes(const Tarvik::ReceivedPart& part) {
+    const uint8_t flags = (part.internationalSender ? kFlagInternational : 0) |
+                          (part.concat ? kFlagConcat : 0) |
+                          (part.concat && part.concat->wideReference ? kFlagWide : 0);
+    if (flags == 0 && part.units.empty()) {
+        return {};
+    }
+    const Tarvik::ConcatHeader concat = part.concat.value_or(Tarvik::ConcatHeader{});
+    std::string bytes{static_cast<char>(flags), static_cast<char>(concat.reference >> 8),
+                      static_cast<char>(concat.reference & 0xFF), static_cast<char>(concat.count),
+                      static_cast<char>(concat.number)};
+    for (const char16_t unit : part.units) {
+        bytes += static_cast<char>(unit >> 8);
+        bytes += static_cast<char>(unit & 0xFF);
+    }
+    return bytes;
+}
+
+bool ReadPartBytes(std::string_view hex, Tarvik::ReceivedPart& part) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        bytes += static_cast<char>((high << 4) | low);
+    }
+    if (hex.size() % 2 != 0 || bytes.size() < 5 || bytes.size() % 2 != 1) {
+        return false;
+    }
+    const auto octet = [&](std::size_t at) { return static_cast<uint8_t>(bytes[at]); };
+    const uint8_t flags = octet(0);
+    part.internationalSender = (flags & kFlagInternational) != 0;
+    if ((flags & kFlagConcat) != 0) {
+        part.concat = Tarvik::ConcatHeader{static_cast<uint16_t>(octet(1) << 8 | octet(2)),
+                                           octet(3), octet(4), (flags & kFlagWide) != 0};
+    }
+    for (std::size_t at = 5; at + 1 < bytes.size(); at += 2) {
+        part.units.push_back(static_cast<char16_t>(octet(at) << 8 | octet(at + 1)));
+    }
+    return true;
+}
+
+std::string MessageLine(const Tarvik::ReceivedPart& part) {
+    const RecvMsg& message = part.message;
+    std::string line = "\nM " + Tarvik::PartKey(part) + ' ';
     AppendHex(line, Fields::View(message.number));
     line += ' ';
     AppendHex(line, Fields::View(message.timestamp));
     line += ' ';
     AppendHex(line, Fields::View(message.text));
+    if (const std::string extra = PartBytes(part); !extra.empty()) {
+        line += ' ';
+        AppendHex(line, extra);
+    }
     line += '\n';
     return line;
 }
 
 // The unacknowledged messages of a journal's text, in the order they came. Only whole,
 // well-formed lines count: a line cut off by a crash is no record.
-std::vector<RecvMsg> Unacknowledged(const std::string& content) {
+std::vector<Tarvik::ReceivedPart> Unacknowledged(const std::string& content) {
     std::map<std::string, std::size_t> order;  // key -> position of its newest record
-    std::vector<std::optional<RecvMsg>> messages;
+    std::vector<std::optional<Tarvik::ReceivedPart>> messages;
     std::size_t at = 0;
     while (at < content.size()) {
         const std::size_t end = content.find('\n', at);
@@ -98,10 +152,15 @@ std::vector<RecvMsg> Unacknowledged(const std::string& content) {
             }
             continue;
         }
-        if (words.size() != 5 || words[0] != "M" || !IsKey(words[1])) {
+        // Five words as journals always had them, six with what joining needs.
+        if ((words.size() != 5 && words.size() != 6) || words[0] != "M" || !IsKey(words[1])) {
             continue;
         }
-        RecvMsg message{};
+        Tarvik::ReceivedPart part;
+        if (words.size() == 6 && !ReadPartBytes(words[5], part)) {
+            continue;
+        }
+        RecvMsg& message = part.message;
         const auto number = FromHex(words[2], sizeof message.number);
         const auto time = FromHex(words[3], sizeof message.timestamp);
         const auto text = FromHex(words[4], sizeof message.text);
@@ -112,13 +171,13 @@ std::vector<RecvMsg> Unacknowledged(const std::string& content) {
         Fields::Copy(message.timestamp, *time);
         Fields::Copy(message.text, *text);
         const std::string key(words[1]);
-        if (InboxKey(message) != key || order.count(key) != 0) {
+        if (Tarvik::PartKey(part) != key || order.count(key) != 0) {
             continue;  // damaged, or the same message once more before its acknowledgement
         }
         order[key] = messages.size();
-        messages.push_back(message);
+        messages.push_back(std::move(part));
     }
-    std::vector<RecvMsg> waiting;
+    std::vector<Tarvik::ReceivedPart> waiting;
     for (const auto& message : messages) {
         if (message) {
             waiting.push_back(*message);
@@ -154,13 +213,13 @@ std::string InboxKey(const RecvMsg& message) {
                       Fields::View(message.text));
 }
 
-CInboxJournal::CInboxJournal(std::string path, std::vector<RecvMsg>& replayed)
+CInboxJournal::CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed)
     : path_(std::move(path)) {
     const std::optional<std::string> content = ReadWhole(path_);
     if (!content) {
         return;
     }
-    std::vector<RecvMsg> waiting = Unacknowledged(*content);
+    std::vector<Tarvik::ReceivedPart> waiting = Unacknowledged(*content);
     // Rewritten whole: the acknowledged records go, and so does any torn last line, which
     // would otherwise run into the next record appended.
     const std::string fresh = path_ + ".new";
@@ -169,8 +228,8 @@ CInboxJournal::CInboxJournal(std::string path, std::vector<RecvMsg>& replayed)
         return;
     }
     bool written = true;
-    for (const RecvMsg& message : waiting) {
-        written = written && WriteAll(rewrite, MessageLine(message));
+    for (const Tarvik::ReceivedPart& part : waiting) {
+        written = written && WriteAll(rewrite, MessageLine(part));
     }
     written = written && SyncStream(rewrite);
     written = (std::fclose(rewrite) == 0) && written;
@@ -192,13 +251,13 @@ CInboxJournal::~CInboxJournal() {
     }
 }
 
-bool CInboxJournal::Record(const RecvMsg& message) {
+bool CInboxJournal::Record(const Tarvik::ReceivedPart& part) {
     if (file_ == nullptr) {
         return false;
     }
     // One write of the whole line: a reader appending its acknowledgements at the same
     // time never splits it.
-    const std::string line = MessageLine(message);
+    const std::string line = MessageLine(part);
     return std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
            std::fflush(file_) == 0 && SyncStream(file_);
 }

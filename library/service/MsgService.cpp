@@ -231,19 +231,21 @@ void CSendMsgThread::ReceivePass() {
             Fields::Copy(message.text, Fields::View(record.text));
             Fields::Copy(message.number, Fields::View(record.number));
             FormatReceivedStamp(record.timestamp, message.timestamp);
+            const ListedPart& listed = link_.engine.listedParts[at];
+            const Tarvik::ReceivedPart part{message, listed.concat, listed.internationalSender,
+                                            listed.units};
             // A message the store cannot take stays on the modem for a later pass; with
             // the journal, so does one the disk did not take.
             if (CInboxJournal* journal = service_.Journal()) {
                 if (service_.ReceivedFull()) {
                     continue;
                 }
-                if (!journal->Record(message)) {
+                if (!journal->Record(part)) {
                     SetLastError(kTextJournalFailed);
                     continue;
                 }
             }
-            const ListedPart& listed = link_.engine.listedParts[at];
-            if (service_.PushReceived({message, listed.concat, listed.internationalSender})) {
+            if (service_.PushReceived(part)) {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
         }
@@ -269,15 +271,15 @@ bool CMsgService::OpenJournal() {
     if (path.empty()) {
         return true;
     }
-    std::vector<RecvMsg> replayed;
+    std::vector<Tarvik::ReceivedPart> replayed;
     auto journal = std::make_unique<CInboxJournal>(path, replayed);
     if (!journal->Open()) {
         SetLastError(kTextJournalUnusable);
         return false;
     }
     // More than the store holds stays in the journal for the next start.
-    for (const RecvMsg& message : replayed) {
-        if (!inStore_.Push({message, std::nullopt, false})) {
+    for (const Tarvik::ReceivedPart& part : replayed) {
+        if (!inStore_.Push(part)) {
             break;
         }
     }

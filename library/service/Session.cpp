@@ -3,7 +3,9 @@
 #include <array>
 #include <cstring>
 
+#include "codec/Fields.h"
 #include "engine/ProcessState.h"
+#include "service/InboxJournal.h"
 #include "service/ServiceHost.h"
 
 namespace Tarvik {
@@ -12,6 +14,18 @@ std::string SenderOf(const ReceivedPart& part) {
     const RecvMsg& message = part.message;
     std::string number(message.number, strnlen(message.number, sizeof message.number));
     return part.internationalSender && !number.empty() ? "+" + number : number;
+}
+
+std::string PartKey(const ReceivedPart& part) {
+    const RecvMsg& message = part.message;
+    std::string text(GSM::Fields::View(message.text));
+    if (const auto& concat = part.concat) {
+        text += '\x1F';
+        text += (concat->wideReference ? "16:" : "8:") + std::to_string(concat->reference) + ':' +
+                std::to_string(concat->count) + ':' + std::to_string(concat->number);
+    }
+    return GSM::InboxKey(GSM::Fields::View(message.number), GSM::Fields::View(message.timestamp),
+                         text);
 }
 
 }  // namespace Tarvik

@@ -90,6 +90,22 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     EXPECT_EQ(sentBack.parts, 3);
     EXPECT_EQ(sentBack.acceptedParts, 2);
 
+    // A long message given as it stands, and a message of its own without those fields.
+    Event joined;
+    joined.kind = EventKind::Message;
+    joined.key = "0123456789abcdef";
+    joined.parts = 3;
+    joined.complete = false;
+    joined.missing = {2};
+    joined.keys = {"1111111111111111", "3333333333333333"};
+    const Event joinedBack = RoundTrip(joined);
+    EXPECT_EQ(joinedBack.parts, 3);
+    EXPECT_EQ(joinedBack.complete, false);
+    EXPECT_EQ(joinedBack.missing, std::vector<int>{2});
+    EXPECT_EQ(joinedBack.keys, joined.keys);
+    joined.parts = 0;
+    EXPECT_EQ(EventLine(joined).find("complete"), std::string::npos);
+
     for (const Code code : {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped,
                             Code::StartFailed, Code::DeviceGone}) {
         const Event back = RoundTrip(ErrorEvent(5, code, "why"));
@@ -136,6 +152,8 @@ TEST(LinkTest, ReadersIgnoreWhatTheyDoNotKnowAndRefuseWhatIsMalformed) {
         {R"({"event":"queued","sequence":"4"})", "\"sequence\" must be an integer"},
         {R"({"event":"sent","parts":1.5})", "\"parts\" must be an integer"},
         {R"({"event":"message","text":7})", "\"text\" must be a string"},
+        {R"({"event":"message","missing":["2"]})", "\"missing\" must be a list of integers"},
+        {R"({"event":"message","complete":1})", "\"complete\" must be true or false"},
         {R"({"event":"error","id":[1]})", "\"id\" must be a string or an integer"},
     };
     for (const auto& c : bad) {

@@ -152,7 +152,8 @@ TEST(LocalTextTest, OnlyWellFormedUtf8IsLocalText) {
 }
 
 TEST(FormatTest, AMessageStaysOnOneLineInBothFormats) {
-    const Received message{"+8613800138000", "2026-12-08 10:00:00", "a\tb\\c\r\nd \"q\""};
+    const Received message{
+        "+8613800138000", "2026-12-08 10:00:00", "a\tb\\c\r\nd \"q\"", {}, 1, {}, {}};
     EXPECT_EQ(TextLine(message), "2026-12-08 10:00:00\t+8613800138000\ta\\tb\\\\c\\r\\nd \"q\"\n");
     EXPECT_EQ(JsonLine(message),
               "{\"number\":\"+8613800138000\",\"time\":\"2026-12-08 10:00:00\","

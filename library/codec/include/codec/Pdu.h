@@ -48,6 +48,9 @@ struct DeliverResult {
     bool internationalSender = false;
     // The concatenation element of its user-data header, wherever it stands among others.
     std::optional<ConcatHeader> concat;
+    // A UCS2 text's units as they came, before decoding: a long message joins its parts'
+    // units first, so that a surrogate pair split between two parts stays one character.
+    std::u16string units;
 };
 
 // The concatenation element among the information elements of a user-data header (without

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "codec/MessageRecord.h"
 #include "engine/Outcome.h"
@@ -48,6 +49,7 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 struct ListedPart {
     std::optional<ConcatHeader> concat;
     bool internationalSender = false;
+    std::u16string units;  // a UCS2 text before decoding
 };
 
 class IComBaseCmd {

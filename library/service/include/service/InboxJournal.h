@@ -5,7 +5,10 @@
 //
 // The file is text, one record a line, each written with a line end before it so that a
 // record torn by a crash spoils only itself:
-//   M <key> <number hex> <time hex> <text hex>   a message, its fields' bytes in hex
+//   M <key> <number hex> <time hex> <text hex> [<part hex>]   a message, its fields' bytes
+//                      in hex; <part>, when there is one: a flag octet (1 international
+//                      sender, 2 concatenation element, 4 its 16-bit reference), the
+//                      reference (2 octets), count and number, then the UCS2 units
 //   A <key>                                        the reader has kept that message
 // Records are appended; the start rewrites the file with the messages still unacknowledged.
 #pragma once
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "Tarvik.h"
+#include "service/Session.h"
 
 namespace GSM {
 
@@ -27,7 +31,7 @@ class CInboxJournal {
 public:
     // The journal at `path`; `replayed` gets its unacknowledged messages in the order they
     // came. Nothing opened (Open() false) when the file cannot be read or rewritten.
-    CInboxJournal(std::string path, std::vector<RecvMsg>& replayed);
+    CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed);
     ~CInboxJournal();
     CInboxJournal(const CInboxJournal&) = delete;
     CInboxJournal& operator=(const CInboxJournal&) = delete;
@@ -35,7 +39,7 @@ public:
     bool Open() const { return file_ != nullptr; }
     // Appends the message and flushes it to the disk; false when that failed, and the
     // message must then stay on the modem.
-    bool Record(const RecvMsg& message);
+    bool Record(const Tarvik::ReceivedPart& part);
 
 private:
     std::string path_;

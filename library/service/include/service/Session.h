@@ -27,13 +27,20 @@ using ConcatHeader = GSM::ConcatHeader;
 using ModemHealth = GSM::ModemHealth;
 
 // One received message, or one part of a long one: the record SMSGetNextMessage gives, and
-// what the modem's PDU listing showed beyond it. A message the inbox journal kept over a
-// restart comes back without that.
+// what the modem's PDU listing showed beyond it. A journal written before the journal kept
+// that gives its messages back without it.
 struct ReceivedPart {
     RecvMsg message{};
     std::optional<ConcatHeader> concat;
     bool internationalSender = false;  // the sender's type of number is international
+    std::u16string units;              // a UCS2 text's units before decoding; else empty
 };
+
+// The stable key of a part, as the inbox journal names it and an acknowledgement gives it
+// back: a message without a concatenation element keeps the key of its number, time and
+// text; a part's element goes into its key too, for two parts of one set may carry the
+// same text and time.
+std::string PartKey(const ReceivedPart& part);
 
 // The sender as a phone shows it: "+" and the digits of an international number, else the
 // record's number as it stands.
