@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codec/Fields.h"
+#include "codec/MessageKey.h"
 #include "codec/Text.h"
 #include "service/InboxJournal.h"
 
@@ -104,7 +105,7 @@ CJoiner::Set& CJoiner::Open(const ReceivedPart& part, const std::string& sender,
     const std::string what = modem + '\x1F' + (set.concat.wideReference ? "16:" : "8:") +
                              std::to_string(set.concat.reference) + ':' +
                              std::to_string(set.concat.count);
-    set.key = GSM::InboxKey(sender, GSM::Fields::View(part.message.timestamp), what);
+    set.key = GSM::MessageKey(sender, GSM::Fields::View(part.message.timestamp), what);
     sets_.push_back(std::move(set));
     return sets_.back();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/Fields.h"
+#include "codec/MessageKey.h"
 #include "engine/ProcessState.h"
 #include "service/InboxJournal.h"
 #include "service/ServiceHost.h"
@@ -24,8 +25,8 @@ std::string PartKey(const ReceivedPart& part) {
         text += (concat->wideReference ? "16:" : "8:") + std::to_string(concat->reference) + ':' +
                 std::to_string(concat->count) + ':' + std::to_string(concat->number);
     }
-    return GSM::InboxKey(GSM::Fields::View(message.number), GSM::Fields::View(message.timestamp),
-                         text);
+    return GSM::MessageKey(GSM::Fields::View(message.number), GSM::Fields::View(message.timestamp),
+                           text);
 }
 
 }  // namespace Tarvik
