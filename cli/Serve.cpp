@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,8 +34,10 @@ constexpr auto kAckResend = std::chrono::seconds(10);
 // How long the modem may take to answer the ESC before the service opens the port.
 constexpr int kEscapeSettleMs = 100;
 
-// The texts of an event leave in UTF-8, whatever the local code page.
+// The texts of an event leave in UTF-8, whatever the local code page; one line at a time,
+// from the loop and from the status asker alike.
 void Emit(Event event) {
+    static std::mutex lineLock;
     for (std::string* text : {&event.error, &event.number, &event.time, &event.text, &event.reply,
                               &event.modem.model, &event.modem.revision}) {
         *text = LocalToUtf8(*text);
@@ -42,7 +45,9 @@ void Emit(Event event) {
     if (event.health.operatorName) {
         *event.health.operatorName = LocalToUtf8(*event.health.operatorName);
     }
-    std::fputs(TarvikLink::EventLine(event).c_str(), stdout);
+    const std::string line = TarvikLink::EventLine(event);
+    std::lock_guard hold(lineLock);
+    std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -141,6 +146,11 @@ public:
         const char* journal = std::getenv("TARVIK_INBOX_JOURNAL");
         session.Stop(!gone_ && tracker_.Empty() && held_.empty(),
                      journal != nullptr && *journal != '\0');
+        // A status still asked gets its answer (from a stopped service, at once) before the
+        // last events.
+        if (statusAsker_.joinable()) {
+            statusAsker_.join();
+        }
         TakeReports();
         if (gone_) {
             EmitError({}, Code::DeviceGone,
@@ -231,6 +241,15 @@ private:
         }
     }
 
+    // The modem is asked beside the loop, which goes on taking requests: a message posted
+    // meanwhile goes to the modem between two of the queries, not after all of them.
+    void AskStatus(const Json& id) {
+        if (statusAsker_.joinable()) {
+            statusAsker_.join();
+        }
+        statusAsker_ = std::thread([this, id] { EmitModem(false, id); });
+    }
+
     // What the modem says of itself; its name and revision are asked once.
     void EmitModem(bool identify, const Json& id = {}) {
         std::string status;
@@ -274,7 +293,7 @@ private:
                 }
                 return true;
             case TarvikLink::Op::Status:
-                EmitModem(false, id);
+                AskStatus(id);
                 return true;
             case TarvikLink::Op::At:
                 Command(*request);
@@ -491,7 +510,8 @@ private:
     // whole or given up on.
     std::map<std::string, std::vector<std::string>> deferred_;
     std::FILE* journal_ = nullptr;
-    TarvikLink::ModemInfo modem_;
+    TarvikLink::ModemInfo modem_;  // written by the start, then by the status asker alone
+    std::thread statusAsker_;
     bool gone_ = false;  // the device went away
 };
 

@@ -183,14 +183,20 @@ void ReadStorage(std::string_view reply, ModemHealth& health) {
     }
 }
 
-ModemHealth AskHealth(IComBaseCmd& engine, CSXCom& port) {
+ModemHealth AskHealth(
+    IComBaseCmd& engine, CSXCom& port,
+    const std::function<std::string(const std::function<std::string()>&)>& exchange) {
     ModemHealth health;
     // A modem that answers nothing at all is not asked on: each query would wait it out.
     bool silent = false;
     const auto ask = [&](const char* command) {
         std::string reply;
         if (!silent) {
-            engine.SendSimpleCommand(port, command, &reply);
+            reply = exchange([&] {
+                std::string answer;
+                engine.SendSimpleCommand(port, command, &answer);
+                return answer;
+            });
             silent = reply.empty();
         }
         return reply;

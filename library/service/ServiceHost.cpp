@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "codec/Fields.h"
@@ -19,6 +21,9 @@ namespace {
 
 // Reply buffer of a raw command; the caller's buffer holds one byte more.
 constexpr int kCommandReplyCapacity = 1024;
+// How long a health query gives way to queued parts, and how often it looks again.
+constexpr auto kPartsFirstLimit = std::chrono::seconds(10);
+constexpr auto kPartsFirstStep = std::chrono::milliseconds(5);
 
 // Opt-in: replies end a settle gap after their final result instead of after the full
 // silence. Read once per start; a running worker takes the new rule with its next read.
@@ -220,14 +225,27 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, 
 }
 
 std::optional<ModemHealth> CServiceHost::AskHealth() {
-    if (Current() == nullptr) {
+    const auto service = Current();
+    if (service == nullptr) {
         return std::nullopt;
     }
-    std::lock_guard line(engineLock_);
-    if (!port.IsOpen()) {
+    bool open = true;
+    const ModemHealth health =
+        GSM::AskHealth(engine, port, [&](const std::function<std::string()>& ask) {
+            // The line is taken one query at a time and queued parts go first: a message
+            // never waits behind the whole of a health check.
+            const auto limit = std::chrono::steady_clock::now() + kPartsFirstLimit;
+            while (service->OutgoingCount() > 0 && std::chrono::steady_clock::now() < limit) {
+                std::this_thread::sleep_for(kPartsFirstStep);
+            }
+            std::lock_guard line(engineLock_);
+            open = open && port.IsOpen();
+            return open ? ask() : std::string();
+        });
+    if (!open) {
         return std::nullopt;
     }
-    return GSM::AskHealth(engine, port);
+    return health;
 }
 
 int32_t CServiceHost::SetCountryCode(int32_t code) {

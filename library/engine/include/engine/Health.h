@@ -4,6 +4,7 @@
 // unknown.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,7 +42,10 @@ std::optional<std::string> IccidOf(std::string_view reply);
 // Fills the used and total of the first storage of a +CPMS? reply.
 void ReadStorage(std::string_view reply, ModemHealth& health);
 
-// Asks the modem on the open port; the caller holds the line for the whole of it.
-ModemHealth AskHealth(IComBaseCmd& engine, CSXCom& port);
+// Asks the modem on the open port. `exchange` sends one command on the line and gives its
+// reply (empty when none came); it may let other work on the line between two commands.
+ModemHealth AskHealth(
+    IComBaseCmd& engine, CSXCom& port,
+    const std::function<std::string(const std::function<std::string()>&)>& exchange);
 
 }  // namespace GSM
