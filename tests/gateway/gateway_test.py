@@ -276,6 +276,15 @@ def case_e2e():
                  'tarvikd_modem_ready{modem="c"} 0'):
         if line not in metrics:
             fail(f"metrics lack {line}:\n{metrics}")
+    # What a strict reader asks: every family announced, and its lines together.
+    families = [line.split("{")[0].split(" ")[0] for line in metrics.splitlines()
+                if line and not line.startswith("#")]
+    for family in set(families):
+        if f"# TYPE {family} " not in metrics:
+            fail(f"{family} has no TYPE line:\n{metrics}")
+    if [f for i, f in enumerate(families) if i == 0 or f != families[i - 1]] != list(
+            dict.fromkeys(families)):
+        fail(f"a family's lines are split:\n{metrics}")
     if modems()["a"]["model"] != "MU609" or not modems()["a"]["signal"]:
         fail(f"modem a: {modems()['a']}")
     stop_daemon()
