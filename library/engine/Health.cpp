@@ -6,6 +6,9 @@
 #include <charconv>
 #include <vector>
 
+#include "engine/ComBaseCmd.h"
+#include "serial/CSXCom.h"
+
 namespace GSM {
 
 namespace {

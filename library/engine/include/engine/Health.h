@@ -9,10 +9,13 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ComBaseCmd.h"
-#include "serial/CSXCom.h"
+// Declared only: the library's second face shows ModemHealth to programs that include the
+// system's own headers (windows.h among them), which the port's names would clash with.
+class CSXCom;
 
 namespace GSM {
+
+class IComBaseCmd;
 
 struct ModemHealth {
     // home, roaming, searching, denied, not_searching or unknown
