@@ -267,6 +267,20 @@ void AddFailure(const Event& event, Json& line) {
     }
 }
 
+// A long message (parts given) also says whether it is whole and the keys of its parts.
+void AddMessage(const Event& event, Json& line) {
+    line["key"] = event.key;
+    line["number"] = event.number;
+    line["time"] = event.time;
+    line["text"] = event.text;
+    if (event.parts > 0) {
+        line["parts"] = event.parts;
+        line["complete"] = event.complete.value_or(event.missing.empty());
+        line["missing"] = event.missing;
+        line["keys"] = event.keys;
+    }
+}
+
 Json EventJson(const Event& event) {
     Json line = Begin(event);
     switch (event.kind) {
@@ -279,7 +293,6 @@ Json EventJson(const Event& event) {
             break;
         case EventKind::Modem:
             AddModem(event.modem, event.health, line);
-
             break;
         case EventKind::Queued:
             line["sequence"] = event.sequence;
@@ -307,16 +320,7 @@ Json EventJson(const Event& event) {
             AddFailure(event, line);
             break;
         case EventKind::Message:
-            line["key"] = event.key;
-            line["number"] = event.number;
-            line["time"] = event.time;
-            line["text"] = event.text;
-            if (event.parts > 0) {
-                line["parts"] = event.parts;
-                line["complete"] = event.complete.value_or(event.missing.empty());
-                line["missing"] = event.missing;
-                line["keys"] = event.keys;
-            }
+            AddMessage(event, line);
             break;
         case EventKind::Reply:
             line["reply"] = event.reply;

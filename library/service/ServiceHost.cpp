@@ -217,7 +217,8 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, 
     port.Write(command, static_cast<int>(std::strlen(command)));
     port.Pause(std::max(0, waitMs));
     char received[kCommandReplyCapacity] = {};
-    // SMSCommand's caller chose how long to wait: its reply ends by silence alone.
+    // SMSCommand's caller chose how long to wait, so its reply ends by silence alone; a
+    // query of the second face ends as the port is set.
     const int count = std::max(0, port.Read(received, kCommandReplyCapacity, rule));
     std::memcpy(reply, received, static_cast<std::size_t>(count));
     reply[count] = '\0';
