@@ -301,6 +301,9 @@ private:
             case TarvikLink::Op::Send:
                 Send(*request);
                 return true;
+            case TarvikLink::Op::Write:
+                EmitError(id, Code::InvalidRequest, "no part of that send waits to be written");
+                return true;
         }
         return true;
     }

@@ -16,7 +16,7 @@ struct BadField : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-constexpr std::array<std::pair<Code, const char*>, 8> kCodes = {{
+constexpr std::array<std::pair<Code, const char*>, 10> kCodes = {{
     {Code::InvalidRequest, "invalid_request"},
     {Code::TooLong, "too_long"},
     {Code::NotQueued, "not_queued"},
@@ -24,13 +24,16 @@ constexpr std::array<std::pair<Code, const char*>, 8> kCodes = {{
     {Code::Stopped, "stopped"},
     {Code::StartFailed, "start_failed"},
     {Code::DeviceGone, "device_gone"},
+    {Code::SimLocked, "sim_locked"},
+    {Code::NotWritten, "not_written"},
     {Code::Other, "other"},
 }};
 
-constexpr std::array<std::pair<EventKind, const char*>, 9> kKinds = {{
+constexpr std::array<std::pair<EventKind, const char*>, 10> kKinds = {{
     {EventKind::Ready, "ready"},
     {EventKind::Modem, "modem"},
     {EventKind::Queued, "queued"},
+    {EventKind::Writing, "writing"},
     {EventKind::Report, "report"},
     {EventKind::Sent, "sent"},
     {EventKind::Error, "error"},
@@ -39,12 +42,13 @@ constexpr std::array<std::pair<EventKind, const char*>, 9> kKinds = {{
     {EventKind::Stopped, "stopped"},
 }};
 
-constexpr std::array<std::pair<Op, const char*>, 5> kOps = {{
+constexpr std::array<std::pair<Op, const char*>, 6> kOps = {{
     {Op::Send, "send"},
     {Op::At, "at"},
     {Op::Ack, "ack"},
     {Op::Status, "status"},
     {Op::Stop, "stop"},
+    {Op::Write, "write"},
 }};
 
 std::string Dump(const Json& value) {
@@ -158,6 +162,22 @@ void ReadSend(const Json& object, Request& request) {
         }
         request.maxParts = static_cast<int>(*most);
     }
+    if (const auto reference = Integer(object, "reference")) {
+        if (*reference < 0 || *reference > 255) {
+            throw BadField("\"reference\" takes a concatenation reference from 0 to 255");
+        }
+        request.reference = static_cast<int>(*reference);
+    }
+    request.onlyParts = List<int>(object, "only_parts", &Json::is_number_integer, "integers");
+    if (!request.onlyParts.empty() && !request.reference) {
+        throw BadField("\"only_parts\" needs the message's \"reference\"");
+    }
+    for (const int part : request.onlyParts) {
+        if (part < 1 || part > 255) {
+            throw BadField("\"only_parts\" takes part numbers from 1 to 255");
+        }
+    }
+    request.confirmWrites = Flag(object, "confirm_writes");
     const auto prefix = object.find("prefix");
     if (prefix == object.end()) {
         return;
@@ -298,6 +318,13 @@ Json EventJson(const Event& event) {
             line["sequence"] = event.sequence;
             line["parts"] = event.parts;
             line["concatenated"] = event.concatenated;
+            if (event.concatReference) {
+                line["reference"] = *event.concatReference;
+            }
+            break;
+        case EventKind::Writing:
+            line["sequence"] = event.sequence;
+            line["part"] = event.part;
             break;
         case EventKind::Report:
             line["sequence"] = event.sequence;
@@ -344,7 +371,10 @@ void ReadFields(const Json& object, Event& event) {
     event.part = Small(object, "part");
     event.accepted = String(object, "result").value_or("") == "accepted";
     if (const auto reference = Integer(object, "reference")) {
-        event.reference = static_cast<int>(*reference);
+        // One field, two meanings by the event: a queued message's own reference, a part's
+        // network reference.
+        (event.kind == EventKind::Queued ? event.concatReference : event.reference) =
+            static_cast<int>(*reference);
     }
     event.parts = Small(object, "parts");
     event.acceptedParts = Small(object, "accepted");
@@ -437,6 +467,17 @@ std::string RequestLine(const Request& request) {
         if (request.maxParts) {
             line["max_parts"] = *request.maxParts;
         }
+        if (request.reference) {
+            line["reference"] = *request.reference;
+        }
+        if (!request.onlyParts.empty()) {
+            line["only_parts"] = request.onlyParts;
+        }
+        if (request.confirmWrites) {
+            line["confirm_writes"] = true;
+        }
+    } else if (request.op == Op::Write) {
+        line["part"] = request.part;
     } else if (request.op == Op::At) {
         line["command"] = request.command;
         line["wait"] = request.waitMs;
@@ -465,7 +506,8 @@ std::optional<Request> ParseRequest(std::string_view line, std::string& why, Jso
     request.id = id = given == object->end() ? Json() : *given;
     const auto op = object->find("op");
     if (op == object->end() || !op->is_string()) {
-        why = "a request needs \"op\": \"send\", \"at\", \"ack\", \"status\" or \"stop\"";
+        why = "a request needs \"op\": \"send\", \"at\", \"ack\", \"status\", \"write\" or "
+              "\"stop\"";
         return std::nullopt;
     }
     const std::string name = op->get<std::string>();
@@ -483,6 +525,12 @@ std::optional<Request> ParseRequest(std::string_view line, std::string& why, Jso
             ReadAt(*object, request);
         } else if (request.op == Op::Ack) {
             request.key = Need(*object, "key", "\"ack\" needs \"key\"");
+        } else if (request.op == Op::Write) {
+            const auto part = Integer(*object, "part");
+            if (!part || *part < 1 || *part > 255 || request.id.is_null()) {
+                throw BadField("\"write\" needs the send's \"id\" and its \"part\", 1 to 255");
+            }
+            request.part = static_cast<int>(*part);
         }
     } catch (const BadField& bad) {
         why = bad.what();

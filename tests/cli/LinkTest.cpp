@@ -106,8 +106,24 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     joined.parts = 0;
     EXPECT_EQ(EventLine(joined).find("complete"), std::string::npos);
 
+    // A queued message's own reference and a part's network reference share the wire name.
+    Event queued;
+    queued.kind = EventKind::Queued;
+    queued.concatReference = 0;
+    const Event queuedBack = RoundTrip(queued);
+    EXPECT_EQ(queuedBack.concatReference, 0);
+    EXPECT_FALSE(queuedBack.reference);
+    Event writing;
+    writing.kind = EventKind::Writing;
+    writing.id = 7;
+    writing.part = 2;
+    const Event writingBack = RoundTrip(writing);
+    EXPECT_EQ(writingBack.kind, EventKind::Writing);
+    EXPECT_EQ(writingBack.part, 2);
+
     for (const Code code : {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped,
-                            Code::StartFailed, Code::DeviceGone}) {
+                            Code::StartFailed, Code::DeviceGone, Code::SimLocked,
+                            Code::NotWritten}) {
         const Event back = RoundTrip(ErrorEvent(5, code, "why"));
         EXPECT_EQ(back.kind, EventKind::Error);
         EXPECT_EQ(back.code, code) << CodeName(code);
@@ -185,6 +201,25 @@ TEST(LinkTest, RequestsReadBackAndBadOnesSayWhatIsWrong) {
     EXPECT_EQ(at->waitMs, 5);
     EXPECT_EQ(at->id, -12);
     ASSERT_TRUE(ParseRequest(R"({"op":"status"})", why, id));
+    // A retry that completes a concatenated message, each body written once confirmed.
+    Request retry = send;
+    retry.reference = 200;
+    retry.onlyParts = {2, 3};
+    retry.confirmWrites = true;
+    const auto retryBack = ParseRequest(RequestLine(retry), why, id);
+    ASSERT_TRUE(retryBack) << why;
+    EXPECT_EQ(retryBack->reference, 200);
+    EXPECT_EQ(retryBack->onlyParts, (std::vector<int>{2, 3}));
+    EXPECT_TRUE(retryBack->confirmWrites);
+    EXPECT_FALSE(back->confirmWrites);
+    Request write;
+    write.op = Op::Write;
+    write.id = "m9";
+    write.part = 3;
+    const auto writeBack = ParseRequest(RequestLine(write), why, id);
+    ASSERT_TRUE(writeBack) << why;
+    EXPECT_EQ(writeBack->op, Op::Write);
+    EXPECT_EQ(writeBack->part, 3);
 
     const struct {
         const char* line;
@@ -202,6 +237,11 @@ TEST(LinkTest, RequestsReadBackAndBadOnesSayWhatIsWrong) {
         {R"({"op":"at","id":3,"command":""})", "needs \"command\"", true},
         {R"({"op":"at","id":3,"command":"AT","wait":600001})", "0 to 600000", true},
         {R"({"op":"ack","id":3,"key":5})", "needs \"key\"", true},
+        {R"({"op":"send","id":3,"number":"1","text":"x","reference":256})", "0 to 255", true},
+        {R"({"op":"send","id":3,"number":"1","text":"x","only_parts":[2]})", "needs the", true},
+        {R"({"op":"send","id":3,"number":"1","text":"x","reference":1,"only_parts":[0]})",
+         "1 to 255", true},
+        {R"({"op":"write","part":1})", "needs the send's \"id\"", false},
     };
     for (const auto& c : bad) {
         EXPECT_FALSE(ParseRequest(c.line, why, id)) << c.line;

@@ -37,6 +37,10 @@ enum class Code {
     Stopped,         // queued, but the service stopped before every part was reported
     StartFailed,     // the service did not start
     DeviceGone,      // the device went away while serve ran; serve ends (kExitDeviceGone)
+    SimLocked,       // the start failed at the SIM (a refused PIN, its last try, the PUK, no
+                     // SIM): starting again by itself changes nothing, a person must act
+    NotWritten,      // with confirmed writes: the part's body was never written, so sending
+                     // it again is safe
     Other,           // a code this side does not know
 };
 const char* CodeName(Code code);
@@ -56,7 +60,7 @@ struct ServeTarget {
 // serve's arguments for it, its own name first: serve, --device PATH or --port N, --baud B.
 std::vector<std::string> ServeArguments(const ServeTarget& target);
 
-enum class Op { Send, At, Ack, Status, Stop };
+enum class Op { Send, At, Ack, Status, Stop, Write };
 
 struct Request {
     Op op = Op::Stop;
@@ -68,14 +72,35 @@ struct Request {
     std::optional<std::string> prefix;  // given as null: no prefix
     bool separate = false;              // a long text as independent parts
     std::optional<int> maxParts;        // "max_parts": absent, serve's own limit
+    // A retry of a concatenated message: its reference again, and the part numbers (of the
+    // text's split, from 1) still to send, so that the phone completes the message it holds.
+    std::optional<int> reference;
+    std::vector<int> onlyParts;  // "only_parts": empty, every part
+    // "confirm_writes": before each part's body goes to the modem serve says `writing` and
+    // waits for a `write` request naming the part; without it the part is not written.
+    bool confirmWrites = false;
     // at
     std::string command;
     int waitMs = 0;
     // ack
     std::string key;
+    // write: the part whose body may now go (the send's id in `id`)
+    int part = 0;
 };
 
-enum class EventKind { Ready, Modem, Queued, Report, Sent, Error, Message, Reply, Stopped, Other };
+enum class EventKind {
+    Ready,
+    Modem,
+    Queued,
+    Writing,
+    Report,
+    Sent,
+    Error,
+    Message,
+    Reply,
+    Stopped,
+    Other
+};
 
 // What the modem says of itself, as serve asked it.
 struct ModemInfo {
@@ -112,9 +137,10 @@ struct Event {
     std::string device;  // ready: the device's path when serve was given one
     int version = 0;     // ready
     int sequence = 0;
-    int part = 0;                  // report
+    int part = 0;                  // writing, report
     bool accepted = false;         // report
     std::optional<int> reference;  // report: the network's reference of an accepted part
+    std::optional<int> concatReference;  // queued: a concatenated message's own reference
     int parts = 0;                 // queued, sent; message: a long one's count of parts
     int acceptedParts = 0;         // sent
     bool concatenated = false;     // queued, sent: one message whose parts a phone joins
