@@ -116,6 +116,121 @@ bool Assign(ModemProfile& profile, const Field& field, const std::string& value,
 
 }  // namespace
 
+namespace {
+
+// Up to three octal digits from quoted[i], as strace writes the bytes it shows no other
+// way; `i` is left on the last digit.
+bool ReadOctal(std::string_view quoted, std::size_t& i, std::string& value, std::string& reason) {
+    int octet = 0;
+    std::size_t digits = 0;
+    for (; digits < 3 && i + digits < quoted.size(); ++digits) {
+        const char digit = quoted[i + digits];
+        if (digit < '0' || digit > '7') {
+            break;
+        }
+        octet = octet * 8 + (digit - '0');
+    }
+    if (octet > 0xFF) {
+        reason = "an octal escape above \\377";
+        return false;
+    }
+    value += static_cast<char>(octet);
+    i += digits - 1;
+    return true;
+}
+
+// The escape whose letter is at quoted[i]; `i` is left on its last character.
+bool ReadEscape(std::string_view quoted, std::size_t& i, std::string& value, std::string& reason) {
+    const char escape = quoted[i];
+    if (escape >= '0' && escape <= '7') {
+        return ReadOctal(quoted, i, value, reason);
+    }
+    switch (escape) {
+        case 'r':
+            value += '\r';
+            return true;
+        case 'n':
+            value += '\n';
+            return true;
+        case 't':
+            value += '\t';
+            return true;
+        case '"':
+        case '\\':
+            value += escape;
+            return true;
+        case 'x': {
+            const auto octet = FromHex(quoted.substr(i + 1, 2));
+            if (!octet || octet->size() != 1) {
+                reason = "\\x needs two hex digits";
+                return false;
+            }
+            value += static_cast<char>(octet->front());
+            i += 2;
+            return true;
+        }
+        default:
+            reason = std::string("unknown escape \\") + escape;
+            return false;
+    }
+}
+
+// One row of a profile: its key, and for a per-command row the command it answers.
+struct Row {
+    std::string key;
+    std::string command;    // "answer" and "reply" rows
+    std::string slot;       // what may be given once: the key, or the command's answer
+    std::string_view rest;  // the value as the line holds it
+};
+
+std::optional<Row> SplitRow(std::string_view row, std::string& reason) {
+    const std::size_t keyEnd = std::min(row.find_first_of(" \t"), row.size());
+    Row split{std::string(row.substr(0, keyEnd)), {}, {}, row.substr(keyEnd)};
+    split.slot = split.key;
+    if (split.key == "answer" || split.key == "reply") {
+        // One row per command line, whichever of the two keys gives it.
+        split.rest = TrimFront(split.rest);
+        const std::size_t commandEnd = std::min(split.rest.find_first_of(" \t"), split.rest.size());
+        split.command = std::string(split.rest.substr(0, commandEnd));
+        if (split.command.empty()) {
+            reason = split.key + " needs a command line and what it answers";
+            return std::nullopt;
+        }
+        split.rest = split.rest.substr(commandEnd);
+        split.slot = "the answer to " + split.command;
+    }
+    return split;
+}
+
+// A row's value into the profile; false with `reason` when it does not fit.
+bool Apply(ModemProfile& profile, const Row& row, const std::string& value, bool first, bool anyRow,
+           std::string& reason) {
+    if (row.key == "model") {
+        // The built-in row of a model as the base: it must come first.
+        if (anyRow) {
+            reason = "model must be the first row";
+            return false;
+        }
+        auto known = KnownProfile(value);
+        if (!known) {
+            reason = "unknown model \"" + value + "\"; known: " + KnownModelNames();
+            return false;
+        }
+        profile = std::move(*known);
+    } else if (!row.command.empty()) {
+        // A row replaces what the base model answered to the same command either way.
+        profile.identity.erase(row.command);
+        profile.replies.erase(row.command);
+        (row.key == "answer" ? profile.identity : profile.replies)[row.command] = value;
+    } else if (!Assign(profile, Fields().at(row.key), value, first, reason)) {
+        reason = row.key + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::optional<std::string> Unquote(std::string_view quoted, std::string& reason) {
     if (quoted.empty() || quoted.front() != '"') {
         reason = "a quoted value begins with \"";
@@ -138,53 +253,8 @@ std::optional<std::string> Unquote(std::string_view quoted, std::string& reason)
         if (++i == quoted.size()) {
             break;
         }
-        const char escape = quoted[i];
-        if (escape >= '0' && escape <= '7') {
-            // Up to three octal digits, as strace writes the bytes it shows no other way.
-            int octet = 0;
-            std::size_t digits = 0;
-            for (; digits < 3 && i + digits < quoted.size(); ++digits) {
-                const char digit = quoted[i + digits];
-                if (digit < '0' || digit > '7') {
-                    break;
-                }
-                octet = octet * 8 + (digit - '0');
-            }
-            if (octet > 0xFF) {
-                reason = "an octal escape above \\377";
-                return std::nullopt;
-            }
-            value += static_cast<char>(octet);
-            i += digits - 1;
-            continue;
-        }
-        switch (escape) {
-            case 'r':
-                value += '\r';
-                break;
-            case 'n':
-                value += '\n';
-                break;
-            case 't':
-                value += '\t';
-                break;
-            case '"':
-            case '\\':
-                value += escape;
-                break;
-            case 'x': {
-                const auto octet = FromHex(quoted.substr(i + 1, 2));
-                if (!octet || octet->size() != 1) {
-                    reason = "\\x needs two hex digits";
-                    return std::nullopt;
-                }
-                value += static_cast<char>(octet->front());
-                i += 2;
-                break;
-            }
-            default:
-                reason = std::string("unknown escape \\") + escape;
-                return std::nullopt;
+        if (!ReadEscape(quoted, i, value, reason)) {
+            return std::nullopt;
         }
     }
     reason = "the quoted value does not close";
@@ -198,68 +268,36 @@ std::optional<ModemProfile> ReadProfile(std::istream& in, const std::string& sou
     bool anyRow = false;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        const auto fail = [&](const std::string& reason) {
-            error = source + ":" + std::to_string(number) + ": " + reason;
+        std::string reason;
+        const auto fail = [&](const std::string& why) {
+            error = source + ":" + std::to_string(number) + ": " + why;
             return std::nullopt;
         };
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        const std::string_view row = TrimFront(line);
-        if (row.empty() || row.front() == '#') {
+        const std::string_view text = TrimFront(line);
+        if (text.empty() || text.front() == '#') {
             continue;
         }
-        const std::size_t keyEnd = std::min(row.find_first_of(" \t"), row.size());
-        const std::string key(row.substr(0, keyEnd));
-        std::string_view rest = row.substr(keyEnd);
-
-        const bool perCommand = key == "answer" || key == "reply";
-        std::string command;
-        // One row per command line, whichever of the two keys gives it.
-        std::string slot = key;
-        if (perCommand) {
-            rest = TrimFront(rest);
-            const std::size_t commandEnd = std::min(rest.find_first_of(" \t"), rest.size());
-            command = std::string(rest.substr(0, commandEnd));
-            if (command.empty()) {
-                return fail(key + " needs a command line and what it answers");
-            }
-            rest = rest.substr(commandEnd);
-            slot = "the answer to " + command;
-        }
-        const auto field = Fields().find(key);
-        if (!perCommand && key != "model" && field == Fields().end()) {
-            return fail("unknown key \"" + key + "\"");
-        }
-        const bool list = field != Fields().end() && std::holds_alternative<List>(field->second);
-        const auto [earlier, first] = seen.emplace(slot, number);
-        if (!first && !list) {
-            return fail(slot + " is given twice (first on line " + std::to_string(earlier->second) +
-                        ")");
-        }
-
-        std::string value;
-        std::string reason;
-        if (!ReadValue(rest, value, reason)) {
+        const auto row = SplitRow(text, reason);
+        if (!row) {
             return fail(reason);
         }
-        if (key == "model") {
-            // The built-in row of a model as the base: it must come first.
-            if (anyRow) {
-                return fail("model must be the first row");
-            }
-            auto known = KnownProfile(value);
-            if (!known) {
-                return fail("unknown model \"" + value + "\"; known: " + KnownModelNames());
-            }
-            profile = std::move(*known);
-        } else if (perCommand) {
-            // A row replaces what the base model answered to the same command either way.
-            profile.identity.erase(command);
-            profile.replies.erase(command);
-            (key == "answer" ? profile.identity : profile.replies)[command] = value;
-        } else if (!Assign(profile, field->second, value, first, reason)) {
-            return fail(key + ": " + reason);
+        const auto field = Fields().find(row->key);
+        if (row->command.empty() && row->key != "model" && field == Fields().end()) {
+            return fail("unknown key \"" + row->key + "\"");
+        }
+        const bool list = field != Fields().end() && std::holds_alternative<List>(field->second);
+        const auto [earlier, first] = seen.emplace(row->slot, number);
+        if (!first && !list) {
+            return fail(row->slot + " is given twice (first on line " +
+                        std::to_string(earlier->second) + ")");
+        }
+        std::string value;
+        if (!ReadValue(row->rest, value, reason) ||
+            !Apply(profile, *row, value, first, anyRow, reason)) {
+            return fail(reason);
         }
         anyRow = true;
     }
