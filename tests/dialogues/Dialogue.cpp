@@ -136,6 +136,7 @@ void AddJoined(Fields& out, int count, const std::vector<GSM::MsgRecord>& record
         }
         out.emplace_back(name + "parts", parts);
         out.emplace_back(name + "number", GSM::Fields::View(joined[k].first.number));
+        out.emplace_back(name + "time", GSM::Fields::View(joined[k].first.timestamp));
         out.emplace_back(name + "text", joined[k].text);
     }
 }
