@@ -1,13 +1,19 @@
 #include "Dialogue.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
+#include "codec/Fields.h"
 #include "engine/ModelTable.h"
 #include "engine/ProcessState.h"
+#include "service/Joiner.h"
+#include "service/MsgService.h"
 #include "support/TestPlatform.h"
 
 namespace Dialogues {
@@ -81,6 +87,57 @@ void AddListing(Fields& out, int count, const std::vector<GSM::MsgRecord>& recor
         const auto at = static_cast<std::size_t>(i);
         out.emplace_back("expect index " + std::to_string(i), std::to_string(indexes[at]));
         AddRecord(out, "record " + std::to_string(i), records[at]);
+    }
+}
+
+std::string ConcatText(const GSM::ConcatHeader& concat) {
+    return "ref " + std::to_string(concat.reference) +
+           (concat.wideReference ? " (16-bit)" : " (8-bit)") + ", part " +
+           std::to_string(concat.number) + " of " + std::to_string(concat.count);
+}
+
+// What a reader of long messages sees of a listing that holds parts of them: each part's
+// element, then the messages the joiner makes of the parts in listing order, followed by
+// the sets still short of a part as they stand. A listing without parts adds nothing, as
+// then both faces show the same.
+void AddJoined(Fields& out, int count, const std::vector<GSM::MsgRecord>& records,
+               const std::array<GSM::ListedPart, GSM::kMaxListed>& listed) {
+    const auto n = static_cast<std::size_t>(std::clamp(count, 0, GSM::kMaxListed));
+    if (std::none_of(listed.begin(), listed.begin() + static_cast<std::ptrdiff_t>(n),
+                     [](const GSM::ListedPart& part) { return part.concat.has_value(); })) {
+        return;
+    }
+    Tarvik::CJoiner joiner(std::chrono::hours(1));
+    std::vector<Tarvik::JoinedMessage> joined;
+    const auto now = Tarvik::CJoiner::Clock::now();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (listed[i].concat) {
+            out.emplace_back("expect record " + std::to_string(i) + " concat",
+                             ConcatText(*listed[i].concat));
+        }
+        // The part as the service's reader builds it from the listing.
+        Tarvik::ReceivedPart part{
+            {}, listed[i].concat, listed[i].internationalSender, listed[i].units};
+        GSM::Fields::Copy(part.message.text, GSM::Fields::View(records[i].text));
+        GSM::Fields::Copy(part.message.number, GSM::Fields::View(records[i].number));
+        GSM::FormatReceivedStamp(records[i].timestamp, part.message.timestamp);
+        for (Tarvik::JoinedMessage& message : joiner.Add(part, now)) {
+            joined.push_back(std::move(message));
+        }
+    }
+    for (Tarvik::JoinedMessage& message : joiner.Flush()) {
+        joined.push_back(std::move(message));
+    }
+    for (std::size_t k = 0; k < joined.size(); ++k) {
+        const std::string name = "expect joined " + std::to_string(k) + " ";
+        std::string parts = std::to_string(joined[k].parts);
+        for (std::size_t m = 0; m < joined[k].missing.size(); ++m) {
+            parts += (m == 0 ? ", missing " : ",") + std::to_string(joined[k].missing[m]);
+        }
+        out.emplace_back(name + "parts", parts);
+        out.emplace_back(name + "number", GSM::Fields::View(joined[k].first.number));
+        out.emplace_back(name + "time", GSM::Fields::View(joined[k].first.timestamp));
+        out.emplace_back(name + "text", joined[k].text);
     }
 }
 
@@ -312,6 +369,7 @@ Fields PerformStep(GSM::IComBaseCmd& engine, CSXCom& port, const Fields& header)
         const int count = engine.ReadMessages(port, records.data(), indexes.data());
         result(count);
         AddListing(out, count, records, indexes);
+        AddJoined(out, count, records, engine.listedParts);
     } else if (operation == "list-indexes") {
         std::vector<int> indexes(GSM::kMaxListed);
         const int count = engine.ListMessageIndexes(port, indexes.data(),
