@@ -12,6 +12,7 @@
 #include "ModemLink.h"
 #include "ModemSender.h"
 #include "Rules.h"
+#include "serial/PortNames.h"
 
 namespace Tarvikd {
 
@@ -40,6 +41,14 @@ std::string Folder(const std::string& path) {
 }
 
 }  // namespace
+
+std::string DevicePath(const ModemConfig& modem, const Config& config) {
+    if (!modem.device.empty()) {
+        return modem.device;
+    }
+    return config.portDir.empty() ? serial::PortDevicePath(modem.port)
+                                  : config.portDir + "/COM" + std::to_string(modem.port);
+}
 
 bool Registered(const ModemStatus& status) {
     const auto& registration = status.health.registration;
@@ -307,15 +316,7 @@ private:
         SetState("stopped");
     }
 
-    // The path of the modem's device, when it can be known: the one configured, or the
-    // port's entry in the simulator's folder.
-    std::string LinePath() const {
-        if (!config_.device.empty()) {
-            return config_.device;
-        }
-        const std::string& dir = fleet_.config_.portDir;
-        return dir.empty() ? std::string() : dir + "/COM" + std::to_string(config_.port);
-    }
+    std::string LinePath() const { return DevicePath(config_, fleet_.config_); }
 
     // Waits, out of rotation, while the modem's device is not there.
     void AwaitDevice() {

@@ -36,6 +36,9 @@ struct ModemStatus {
     int64_t received = 0;
 };
 
+// The path of the modem's device: the one configured, else the port's entry in port_dir,
+// else the device the port number stands for; empty when there is none.
+std::string DevicePath(const ModemConfig& modem, const Config& config);
 // Home or roaming, or not told (a modem without the query is not refused).
 bool Registered(const ModemStatus& status);
 // The health as the API and the webhook show it: every field, null where the modem did not

@@ -18,7 +18,6 @@
 #include "PortProbe.h"
 #include "Publishers.h"
 #include "Store.h"
-#include "serial/PortNames.h"
 
 namespace {
 
@@ -110,10 +109,7 @@ int ShowSound(const std::string& configPath, const Config& config, const std::st
 
 // What --check-config finds at a modem's device, without disturbing a daemon that runs it.
 std::string DeviceFinding(const ModemConfig& modem, const Config& config) {
-    const std::string path = !modem.device.empty() ? modem.device
-                             : !config.portDir.empty()
-                                 ? config.portDir + "/COM" + std::to_string(modem.port)
-                                 : serial::PortDevicePath(modem.port);
+    const std::string path = DevicePath(modem, config);
     const std::string shown = path == modem.Where() ? path : modem.Where() + " (" + path + ")";
     if (path.empty() || access(path.c_str(), F_OK) != 0) {
         return shown + " does not exist";
