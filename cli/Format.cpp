@@ -69,6 +69,16 @@ std::string OneLine(std::string_view text) {
     return line;
 }
 
+bool StartFailedAtSim(std::string_view libraryReason) {
+    // The library's SIM texts begin with these; "SIM not ready" is the one worth a retry.
+    for (const std::string_view locked : {"SIM PIN ", "SIM PUK ", "No SIM card"}) {
+        if (libraryReason.substr(0, locked.size()) == locked) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string NumberProblem(const std::string& number, const std::optional<std::string>& prefix) {
     const bool international = !number.empty() && number[0] == '+';
     if (!Digits(international ? number.substr(1) : number)) {

@@ -27,6 +27,11 @@ std::string JsonLine(const Received& message);
 // A modem reply or last-error text as one line: the modem's line ends become single spaces.
 std::string OneLine(std::string_view text);
 
+// True when the library's reason for a failed start is the SIM's, one that only a person
+// can mend: a refused PIN, a PIN kept back for the last try, the PUK, no SIM. A SIM still
+// starting up is not: a later start may find it ready.
+bool StartFailedAtSim(std::string_view libraryReason);
+
 // Empty when the library can address `number` behind `prefix` (none: no prefix); else why
 // not, for the user.
 std::string NumberProblem(const std::string& number, const std::optional<std::string>& prefix);

@@ -78,7 +78,9 @@ const char kReceiveUsage[] =
     "                      86400000, a day); then what came is printed as it stands\n"
     "\n"
     "A long message is printed once, its parts joined in order. One still missing a part\n"
-    "when receive ends is printed as it stands: its parts have left the modem.\n";
+    "when receive ends is printed as it stands: its parts have left the modem.\n"
+    "A device that goes away (unplugged, reset) ends receive with exit code 5, after every\n"
+    "message already taken off the modem.\n";
 
 const char kServeUsage[] =
     "usage: tarvik serve (--port N | --device PATH) [--baud B] [--ack] [--cancel-pending]\n"

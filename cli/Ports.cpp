@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 #include "LocalText.h"
-#include "PortHolder.h"
+#include "PortProbe.h"
 #include "PortScan.h"
 #include "link/ServeLink.h"
 #include "serial/CSXCom.h"
@@ -13,26 +13,6 @@
 namespace TarvikCli {
 
 namespace {
-
-// A device is asked only briefly: a tty with nothing behind it must not hold up the list.
-constexpr int kProbeFirstByteMs = 800;
-constexpr int kProbeGapMs = 150;
-
-struct Probe {
-    std::string heldBy;
-    bool opened = false;
-    bool answers = false;
-    // label, answer; in the order they are shown
-    std::vector<std::pair<std::string, std::string>> facts;
-};
-
-std::string Ask(CSXCom& com, const std::string& command) {
-    const std::string line = command + "\r\n";
-    com.Write(line.data(), static_cast<int>(line.size()));
-    char reply[1024] = {};
-    const int count = com.Read(reply, sizeof reply - 1, BurstRule::Quiet);
-    return std::string(reply, count > 0 ? static_cast<std::size_t>(count) : 0);
-}
 
 void AskFacts(CSXCom& com, Probe& probe) {
     struct Query {
@@ -50,36 +30,6 @@ void AskFacts(CSXCom& com, Probe& probe) {
             probe.facts.emplace_back(query.label, answer);
         }
     }
-}
-
-Probe ProbeDevice(const SerialEntry& entry, int baud) {
-    Probe probe;
-    if (entry.device.empty()) {
-        return probe;
-    }
-    // Another program's port is not touched: a modem manager in the middle of its own
-    // dialogue would take our bytes for answers.
-    probe.heldBy = PortHolders(entry.path);
-    if (!probe.heldBy.empty()) {
-        return probe;
-    }
-    CSXCom com;
-    serial::SerialTiming timing = serial::kDefaultTiming;
-    timing.firstByteWaitMs = kProbeFirstByteMs;
-    timing.burstGapMs = kProbeGapMs;
-    com.SetTiming(timing);
-    probe.opened = com.OpenDevice(entry.path, baud) == 1;
-    if (probe.opened) {
-        // Twice: a modem that slept through the first AT wakes on it.
-        for (int attempt = 0; attempt < 2 && !probe.answers; ++attempt) {
-            probe.answers = Ask(com, "AT").find("OK") != std::string::npos;
-        }
-        if (probe.answers) {
-            AskFacts(com, probe);
-        }
-    }
-    com.Close();
-    return probe;
 }
 
 std::string ProbeJson(const SerialEntry& entry, const Probe& probe) {
@@ -139,7 +89,8 @@ int RunPorts(const Options& options) {
         return Complain(kExitRefused, why);
     }
     for (const SerialEntry& entry : entries) {
-        const Probe probe = ProbeDevice(entry, options.baud);
+        const Probe probe =
+            entry.device.empty() ? Probe{} : ProbeDevice(entry.path, options.baud, &AskFacts);
         const std::string shown = options.json ? ProbeJson(entry, probe) : ProbeText(entry, probe);
         std::fputs(shown.c_str(), stdout);
         std::fflush(stdout);

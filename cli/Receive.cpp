@@ -37,6 +37,12 @@ int RunReceive(const Options& options) {
         if (Interrupts() > 0) {
             break;
         }
+        // A device that went away answers nothing more: what came before is printed.
+        if (Tarvik::Session::DeviceGone()) {
+            session.Stop(false);
+            return Complain(TarvikLink::kExitDeviceGone,
+                            "the " + LineName(options) + " went away (unplugged or reset)");
+        }
         if (!options.follow && Clock::now() - lastMessage >= std::chrono::seconds(options.idleS)) {
             // A listing under way may still bring messages: only when it is over, and it
             // brought none, has nothing come for a while.

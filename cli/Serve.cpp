@@ -177,7 +177,11 @@ private:
     bool Begin(CSession& session) {
         std::string why;
         if (!StartSession(session, options_, why)) {
-            EmitError({}, Code::StartFailed, why);
+            // A start that failed at the SIM is not tried again by itself: each try of a
+            // wrong PIN brings the SIM nearer its block.
+            EmitError(
+                {}, StartFailedAtSim(session.LibraryReason()) ? Code::SimLocked : Code::StartFailed,
+                why);
             return false;
         }
         // The library has rewritten its journal during the start; acknowledgements go

@@ -52,6 +52,7 @@ bool CSession::Start(int port, const std::string& device, int baud, std::string&
                                      std::to_string(baud) + " baud"
                                : ": held by " + holders);
     } else {
+        libraryReason_ = after;
         why = "the modem on " + name + " did not start: " + OneLine(after);
     }
     // A start whose set-up failed leaves the port open; the stop closes it.

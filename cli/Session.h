@@ -28,6 +28,8 @@ public:
     // True when the service runs on `device`, or on port `port` when no device is named;
     // otherwise `why` says what failed.
     bool Start(int port, const std::string& device, int baud, std::string& why);
+    // The library's own reason for the last failed start; empty when the port did not open.
+    const std::string& LibraryReason() const { return libraryReason_; }
 
     // Hands over the waiting messages and keeps the waiting reports for NextReport.
     void Fetch();
@@ -60,6 +62,7 @@ private:
     Tarvik::CJoiner joiner_;
     std::deque<Tarvik::PartOutcome> reports_;
     bool running_ = false;
+    std::string libraryReason_;
 };
 
 std::string LastError();

@@ -137,11 +137,39 @@ CApi::Reply Readyz(Call& call) {
         return Ok(503, {{"status", "the store is not available"}});
     }
     return call.fleet.AnyReady() ? Ok(200, {{"status", "ready"}})
-                                 : Ok(503, {{"status", "no modem is ready"}});
+                                 : Ok(503, {{"status", "no modem is ready and registered"}});
 }
 
 std::string MetricHead(const char* name, const char* help, const char* type) {
     return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+}
+
+// One gauge family of the modems' health: only the modems that told the value.
+std::string HealthFamily(const std::vector<ModemStatus>& modems, const char* name, const char* help,
+                         std::optional<int64_t> (*value)(const ModemStatus&)) {
+    std::string text = MetricHead(name, help, "gauge");
+    for (const ModemStatus& modem : modems) {
+        if (const auto known = value(modem)) {
+            text += Metric(name, "modem=\"" + modem.name + "\"", *known);
+        }
+    }
+    return text;
+}
+
+std::string ModemHealthMetrics(const std::vector<ModemStatus>& modems) {
+    using Value = std::optional<int64_t>;
+    return HealthFamily(modems, "tarvikd_modem_registered",
+                        "1 when the modem is registered (home or roaming) or does not tell.",
+                        [](const ModemStatus& m) -> Value { return Registered(m) ? 1 : 0; }) +
+           HealthFamily(modems, "tarvikd_modem_signal_dbm", "The modem's signal in dBm.",
+                        [](const ModemStatus& m) -> Value { return m.health.dbm; }) +
+           HealthFamily(modems, "tarvikd_modem_signal_quality", "The modem's signal, 0 to 5.",
+                        [](const ModemStatus& m) -> Value { return m.health.quality; }) +
+           HealthFamily(modems, "tarvikd_modem_storage_used", "Messages in the modem's storage.",
+                        [](const ModemStatus& m) -> Value { return m.health.storageUsed; }) +
+           HealthFamily(modems, "tarvikd_modem_storage_total",
+                        "Messages the modem's storage holds.",
+                        [](const ModemStatus& m) -> Value { return m.health.storageTotal; });
 }
 
 CApi::Reply Metrics(Call& call) {
@@ -174,6 +202,7 @@ CApi::Reply Metrics(Call& call) {
     for (const ModemStatus& modem : modems) {
         text += Metric("tarvikd_modem_restarts", "modem=\"" + modem.name + "\"", modem.restarts);
     }
+    text += ModemHealthMetrics(modems);
     if (call.mqtt != nullptr) {
         text +=
             MetricHead("tarvikd_mqtt_pending", "Events the broker has not acknowledged.", "gauge");
@@ -188,18 +217,21 @@ CApi::Reply Metrics(Call& call) {
 CApi::Reply Modems(Call& call) {
     Json modems = Json::array();
     for (const ModemStatus& m : call.fleet.Status()) {
-        modems.push_back({{"name", m.name},
-                          {"port", m.port},
-                          {"state", m.state},
-                          {"in_rotation", m.inRotation},
-                          {"model", m.model},
-                          {"signal", m.signal},
-                          {"last_error", m.lastError.empty() ? Json(nullptr) : Json(m.lastError)},
-                          {"restarts", m.restarts},
-                          {"since", m.since},
-                          {"sent", m.sent},
-                          {"failed", m.failed},
-                          {"received", m.received}});
+        Json modem = {{"name", m.name},
+                      {"port", m.port == 0 ? Json(nullptr) : Json(m.port)},
+                      {"device", m.device.empty() ? Json(nullptr) : Json(m.device)},
+                      {"state", m.state},
+                      {"in_rotation", m.inRotation},
+                      {"model", m.model},
+                      {"signal", m.signal},
+                      {"last_error", m.lastError.empty() ? Json(nullptr) : Json(m.lastError)},
+                      {"restarts", m.restarts},
+                      {"since", m.since},
+                      {"sent", m.sent},
+                      {"failed", m.failed},
+                      {"received", m.received}};
+        modem.update(HealthJson(m.health));
+        modems.push_back(std::move(modem));
     }
     return Ok(200, {{"modems", modems}});
 }

@@ -70,10 +70,17 @@ const std::vector<Rule<ModemConfig>>& ModemRules() {
     static const std::vector<Rule<ModemConfig>> rules = {
         {"name", &ModemConfig::name, "the modem's name: 1 to 32 letters, digits, _ and -", 0, 0,
          kNeeded},
-        {"port", &ModemConfig::port, "tarvik's port number: COM`port`", 1, 1024, kNeeded},
+        {"port", &ModemConfig::port, "tarvik's port number: COM`port`; or `device`", 1, 1024,
+         "(needed without `device`)"},
+        {"device", &ModemConfig::device,
+         "the modem's device, best its stable link under `/dev/serial/by-id`; or `port`", 0, 0,
+         "(needed without `port`)"},
         {"baud", &ModemConfig::baud, "the port's speed", 300, 4000000},
         {"prefix", &ModemConfig::prefix, "up to 8 digits put before a number without `+`", 0, 0,
          "tarvik's own, `86`"},
+        {"pin", &ModemConfig::pin,
+         "the SIM's PIN, 4 to 8 digits: given to tarvik in its environment, shown nowhere", 0, 0,
+         "none"},
     };
     return rules;
 }
@@ -90,6 +97,8 @@ const std::vector<Rule<WebhookConfig>>& WebhookRules() {
         {"retry_base_ms", &WebhookConfig::retryBaseMs, "the first wait before a retry", 10,
          86400000},
         {"retry_max_ms", &WebhookConfig::retryMaxMs, "the longest, doubling", 10, 86400000},
+        {"events", &WebhookConfig::events,
+         "modem events posted too: `\"modem.down\"`, `\"modem.up\"`", 0, 0, "none"},
     };
     return rules;
 }
@@ -229,15 +238,40 @@ std::optional<WebhookConfig> ParseWebhook(const toml::table& table, std::string&
         error = "[webhook] url takes an http:// or https:// address";
     } else if (webhook.secret.size() < 16) {
         error = "[webhook] secret needs 16 or more characters";
+    } else if (std::any_of(webhook.events.begin(), webhook.events.end(), [](const auto& event) {
+                   return event != kModemDown && event != kModemUp;
+               })) {
+        error =
+            std::string("[webhook] events takes \"") + kModemDown + "\" and \"" + kModemUp + "\"";
     } else {
         return webhook;
     }
     return std::nullopt;
 }
 
-// One [[modem]]; `names` and `ports` hold the modems before it.
+bool Digits(const std::string& text, std::size_t low, std::size_t high) {
+    return text.size() >= low && text.size() <= high &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Where the modem is: a port or a device, exactly one, neither used by a modem before it.
+std::string LineRefused(const ModemConfig& modem, std::set<std::string>& lines) {
+    if ((modem.port == 0) == modem.device.empty()) {
+        return "a modem takes either port or device: " +
+               std::string(modem.port == 0 ? "neither is given" : "not both");
+    }
+    if (!modem.device.empty() && modem.device.front() != '/') {
+        return "device takes the device's full path, such as /dev/serial/by-id/...";
+    }
+    if (!lines.insert(modem.Where()).second) {
+        return "two modems use " + modem.Where();
+    }
+    return {};
+}
+
+// One [[modem]]; `names` and `lines` hold the modems before it.
 std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::string>& names,
-                                      std::set<int>& ports, std::string& error) {
+                                      std::set<std::string>& lines, std::string& error) {
     ModemConfig modem;
     if (!ReadTable(table, ModemRules(), "[[modem]]", modem, error)) {
         return std::nullopt;
@@ -253,12 +287,12 @@ std::optional<ModemConfig> ParseModem(const toml::table& table, std::set<std::st
         error = where + "a modem's name takes 1 to 32 letters, digits, _ and -";
     } else if (!names.insert(modem.name).second) {
         error = where + "two modems are named " + modem.name;
-    } else if (!ports.insert(modem.port).second) {
-        error = where + "two modems use port " + std::to_string(modem.port);
-    } else if (modem.prefix &&
-               (modem.prefix->find_first_not_of("0123456789") != std::string::npos ||
-                modem.prefix->size() > 8)) {
+    } else if (const std::string line = LineRefused(modem, lines); !line.empty()) {
+        error = where + line;
+    } else if (modem.prefix && !Digits(*modem.prefix, 0, 8)) {
         error = where + "prefix takes up to 8 digits";
+    } else if (modem.pin && !Digits(*modem.pin, 4, 8)) {
+        error = where + "pin takes 4 to 8 digits";
     } else {
         return modem;
     }
@@ -285,10 +319,10 @@ bool TopLevelSound(const Config& config, std::string& error) {
 
 bool ReadModems(const toml::table& root, Config& config, std::string& error) {
     std::set<std::string> names;
-    std::set<int> ports;
+    std::set<std::string> lines;
     if (const toml::array* modems = root["modem"].as_array()) {
         for (const toml::node& table : *modems) {
-            auto modem = ParseModem(*table.as_table(), names, ports, error);
+            auto modem = ParseModem(*table.as_table(), names, lines, error);
             if (!modem) {
                 return false;
             }

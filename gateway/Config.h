@@ -2,6 +2,7 @@
 // TOML file and checked whole before anything starts.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,10 +13,18 @@ inline constexpr const char* kDefaultConfigPath = "/etc/tarvik/tarvikd.toml";
 
 struct ModemConfig {
     std::string name;
-    int port = 0;  // tarvik's port number: COM<port>
+    int port = 0;  // tarvik's port number: COM<port>; 0 with a device
     int baud = 115200;
     std::optional<std::string> prefix;  // digits put before a number without "+"; none: "86"
+    std::string device;                 // the device's path, best a stable link; or the port
+    std::optional<std::string> pin;     // the SIM's PIN, given to the child out of sight
+    // How people see the modem's line: the device, or the port's number.
+    std::string Where() const { return device.empty() ? "port " + std::to_string(port) : device; }
 };
+
+// The webhook's events about modems, posted only when the webhook names them.
+inline constexpr const char* kModemDown = "modem.down";
+inline constexpr const char* kModemUp = "modem.up";
 
 struct WebhookConfig {
     std::string url;
@@ -24,6 +33,10 @@ struct WebhookConfig {
     int timeoutMs = 5000;
     int retryBaseMs = 1000;
     int retryMaxMs = 300000;
+    std::vector<std::string> events;  // kModemDown, kModemUp: none unless named
+    bool Wants(const std::string& event) const {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
 };
 
 // The broker that takes an event of each received message and each outgoing change.

@@ -1,5 +1,7 @@
 #include "Fleet.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,7 @@
 #include "ModemLink.h"
 #include "ModemSender.h"
 #include "Rules.h"
+#include "serial/PortNames.h"
 
 namespace Tarvikd {
 
@@ -28,6 +31,9 @@ constexpr auto kStopWait = 3s;
 // The longest the modem's thread sleeps without showing the watchdog it is alive.
 constexpr auto kBeatEvery = 1s;
 constexpr auto kHung = 60s;
+// How often a gone device's path is looked for.
+constexpr auto kDeviceLook = 500ms;
+constexpr int kStorageNearlyFullPercent = 90;
 
 std::string Folder(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -35,6 +41,57 @@ std::string Folder(const std::string& path) {
 }
 
 }  // namespace
+
+std::string DevicePath(const ModemConfig& modem, const Config& config) {
+    if (!modem.device.empty()) {
+        return modem.device;
+    }
+    return config.portDir.empty() ? serial::PortDevicePath(modem.port)
+                                  : config.portDir + "/COM" + std::to_string(modem.port);
+}
+
+bool Registered(const ModemStatus& status) {
+    const auto& registration = status.health.registration;
+    return !registration || *registration == "home" || *registration == "roaming";
+}
+
+nlohmann::json HealthJson(const TarvikLink::ModemHealth& health) {
+    const auto orNull = [](const auto& value) {
+        return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+    };
+    return {{"registration", orNull(health.registration)},
+            {"operator", orNull(health.operatorName)},
+            {"access", orNull(health.access)},
+            {"signal_dbm", orNull(health.dbm)},
+            {"signal_quality", orNull(health.quality)},
+            {"imsi", orNull(health.imsi)},
+            {"iccid", orNull(health.iccid)},
+            {"sim", orNull(health.sim)},
+            {"storage_used", orNull(health.storageUsed)},
+            {"storage_total", orNull(health.storageTotal)}};
+}
+
+std::string DownReason(const ModemStatus& status) {
+    const TarvikLink::ModemHealth& health = status.health;
+    if (status.state == "sim_locked") {
+        return "sim locked: " + status.lastError;
+    }
+    if (status.state == "device_gone") {
+        return status.lastError;
+    }
+    if (!status.inRotation) {
+        return "out of rotation: " + status.lastError;
+    }
+    if (!Registered(status)) {
+        return "registration " + *health.registration;
+    }
+    if (health.storageUsed && health.storageTotal && *health.storageTotal > 0 &&
+        *health.storageUsed * 100 >= *health.storageTotal * kStorageNearlyFullPercent) {
+        return "storage nearly full: " + std::to_string(*health.storageUsed) + " of " +
+               std::to_string(*health.storageTotal);
+    }
+    return {};
+}
 
 // One modem's supervisor: starts its child, restarts it with backoff, keeps the modem's
 // rotation and status, and runs the child's life on a thread of its own, which sleeps until
@@ -48,6 +105,7 @@ public:
           rotation_(fleet.config_.failuresOutOfRotation, fleet.config_.outOfRotationMs) {
         status_.name = config.name;
         status_.port = config.port;
+        status_.device = config.device;
         status_.state = "stopped";
     }
     ~CModemSupervisor() { Stop(); }
@@ -77,17 +135,15 @@ public:
 
     ModemStatus Status() const {
         std::lock_guard hold(lock_);
-        ModemStatus status = status_;
-        status.inRotation = rotation_.In(SteadyMs(Clock::now()));
-        return status;
+        return StatusHeld();
     }
     bool Ready() const {
         std::lock_guard hold(lock_);
-        return status_.state == "ready";
+        return status_.state == "ready" && Registered(status_);
     }
     bool InRotation(Clock::time_point now) const {
         std::lock_guard hold(lock_);
-        return rotation_.In(SteadyMs(now));
+        return InRotationHeld(now);
     }
     const std::string& Name() const { return config_.name; }
     bool Alive(Clock::time_point now) const {
@@ -95,10 +151,15 @@ public:
     }
 
 private:
+    // How a life of the child ended.
+    enum class Ended { NotReady, Ready, SimLocked, DeviceGone };
+
     // What one life of the child keeps.
     struct Life {
         bool ready = false;
-        bool refused = false;  // it speaks a version of the link this daemon does not
+        bool refused = false;    // it speaks a version of the link this daemon does not
+        bool simLocked = false;  // its start failed at the SIM: a person must act
+        bool gone = false;       // its device went away
         Clock::time_point stopAt{};
         Clock::time_point nextClaim{};
         Clock::time_point nextStatus{};
@@ -122,7 +183,46 @@ private:
         return host;
     }
 
-    void Beat() { beat_ = Clock::now().time_since_epoch().count(); }
+    // Under lock_.
+    bool InRotationHeld(Clock::time_point now) const {
+        return rotation_.In(SteadyMs(now)) && status_.state != "device_gone" &&
+               status_.state != "sim_locked";
+    }
+    ModemStatus StatusHeld() const {
+        ModemStatus status = status_;
+        status.inRotation = InRotationHeld(Clock::now());
+        return status;
+    }
+
+    void Beat() {
+        beat_ = Clock::now().time_since_epoch().count();
+        Watch();
+    }
+
+    // Tells the fleet when the modem went out of service or came back.
+    void Watch() {
+        if (!fleet_.onChange_) {
+            return;
+        }
+        ModemChange change;
+        {
+            std::lock_guard hold(lock_);
+            change.status = StatusHeld();
+            const std::string reason = DownReason(change.status);
+            if (reason.empty() != down_.empty()) {
+                change.down = !reason.empty();
+                change.reason = change.down ? reason : down_;
+                down_ = reason;
+            } else {
+                return;
+            }
+        }
+        change.at = NowMs();
+        Log(change.down ? Level::Warning : Level::Info,
+            "modem " + config_.name + (change.down ? " down: " : " up again after: ") +
+                change.reason);
+        fleet_.onChange_(change);
+    }
 
     void SetState(const std::string& state, const std::string& error = {}) {
         std::lock_guard hold(lock_);
@@ -170,14 +270,17 @@ private:
         const Config& config = fleet_.config_;
         int restarts = 0;  // in a row, for the backoff
         bool first = true;
+        bool backOff = true;
         while (!stop_) {
             if (!first) {
-                SetState("restarting");
-                // A child this daemon cannot speak to is tried again only slowly.
-                Pause(std::chrono::milliseconds(
-                    versionRefused_
-                        ? config.restartMaxMs
-                        : Backoff(config.restartBaseMs, config.restartMaxMs, ++restarts)));
+                if (backOff) {
+                    SetState("restarting");
+                    // A child this daemon cannot speak to is tried again only slowly.
+                    Pause(std::chrono::milliseconds(
+                        versionRefused_
+                            ? config.restartMaxMs
+                            : Backoff(config.restartBaseMs, config.restartMaxMs, ++restarts)));
+                }
                 if (stop_) {
                     break;
                 }
@@ -188,9 +291,22 @@ private:
             while (!stop_ && !sender_.Settle()) {
                 Pause(1s);
             }
-            if (RunChild()) {
-                restarts = 0;
+            AwaitDevice();
+            if (stop_) {
+                break;
             }
+            const Ended ended = RunChild();
+            if (ended == Ended::SimLocked) {
+                // Starting again would only spend the SIM's tries: it waits for a person.
+                while (!stop_) {
+                    Pause(kBeatEvery);
+                }
+                break;
+            }
+            restarts = ended == Ended::NotReady ? restarts : 0;
+            // A device that comes back is started at once; one that cannot be watched is
+            // tried with the backoff.
+            backOff = ended != Ended::DeviceGone || LinePath().empty();
         }
         if (!sender_.Settle()) {
             Log(Level::Warning, "modem " + config_.name + ": message " +
@@ -198,6 +314,24 @@ private:
                                     " stays claimed: its lease or the next start settles it");
         }
         SetState("stopped");
+    }
+
+    std::string LinePath() const { return DevicePath(config_, fleet_.config_); }
+
+    // Waits, out of rotation, while the modem's device is not there.
+    void AwaitDevice() {
+        const std::string path = LinePath();
+        if (path.empty() || access(path.c_str(), F_OK) == 0) {
+            return;
+        }
+        SetState("device_gone", "device gone: waiting for " + path + " to come back");
+        Log(Level::Warning, "modem " + config_.name + ": waiting for " + path);
+        while (!stop_ && access(path.c_str(), F_OK) != 0) {
+            Pause(kDeviceLook);
+        }
+        if (!stop_) {
+            Log(Level::Info, "modem " + config_.name + ": " + path + " is back");
+        }
     }
 
     std::vector<std::string> ChildEnvironment() const {
@@ -214,6 +348,10 @@ private:
         if (!config.portDir.empty()) {
             env.push_back("TARVIK_PORT_DIR=" + config.portDir);
         }
+        // Never on the command line, where any user's ps shows it.
+        if (config_.pin) {
+            env.push_back("TARVIK_PIN=" + *config_.pin);
+        }
         for (const char* keep :
              {"PATH", "HOME", "TMPDIR", "ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
             if (const char* value = std::getenv(keep)) {
@@ -223,15 +361,15 @@ private:
         return env;
     }
 
-    // One life of the child; true when it got its modem ready.
-    bool RunChild() {
+    // One life of the child.
+    Ended RunChild() {
         SetState("starting");
         CModemLink link(config_.name, [this] { Notify(); });
         std::string why;
         if (!link.Start(fleet_.program_, config_, ChildEnvironment(), why)) {
             Log(Level::Error, "modem " + config_.name + ": cannot start tarvik: " + why);
             Failure(why, true);
-            return false;
+            return Ended::NotReady;
         }
         Life life;
         while (Step(link, life)) {
@@ -241,15 +379,27 @@ private:
         sender_.ChildEnded(exit);
         why = "tarvik serve " + exit + (life.ended.empty() ? "" : ": " + life.ended);
         versionRefused_ = life.refused;
-        if (!stop_) {
-            Log(Level::Warning, "modem " + config_.name + ": " + why);
-            if (!life.ready) {
-                Failure(startError_.empty() ? why : startError_, true);
-            } else {
-                SetState("restarting", why);
-            }
+        life.gone = life.gone || link.ExitCode() == TarvikLink::kExitDeviceGone;
+        if (stop_) {
+            return life.ready ? Ended::Ready : Ended::NotReady;
         }
-        return life.ready;
+        Log(Level::Warning, "modem " + config_.name + ": " + why);
+        if (life.simLocked) {
+            SetState("sim_locked", startError_);
+            Log(Level::Error, "modem " + config_.name +
+                                  ": out of rotation until tarvikd starts again: " + startError_);
+            return Ended::SimLocked;
+        }
+        if (life.gone && !LinePath().empty()) {
+            SetState("device_gone", "device gone: waiting for " + LinePath() + " to come back");
+            return Ended::DeviceGone;
+        }
+        if (!life.ready) {
+            Failure(startError_.empty() ? why : startError_, true);
+        } else {
+            SetState("restarting", why);
+        }
+        return life.gone ? Ended::DeviceGone : life.ready ? Ended::Ready : Ended::NotReady;
     }
 
     // One turn of the child's life; false when it ends.
@@ -267,8 +417,9 @@ private:
             return false;
         }
         sender_.SettleIfDue(now);
-        if (CanClaim(life, now) && (fleet_.WakeCount() != life.wakeSeen || now >= life.nextClaim ||
-                                    sender_.RetryDue(now))) {
+        if (CanClaim(life, now) && !life.gone &&
+            (fleet_.WakeCount() != life.wakeSeen || now >= life.nextClaim ||
+             sender_.RetryDue(now))) {
             life.wakeSeen = fleet_.WakeCount();
             life.nextClaim = now + kIdleClaim;
             if (!sender_.SendNext(link)) {
@@ -361,11 +512,14 @@ private:
                 std::lock_guard hold(lock_);
                 status_.model = event.modem.model;
                 status_.signal = event.modem.signal;
+                status_.health = event.health;
                 return true;
             }
             case EventKind::Message:
                 return Received(link, event);
             case EventKind::Error:
+                life.simLocked = life.simLocked || event.code == TarvikLink::Code::SimLocked;
+                life.gone = life.gone || event.code == TarvikLink::Code::DeviceGone;
                 if (!life.ready) {
                     startError_ = event.error;
                     SetState("starting", startError_);
@@ -415,6 +569,7 @@ private:
     std::atomic<Clock::rep> beat_ = Clock::now().time_since_epoch().count();
     std::string startError_;
     bool versionRefused_ = false;
+    std::string down_;  // why the modem was last told down; empty while it serves
     std::mutex wakeLock_;
     std::condition_variable wake_;
     uint64_t wakes_ = 0;

@@ -15,6 +15,7 @@
 #include "Config.h"
 #include "Fleet.h"
 #include "Log.h"
+#include "PortProbe.h"
 #include "Publishers.h"
 #include "Store.h"
 
@@ -27,7 +28,8 @@ const char kUsage[] =
     "The SMS gateway daemon: a durable outbox and inbox in SQLite or PostgreSQL, one\n"
     "`tarvik serve` child per modem, an HTTP API and webhooks. The configuration is\n"
     "/etc/tarvik/tarvikd.toml unless --config names another; --check-config reads it, says\n"
-    "what is wrong or that it is sound, and exits (0 sound, 2 not). SIGTERM or SIGINT stops\n"
+    "what is wrong or that it is sound, then whether each modem's device is there, held by\n"
+    "another program or answers AT, and exits (0 sound, 2 not). SIGTERM or SIGINT stops\n"
     "the daemon.\n";
 
 bool Executable(const std::string& path) {
@@ -105,6 +107,31 @@ int ShowSound(const std::string& configPath, const Config& config, const std::st
     return Executable(tarvik) ? 0 : 2;
 }
 
+// What --check-config finds at a modem's device, without disturbing a daemon that runs it.
+std::string DeviceFinding(const ModemConfig& modem, const Config& config) {
+    const std::string path = DevicePath(modem, config);
+    const std::string shown = path == modem.Where() ? path : modem.Where() + " (" + path + ")";
+    if (path.empty() || access(path.c_str(), F_OK) != 0) {
+        return shown + " does not exist";
+    }
+    const TarvikCli::Probe probe = TarvikCli::ProbeDevice(path, modem.baud);
+    if (!probe.heldBy.empty()) {
+        return shown + " is held by " + probe.heldBy + " (not touched)";
+    }
+    if (!probe.opened) {
+        return shown + " cannot be opened";
+    }
+    return shown + (probe.answers ? " answers AT" : " does not answer AT");
+}
+
+// Each modem's device as --check-config tells it.
+void ShowDevices(const Config& config) {
+    for (const ModemConfig& modem : config.modems) {
+        std::printf("modem %s: %s\n", modem.name.c_str(), DeviceFinding(modem, config).c_str());
+        std::fflush(stdout);
+    }
+}
+
 // The signals are taken by the main thread alone, with sigtimedwait; every thread started
 // after this inherits the mask.
 sigset_t BlockStopSignals() {
@@ -163,7 +190,9 @@ int main(int argc, char** argv) {
     }
     const std::string tarvik = FindTarvik(*config);
     if (check) {
-        return ShowSound(configPath, *config, tarvik);
+        const int sound = ShowSound(configPath, *config, tarvik);
+        ShowDevices(*config);
+        return sound;
     }
     const sigset_t stopSignals = BlockStopSignals();
     signal(SIGPIPE, SIG_IGN);
@@ -185,6 +214,13 @@ int main(int argc, char** argv) {
         mqtt->Start();
     }
     CFleet fleet(*config, *store, tarvik);
+    // Posted beside the messages' webhook, on a thread of their own.
+    std::unique_ptr<CModemEvents> modemEvents;
+    if (config->webhook && !config->webhook->events.empty()) {
+        modemEvents = std::make_unique<CModemEvents>(*config->webhook, *store);
+        modemEvents->Start();
+        fleet.OnChange([&modemEvents](const ModemChange& change) { modemEvents->Tell(change); });
+    }
     CApi api(*config, *store, fleet, mqtt.get());
     if (!api.Start(error)) {
         Log(Level::Error, error);
@@ -207,6 +243,9 @@ int main(int argc, char** argv) {
         webhook->Stop();
     }
     fleet.Stop();
+    if (modemEvents) {
+        modemEvents->Stop();
+    }
     // Last: what the fleet's stop changed still goes out while the broker is there.
     if (mqtt) {
         mqtt->Stop();

@@ -24,10 +24,10 @@ bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
                        const std::vector<std::string>& env, std::string& why) {
     // --cancel-pending: a child that died mid-submission, in this daemon's life or before
     // it, may have left the modem waiting for a message body.
-    if (!Spawn(program,
-               {"serve", "--port", std::to_string(modem.port), "--baud", std::to_string(modem.baud),
-                "--ack", "--cancel-pending"},
-               env, why)) {
+    std::vector<std::string> args =
+        TarvikLink::ServeArguments({modem.port, modem.device, modem.baud});
+    args.insert(args.end(), {"--ack", "--cancel-pending"});
+    if (!Spawn(program, args, env, why)) {
         return false;
     }
     {
@@ -190,6 +190,7 @@ std::string CModemLink::Finish(bool kill) {
     }
     pid_ = -1;
     if (WIFEXITED(status)) {
+        exitCode_ = WEXITSTATUS(status);
         return "exited with " + std::to_string(WEXITSTATUS(status));
     }
     if (WIFSIGNALED(status)) {

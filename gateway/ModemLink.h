@@ -41,6 +41,8 @@ public:
     bool WaitEnd(std::chrono::steady_clock::duration limit);
     // Kills the child unless told it ended, waits for it; the exit's description.
     std::string Finish(bool kill);
+    // The child's exit code once it has ended by itself; -1 before, or when it was killed.
+    int ExitCode() const { return exitCode_; }
 
 private:
     // Forks and runs the child; false, with the reason, when it could not.
@@ -58,6 +60,7 @@ private:
     std::condition_variable changed_;
     std::deque<TarvikLink::Event> events_;
     bool ended_ = false;
+    int exitCode_ = -1;
 };
 
 }  // namespace Tarvikd

@@ -49,7 +49,16 @@ void CPublisher::Stop() {
 
 void CPublisher::Wait(int ms) {
     std::unique_lock hold(lock_);
-    wake_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+    wake_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return stop_.load() || woken_; });
+    woken_ = false;
+}
+
+void CPublisher::WakeUp() {
+    {
+        std::lock_guard hold(lock_);
+        woken_ = true;
+    }
+    wake_.notify_all();
 }
 
 std::string SignWebhook(const std::string& secret, const std::string& timestamp,
@@ -92,32 +101,26 @@ void CWebhook::Run() {
     }
 }
 
-std::string CWebhook::Deliver(const Message& message) {
-    const nlohmann::json payload = {{"id", message.id},
-                                    {"modem", message.modem},
-                                    {"key", message.key},
-                                    {"from", message.number},
-                                    {"time", message.sentTime},
-                                    {"text", message.text},
-                                    {"received_at", message.createdAt}};
-    const std::string body = payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string PostSigned(const WebhookConfig& config, const std::string& body,
+                       const std::vector<std::string>& extra) {
     const std::string timestamp = std::to_string(NowMs() / 1000);
     CURL* curl = curl_easy_init();
     if (curl == nullptr) {
         return "cannot make an HTTP request";
     }
+    std::vector<std::string> all = {
+        "Content-Type: application/json", "X-Tarvik-Timestamp: " + timestamp,
+        "X-Tarvik-Signature: sha256=" + SignWebhook(config.secret, timestamp, body)};
+    all.insert(all.end(), extra.begin(), extra.end());
     curl_slist* headers = nullptr;
-    for (const std::string& header :
-         {std::string("Content-Type: application/json"), "X-Tarvik-Timestamp: " + timestamp,
-          "X-Tarvik-Signature: sha256=" + SignWebhook(config_.secret, timestamp, body),
-          "X-Tarvik-Message: " + std::to_string(message.id)}) {
+    for (const std::string& header : all) {
         headers = curl_slist_append(headers, header.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_URL, config_.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, config.url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(config_.timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(config.timeoutMs));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -133,6 +136,74 @@ std::string CWebhook::Deliver(const Message& message) {
         return "the receiver answered " + std::to_string(status);
     }
     return {};
+}
+
+std::string CWebhook::Deliver(const Message& message) {
+    const nlohmann::json payload = {{"id", message.id},
+                                    {"modem", message.modem},
+                                    {"key", message.key},
+                                    {"from", message.number},
+                                    {"time", message.sentTime},
+                                    {"text", message.text},
+                                    {"received_at", message.createdAt}};
+    return PostSigned(config_,
+                      payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                      {"X-Tarvik-Message: " + std::to_string(message.id)});
+}
+
+std::string ModemChangeBody(const ModemChange& change) {
+    const ModemStatus& status = change.status;
+    const nlohmann::json payload = {{"event", change.down ? kModemDown : kModemUp},
+                                    {"modem", status.name},
+                                    {"reason", change.reason},
+                                    {"state", status.state},
+                                    {"in_rotation", status.inRotation},
+                                    {"at", change.at},
+                                    {"health", HealthJson(status.health)}};
+    return payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void CModemEvents::Tell(const ModemChange& change) {
+    if (!config_.Wants(change.down ? kModemDown : kModemUp)) {
+        return;
+    }
+    {
+        std::lock_guard hold(queueLock_);
+        queue_.push_back(change);
+    }
+    WakeUp();
+}
+
+void CModemEvents::Run() {
+    int tries = 0;
+    while (!stop_) {
+        std::optional<ModemChange> next;
+        {
+            std::lock_guard hold(queueLock_);
+            if (!queue_.empty()) {
+                next = queue_.front();
+            }
+        }
+        if (!next) {
+            Wait(kIdleMs);
+            continue;
+        }
+        const std::string error =
+            PostSigned(config_, ModemChangeBody(*next),
+                       {std::string("X-Tarvik-Event: ") + (next->down ? kModemDown : kModemUp)});
+        if (error.empty() || ++tries >= config_.maxAttempts) {
+            if (!error.empty()) {
+                Log(Level::Warning, "webhook: modem " + next->status.name +
+                                        " event dropped after " + std::to_string(tries) +
+                                        " tries: " + error);
+            }
+            tries = 0;
+            std::lock_guard hold(queueLock_);
+            queue_.pop_front();
+            continue;
+        }
+        Wait(static_cast<int>(Backoff(config_.retryBaseMs, config_.retryMaxMs, tries)));
+    }
 }
 
 CMqtt::CMqtt(const MqttConfig& config, IDeliveries& store) : CPublisher(store), config_(config) {

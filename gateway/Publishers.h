@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "Config.h"
+#include "Fleet.h"
 #include "Log.h"
 #include "Store.h"
 
@@ -45,8 +47,9 @@ public:
 
 protected:
     virtual void Run() = 0;
-    // Sleeps up to `ms`, less when stopped.
+    // Sleeps up to `ms`, less when stopped or woken.
     void Wait(int ms);
+    void WakeUp();
 
     IDeliveries& store_;
     std::atomic<bool> stop_ = false;
@@ -55,7 +58,14 @@ private:
     std::thread thread_;
     std::mutex lock_;
     std::condition_variable wake_;
+    bool woken_ = false;
 };
+
+// POSTs a JSON body to the webhook, signed; empty when the receiver took it, else why not.
+std::string PostSigned(const WebhookConfig& config, const std::string& body,
+                       const std::vector<std::string>& headers);
+// The body of a modem.down or modem.up event.
+std::string ModemChangeBody(const ModemChange& change);
 
 class CWebhook final : public CPublisher {
 public:
@@ -71,6 +81,24 @@ private:
 
     WebhookConfig config_;
     std::atomic<int64_t> beat_ = NowMs();
+};
+
+// The webhook's modem events, in the order they happened, each tried up to max_attempts
+// times with backoff. Kept in memory: a restart of the daemon tells the modems' state anew.
+class CModemEvents final : public CPublisher {
+public:
+    CModemEvents(const WebhookConfig& config, IDeliveries& store)
+        : CPublisher(store), config_(config) {}
+    ~CModemEvents() override { Stop(); }
+    // From a modem's thread: queued, never waited for.
+    void Tell(const ModemChange& change);
+
+private:
+    void Run() override;
+
+    WebhookConfig config_;
+    std::mutex queueLock_;
+    std::deque<ModemChange> queue_;
 };
 
 class CMqtt final : public CPublisher {

@@ -161,6 +161,20 @@ TEST(FormatTest, AMessageStaysOnOneLineInBothFormats) {
     EXPECT_EQ(OneLine("\r\n+CMS ERROR: 500\r\n\r\nmore\r\n"), "+CMS ERROR: 500 more");
 }
 
+TEST(FormatTest, OnlyAStartThatFailedAtTheSimWaitsForAPerson) {
+    for (const char* locked :
+         {"SIM PIN required: the SIM waits for its PIN", "SIM PIN refused: the SIM did not",
+          "SIM PIN not entered: the SIM allows only one more try", "SIM PUK required: ...",
+          "No SIM card: the modem reports no SIM inserted"}) {
+        EXPECT_TRUE(StartFailedAtSim(locked)) << locked;
+    }
+    // Still starting, or no SIM matter at all: a later start may do.
+    for (const char* later : {"SIM not ready: the SIM is still starting", "", "No answer to AT",
+                              "the modem said SIM PIN refused"}) {
+        EXPECT_FALSE(StartFailedAtSim(later)) << later;
+    }
+}
+
 TEST(FormatTest, NumbersTheLibraryCannotAddressAreCaughtFirst) {
     const std::optional<std::string> prefix = "86";
     EXPECT_EQ(NumberProblem("13800138000", prefix), "");

@@ -459,6 +459,22 @@ serve_device_gone)
   expect_in out2 '"event":"modem"'
   ;;
 
+receive_device_gone)
+  # receive --follow on a device that goes away: what came is printed, then it ends with a
+  # reason and exit code 5 rather than waiting on a device that is no more.
+  start_modem --control "$work/control" --message '10086:before the unplug'
+  timeout -s KILL 150 "$bin/tarvik" receive --device "$work/COM3" --follow > "$work/out" \
+    2> "$work/err" &
+  pid=$!
+  for _ in $(seq 1 1200); do grep -qF 'before the unplug' "$work/out" && break; sleep 0.05; done
+  expect_in out 'before the unplug'
+  echo unplug > "$work/control"
+  await_exit
+  rc=$?
+  expect_rc 5
+  expect_in err "went away"
+  ;;
+
 ports)
   # Three ttys: one answers AT, one another program holds, one stays silent.
   start_modem --model SIM800C

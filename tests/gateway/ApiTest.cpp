@@ -23,7 +23,7 @@ protected:
         folder_ = folder;
         config_.store = folder_ + "/store.db";
         config_.apiKeys = {"key-0123456789abcdef"};
-        config_.modems = {ModemConfig{"north", 3, 115200, std::nullopt}};
+        config_.modems = {ModemConfig{"north", 3, 115200, std::nullopt, "", std::nullopt}};
         std::string error;
         store_ = OpenSqliteStore(config_.store, error);
         ASSERT_TRUE(store_) << error;

@@ -95,6 +95,20 @@ TEST(ConfigTest, MistakesAreRefusedWithWhereAndWhy) {
          "line 6: port takes an integer from 1 to 1024"},
         {base + "\n[[modem]]\nname = 7\nport = 3\n", "line 5: name takes a string"},
         {"store = 3\n" + modem, "line 1: store takes a string"},
+        {base + "\n[[modem]]\nname = \"a\"\n", "either port or device: neither is given"},
+        {base + modem + "device = \"/dev/ttyUSB0\"\n", "either port or device: not both"},
+        {base + "\n[[modem]]\nname = \"a\"\ndevice = \"ttyUSB0\"\n", "the device's full path"},
+        {base + "\n[[modem]]\nname = \"a\"\ndevice = \"/dev/x\"\n[[modem]]\nname = \"b\"\n"
+                "device = \"/dev/x\"\n",
+         "two modems use /dev/x"},
+        {base + modem + "pin = \"123\"\n", "pin takes 4 to 8 digits"},
+        {base + modem + "pin = \"12345a\"\n", "pin takes 4 to 8 digits"},
+        {base + modem + "pin = 1234\n", "pin takes a string"},
+        {base +
+             "[webhook]\nurl = \"http://x\"\nsecret = \"0123456789abcdef\"\n"
+             "events = [\"modem.down\", \"modem.gone\"]\n" +
+             modem,
+         "[webhook] events takes \"modem.down\" and \"modem.up\""},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -102,6 +116,26 @@ TEST(ConfigTest, MistakesAreRefusedWithWhereAndWhy) {
         EXPECT_NE(error.find(c.says), std::string::npos) << "said: " << error << "\nfor:\n"
                                                          << c.text;
     }
+}
+
+TEST(ConfigTest, ModemByDeviceWithPinAndModemEvents) {
+    std::string error;
+    const auto config = ParseConfig(
+        "store = \"x.db\"\napi_keys = [\"0123456789abcdef\"]\n"
+        "webhook = { url = \"http://x\", secret = \"0123456789abcdef\", events = [\"modem.down\"] "
+        "}\n"
+        "[[modem]]\nname = \"a\"\ndevice = \"/dev/serial/by-id/usb-x-if00\"\npin = \"0042\"\n"
+        "[[modem]]\nname = \"b\"\nport = 3\n",
+        error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->modems[0].device, "/dev/serial/by-id/usb-x-if00");
+    EXPECT_EQ(config->modems[0].port, 0);
+    EXPECT_EQ(config->modems[0].pin, "0042");  // leading zeros are the PIN's own
+    EXPECT_EQ(config->modems[0].Where(), "/dev/serial/by-id/usb-x-if00");
+    EXPECT_EQ(config->modems[1].Where(), "port 3");
+    EXPECT_FALSE(config->modems[1].pin);
+    EXPECT_TRUE(config->webhook->Wants(kModemDown));
+    EXPECT_FALSE(config->webhook->Wants(kModemUp));
 }
 
 TEST(ConfigTest, AllOfTomlIsTaken) {

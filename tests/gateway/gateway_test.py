@@ -3,7 +3,8 @@
 the daemon on a configuration written here, requests with an HTTP client, and what the
 API, the webhook receiver and the simulators' logs show.
 
-Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link; the
+Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link,
+modems; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -382,6 +383,15 @@ def case_link():
     stop_daemon()
 
 
+def signed_well(headers, body):
+    """The post's signature is the HMAC of its timestamp and body with the secret."""
+    stamp = headers["X-Tarvik-Timestamp"]
+    return hmac.compare_digest(
+        headers["X-Tarvik-Signature"],
+        "sha256=" + hmac.new(SECRET.encode(), (stamp + ".").encode() + body,
+                             hashlib.sha256).hexdigest())
+
+
 class Receiver(http.server.BaseHTTPRequestHandler):
     """Fails the first two deliveries, lets the third time out, then takes them; refuses a
     poisoned message always."""
@@ -390,11 +400,7 @@ class Receiver(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers["Content-Length"]))
-        stamp = self.headers["X-Tarvik-Timestamp"]
-        good = hmac.compare_digest(
-            self.headers["X-Tarvik-Signature"],
-            "sha256=" + hmac.new(SECRET.encode(), (stamp + ".").encode() + body,
-                                 hashlib.sha256).hexdigest())
+        good = signed_well(self.headers, body)
         payload = json.loads(body)
         with Receiver.lock:
             n = len(Receiver.calls)
@@ -904,9 +910,122 @@ def case_cluster():
             fail(f"daemon {d} did not stop cleanly at SIGTERM")
 
 
+class ModemHooks(http.server.BaseHTTPRequestHandler):
+    """Takes every post and keeps the modem events, with whether each signature verified."""
+    events = []
+    lock = threading.Lock()
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        good = signed_well(self.headers, body)
+        payload = json.loads(body)
+        if "event" in payload:
+            with ModemHooks.lock:
+                ModemHooks.events.append((payload, good))
+        self.send_response(200)
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+def modem_events(name):
+    with ModemHooks.lock:
+        return [(p["event"], p["reason"]) for p, _ in ModemHooks.events if p["modem"] == name]
+
+
+def check_config_devices(expected):
+    shown = subprocess.run([f"{BIN}/tarvikd", "--check-config", "--config",
+                            os.path.join(work, "tarvikd.toml")], capture_output=True, text=True)
+    for line in expected:
+        if line not in shown.stdout:
+            fail(f"--check-config lacks '{line}': {shown.stdout} {shown.stderr}")
+
+
+def case_modems():
+    """A modem on its device path through registration changes and an unplug, beside one
+    whose SIM refuses the configured PIN."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), ModemHooks)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    control = os.path.join(work, "control3")
+    start_modem(3, "--control", control, "--message", "10086:before the unplug")
+    profile = os.path.join(work, "pin.profile")
+    open(profile, "w").write("model MU609\nsim-pin 1234\n")
+    start_modem(4, "--profile", profile)
+    device = os.path.join(work, "COM3")
+    write_config([], webhook=(
+        f'[webhook]\nurl = "http://127.0.0.1:{server.server_address[1]}/in"\n'
+        f'secret = "{SECRET}"\nevents = ["modem.down", "modem.up"]\n'
+        f'[[modem]]\nname = "a"\ndevice = "{device}"\n'
+        '[[modem]]\nname = "p"\nport = 4\npin = "0000"'))
+    start_daemon()
+    wait_for("a ready with its health, p locked", lambda: modems()["a"]["registration"] and
+             modems()["a"]["state"] == "ready" and modems()["p"]["state"] == "sim_locked",
+             show=modems)
+    a, p = modems()["a"], modems()["p"]
+    if "SIM PIN refused" not in p["last_error"] or p["in_rotation"] or "0000" in json.dumps(p):
+        fail(f"the locked modem: {p}")
+    if a["device"] != device or a["registration"] != "home" or \
+            not isinstance(a["signal_dbm"], int) or not a["storage_total"] or not a["imsi"]:
+        fail(f"a's health: {a}")
+    metrics = expect(call("GET", "/metrics"), 200, "metrics")
+    for line in ('tarvikd_modem_registered{modem="a"} 1',
+                 f'tarvikd_modem_signal_dbm{{modem="a"}} {a["signal_dbm"]}',
+                 f'tarvikd_modem_storage_total{{modem="a"}} {a["storage_total"]}',
+                 "# TYPE tarvikd_modem_storage_used gauge"):
+        if line not in metrics:
+            fail(f"metrics lack {line}:\n{metrics}")
+    check_config_devices([f"modem a: {device} is held by ", " tarvik (pid ",
+                          f"modem p: port 4 ({work}/COM4) answers AT"])
+    wait_for("readiness", lambda: call("GET", "/readyz", auth=None)[0] == 200)
+
+    # Registration lost and found: readiness follows, and the webhook hears of both.
+    open(control, "w").write("registration denied\n")
+    wait_for("a denied", lambda: modems()["a"]["registration"] == "denied")
+    wait_for("readiness gone", lambda: call("GET", "/readyz", auth=None)[0] == 503)
+    open(control, "w").write("registration home\n")
+    wait_for("readiness back", lambda: call("GET", "/readyz", auth=None)[0] == 200)
+    wait_for("a's down and up", lambda: len(modem_events("a")) >= 2, show=lambda: modem_events("a"))
+
+    # Unplugged: out of rotation with the reason; a message posted meanwhile waits for it.
+    open(control, "w").write("unplug\n")
+    gone = f"device gone: waiting for {device} to come back"
+    wait_for("a gone", lambda: modems()["a"]["last_error"] == gone and
+             not modems()["a"]["in_rotation"], show=modems)
+    check_config_devices([f"modem a: {device} does not exist"])
+    waiting = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": "while away",
+                                                   "modem": "a"}), 202, "a send")["id"]
+    open(control, "w").write("replug\n")
+    wait_for("the message sent after the replug", lambda: final(waiting), show=modems)
+    if message(waiting)["state"] != "sent" or modems()["a"]["state"] != "ready":
+        fail(f"after the replug: {message(waiting)} {modems()['a']}")
+
+    def inbox():
+        texts = sorted(m["text"] for m in all_messages("in"))
+        return texts if "while away" in texts else None
+    wait_for("the loopback received", inbox)
+    wait_for("a up again", lambda: len(modem_events("a")) >= 4, show=lambda: modem_events("a"))
+    texts = sorted(m["text"] for m in all_messages("in"))
+    if texts != ["before the unplug", "while away"]:
+        fail(f"received: {texts}")
+    events = modem_events("a")
+    if [e for e, _ in events] != ["modem.down", "modem.up", "modem.down", "modem.up"] or \
+            events[0][1] != "registration denied" or events[2][1] != gone:
+        fail(f"a's events: {events}")
+    if [e for e, _ in modem_events("p")] != ["modem.down"] or \
+            not all(good for _, good in ModemHooks.events):
+        fail(f"p's events: {modem_events('p')}, all: {ModemHooks.events}")
+    # The refused PIN went to the SIM once, though a's restart took longer than p's backoff.
+    if wire_count(4, 'AT+CPIN="0000"') != 1 or modems()["p"]["restarts"] != 0:
+        fail(f"p: {wire_count(4, 'AT+CPIN=')} PIN entries, {modems()['p']}")
+    stop_daemon()
+    server.shutdown()
+
+
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
-     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link}[CASE]()
+     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
+     "modems": case_modems}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:
