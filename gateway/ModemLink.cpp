@@ -21,12 +21,14 @@ CModemLink::~CModemLink() {
 }
 
 bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
-                       const std::vector<std::string>& env, std::string& why) {
+                       int reassemblyTimeoutMs, const std::vector<std::string>& env,
+                       std::string& why) {
     // --cancel-pending: a child that died mid-submission, in this daemon's life or before
     // it, may have left the modem waiting for a message body.
     if (!Spawn(program,
                {"serve", "--port", std::to_string(modem.port), "--baud", std::to_string(modem.baud),
-                "--ack", "--cancel-pending"},
+                "--ack", "--cancel-pending", "--reassembly-timeout-ms",
+                std::to_string(reassemblyTimeoutMs)},
                env, why)) {
         return false;
     }

@@ -93,13 +93,19 @@ void CWebhook::Run() {
 }
 
 std::string CWebhook::Deliver(const Message& message) {
-    const nlohmann::json payload = {{"id", message.id},
-                                    {"modem", message.modem},
-                                    {"key", message.key},
-                                    {"from", message.number},
-                                    {"time", message.sentTime},
-                                    {"text", message.text},
-                                    {"received_at", message.createdAt}};
+    const nlohmann::json payload = {
+        {"id", message.id},
+        {"event", message.webhookEvent.empty() ? kEventReceived : message.webhookEvent},
+        {"modem", message.modem},
+        {"key", message.key},
+        {"from", message.number},
+        {"time", message.sentTime},
+        {"text", message.text},
+        {"parts", std::max(message.parts, 1)},
+        {"complete", message.complete},
+        {"missing", message.missing},
+        {"received_at", message.createdAt},
+        {"updated_at", message.updatedAt}};
     const std::string body = payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     const std::string timestamp = std::to_string(NowMs() / 1000);
     CURL* curl = curl_easy_init();
