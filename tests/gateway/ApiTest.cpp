@@ -177,30 +177,6 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     EXPECT_NE(metrics.find("tarvikd_modem_ready{modem=\"north\"} 0\n"), std::string::npos);
 }
 
-TEST_F(ApiTest, LongMessagesShowTheirPartsBothWays) {
-    ASSERT_EQ(store_->Receive({"north", "set", "+8613800138000", "t", "one three", 3, false, {2}},
-                              false, 1000),
-              ReceiveResult::New);
-    store_->StoreReceived("north", "single", "10086", "t", "short", false, 1000);
-    const Json in =
-        Json::parse(Call("GET", "/v1/messages", "", "", {{"direction", "in"}}).body)["messages"];
-    ASSERT_EQ(in.size(), 2u);
-    EXPECT_EQ(in[0]["from"], "+8613800138000");
-    EXPECT_EQ(in[0]["parts"], 3);
-    EXPECT_EQ(in[0]["complete"], false);
-    EXPECT_EQ(in[0]["missing"], Json::array({2}));
-    EXPECT_EQ(in[1]["parts"], 1);
-    EXPECT_EQ(in[1]["complete"], true);
-    EXPECT_EQ(in[1]["missing"], Json::array());
-
-    ASSERT_EQ(Call("POST", "/v1/messages", R"({"to":"13800138000","text":"long"})").status, 202u);
-    const int64_t out = store_->List("out", 0, 1).at(0).id;
-    store_->RecordQueued(out, 2, true, 1100);
-    const Json shown = Json::parse(Call("GET", "/v1/messages/" + std::to_string(out)).body);
-    EXPECT_EQ(shown["parts"], 2);
-    EXPECT_EQ(shown["concatenated"], true);
-}
-
 TEST_F(ApiTest, AStoreRefusalIsAFaultNotAnOutage) {
     // A refusal the store will give again: a 500 with a reason, not a 503 inviting retries.
     sqlite3* db = nullptr;
