@@ -800,7 +800,7 @@ def received_long(check):
     def look():
         ms = all_messages("in")
         return ms if any(check(m) for m in ms) else None
-    ms = wait_for("the long message received", look, seconds=30, show=lambda: all_messages("in"))
+    ms = wait_for("the long message received", look, show=lambda: all_messages("in"))
     if len(ms) != 1:
         fail(f"one long message stored {len(ms)} times: {ms}")
     return ms[0]
@@ -867,8 +867,7 @@ def case_long_kill():
     before = wire_count(3, "AT+CMGD=")
     send_long()
     # Three parts have left the SIM for the child's journal.
-    wait_for("three parts taken off the SIM", lambda: wire_count(3, "AT+CMGD=") >= before + 3,
-             seconds=30)
+    wait_for("three parts taken off the SIM", lambda: wire_count(3, "AT+CMGD=") >= before + 3)
     if all_messages("in"):
         fail(f"a message stored without its last part: {all_messages('in')}")
     children = subprocess.run(["pgrep", "-P", str(daemon.pid)], capture_output=True,
