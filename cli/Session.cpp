@@ -26,9 +26,11 @@ CSession::CSession(std::function<void(const Received&)> onMessage,
 void CSession::Deliver(const std::vector<Tarvik::JoinedMessage>& messages) {
     for (const Tarvik::JoinedMessage& joined : messages) {
         const RecvMsg& first = joined.first;
-        onMessage_(Received{Field(first.number, sizeof first.number),
-                            Field(first.timestamp, sizeof first.timestamp), joined.text, joined.key,
-                            joined.parts, joined.missing, joined.partKeys});
+        // The sender as a phone shows it; the key stays the record's, which journals and
+        // acknowledgements name it by.
+        onMessage_(Received{joined.sender, Field(first.timestamp, sizeof first.timestamp),
+                            joined.text, joined.key, joined.parts, joined.missing,
+                            joined.partKeys});
     }
 }
 

@@ -67,6 +67,7 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["attempts"] = m.attempts;
         out["parts"] = m.parts;
         out["parts_accepted"] = m.partsAccepted;
+        out["concatenated"] = m.concatenated;
         out["error"] = m.error.empty() ? Json(nullptr) : Json(m.error);
         if (m.state == MessageState::Queued && m.attempts > 0) {
             out["next_attempt_at"] = m.nextAt;
@@ -77,6 +78,9 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["modem"] = m.modem;
         out["key"] = m.key;
         out["time"] = m.sentTime;
+        out["parts"] = std::max(m.parts, 1);
+        out["complete"] = m.complete;
+        out["missing"] = m.missing;
         if (m.webhookState != WebhookState::None) {
             out["webhook"] = {
                 {"state", ToString(m.webhookState)},

@@ -62,6 +62,9 @@ const std::vector<Rule<Config>>& TopRules() {
         {"restart_max_ms", &Config::restartMaxMs, "its longest, doubling", 10, 3600000},
         {"status_every_ms", &Config::statusEveryMs, "how often a modem's signal is asked for", 100,
          3600000},
+        {"reassembly_timeout_ms", &Config::reassemblyTimeoutMs,
+         "how long a long message waits for its parts before it is stored without them", 1000,
+         604800000},
     };
     return rules;
 }

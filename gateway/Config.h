@@ -70,6 +70,8 @@ struct Config {
     int restartBaseMs = 1000;
     int restartMaxMs = 60000;
     int statusEveryMs = 30000;  // how often a modem's signal is asked for
+    // How long a child waits for the rest of a long message before it is stored without it.
+    int reassemblyTimeoutMs = 86400000;
     std::optional<WebhookConfig> webhook;
     std::optional<MqttConfig> mqtt;
     std::vector<ModemConfig> modems;

@@ -366,7 +366,8 @@ private:
         SetState("starting");
         CModemLink link(config_.name, [this] { Notify(); });
         std::string why;
-        if (!link.Start(fleet_.program_, config_, ChildEnvironment(), why)) {
+        if (!link.Start(fleet_.program_, config_, fleet_.config_.reassemblyTimeoutMs,
+                        ChildEnvironment(), why)) {
             Log(Level::Error, "modem " + config_.name + ": cannot start tarvik: " + why);
             Failure(why, true);
             return Ended::NotReady;
@@ -532,17 +533,22 @@ private:
 
     // Stored first; only then may the child let it go. False when the child no longer reads.
     bool Received(CModemLink& link, const LinkEvent& event) {
-        bool inserted = false;
+        ReceiveResult result = ReceiveResult::Seen;
         try {
-            inserted = fleet_.store_.StoreReceived(config_.name, event.key, event.number,
-                                                   event.time, event.text,
-                                                   fleet_.config_.webhook.has_value(), NowMs());
+            Incoming message{config_.name, event.key, event.number, event.time,
+                             event.text,   1,         true,         {}};
+            if (event.parts > 1) {
+                message.parts = event.parts;
+                message.complete = event.complete.value_or(event.missing.empty());
+                message.missing = event.missing;
+            }
+            result = fleet_.store_.Receive(message, fleet_.config_.webhook.has_value(), NowMs());
         } catch (const std::exception& e) {
             // Unacknowledged, the child gives it again.
             Log(Level::Error, "modem " + config_.name + ": store: " + e.what());
             return true;
         }
-        if (inserted) {
+        if (result == ReceiveResult::New) {
             std::lock_guard hold(lock_);
             ++status_.received;
         }
@@ -552,7 +558,7 @@ private:
         if (!link.Write(ack)) {
             return false;
         }
-        if (inserted) {
+        if (result != ReceiveResult::Seen) {
             fleet_.Wake();
         }
         return true;

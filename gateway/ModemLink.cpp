@@ -21,12 +21,14 @@ CModemLink::~CModemLink() {
 }
 
 bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
-                       const std::vector<std::string>& env, std::string& why) {
+                       int reassemblyTimeoutMs, const std::vector<std::string>& env,
+                       std::string& why) {
     // --cancel-pending: a child that died mid-submission, in this daemon's life or before
     // it, may have left the modem waiting for a message body.
     std::vector<std::string> args =
         TarvikLink::ServeArguments({modem.port, modem.device, modem.baud});
-    args.insert(args.end(), {"--ack", "--cancel-pending"});
+    args.insert(args.end(), {"--ack", "--cancel-pending", "--reassembly-timeout-ms",
+                             std::to_string(reassemblyTimeoutMs)});
     if (!Spawn(program, args, env, why)) {
         return false;
     }

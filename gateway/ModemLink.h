@@ -27,7 +27,7 @@ public:
     ~CModemLink();
 
     // Starts `tarvik serve` for the modem; false, with the reason, when it did not start.
-    bool Start(const std::string& program, const ModemConfig& modem,
+    bool Start(const std::string& program, const ModemConfig& modem, int reassemblyTimeoutMs,
                const std::vector<std::string>& env, std::string& why);
 
     enum class Take { Event, None, Ended };

@@ -70,6 +70,12 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event) {
     switch (event.kind) {
         case TarvikLink::EventKind::Queued:
             inFlight_.queued = true;
+            try {
+                store_.RecordQueued(inFlight_.id, event.parts, event.concatenated, now);
+            } catch (const std::exception& e) {
+                // Only what the message looks like is lost; its outcome settles the attempt.
+                Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+            }
             break;
         case TarvikLink::EventKind::Report:
             inFlight_.parts = std::max(inFlight_.parts, event.part);

@@ -139,16 +139,23 @@ std::string PostSigned(const WebhookConfig& config, const std::string& body,
 }
 
 std::string CWebhook::Deliver(const Message& message) {
+    const std::string event =
+        message.webhookEvent.empty() ? std::string(kEventReceived) : message.webhookEvent;
     const nlohmann::json payload = {{"id", message.id},
+                                    {"event", event},
                                     {"modem", message.modem},
                                     {"key", message.key},
                                     {"from", message.number},
                                     {"time", message.sentTime},
                                     {"text", message.text},
-                                    {"received_at", message.createdAt}};
-    return PostSigned(config_,
-                      payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                      {"X-Tarvik-Message: " + std::to_string(message.id)});
+                                    {"parts", std::max(message.parts, 1)},
+                                    {"complete", message.complete},
+                                    {"missing", message.missing},
+                                    {"received_at", message.createdAt},
+                                    {"updated_at", message.updatedAt}};
+    return PostSigned(
+        config_, payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+        {"X-Tarvik-Message: " + std::to_string(message.id), "X-Tarvik-Event: " + event});
 }
 
 std::string ModemChangeBody(const ModemChange& change) {

@@ -5,8 +5,10 @@
 //
 // Every claim (an outgoing message, a webhook delivery, a broker event) records the daemon's
 // name and a lease; on a store of one daemon nobody else looks at them.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -24,7 +26,7 @@ constexpr const char* kChannel = "tarvik_work";
 constexpr const char* kMessageColumns =
     "id, direction, state, modem, via, number, text, created_at, updated_at, attempts, "
     "next_at, parts, parts_accepted, error, coalesce(in_key, ''), sent_time, webhook_state, "
-    "webhook_attempts, webhook_error";
+    "webhook_attempts, webhook_error, concatenated, complete, missing, revision, webhook_event";
 
 // A state's name as the database holds it; a name no state has is a fault, not a guess.
 template <typename State>
@@ -43,6 +45,30 @@ std::string In(SqlParams& params, const std::vector<int64_t>& ids) {
         params.emplace_back(id);
     }
     return "(" + marks + ")";
+}
+
+// Part numbers as the store keeps them: "2,5".
+std::string MissingText(const std::vector<int>& missing) {
+    std::string text;
+    for (const int part : missing) {
+        text += (text.empty() ? "" : ",") + std::to_string(part);
+    }
+    return text;
+}
+
+std::vector<int> MissingParts(const std::string& text) {
+    std::vector<int> parts;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        parts.push_back(std::atoi(text.substr(at, comma - at).c_str()));
+        at = comma + 1;
+    }
+    return parts;
+}
+
+// Whether a message under a stored key brings more than the stored one has.
+bool BringsMore(const Incoming& message, bool complete, const std::vector<int>& missing) {
+    return !complete && (message.complete || message.missing.size() < missing.size());
 }
 
 // What a claim is of, for its renewal.
@@ -229,24 +255,36 @@ public:
         Holding(Kind::Send, id, false);
     }
 
-    bool StoreReceived(const std::string& modem, const std::string& key, const std::string& number,
-                       const std::string& sentTime, const std::string& text, bool webhook,
-                       int64_t now) override {
-        bool inserted = false;
+    ReceiveResult Receive(const Incoming& message, bool webhook, int64_t now) override {
+        ReceiveResult result = ReceiveResult::Seen;
         Transaction([&] {
             const CRows row = db_->Exec(
                 "INSERT INTO messages(direction, state, modem, number, text, created_at, "
-                "updated_at, in_key, sent_time, webhook_state) VALUES('in', 'received', ?, ?, "
-                "?, ?, ?, ?, ?, ?) ON CONFLICT (modem, in_key) WHERE direction = 'in' "
-                "DO NOTHING RETURNING id",
-                {modem, number, text, now, now, key, sentTime,
-                 ToString(webhook ? WebhookState::Pending : WebhookState::None)});
-            inserted = !row.Empty();
-            if (inserted) {
-                Changed(row.Int(0, 0), now, "received", "on modem " + modem);
+                "updated_at, in_key, sent_time, webhook_state, parts, complete, missing) "
+                "VALUES('in', 'received', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT "
+                "(modem, in_key) WHERE direction = 'in' DO NOTHING RETURNING id",
+                {message.modem, message.number, message.text, now, now, message.key,
+                 message.sentTime, ToString(webhook ? WebhookState::Pending : WebhookState::None),
+                 std::max(message.parts, 1), message.complete ? 1 : 0,
+                 MissingText(message.missing)});
+            if (!row.Empty()) {
+                result = ReceiveResult::New;
+                Changed(row.Int(0, 0), now, "received", "on modem " + message.modem);
+                return;
             }
+            result =
+                Completed(message, webhook, now) ? ReceiveResult::Updated : ReceiveResult::Seen;
         });
-        return inserted;
+        return result;
+    }
+
+    void RecordQueued(int64_t id, int parts, bool concatenated, int64_t now) override {
+        Transaction([&] {
+            db_->Exec(
+                "UPDATE messages SET parts = CASE WHEN parts > ? THEN parts ELSE ? END, "
+                "concatenated = ?, updated_at = ? WHERE id = ? AND direction = 'out'",
+                {parts, parts, concatenated ? 1 : 0, now, id});
+        });
     }
 
     // Claimed under a lease, so that one daemon posts it at a time.
@@ -385,6 +423,11 @@ protected:
             m.webhookState = Parsed(WebhookStateNamed(rows.Text(i, 16)), rows.Text(i, 16));
             m.webhookAttempts = static_cast<int>(rows.Int(i, 17));
             m.webhookError = rows.Text(i, 18);
+            m.concatenated = rows.Int(i, 19) != 0;
+            m.complete = rows.Int(i, 20) != 0;
+            m.missing = MissingParts(rows.Text(i, 21));
+            m.revision = static_cast<int>(rows.Int(i, 22));
+            m.webhookEvent = rows.Text(i, 23);
         }
         return messages;
     }
@@ -434,6 +477,42 @@ protected:
     std::recursive_mutex lock_;
 
 private:
+    // A stored message that `message` brings more of takes its text and parts; its webhook
+    // post and its event go out again. False when it brings nothing new.
+    bool Completed(const Incoming& message, bool webhook, int64_t now) {
+        const std::vector<Message> stored =
+            Messages("direction = 'in' AND modem = ? AND in_key = ?", {message.modem, message.key});
+        if (stored.empty() ||
+            !BringsMore(message, stored.front().complete, stored.front().missing)) {
+            return false;
+        }
+        const Message& old = stored.front();
+        // A receiver that was posted the message before learns of the change as one; a post
+        // still owed is the first. A post under way is not settled by its end (its claim is
+        // gone) and goes again with the new text.
+        const std::string event =
+            old.webhookState == WebhookState::Pending && old.webhookEvent != kEventUpdated
+                ? std::string(kEventReceived)
+                : std::string(kEventUpdated);
+        // Only over what was read: a change made meanwhile is not overwritten.
+        const CRows updated = db_->Exec(
+            "UPDATE messages SET text = ?, parts = ?, complete = ?, missing = ?, "
+            "revision = revision + 1, updated_at = ?, webhook_state = ?, webhook_attempts = 0, "
+            "webhook_next_at = 0, webhook_error = '', webhook_daemon = '', webhook_event = ? "
+            "WHERE id = ? AND complete = 0 AND missing = ?",
+            {message.text, std::max(message.parts, 1), message.complete ? 1 : 0,
+             MissingText(message.missing), now,
+             ToString(webhook ? WebhookState::Pending : old.webhookState), event, old.id,
+             MissingText(old.missing)});
+        if (updated.Affected() == 0) {
+            return false;
+        }
+        Changed(old.id, now, "updated",
+                message.complete ? "every part came"
+                                 : "parts still missing: " + MissingText(message.missing));
+        return true;
+    }
+
     void History(int64_t id, int64_t now, const std::string& state, const std::string& detail) {
         db_->Exec("INSERT INTO history(message_id, at, state, detail) VALUES(?, ?, ?, ?)",
                   {id, now, state, detail});

@@ -63,9 +63,16 @@ struct Message {
     int64_t nextAt = 0;
     int parts = 0;
     int partsAccepted = 0;
+    bool concatenated = false;  // out: sent as one message whose parts a phone joins
     std::string error;
     std::string key;       // in: the stable key
     std::string sentTime;  // in: the time stamp the message carries
+    // in: a long message stored before all its parts came; `revision` counts the times a
+    // later part brought more.
+    bool complete = true;
+    std::vector<int> missing;
+    int revision = 0;
+    std::string webhookEvent;  // in: what the next post announces
     WebhookState webhookState = WebhookState::None;
     int webhookAttempts = 0;
     std::string webhookError;
@@ -153,21 +160,52 @@ public:
     virtual void MarkSubmitted(int64_t id, int64_t now) = 0;
     virtual void RecordPart(int64_t id, int part, bool accepted, const std::string& error,
                             int64_t now) = 0;
+    // The modem's child queued it in `parts` parts, joined by the phone when `concatenated`.
+    virtual void RecordQueued(int64_t id, int parts, bool concatenated, int64_t now) = 0;
     // The end of one attempt. Retry queues it again for `nextAt`; Released queues it
     // without counting the attempt (it never reached the modem).
     virtual void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts,
                         int accepted, int64_t nextAt, int64_t now) = 0;
 };
 
+// The webhook's `event`: the first post of a received message, and a post after a late part
+// completed it (or brought more of it).
+inline constexpr const char* kEventReceived = "message.received";
+inline constexpr const char* kEventUpdated = "message.updated";
+
+// A received message as the modem's child gives it: one of its own, or a long one joined,
+// perhaps without some parts.
+struct Incoming {
+    std::string modem;
+    std::string key;
+    std::string number;
+    std::string sentTime;
+    std::string text;
+    int parts = 1;
+    bool complete = true;
+    std::vector<int> missing;  // part numbers, in order
+};
+
+// New: stored now. Updated: its key was stored without parts this one brings. Seen: nothing
+// new, only to be acknowledged.
+enum class ReceiveResult { New, Updated, Seen };
+
 // The received messages.
 class IInbox {
 public:
     virtual ~IInbox() = default;
 
+    // A message under a stored key that brings more (complete now, or fewer parts missing)
+    // replaces that message's text and parts, and is posted and published again.
+    virtual ReceiveResult Receive(const Incoming& message, bool webhook, int64_t now) = 0;
+
     // True when the message was new; false when its key was stored already.
-    virtual bool StoreReceived(const std::string& modem, const std::string& key,
-                               const std::string& number, const std::string& sentTime,
-                               const std::string& text, bool webhook, int64_t now) = 0;
+    bool StoreReceived(const std::string& modem, const std::string& key, const std::string& number,
+                       const std::string& sentTime, const std::string& text, bool webhook,
+                       int64_t now) {
+        return Receive({modem, key, number, sentTime, text, 1, true, {}}, webhook, now) ==
+               ReceiveResult::New;
+    }
 };
 
 // What is owed to the webhook and to the broker, each claimed by one daemon at a time.

@@ -95,10 +95,15 @@ std::string EventPayload(const Message& message, const std::string& daemon,
     if (message.direction == "in") {
         payload["key"] = message.key;
         payload["time"] = message.sentTime;
+        payload["event"] = message.revision > 0 ? kEventUpdated : kEventReceived;
+        payload["parts"] = std::max(message.parts, 1);
+        payload["complete"] = message.complete;
+        payload["missing"] = message.missing;
     } else {
         payload["asked_modem"] = message.modem;
         payload["parts"] = message.parts;
         payload["parts_accepted"] = message.partsAccepted;
+        payload["concatenated"] = message.concatenated;
         payload["detail"] = detail;
     }
     // Replacement rather than an exception for text that is no UTF-8: an event is never

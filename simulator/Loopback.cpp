@@ -66,6 +66,8 @@ void CModem::LoopBackLocked(const Submission& submission, Script& script) {
     for (const auto& [number, part] : set) {
         if (number != profile_.loopbackLose) {
             order.push_back(number);
+        } else {
+            loopbackLost_.push_back(part);
         }
         if (number == profile_.loopbackRepeat) {
             order.push_back(number);
@@ -87,6 +89,18 @@ void CModem::ReleaseLoopbackLocked() {
     while (!loopbackQueue_.empty() && loopbackQueue_.front().first == 0) {
         StoreLocked(loopbackQueue_.front().second);
         loopbackQueue_.pop_front();
+    }
+}
+
+void CModem::DeliverLostParts() {
+    std::vector<StoredMessage> lost;
+    {
+        std::lock_guard lock(mutex_);
+        lost.swap(loopbackLost_);
+    }
+    for (StoredMessage& part : lost) {
+        part.time = TimeNow();
+        StoreMessage(part);
     }
 }
 

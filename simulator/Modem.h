@@ -81,6 +81,8 @@ public:
     // The index the message got, or -1 when the storage is full, the index is taken or the
     // text does not fit one message.
     int StoreMessage(const StoredMessage& message);
+    // The parts --loopback-lose held back, stored now: a network that delivers them late.
+    void DeliverLostParts();
     // By index.
     std::vector<StoredMessage> Storage() const;
     void ClearStorage();
@@ -195,6 +197,7 @@ private:
     std::map<std::pair<int, int>, std::map<int, StoredMessage>> loopbackSets_;
     // Parts whose set is whole, each with the listings still to pass before it is stored.
     std::deque<std::pair<int, StoredMessage>> loopbackQueue_;
+    std::vector<StoredMessage> loopbackLost_;  // held back until DeliverLostParts
     CPtyPort port_;
 
     std::mutex chatterMutex_;

@@ -64,7 +64,8 @@ const char kUsage[] =
     "  --control FIFO        make FIFO and take one command a line from it, each step:\n"
     "                        unplug (the device goes away as an unplugged one does, its\n"
     "                        link too), replug (a new device comes back under the link),\n"
-    "                        registration STATE (as for --registration)\n"
+    "                        registration STATE (as for --registration), deliver-lost\n"
+    "                        (the parts --loopback-lose held back come now)\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -221,6 +222,8 @@ private:
             // Power came back with it: the modes of the last set-up are gone.
             modem.Port().Replug();
             modem.Restart(false);
+        } else if (line == "deliver-lost") {
+            modem.DeliverLostParts();
         } else if (line.rfind("registration ", 0) == 0 &&
                    ModemSim::RegistrationNumber(line.substr(13)) >= 0) {
             modem.UpdateProfile(

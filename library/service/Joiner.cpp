@@ -45,6 +45,7 @@ JoinedMessage Single(const ReceivedPart& part) {
     JoinedMessage message;
     message.key = PartKey(part);
     message.first = part.message;
+    message.sender = SenderOf(part);
     message.text = GSM::Fields::View(part.message.text);
     message.partKeys = {message.key};
     return message;
@@ -135,6 +136,7 @@ JoinedMessage CJoiner::Joined(const Set& set) {
         }
         if (!firstFound) {
             message.first = part.message;
+            message.sender = SenderOf(part);
             firstFound = true;
         }
         if (!part.units.empty()) {

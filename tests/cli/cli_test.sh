@@ -98,7 +98,7 @@ send_loopback)
   run receive --port 3 --idle 2
   expect_rc 0
   [ "$(texts)" = "hello from the shell" ] || fail "received '$(texts)'"
-  expect_in out $'\t8613800138000\t'
+  expect_in out $'\t+8613800138000\t'
   # The library's own pacing instead of quick replies: the same dialogue, only slower.
   run send --paced --port 3 13912345678 at the pace of the line
   expect_rc 0
@@ -208,7 +208,7 @@ import json, sys
 lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
 got = [json.loads(l) for l in lines]
 assert [m["text"] for m in got] == ['你好 "world"', "line1\nline2 back\\slash"], got
-assert [m["number"] for m in got] == ["8613911112222", "10086"], got
+assert [m["number"] for m in got] == ["+8613911112222", "10086"], got
 assert all(len(m["time"]) == 19 and m["time"].startswith("20") for m in got), got
 PY
   # Kept, handed over and deleted: a second run finds nothing.
@@ -585,7 +585,7 @@ PY
   wait_for out5 '"text":"only half, and the rest","parts":2,"complete":true,"missing":[]'
   echo '{"op":"stop"}' > "$work/requests"
   await_exit
-  expect_in out5 "\"key\":\"$half\",\"number\":\"8613912345678\""
+  expect_in out5 "\"key\":\"$half\",\"number\":\"+8613912345678\""
   # receive prints a long message on one line.
   unset TARVIK_INBOX_JOURNAL
   kill "$modem_pid"; wait "$modem_pid" 2>/dev/null

@@ -127,6 +127,35 @@ TEST_F(EventsTest, EveryChangeOfStateWritesOneEvent) {
         << "the duplicate wrote one";
 }
 
+// What a subscriber sees of a long message: its first event incomplete, then one event of
+// the completed message under the same id; a copy that brings nothing writes none.
+TEST_F(EventsTest, ALongMessageCompletedLateIsPublishedAgainAsAnUpdate) {
+    const Incoming partial{"north", "set", "+8613800138000", "t", "one three", 3, false, {2}};
+    Incoming whole = partial;
+    whole.text = "one two three";
+    whole.complete = true;
+    whole.missing = {};
+    store_->Receive(partial, false, 1000);
+    store_->Receive(partial, false, 1100);
+    store_->Receive(whole, false, 1200);
+    store_->Receive(whole, false, 1300);
+    const std::vector<Event> events = store_->PendingEvents(10);
+    ASSERT_EQ(events.size(), 2u);
+    const auto first = nlohmann::json::parse(events[0].payload);
+    const auto second = nlohmann::json::parse(events[1].payload);
+    EXPECT_EQ(first["event"], kEventReceived);
+    EXPECT_EQ(first["number"], "+8613800138000");
+    EXPECT_EQ(first["parts"], 3);
+    EXPECT_EQ(first["complete"], false);
+    EXPECT_EQ(first["missing"], nlohmann::json::array({2}));
+    EXPECT_EQ(second["id"], first["id"]);
+    EXPECT_EQ(second["event"], kEventUpdated);
+    EXPECT_EQ(second["text"], "one two three");
+    EXPECT_EQ(second["complete"], true);
+    EXPECT_EQ(second["missing"], nlohmann::json::array());
+    EXPECT_EQ(second["at"], 1200);
+}
+
 TEST_F(EventsTest, AChangeAndItsEventAreKeptOnlyTogether) {
     // Whichever of the two cannot be written, the other is undone with it.
     Sql("CREATE TRIGGER no_events BEFORE INSERT ON events BEGIN SELECT RAISE(ABORT, 'full'); "
@@ -247,6 +276,8 @@ TEST_F(EventsTest, FileOfAnEarlierSchemaIsBroughtForwardWithItsMessages) {
     ASSERT_TRUE(store_);
     EXPECT_EQ(store_->Get(1)->text, "waiting");
     EXPECT_EQ(store_->List("in", 0, 10).at(0).text, "came in");
+    EXPECT_EQ(store_->List("in", 0, 10).at(0).parts, 1) << "one of its own";
+    EXPECT_TRUE(store_->List("in", 0, 10).at(0).complete);
     // What was under way before is settled, queued work is sent, and its key still holds.
     EXPECT_EQ(store_->RecoverInterrupted(1000), 1);
     EXPECT_EQ(store_->Get(2)->state, MessageState::Unknown);

@@ -271,11 +271,15 @@ TEST_P(PgStoreTest, ADeadDaemonsEventsArePublishedByAnother) {
 TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
     Queue(*Open("gw", true), "from before");
     ASSERT_TRUE(Open("gw", true)->StoreReceived("a", "k1", "10086", "", "came in", true, 1000));
-    // Back to version 2, before webhooks and events were claimed.
+    // Back to version 2, before webhooks and events were claimed and long messages kept
+    // their parts.
     ASSERT_TRUE(PgExec(url_,
                        "ALTER TABLE messages DROP COLUMN webhook_daemon, DROP COLUMN "
-                       "webhook_lease_until; ALTER TABLE events DROP COLUMN claimed_by, DROP "
-                       "COLUMN lease_until; DELETE FROM schema_version WHERE version = 3"));
+                       "webhook_lease_until, DROP COLUMN concatenated, DROP COLUMN complete, "
+                       "DROP COLUMN missing, DROP COLUMN revision, DROP COLUMN webhook_event; "
+                       "UPDATE messages SET parts = 0 WHERE direction = 'in'; ALTER TABLE "
+                       "events DROP COLUMN claimed_by, DROP COLUMN lease_until; DELETE FROM "
+                       "schema_version WHERE version >= 3"));
     auto store = Open("gw", true);
     ASSERT_TRUE(store);
     EXPECT_EQ(store->List("out", 0, 10).at(0).text, "from before");
@@ -283,6 +287,8 @@ TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
     const auto hook = store->NextWebhook(NowMs());
     ASSERT_TRUE(hook);
     EXPECT_EQ(hook->text, "came in");
+    EXPECT_EQ(hook->parts, 1) << "one of its own";
+    EXPECT_TRUE(hook->complete);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ protected:
         CModemSender sender(config_, modem_, *store_, host);
         CModemLink link("a", [] {});
         std::string why;
-        EXPECT_TRUE(link.Start(program_, modem_, {}, why)) << why;
+        EXPECT_TRUE(link.Start(program_, modem_, 86400000, {}, why)) << why;
         EXPECT_TRUE(sender.SendNext(link));
         EXPECT_TRUE(sender.Busy());
         // The message handed over: the new one, or one an earlier attempt released.

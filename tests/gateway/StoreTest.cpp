@@ -171,6 +171,8 @@ TEST_P(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
     ASSERT_EQ(first.size(), 3u);
     EXPECT_EQ(first[0].text, "Grüße 😀");
     EXPECT_EQ(first[0].webhookState, WebhookState::Pending);
+    EXPECT_EQ(first[0].parts, 1);
+    EXPECT_TRUE(first[0].complete);
     const auto second = store_->List("in", first.back().id, 3);
     ASSERT_EQ(second.size(), 3u);
     EXPECT_GT(second[0].id, first.back().id);
@@ -180,6 +182,92 @@ TEST_P(StoreTest, ReceivedMessageIsStoredOncePerModemAndKeyAndPagesInOrder) {
     EXPECT_TRUE(store_->List("in", third[0].id, 3).empty());
     EXPECT_TRUE(store_->List("out", 0, 3).empty());
     EXPECT_EQ(store_->Count().in["a"], 6);
+}
+
+// A long message stored without a part it waited for in vain, then completed by the part
+// that came late: one message under one id, posted again as an update.
+TEST_P(StoreTest, LongMessageCompletedLateIsUpdatedOnceUnderItsId) {
+    const Incoming partial{"a",   "set-1", "+8613800138000", "2026-12-08 10:00:00", "one three", 3,
+                           false, {2}};
+    Incoming whole = partial;
+    whole.text = "one two three";
+    whole.complete = true;
+    whole.missing = {};
+    ASSERT_EQ(store_->Receive(partial, true, 1000), ReceiveResult::New);
+    const int64_t id = store_->List("in", 0, 10).at(0).id;
+    auto hook = store_->NextWebhook(1000);
+    ASSERT_TRUE(hook);
+    EXPECT_EQ(hook->webhookEvent, kEventReceived);
+    EXPECT_FALSE(hook->complete);
+    EXPECT_EQ(hook->missing, std::vector<int>{2});
+    store_->FinishWebhook(hook->id, true, false, "", 0, 1000);
+
+    // The same set given again (a restarted child) brings nothing: acknowledged only.
+    EXPECT_EQ(store_->Receive(partial, true, 2000), ReceiveResult::Seen);
+    EXPECT_EQ(store_->Get(id)->updatedAt, 1000);
+    EXPECT_FALSE(store_->NextWebhook(2000));
+
+    ASSERT_EQ(store_->Receive(whole, true, 3000), ReceiveResult::Updated);
+    const Message completed = *store_->Get(id);
+    EXPECT_EQ(completed.text, "one two three");
+    EXPECT_TRUE(completed.complete);
+    EXPECT_TRUE(completed.missing.empty());
+    EXPECT_EQ(completed.parts, 3);
+    EXPECT_EQ(completed.revision, 1);
+    EXPECT_EQ(completed.history.back().state, "updated");
+    hook = store_->NextWebhook(3000);
+    ASSERT_TRUE(hook) << "the completed message is posted again";
+    EXPECT_EQ(hook->id, id);
+    EXPECT_EQ(hook->webhookEvent, kEventUpdated);
+    EXPECT_EQ(hook->webhookAttempts, 0);
+    EXPECT_EQ(hook->text, "one two three");
+    store_->FinishWebhook(hook->id, true, false, "", 0, 3000);
+
+    // Neither the whole set again nor an older, partial copy of it changes it back.
+    EXPECT_EQ(store_->Receive(whole, true, 4000), ReceiveResult::Seen);
+    EXPECT_EQ(store_->Receive(partial, true, 4000), ReceiveResult::Seen);
+    EXPECT_EQ(store_->Get(id)->text, "one two three");
+    EXPECT_EQ(store_->Get(id)->revision, 1);
+    EXPECT_FALSE(store_->NextWebhook(4000));
+    EXPECT_EQ(store_->Count().in["a"], 1);
+    EXPECT_EQ(store_->List("in", 0, 10).size(), 1u);
+}
+
+// A set that gains a part while its first post is still owed or under way: the post that
+// goes is of the message as it now is, still its first, and the post of the old text does
+// not settle it.
+TEST_P(StoreTest, LongMessageGainingAPartWhileItsPostIsUnderWayIsPostedAsItNowIs) {
+    const Incoming two{"a", "set-2", "10086", "", "one", 3, false, {2, 3}};
+    Incoming one = two;
+    one.text = "one two";
+    one.missing = {3};
+    ASSERT_EQ(store_->Receive(two, true, 1000), ReceiveResult::New);
+    const auto underWay = store_->NextWebhook(1000);
+    ASSERT_TRUE(underWay);
+    ASSERT_EQ(store_->Receive(one, true, 1100), ReceiveResult::Updated);
+    store_->FinishWebhook(underWay->id, true, false, "", 0, 1200);
+    EXPECT_EQ(store_->Get(underWay->id)->webhookState, WebhookState::Pending);
+    EXPECT_EQ(store_->Get(underWay->id)->webhookAttempts, 0);
+    // Past any lease the old post held.
+    const auto again = store_->NextWebhook(1000000);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->text, "one two");
+    EXPECT_EQ(again->missing, std::vector<int>{3});
+    EXPECT_EQ(again->webhookEvent, kEventReceived) << "the receiver never had it";
+}
+
+TEST_P(StoreTest, OutgoingMessageKeepsItsPartsAndWhetherThePhoneJoinsThem) {
+    const int64_t id = Queue("a long text");
+    ASSERT_EQ(store_->Claim("m", {}, 1100)->id, id);
+    store_->RecordQueued(id, 3, true, 1200);
+    EXPECT_EQ(store_->Get(id)->parts, 3) << "known before any part is reported";
+    EXPECT_TRUE(store_->Get(id)->concatenated);
+    store_->Finish(id, Outcome::Sent, "", 3, 3, 0, 1300);
+    const Message sent = *store_->Get(id);
+    EXPECT_EQ(sent.parts, 3);
+    EXPECT_EQ(sent.partsAccepted, 3);
+    EXPECT_TRUE(sent.concatenated);
+    EXPECT_FALSE(store_->Get(Queue("short"))->concatenated);
 }
 
 TEST_P(StoreTest, WebhookRetriesWaitAndDeadLettersStay) {

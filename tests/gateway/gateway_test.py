@@ -4,7 +4,7 @@ the daemon on a configuration written here, requests with an HTTP client, and wh
 API, the webhook receiver and the simulators' logs show.
 
 Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link,
-modems; the
+modems, long, long_late, long_kill; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -757,6 +757,142 @@ def check_posted_once_at_a_time(received):
     return len(hooked)
 
 
+class Recorder(http.server.BaseHTTPRequestHandler):
+    """Takes every post and keeps its payload."""
+    posts = []
+    lock = threading.Lock()
+
+    def do_POST(self):
+        payload = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+        with Recorder.lock:
+            Recorder.posts.append(payload)
+        self.send_response(200)
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+def recorder_config():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    cleanups.append(server.shutdown)
+    return (f'[webhook]\nurl = "http://127.0.0.1:{server.server_address[1]}/in"\n'
+            f'secret = "{SECRET}"')
+
+
+def posts_of(ident):
+    with Recorder.lock:
+        return [p for p in Recorder.posts if p["id"] == ident]
+
+
+LONG = " ".join(f"word{i:03d}" for i in range(60))  # 479 characters: four parts
+
+
+def send_long(text=LONG):
+    """Sends `text` to modem a's own number and waits until it went."""
+    ident = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": text}), 202, "a send")["id"]
+    wait_for("the long message sent", lambda: final(ident))
+    out = message(ident)
+    if out["state"] != "sent" or out["parts"] != 4 or out["parts_accepted"] != 4 or \
+            not out["concatenated"]:
+        fail(f"the long message sent: {out}")
+    return ident
+
+
+def received_long(check):
+    """The received messages once one passes `check`; fails when there are two."""
+    def look():
+        ms = all_messages("in")
+        return ms if any(check(m) for m in ms) else None
+    ms = wait_for("the long message received", look, show=lambda: all_messages("in"))
+    if len(ms) != 1:
+        fail(f"one long message stored {len(ms)} times: {ms}")
+    return ms[0]
+
+
+def case_long():
+    """A long text to the modem's own number comes back in another order: one message."""
+    start_modem(3, "--loopback-shuffle")
+    write_config([("a", 3)], webhook=recorder_config())
+    start_daemon()
+    wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
+    send_long()
+    got = received_long(lambda m: m["complete"])
+    if got["text"] != LONG or got["parts"] != 4 or got["missing"] != [] or \
+            got["from"] != OWN[3]:
+        fail(f"the long message received: {got}")
+    wait_for("its webhook delivered", lambda: message(got["id"])["webhook"]["state"] == "delivered")
+    posts = posts_of(got["id"])
+    if len(posts) != 1 or posts[0]["event"] != "message.received" or posts[0]["text"] != LONG or \
+            posts[0]["from"] != OWN[3] or posts[0]["parts"] != 4 or not posts[0]["complete"]:
+        fail(f"the webhook's posts: {posts}")
+    stop_daemon()
+
+
+def case_long_late():
+    """A part lost past the reassembly time-out: stored incomplete, then completed under the
+    same id by the part that comes late, and posted again as an update."""
+    control = os.path.join(work, "modem.ctl")
+    start_modem(3, "--loopback-lose", "2", "--control", control)
+    write_config([("a", 3)], "reassembly_timeout_ms = 1000", webhook=recorder_config())
+    start_daemon()
+    wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
+    send_long()
+    got = received_long(lambda m: True)
+    if got["complete"] or got["missing"] != [2] or got["parts"] != 4 or \
+            "word019" in got["text"] or not got["text"].startswith("word000"):
+        fail(f"the message without its second part: {got}")
+    wait_for("its first post", lambda: message(got["id"])["webhook"]["state"] == "delivered")
+    with open(control, "w") as fifo:
+        fifo.write("deliver-lost\n")
+    done = received_long(lambda m: m["complete"])
+    if done["id"] != got["id"] or done["text"] != LONG or done["missing"] != []:
+        fail(f"the completed message: {done}")
+    if "updated" not in [h["state"] for h in message(got["id"])["history"]]:
+        fail(f"no update in the history: {message(got['id'])['history']}")
+    wait_for("its second post", lambda: len(posts_of(got["id"])) == 2 and
+             message(got["id"])["webhook"]["state"] == "delivered")
+    posts = posts_of(got["id"])
+    if [p["event"] for p in posts] != ["message.received", "message.updated"] or \
+            [p["complete"] for p in posts] != [False, True] or posts[1]["text"] != LONG:
+        fail(f"the webhook's posts: {posts}")
+    stop_daemon()
+
+
+def case_long_kill():
+    """kill -9 of the daemon and its child while a long message is half in: after the
+    restart, and the last part, it is stored once, whole."""
+    control = os.path.join(work, "modem.ctl")
+    # The last part held back until the restart: the set is half in whatever the pace.
+    start_modem(3, "--loopback-gap", "2", "--loopback-lose", "4", "--control", control)
+    write_config([("a", 3)])
+    start_daemon()
+    wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
+    before = wire_count(3, "AT+CMGD=")
+    send_long()
+    # Three parts have left the SIM for the child's journal.
+    wait_for("three parts taken off the SIM", lambda: wire_count(3, "AT+CMGD=") >= before + 3)
+    if all_messages("in"):
+        fail(f"a message stored without its last part: {all_messages('in')}")
+    children = subprocess.run(["pgrep", "-P", str(daemon.pid)], capture_output=True,
+                              text=True).stdout.split()
+    daemon.kill()
+    daemon.wait()
+    for child in children:
+        try:
+            os.kill(int(child), signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    start_daemon()
+    with open(control, "w") as fifo:
+        fifo.write("deliver-lost\n")
+    got = received_long(lambda m: True)
+    if not got["complete"] or got["text"] != LONG or got["parts"] != 4:
+        fail(f"the message across the kill: {got}")
+    stop_daemon()
+
+
 def case_cluster():
     """Three daemons with two modems each on one PostgreSQL database; messages posted to the
     first while the second is killed and restarted and the database restarts. The first two
@@ -919,7 +1055,7 @@ class ModemHooks(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(int(self.headers["Content-Length"]))
         good = signed_well(self.headers, body)
         payload = json.loads(body)
-        if "event" in payload:
+        if payload.get("event", "").startswith("modem."):
             with ModemHooks.lock:
                 ModemHooks.events.append((payload, good))
         self.send_response(200)
@@ -1025,7 +1161,8 @@ def case_modems():
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
      "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
-     "modems": case_modems}[CASE]()
+     "modems": case_modems,
+     "long": case_long, "long_late": case_long_late, "long_kill": case_long_kill}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:

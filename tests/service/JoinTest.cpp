@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/Fields.h"
+#include "codec/MessageKey.h"
 #include "codec/Pdu.h"
 #include "service/InboxJournal.h"
 #include "service/Joiner.h"
@@ -122,6 +123,7 @@ TEST(Join, PartsJoinInPartOrderWhateverTheirArrivalCopiesOnceSetsApart) {
     EXPECT_TRUE(lorem[0].Complete());
     EXPECT_EQ(lorem[0].partKeys.size(), 3u);
     EXPECT_STREQ(lorem[0].first.number, "15125551234");
+    EXPECT_EQ(lorem[0].sender, "+15125551234") << "as a phone shows it";
 
     const std::vector<JoinedMessage> other = joiner.Add(other1, kStart);
     ASSERT_EQ(other.size(), 1u);
@@ -168,6 +170,7 @@ TEST(Join, OneSenderInEveryFormAndItsCentreAndTimeDoNotMatter) {
     ASSERT_EQ(joined.size(), 1u);
     EXPECT_EQ(joined[0].text, "a-b-c");
     EXPECT_STREQ(joined[0].first.number, "447700900123") << "the first part's number";
+    EXPECT_EQ(joined[0].sender, "+447700900123");
 }
 
 TEST(Join, APairSplitBetweenPartsArrivesWhole) {
@@ -201,7 +204,15 @@ TEST(Join, APartNoSetCanHoldIsAMessageOfItsOwn) {
         const auto alone = joiner.Add(Part(Ucs2Unit("10086", 0x81, header, u"odd")), kStart);
         ASSERT_EQ(alone.size(), 1u) << header;
         EXPECT_EQ(alone[0].text, "odd");
+        EXPECT_EQ(alone[0].sender, "10086") << "a national sender as it stands";
     }
+    // An international sender shows its "+"; the key stays the record's, by its digits.
+    const ReceivedPart single = Part(Ucs2Unit("8613800138000", 0x91, "", u"one"));
+    const auto international = joiner.Add(single, kStart);
+    ASSERT_EQ(international.size(), 1u);
+    EXPECT_EQ(international[0].sender, "+8613800138000");
+    EXPECT_EQ(international[0].key,
+              GSM::MessageKey("8613800138000", GSM::Fields::View(single.message.timestamp), "one"));
     EXPECT_EQ(joiner.Waiting(), 0u);
 }
 

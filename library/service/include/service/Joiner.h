@@ -20,7 +20,8 @@ namespace Tarvik {
 struct JoinedMessage {
     // Stable: a set delivered without a part and then completed keeps its key.
     std::string key;
-    RecvMsg first{};  // the record of its first part present: number and time
+    RecvMsg first{};     // the record of its first part present: number and time
+    std::string sender;  // as a phone shows it (SenderOf its first part present)
     std::string text;
     int parts = 1;                      // the count its parts announce
     std::vector<int> missing;           // part numbers that did not come, in order
