@@ -222,4 +222,31 @@ std::optional<StatusReport> ParseStatusReportText(std::string_view fields) {
     return report;
 }
 
+std::optional<ReportLine> ReadReportLine(std::string_view line) {
+    constexpr std::string_view kStored = "+CDSI:";
+    constexpr std::string_view kRouted = "+CDS:";
+    ReportLine read;
+    if (line.starts_with(kStored)) {
+        const std::vector<std::string> f = SplitFields(line.substr(kStored.size()));
+        const std::optional<int> index = f.size() == 2 ? Number(f[1]) : std::nullopt;
+        if (!index || f[0].empty()) {
+            return std::nullopt;
+        }
+        read.storage = f[0];
+        read.index = *index;
+        return read;
+    }
+    if (!line.starts_with(kRouted)) {
+        return std::nullopt;
+    }
+    const std::string_view rest = line.substr(kRouted.size());
+    const std::size_t unit = rest.find("\r\n");
+    read.report = unit == std::string_view::npos ? ParseStatusReportText(rest)
+                                                 : ParseStatusReportPdu(rest.substr(unit + 2));
+    if (!read.report) {
+        return std::nullopt;
+    }
+    return read;
+}
+
 }  // namespace GSM

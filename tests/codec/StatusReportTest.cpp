@@ -94,4 +94,25 @@ TEST(StatusReport, StatusCodesFallIntoThreeStates) {
     EXPECT_EQ(GSM::DeliveryStateOf(0x80), DeliveryState::Failed);
 }
 
+TEST(StatusReport, ReportLinesCarryTheReportOrWhereItIsKept) {
+    const auto routed = GSM::ReadReportLine(std::string("+CDS: 20\r\n") + kFkgiReport);
+    ASSERT_TRUE(routed && routed->report);
+    EXPECT_EQ(routed->report->recipient, "1234");
+
+    const auto text = GSM::ReadReportLine(
+        "+CDS: 6,9,\"+4477\",145,\"24/05/01,10:00:00+08\",\"24/05/01,10:00:07+08\",0");
+    ASSERT_TRUE(text && text->report);
+    EXPECT_EQ(text->report->reference, 9);
+
+    const auto stored = GSM::ReadReportLine("+CDSI: \"SR\",3");
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->report);
+    EXPECT_EQ(stored->storage, "SR");
+    EXPECT_EQ(stored->index, 3);
+
+    for (const char* line : {"+CDSI: \"SR\"", "+CDS: 20\r\n0004", "+CMTI: \"SM\",1"}) {
+        EXPECT_FALSE(GSM::ReadReportLine(line)) << line;
+    }
+}
+
 }  // namespace

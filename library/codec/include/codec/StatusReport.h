@@ -33,4 +33,14 @@ std::optional<StatusReport> ParseStatusReportPdu(std::string_view pdu);
 // <fo>,<mr>,[<ra>],[<tora>],<scts>,<dt>,<st>; none when they do not read as a report.
 std::optional<StatusReport> ParseStatusReportText(std::string_view fields);
 
+// A delivery-report line the modem sent on its own, as the reply reader keeps it: the
+// report itself ("+CDS: <length>" with "\r\n" and the unit, or the text-mode fields), or
+// where it was stored ("+CDSI: <storage>,<index>").
+struct ReportLine {
+    std::optional<StatusReport> report;
+    std::string storage;
+    int index = -1;
+};
+std::optional<ReportLine> ReadReportLine(std::string_view line);
+
 }  // namespace GSM
