@@ -2,6 +2,7 @@
 // between the caller's threads and the worker.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -54,12 +55,20 @@ private:
     bool RenewSetup();
     // Whether the modem showed, in any operation so far, that it lost its set-up.
     bool NeedsSetup();
+    // Reports: routed once a part asks for one (again after a new set-up, or when the
+    // modem dropped the routing), and moved into the caller's store at each pass.
+    void RouteReports();
+    void CollectReports();
+    void CheckReportRouting();
 
     CMsgService& service_;
     ModemLink link_;
     std::vector<MsgRecord> listing_;
     std::vector<int> indexes_;
     bool needsSetup_ = false;
+    bool reportsAsked_ = false;
+    bool reportsRouted_ = false;
+    std::chrono::steady_clock::time_point reportsQuietSince_{};
 };
 
 class CMsgService {
@@ -92,6 +101,8 @@ public:
     bool PopOutcome(Tarvik::PartOutcome& outcome) { return reportStore_.Pop(outcome); }
     // The ten functions' record of the same outcome.
     bool PopReport(SendReport& report);
+    bool PushStatusReport(const StatusReport& report) { return statusStore_.Push(report); }
+    bool PopStatusReport(StatusReport& report) { return statusStore_.Pop(report); }
     std::size_t OutgoingCount() const { return outQueue_.Size(); }
 
     // Discards every waiting record.
@@ -114,6 +125,7 @@ private:
     CBoundedStore<OutgoingPart> outQueue_;
     CBoundedStore<Tarvik::ReceivedPart> inStore_;
     CBoundedStore<Tarvik::PartOutcome> reportStore_;
+    CBoundedStore<StatusReport> statusStore_;
     std::unique_ptr<CInboxJournal> journal_;
 };
 
