@@ -79,6 +79,9 @@ struct Request {
     // "confirm_writes": before each part's body goes to the modem serve says `writing` and
     // waits for a `write` request naming the part; without it the part is not written.
     bool confirmWrites = false;
+    // "status_report": ask the network for a delivery report of each part, where the modem
+    // routes reports; each becomes a `status_report` event.
+    bool statusReport = false;
     // at
     std::string command;
     int waitMs = 0;
@@ -99,6 +102,7 @@ enum class EventKind {
     Message,
     Reply,
     Stopped,
+    StatusReport,  // a delivery report; `report` is a part's outcome at the modem
     Other
 };
 
@@ -137,16 +141,16 @@ struct Event {
     std::string device;  // ready: the device's path when serve was given one
     int version = 0;     // ready
     int sequence = 0;
-    int part = 0;                  // writing, report
-    bool accepted = false;         // report
-    std::optional<int> reference;  // report: the network's reference of an accepted part
+    int part = 0;                        // writing, report
+    bool accepted = false;               // report
+    std::optional<int> reference;        // report: the network's reference of an accepted part
     std::optional<int> concatReference;  // queued: a concatenated message's own reference
-    int parts = 0;                 // queued, sent; message: a long one's count of parts
-    int acceptedParts = 0;         // sent
-    bool concatenated = false;     // queued, sent: one message whose parts a phone joins
-    std::string error;             // error; a refused report's reason
-    Code code = Code::None;        // error, a refused report
-    std::string key;               // message
+    int parts = 0;                       // queued, sent; message: a long one's count of parts
+    int acceptedParts = 0;               // sent
+    bool concatenated = false;           // queued, sent: one message whose parts a phone joins
+    std::string error;                   // error; a refused report's reason
+    Code code = Code::None;              // error, a refused report
+    std::string key;                     // message
     // A long message (parts given): whether every part came, those that did not, and the
     // keys of the parts it holds. Its key acknowledges them all.
     std::optional<bool> complete;
@@ -159,6 +163,12 @@ struct Event {
     ModemInfo modem;                 // modem
     ModemHealth health;              // modem
     std::optional<int64_t> unacked;  // stopped, with --ack
+    // status_report: the part's network reference in `reference`, its recipient in
+    // `number` ("+" and digits when international), the status code (TP-ST: 0-31
+    // delivered, 32-63 still tried, else failed), the centre's and the delivery's times.
+    std::optional<int> status;
+    std::string scTime;
+    std::string dischargeTime;
 };
 
 // The stable key of a received message, the library's own (codec/MessageKey.h): the inbox
