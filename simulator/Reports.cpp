@@ -68,7 +68,8 @@ void CModem::ReportLocked(const Submission& submission, Script& script) {
                     std::to_string(report.recipientType) + "," + stamp + "," + stamp + "," +
                     std::to_string(report.status));
     } else if (direct) {
-        line = Line("+CDS: " + std::to_string(unit.size() / 2 - 1)) + Line(unit);
+        // The unit follows on the very next line.
+        line = "\r\n+CDS: " + std::to_string(unit.size() / 2 - 1) + "\r\n" + unit + "\r\n";
     } else if (routing == ReportRouting::ReportMemory) {
         int index = 1;
         while (reportMemory_.count(index) != 0) {
