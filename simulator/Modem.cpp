@@ -40,6 +40,11 @@ void CModem::Restart(bool announce) {
     }
 }
 
+void CModem::DropIndication() {
+    std::lock_guard lock(mutex_);
+    indication_ = "0,0,0,0,0";
+}
+
 std::vector<Submission> CModem::Submitted() const {
     std::lock_guard lock(mutex_);
     return submitted_;

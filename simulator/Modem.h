@@ -68,6 +68,10 @@ public:
     // and, when `announce`, it sends its boot lines. Storage and profile stay.
     void Restart(bool announce = true);
 
+    // The new-message indication goes back to its power-up settings without a word, as a
+    // module that drops report routing does.
+    void DropIndication();
+
     // The tries the SIM has left for its PIN; 0 blocks it behind its PUK.
     void SetPinTriesLeft(int tries);
 

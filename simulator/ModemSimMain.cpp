@@ -65,7 +65,8 @@ const char kUsage[] =
     "  --control FIFO        make FIFO and take one command a line from it, each step:\n"
     "                        unplug (the device goes away as an unplugged one does, its\n"
     "                        link too), replug (a new device comes back under the link),\n"
-    "                        registration STATE (as for --registration)\n"
+    "                        registration STATE (as for --registration), drop-indication\n"
+    "                        (AT+CNMI goes back to its power-up settings, unannounced)\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -228,6 +229,8 @@ private:
             // Power came back with it: the modes of the last set-up are gone.
             modem.Port().Replug();
             modem.Restart(false);
+        } else if (line == "drop-indication") {
+            modem.DropIndication();
         } else if (line.rfind("registration ", 0) == 0 &&
                    ModemSim::RegistrationNumber(line.substr(13)) >= 0) {
             modem.UpdateProfile(

@@ -161,8 +161,9 @@ void CSendMsgThread::RouteReports() {
 }
 
 void CSendMsgThread::CheckReportRouting() {
+    const bool due = routingCheckDue_.exchange(false);
     if (!reportsRouted_ ||
-        std::chrono::steady_clock::now() - reportsQuietSince_ < kReportQuietCheck) {
+        (!due && std::chrono::steady_clock::now() - reportsQuietSince_ < kReportQuietCheck)) {
         return;
     }
     {

@@ -253,6 +253,8 @@ std::optional<ModemHealth> CServiceHost::AskHealth() {
     if (!open) {
         return std::nullopt;
     }
+    // A poll is also when a modem that dropped its report routing is found out, cheaply.
+    service->sendThread.CheckRoutingSoon();
     return health;
 }
 

@@ -2,6 +2,7 @@
 // between the caller's threads and the worker.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,8 @@ public:
     ~CSendMsgThread() override { Stop(); }
 
     int32_t Run(int32_t argument) override;
+    // A status poll: the report routing is read back at the next pass, quiet or not.
+    void CheckRoutingSoon() { routingCheckDue_ = true; }
 
 private:
     enum class Wait { None, ForWork };
@@ -69,6 +72,7 @@ private:
     bool reportsAsked_ = false;
     bool reportsRouted_ = false;
     std::chrono::steady_clock::time_point reportsQuietSince_{};
+    std::atomic<bool> routingCheckDue_{false};
 };
 
 class CMsgService {
