@@ -188,8 +188,10 @@ void CSendMsgThread::CollectReports() {
         }
         if (read->report) {
             reports.push_back(*read->report);
-        } else if (ProfileOf(modelCode.load()).reports == ReportRoute::ReportMemory) {
-            // Stored among the messages, the listing takes it; in report memory only by index.
+        } else if (reportsAsked_ &&
+                   ProfileOf(modelCode.load()).reports == ReportRoute::ReportMemory) {
+            // Stored among the messages, the listing takes it; in report memory only by index,
+            // and only once our own program asked for reports: the ten functions' bytes stay.
             if (auto stored =
                     TakeStoredReport(link_.engine, link_.port, read->storage, read->index)) {
                 reports.push_back(std::move(*stored));
