@@ -145,18 +145,22 @@ bool CSendMsgThread::RenewSetup() {
     needsSetup_ = false;
     // The set-up wrote the row's own indication settings back.
     reportsRouted_ = false;
+    routeAgainAt_ = {};
     return true;
 }
 
 void CSendMsgThread::RouteReports() {
-    if (!reportsAsked_ || reportsRouted_) {
+    const auto now = std::chrono::steady_clock::now();
+    // A modem that refuses the routing is asked again after a quiet period, not every pass.
+    if (!reportsAsked_ || reportsRouted_ || now < routeAgainAt_) {
         return;
     }
     std::lock_guard hold(link_.lock);
     if (!StopRequested()) {
         reportsRouted_ =
             GSM::RouteReports(link_.engine, link_.port, modelCode.load()) == Outcome::Done;
-        reportsQuietSince_ = std::chrono::steady_clock::now();
+        reportsQuietSince_ = now;
+        routeAgainAt_ = reportsRouted_ ? now : now + kReportQuietCheck;
     }
 }
 
@@ -174,6 +178,7 @@ void CSendMsgThread::CheckReportRouting() {
         reportsRouted_ = ReportsStillRouted(link_.engine, link_.port, modelCode.load());
     }
     reportsQuietSince_ = std::chrono::steady_clock::now();
+    routeAgainAt_ = reportsQuietSince_;
     RouteReports();
 }
 

@@ -72,6 +72,7 @@ private:
     bool reportsAsked_ = false;
     bool reportsRouted_ = false;
     std::chrono::steady_clock::time_point reportsQuietSince_{};
+    std::chrono::steady_clock::time_point routeAgainAt_{};
     std::atomic<bool> routingCheckDue_{false};
 };
 
