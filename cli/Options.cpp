@@ -41,7 +41,8 @@ const char kOverview[] =
 
 const char kSendUsage[] =
     "usage: tarvik send --port N [--baud B] [--prefix P | --no-prefix] [--timeout S]\n"
-    "                   [--separate] [--max-parts N] [--received FILE] NUMBER [TEXT]...\n"
+    "                   [--separate] [--max-parts N] [--report [--report-wait S]]\n"
+    "                   [--received FILE] NUMBER [TEXT]...\n"
     "Queues TEXT (the words joined by spaces; standard input when none is given, without\n"
     "its last line end) to NUMBER, waits for the report of every part and prints one line\n"
     "per part: \"part K accepted\" or \"part K refused: REASON\".\n"
@@ -54,12 +55,18 @@ const char kSendUsage[] =
     "  --separate          a text longer than one message goes as independent messages,\n"
     "                      not as one concatenated message (modems in PDU mode)\n"
     "  --max-parts N       refuse a text of more than N parts (default 10)\n"
+    "  --report            ask the network for delivery reports, wait for every part's and\n"
+    "                      print it: \"part K delivered\" or \"part K not delivered: status\n"
+    "                      0xNN\" (a part still being tried is waited for)\n"
+    "  --report-wait S     wait S seconds for the reports once every part went (default\n"
+    "                      120)\n"
     "  --received FILE     append messages that arrive meanwhile to FILE as JSON lines\n"
     "                      (default: print them on standard error)\n"
     "\n"
-    "Exit codes: 0 every part accepted; 1 a part refused; 2 bad usage, an empty text, an\n"
-    "unusable number or a text that is not valid in the local code page; 3 the start\n"
-    "failed; 4 gave up before every part was reported.\n";
+    "Exit codes: 0 every part accepted (and with --report delivered); 1 a part refused, or\n"
+    "not delivered; 2 bad usage, an empty text, an unusable number or a text that is not\n"
+    "valid in the local code page; 3 the start failed; 4 gave up before every part was\n"
+    "reported, or (--report) delivered or failed, or the modem gives no reports.\n";
 
 const char kReceiveUsage[] =
     "usage: tarvik receive --port N [--baud B] [--follow] [--format text|json] [--idle S]\n"
@@ -190,7 +197,8 @@ bool Allowed(Verb verb, const std::string& option) {
     switch (verb) {
         case Verb::Send:
             return option == "--prefix" || option == "--no-prefix" || option == "--timeout" ||
-                   option == "--received" || option == "--separate" || option == "--max-parts";
+                   option == "--received" || option == "--separate" || option == "--max-parts" ||
+                   option == "--report" || option == "--report-wait";
         case Verb::Receive:
             return option == "--follow" || option == "--format" || option == "--idle" ||
                    option == "--reassembly-timeout-ms";
@@ -296,6 +304,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.separate = true;
             continue;
         }
+        if (arg == "--report") {
+            options.report = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             return fail(arg + " needs a value");
         }
@@ -337,6 +349,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             options.maxParts = NumberIn(value, 1, 255);
             if (options.maxParts < 0) {
                 return fail("--max-parts takes a count from 1 to 255, not '" + value + "'");
+            }
+        } else if (arg == "--report-wait") {
+            options.reportWaitS = NumberIn(value, 1, 86400);
+            if (options.reportWaitS < 0) {
+                return fail("--report-wait takes seconds from 1 to 86400, not '" + value + "'");
             }
         } else if (arg == "--idle") {
             options.idleS = NumberIn(value, 1, 3600);

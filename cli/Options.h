@@ -13,6 +13,7 @@ enum class Verb { Send, Receive, Serve, At, Identify, Ports, Help, Version };
 inline constexpr const char* kDefaultPrefix = "86";
 inline constexpr int kDefaultBaud = 115200;
 inline constexpr int kDefaultIdleS = 5;
+inline constexpr int kDefaultReportWaitS = 120;
 inline constexpr int kDefaultReassemblyTimeoutMs = 24 * 3600 * 1000;
 inline constexpr int kMaxReassemblyTimeoutMs = 7 * 24 * 3600 * 1000;
 
@@ -34,6 +35,9 @@ struct Options {
     // message; refused over maxParts parts.
     bool separate = false;
     int maxParts = 10;
+    // send: ask for delivery reports and wait up to reportWaitS seconds for each part's.
+    bool report = false;
+    int reportWaitS = kDefaultReportWaitS;
     bool follow = false;
     bool ack = false;            // serve: each message is held until the reader acknowledges it
     bool cancelPending = false;  // serve: ESC to the port first, ending a body it waits for

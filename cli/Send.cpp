@@ -1,12 +1,16 @@
 // tarvik send: one text, every part's report, and an exit code that says how it went.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "Commands.h"
 #include "Console.h"
 #include "LocalText.h"
 #include "Tracker.h"
+#include "codec/StatusReport.h"
 
 namespace TarvikCli {
 
@@ -32,6 +36,63 @@ std::string ReadAllInput() {
         }
     }
     return text;
+}
+
+// An accepted part and the reference the network gave it, until its delivery is known.
+struct AwaitedPart {
+    int part = 0;
+    int reference = -1;
+};
+
+std::string_view Digits(std::string_view number) {
+    return number.starts_with('+') ? number.substr(1) : number;
+}
+
+// Whether a report's recipient is the number the text went to: the network may give it
+// with or without the country code the prefix added.
+bool SameRecipient(std::string_view reported, std::string_view sentTo) {
+    const std::string_view a = Digits(reported);
+    const std::string_view b = Digits(sentTo);
+    return !a.empty() && !b.empty() && (a.ends_with(b) || b.ends_with(a));
+}
+
+// Prints each part's delivery as its report comes: 0 when every part was delivered, 1
+// when one failed for good, 4 when the wait ran out first.
+int AwaitDelivery(CSession& session, std::vector<AwaitedPart> parts, const std::string& number,
+                  int waitS) {
+    const auto until = Clock::now() + std::chrono::seconds(waitS);
+    int failed = 0;
+    while (!parts.empty() && Clock::now() < until && Interrupts() == 0) {
+        session.Fetch();
+        while (const auto report = Tarvik::Session::NextStatusReport()) {
+            const auto it = std::find_if(parts.begin(), parts.end(), [&](const AwaitedPart& p) {
+                return p.reference == report->reference && SameRecipient(report->recipient, number);
+            });
+            if (it == parts.end()) {
+                continue;  // another message's, or a part reported already
+            }
+            const GSM::DeliveryState state = GSM::DeliveryStateOf(report->status);
+            if (state == GSM::DeliveryState::Pending) {
+                std::printf("part %d still being tried: status 0x%02X\n", it->part, report->status);
+            } else if (state == GSM::DeliveryState::Delivered) {
+                std::printf("part %d delivered %s\n", it->part, report->dischargeTime.c_str());
+                parts.erase(it);
+            } else {
+                std::printf("part %d not delivered: status 0x%02X\n", it->part, report->status);
+                ++failed;
+                parts.erase(it);
+            }
+            std::fflush(stdout);
+        }
+        std::this_thread::sleep_for(kPollStep);
+    }
+    session.Stop();
+    if (!parts.empty()) {
+        return Complain(kExitGaveUp, std::to_string(parts.size()) +
+                                         " part(s) without a delivery report within " +
+                                         std::to_string(waitS) + " s");
+    }
+    return failed > 0 ? kExitRefused : kExitDone;
 }
 
 }  // namespace
@@ -67,10 +128,14 @@ int RunSend(const Options& options) {
     Tarvik::Session::SendOptions how;
     how.concatenate = !options.separate;
     how.maxParts = static_cast<std::size_t>(options.maxParts);
+    how.statusReport = options.report;
     const Tarvik::Session::SendResult sent =
         Tarvik::Session::SendText(text, number, options.prefix, how);
     if (sent.sequence < 1) {
         return Complain(kExitUsage, "not sent: " + sent.refusal);
+    }
+    if (options.report && !sent.statusReport) {
+        std::fputs("tarvik: this modem gives no delivery reports; the text goes without\n", stderr);
     }
     if (sent.parts > 1) {
         std::printf("queued %zu parts, %s\n", sent.parts,
@@ -84,6 +149,7 @@ int RunSend(const Options& options) {
     const auto started = Clock::now();
     auto lastProgress = started;
     int refused = 0;
+    std::vector<AwaitedPart> awaited;
     bool done = false;
     while (!done) {
         session.Fetch();
@@ -96,6 +162,7 @@ int RunSend(const Options& options) {
             lastProgress = Clock::now();
             if (outcome.accepted) {
                 std::printf("part %d accepted\n", outcome.part);
+                awaited.push_back({outcome.part, report.messageReference});
             } else {
                 ++refused;
                 std::printf("part %d refused: %s\n", outcome.part, OneLine(LastError()).c_str());
@@ -126,8 +193,15 @@ int RunSend(const Options& options) {
         }
         std::this_thread::sleep_for(kPollStep);
     }
-    session.Stop();
-    return refused > 0 ? kExitRefused : kExitDone;
+    if (!options.report || refused > 0) {
+        session.Stop();
+        return refused > 0 ? kExitRefused : kExitDone;
+    }
+    if (!sent.statusReport) {
+        session.Stop();
+        return Complain(kExitGaveUp, "no delivery report to wait for");
+    }
+    return AwaitDelivery(session, std::move(awaited), number, options.reportWaitS);
 }
 
 }  // namespace TarvikCli

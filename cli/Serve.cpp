@@ -331,6 +331,7 @@ private:
         send.prefix = request.prefixGiven ? request.prefix : std::string(kDefaultPrefix);
         send.how.concatenate = !request.separate;
         send.how.maxParts = static_cast<std::size_t>(request.maxParts.value_or(options_.maxParts));
+        send.how.statusReport = request.statusReport;
         const Json& id = request.id;
         if (!Utf8ToLocal(request.number, send.number) || !Utf8ToLocal(request.text, send.text)) {
             EmitError(id, Code::InvalidRequest,
@@ -475,8 +476,25 @@ private:
         session_->Fetch();
         LetGo();
         const bool reported = TakeReports();
+        const bool delivered = TakeStatusReports();
         QueueHeld();
-        return reported;
+        return reported || delivered;
+    }
+
+    // Delivery reports, each an event of its own; matching them to parts is the reader's.
+    static bool TakeStatusReports() {
+        bool any = false;
+        while (const auto report = Tarvik::Session::NextStatusReport()) {
+            any = true;
+            Event event = Made(EventKind::StatusReport);
+            event.reference = report->reference;
+            event.number = (report->internationalRecipient ? "+" : "") + report->recipient;
+            event.status = report->status;
+            event.scTime = report->serviceCentreTime;
+            event.dischargeTime = report->dischargeTime;
+            Emit(std::move(event));
+        }
+        return any;
     }
 
     bool TakeReports() {

@@ -29,7 +29,7 @@ constexpr std::array<std::pair<Code, const char*>, 10> kCodes = {{
     {Code::Other, "other"},
 }};
 
-constexpr std::array<std::pair<EventKind, const char*>, 10> kKinds = {{
+constexpr std::array<std::pair<EventKind, const char*>, 11> kKinds = {{
     {EventKind::Ready, "ready"},
     {EventKind::Modem, "modem"},
     {EventKind::Queued, "queued"},
@@ -40,6 +40,7 @@ constexpr std::array<std::pair<EventKind, const char*>, 10> kKinds = {{
     {EventKind::Message, "message"},
     {EventKind::Reply, "reply"},
     {EventKind::Stopped, "stopped"},
+    {EventKind::StatusReport, "status_report"},
 }};
 
 constexpr std::array<std::pair<Op, const char*>, 6> kOps = {{
@@ -178,6 +179,7 @@ void ReadSend(const Json& object, Request& request) {
         }
     }
     request.confirmWrites = Flag(object, "confirm_writes");
+    request.statusReport = Flag(object, "status_report");
     const auto prefix = object.find("prefix");
     if (prefix == object.end()) {
         return;
@@ -357,6 +359,13 @@ Json EventJson(const Event& event) {
                 line["unacked"] = *event.unacked;
             }
             break;
+        case EventKind::StatusReport:
+            line["reference"] = event.reference.value_or(-1);
+            line["number"] = event.number;
+            line["status"] = event.status.value_or(-1);
+            line["sc_time"] = event.scTime;
+            line["discharge_time"] = event.dischargeTime;
+            break;
         case EventKind::Other:
             break;
     }
@@ -388,6 +397,11 @@ void ReadFields(const Json& object, Event& event) {
     event.reply = String(object, "reply").value_or("");
     ReadModem(object, event.modem, event.health);
     event.unacked = Integer(object, "unacked");
+    if (const auto status = Integer(object, "status")) {
+        event.status = static_cast<int>(*status);
+    }
+    event.scTime = String(object, "sc_time").value_or("");
+    event.dischargeTime = String(object, "discharge_time").value_or("");
     if (const auto complete = object.find("complete"); complete != object.end()) {
         if (!complete->is_boolean()) {
             throw BadField("\"complete\" must be true or false");
@@ -475,6 +489,9 @@ std::string RequestLine(const Request& request) {
         }
         if (request.confirmWrites) {
             line["confirm_writes"] = true;
+        }
+        if (request.statusReport) {
+            line["status_report"] = true;
         }
     } else if (request.op == Op::Write) {
         line["part"] = request.part;

@@ -119,6 +119,10 @@ std::optional<ListedUnit> EncodeSubmitUnit(const StoredMessage& message,
 }
 
 std::optional<ListedUnit> UnitOf(const StoredMessage& message, const std::string& serviceCentre) {
+    if (!message.reportUnit.empty()) {
+        // Behind its empty service-centre part.
+        return ListedUnit{message.reportUnit, static_cast<int>(message.reportUnit.size() / 2) - 1};
+    }
     if (message.status == MessageStatus::StoredUnsent ||
         message.status == MessageStatus::StoredSent) {
         return EncodeSubmitUnit(message, serviceCentre);

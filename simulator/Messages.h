@@ -36,6 +36,9 @@ struct StoredMessage {
     // A received part's user-data header without its length octet; only a PDU listing
     // shows it.
     std::vector<uint8_t> header;
+    // A delivery report kept among the messages: its unit as hex, which a PDU listing shows
+    // instead of a message.
+    std::string reportUnit;
 };
 
 enum class SubmitMethod { Text, Ucs2Text, Pdu, Unprompted };
@@ -48,6 +51,7 @@ struct Submission {
     std::string body;  // the bytes after the command up to, not including, the terminator
     int reference = 0;
     std::vector<uint8_t> header;  // a PDU's user-data header without its length octet
+    bool statusReport = false;    // a delivery report was asked for
 };
 
 // Upper-case hex of octets, and back (either case); none for anything else than hex pairs.

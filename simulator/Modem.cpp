@@ -25,6 +25,9 @@ void CModem::Restart(bool announce) {
     messageFormat_ = 0;
     characterSet_ = "IRA";
     rawUcs2_ = false;
+    indication_ = "0,0,0,0,0";
+    submitFirstOctet_ = 17;
+    readStorage_.clear();
     simUnlocked_ = false;  // a SIM asks for its PIN again after every power-up
     entry_.reset();
     pending_.clear();
@@ -35,6 +38,11 @@ void CModem::Restart(bool announce) {
         }
         port_.Send(boot);
     }
+}
+
+void CModem::DropIndication() {
+    std::lock_guard lock(mutex_);
+    indication_ = "0,0,0,0,0";
 }
 
 std::vector<Submission> CModem::Submitted() const {
@@ -248,7 +256,9 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              const std::string used = std::to_string(m.storage_.size());
              const std::string total = std::to_string(m.profile_.capacity);
              const std::string name = "\"" + m.profile_.storageName + "\"," + used + "," + total;
-             return Reply("+CPMS: " + name + "," + name + "," + name, kOk);
+             const std::string read =
+                 m.readStorage_.empty() ? name : "\"" + m.readStorage_ + "\"," + used + "," + total;
+             return Reply("+CPMS: " + read + "," + name + "," + name, kOk);
          }},
         {"AT+CSCS=\"", true,
          [](CModem& m, const std::string& line) -> Answered {
@@ -259,7 +269,14 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              return Reply("", kOk);
          }},
         {"AT+CPMS=", true,
-         [](CModem& m, const std::string&) -> Answered {
+         [](CModem& m, const std::string& line) -> Answered {
+             // The first storage named is the one reading and deletion work on.
+             const std::size_t open = line.find('"');
+             const std::size_t close = line.find('"', open + 1);
+             if (open != std::string::npos && close != std::string::npos) {
+                 const std::string name = line.substr(open + 1, close - open - 1);
+                 m.readStorage_ = name == m.profile_.storageName ? std::string() : name;
+             }
              const std::string used = std::to_string(m.storage_.size());
              const std::string total = std::to_string(m.profile_.capacity);
              return Reply("+CPMS: " + used + "," + total + "," + used + "," + total + "," + used +
@@ -273,8 +290,21 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              m.rawUcs2_ = comma != std::string::npos && WholeNumber(line.substr(comma + 1)) == 4;
              return Reply("", kOk);
          }},
-        {"AT+CNMI=", true, [](CModem&, const std::string&) -> Answered { return Reply("", kOk); }},
-        {"AT+CSMP=", true, [](CModem&, const std::string&) -> Answered { return Reply("", kOk); }},
+        {"AT+CNMI=", true,
+         [](CModem& m, const std::string& line) -> Answered {
+             m.indication_ = line.substr(8);
+             return Reply("", kOk);
+         }},
+        {"AT+CNMI?", false,
+         [](CModem& m, const std::string&) -> Answered {
+             return Reply("+CNMI: " + m.indication_, kOk);
+         }},
+        {"AT+CSMP=", true,
+         [](CModem& m, const std::string& line) -> Answered {
+             const std::string arg = line.substr(8);
+             m.submitFirstOctet_ = WholeNumber(arg.substr(0, arg.find(','))).value_or(17);
+             return Reply("", kOk);
+         }},
         {"AT+CMGS=", true,
          [](CModem& m, const std::string& line) -> Answered { return m.AnswerSubmit(line); }},
         {"AT+CMGL", false,

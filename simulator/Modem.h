@@ -68,6 +68,10 @@ public:
     // and, when `announce`, it sends its boot lines. Storage and profile stay.
     void Restart(bool announce = true);
 
+    // The new-message indication goes back to its power-up settings without a word, as a
+    // module that drops report routing does.
+    void DropIndication();
+
     // The tries the SIM has left for its PIN; 0 blocks it behind its PUK.
     void SetPinTriesLeft(int tries);
 
@@ -169,6 +173,10 @@ private:
     Pieces AnswerRegistration() const;
     Pieces AnswerOperator() const;
 
+    // Reports.cpp: the delivery report of a submission that asked for one, as the
+    // indication settings route it.
+    void ReportLocked(const Submission& submission, Script& script);
+
     // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);
     Pieces AnswerRead(const std::string& line);
@@ -191,6 +199,12 @@ private:
     // Text entry takes no input before this (promptReadyMs).
     std::chrono::steady_clock::time_point entryReady_{};
     std::map<int, StoredMessage> storage_;
+    // "AT+CNMI" as last set, the first octet "AT+CSMP" gives text-mode submissions, the
+    // storage "AT+CMGR" and "AT+CMGD" work on, and the report memory ("SR").
+    std::string indication_ = "0,0,0,0,0";
+    int submitFirstOctet_ = 17;
+    std::string readStorage_;
+    std::map<int, std::string> reportMemory_;
     std::vector<Submission> submitted_;
     int nextReference_ = 0;
     // Parts of long texts to the own number: by (reference, count), their parts by number.

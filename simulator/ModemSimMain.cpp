@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ const char kUsage[] =
     "                        unplug (the device goes away as an unplugged one does, its\n"
     "                        link too), replug (a new device comes back under the link),\n"
     "                        registration STATE (as for --registration), deliver-lost\n"
-    "                        (the parts --loopback-lose held back come now)\n"
+    "                        (the parts --loopback-lose held back come now),\n"
+    "                        drop-indication (AT+CNMI goes back to its power-up settings,\n"
+    "                        unannounced)\n"
     "Behaviour of real modules, for seeing how a program copes:\n"
     "  --chatter MS          send status lines on the modem's own every MS milliseconds,\n"
     "                        give or take a third (100..600000), between the bursts of any\n"
@@ -82,6 +85,12 @@ const char kUsage[] =
     "  --loopback-lose K     ... without their part K\n"
     "  --loopback-repeat K   ... with their part K twice\n"
     "  --loopback-gap N      ... each part N listings after the one before (0..100)\n"
+    "  --report-delay MS     a part that asks for a delivery report gets it MS milliseconds\n"
+    "                        after its result (0..600000, default 200), routed as the\n"
+    "                        model's row says once the program turned reports on\n"
+    "  --report-status CODE  the status of every report (0..255, default 0: delivered)\n"
+    "  --report-status-part K:CODE  ... but CODE for part K of a message (1 for a message\n"
+    "                        of one part); repeatable"
     "Faults, for seeing how a program copes:\n"
     "  --fail PREFIX         answer ERROR to every command beginning with PREFIX\n"
     "                        (such as AT+CPIN? or AT+CMGL); repeatable\n"
@@ -224,6 +233,8 @@ private:
             modem.Restart(false);
         } else if (line == "deliver-lost") {
             modem.DeliverLostParts();
+        } else if (line == "drop-indication") {
+            modem.DropIndication();
         } else if (line.rfind("registration ", 0) == 0 &&
                    ModemSim::RegistrationNumber(line.substr(13)) >= 0) {
             modem.UpdateProfile(
@@ -235,6 +246,49 @@ private:
 
     int fd_ = -1;
     std::string pending_;
+};
+
+// The delivery-report options, on the profile when given.
+struct ReportOptions {
+    int delayMs = -1;
+    int status = -1;
+    std::map<int, int> parts;
+
+    // 1 when `arg` is one of them and `value` fits it, -1 when it does not fit, 0 for
+    // another option.
+    int Take(const std::string& arg, const std::string& value) {
+        if (arg == "--report-delay") {
+            delayMs = NumberIn(value, 0, 600000);
+            return delayMs < 0 ? -1 : 1;
+        }
+        if (arg == "--report-status") {
+            status = NumberIn(value, 0, 255);
+            return status < 0 ? -1 : 1;
+        }
+        if (arg != "--report-status-part") {
+            return 0;
+        }
+        const std::size_t colon = value.find(':');
+        const int part = colon == std::string::npos ? -1 : NumberIn(value.substr(0, colon), 1, 255);
+        const int code = part < 0 ? -1 : NumberIn(value.substr(colon + 1), 0, 255);
+        if (code < 0) {
+            return -1;
+        }
+        parts[part] = code;
+        return 1;
+    }
+
+    void Apply(ModemSim::ModemProfile& profile) const {
+        if (delayMs >= 0) {
+            profile.reportDelayMs = delayMs;
+        }
+        if (status >= 0) {
+            profile.reportStatus = status;
+        }
+        for (const auto& [part, code] : parts) {
+            profile.reportStatusParts[part] = code;
+        }
+    }
 };
 
 }  // namespace
@@ -268,6 +322,7 @@ int main(int argc, char** argv) {
     std::string controlPath;
     std::string registration;
     int capacity = -1;
+    ReportOptions reports;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -295,7 +350,11 @@ int main(int argc, char** argv) {
             return Usage(2);
         }
         const std::string& value = args[++i];
-        if (arg == "--dir") {
+        if (const int taken = reports.Take(arg, value); taken != 0) {
+            if (taken < 0) {
+                return Usage(2);
+            }
+        } else if (arg == "--dir") {
             dir = value;
         } else if (arg == "--port") {
             port = NumberIn(value, 1, 1024);
@@ -436,6 +495,7 @@ int main(int argc, char** argv) {
         profile.loopbackLose = loopbackLose;
         profile.loopbackRepeat = loopbackRepeat;
         profile.loopbackGapListings = loopbackGap;
+        reports.Apply(profile);
         if (slowListingMs >= 0) {
             profile.listingPauseMs = slowListingMs;
         }

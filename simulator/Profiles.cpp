@@ -63,6 +63,20 @@ ModemProfile Simulate(const std::string& model, const SimulatedModel& row) {
     profile.blankLineAfterListHeader = row.blankLineAfterListHeader;
     profile.indexDialect = row.indexDialect;
     profile.unpromptedSubmit = row.unpromptedSubmit;
+    switch (GSM::ProfileOf(row.code).reports) {
+        case GSM::ReportRoute::Unsupported:
+            profile.reportRouting = ReportRouting::None;
+            break;
+        case GSM::ReportRoute::ReportMemory:
+            profile.reportRouting = ReportRouting::ReportMemory;
+            break;
+        case GSM::ReportRoute::StoredMessages:
+            profile.reportRouting = ReportRouting::StoredMessages;
+            break;
+        case GSM::ReportRoute::Direct:
+            profile.reportRouting = ReportRouting::Direct;
+            break;
+    }
     return profile;
 }
 

@@ -15,6 +15,14 @@ namespace ModemSim {
 inline constexpr std::string_view kCommonStorage = "SM";
 inline constexpr std::string_view kCommonListTag = "+CMGL:";
 
+// How a modem hands over a delivery report once its indication settings ask for reports.
+enum class ReportRouting {
+    None,            // never
+    ReportMemory,    // kept in "SR" memory, announced as +CDSI: "SR",<index> (ds 2)
+    StoredMessages,  // kept among the messages, announced as +CDSI: "SM",<index> (ds 2)
+    Direct,          // sent at once as +CDS (ds 1)
+};
+
 struct ModemProfile {
     // Information text answered, with OK, to the command line named; "AT+GMM", "AT+CGMM"
     // and "AT+CGMR" missing here are answered "ERROR".
@@ -67,6 +75,14 @@ struct ModemProfile {
 
     // The network confirms a submission this long after its body.
     int networkDelayMs = 0;
+
+    // Delivery reports of submissions that ask for one: routed the row's way, this long
+    // after the submission's result, with this status, or the status given for the part's
+    // number (1 for a message of one part).
+    ReportRouting reportRouting = ReportRouting::None;
+    int reportDelayMs = 200;
+    int reportStatus = 0;
+    std::map<int, int> reportStatusParts;
 
     // How the parts of a long text sent to the own number come back: held until the set is
     // whole, then stored shuffled, with one part (by its number) lost or stored twice, and

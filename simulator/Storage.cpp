@@ -151,6 +151,16 @@ CModem::Pieces CModem::AnswerList(const std::string& line) {
 
 CModem::Pieces CModem::AnswerRead(const std::string& line) {
     const auto index = WholeNumber(line.substr(8));
+    if (readStorage_ == "SR") {
+        const auto report = index ? reportMemory_.find(*index) : reportMemory_.end();
+        if (report == reportMemory_.end() || messageFormat_ != 0) {
+            return {Burst{Line("+CMS ERROR: 321"), 0}};
+        }
+        const std::string& unit = report->second;
+        return {Burst{
+            Line("+CMGR: 0,," + std::to_string(unit.size() / 2 - 1) + "\r\n" + unit) + Line(kOk),
+            0}};
+    }
     const auto it = index ? storage_.find(*index) : storage_.end();
     if (it == storage_.end()) {
         return {Burst{Line("+CMS ERROR: 321"), 0}};
@@ -183,6 +193,9 @@ CModem::Pieces CModem::AnswerDelete(const std::string& line) {
         comma == std::string::npos ? std::optional<int>(0) : WholeNumber(arg.substr(comma + 1));
     if (!index || !flag || *flag < 0 || *flag > 4) {
         return {Burst{Line(kError), 0}};
+    }
+    if (readStorage_ == "SR") {
+        return {Burst{Line(reportMemory_.erase(*index) == 0 ? kError : kOk), 0}};
     }
     if (*flag == 0) {
         if (storage_.erase(*index) == 0) {

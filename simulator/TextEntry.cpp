@@ -174,6 +174,7 @@ void CModem::FinishEntry(bool cancelled) {
     if (IsOwnNumber(submission->destination)) {
         LoopBackLocked(*submission, script);
     }
+    ReportLocked(*submission, script);
     Play(std::move(script));
 }
 
@@ -186,6 +187,7 @@ std::optional<Submission> CModem::ReadSubmission(const EntryState& entry,
     std::optional<std::string> ucs2Text;
     switch (entry.method) {
         case SubmitMethod::Text:
+            submission.statusReport = (submitFirstOctet_ & 0x20) != 0;
             submission.text =
                 characterSet_ == "GSM"
                     ? Pdu::FromGsmCodes(std::vector<uint8_t>(entry.body.begin(), entry.body.end()))
@@ -223,6 +225,7 @@ std::optional<Submission> CModem::ReadSubmission(const EntryState& entry,
             submission.text = unit->text;
             submission.coding = unit->alphabet;
             submission.header = unit->header;
+            submission.statusReport = (unit->firstOctet & 0x20) != 0;
             return submission;
         }
     }

@@ -188,7 +188,7 @@ std::string BuildLongSubmitPdu(const SubmitUnit& unit) {
         length = data.size();
     }
     std::string hex = SubmitHead(unit.serviceCentre, unit.serviceCentreInternational, unit.number,
-                                 !header.empty());
+                                 !header.empty(), unit.statusReport);
     if (hex.empty()) {
         return {};
     }

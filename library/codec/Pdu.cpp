@@ -19,6 +19,7 @@ constexpr uint8_t kFirstOctetSubmit = 0x11;  // SMS-SUBMIT, relative validity pe
 constexpr uint8_t kValidity24Hours = 0xA7;   // what text-mode submissions get by default
 constexpr std::size_t kMaxUserData = 140;
 constexpr uint8_t kUserDataHeader = 0x40;
+constexpr uint8_t kStatusReportRequest = 0x20;
 constexpr std::size_t kStampDigits = 14;
 
 bool IsHex(char c) {
@@ -196,7 +197,7 @@ bool AppendSemiOctets(std::string& hex, std::string_view number) {
 }  // namespace
 
 std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInternational,
-                       std::string_view number, bool userDataHeader) {
+                       std::string_view number, bool userDataHeader, bool statusReport) {
     const std::string_view centre = WithoutPlus(serviceCentre);
     const std::string_view destination = WithoutPlus(number);
     std::string hex;
@@ -209,7 +210,8 @@ std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInterna
             return {};
         }
     }
-    hex += HexOctet(kFirstOctetSubmit | (userDataHeader ? kUserDataHeader : 0));
+    hex += HexOctet(kFirstOctetSubmit | (userDataHeader ? kUserDataHeader : 0) |
+                    (statusReport ? kStatusReportRequest : 0));
     hex += HexOctet(0x00);  // message reference: the modem sets it
     hex += HexOctet(static_cast<uint8_t>(destination.size()));
     hex += HexOctet(kTypeInternational);
@@ -220,7 +222,7 @@ std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInterna
 }
 
 std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
-                           bool serviceCentreInternational) {
+                           bool serviceCentreInternational, bool statusReport) {
     if (!out.empty()) {
         out[0] = '\0';
     }
@@ -234,7 +236,7 @@ std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
         return 0;
     }
     std::string hex = SubmitHead(Fields::View(record.serviceCentre), serviceCentreInternational,
-                                 Fields::View(record.number), false);
+                                 Fields::View(record.number), false, statusReport);
     if (hex.empty()) {
         return 0;
     }

@@ -114,6 +114,10 @@ bool IsRestartLine(std::string_view line) {
                        [&](std::string_view word) { return IsWord(line, word); });
 }
 
+bool IsReportLine(std::string_view line) {
+    return StartsWith(line, "+CDS:") || StartsWith(line, "+CDSI:");
+}
+
 bool ShowsLostSetup(std::string_view reply) {
     return reply.find("+CMS ERROR: 302") != std::string_view::npos;
 }
@@ -237,11 +241,18 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
         } else {
             prompt = false;
         }
+        std::string report = IsReportLine(line) ? std::string(line) : std::string();
         if (AnnouncesUnit(line)) {
             const std::size_t unitEnd = text.find(kLineEnd, at);
             if (unitEnd != std::string_view::npos && IsHexText(text.substr(at, unitEnd - at))) {
+                if (!report.empty()) {
+                    report.append(kLineEnd).append(text.substr(at, unitEnd - at));
+                }
                 at = unitEnd + kLineEnd.size();
             }
+        }
+        if (!report.empty()) {
+            cleaned.reports.push_back(std::move(report));
         }
     }
     return cleaned;
@@ -252,6 +263,7 @@ CleanedReply StripOnce(std::string_view text, ReplyTags expected, bool entryBodi
 CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool entryBodies) {
     CleanedReply cleaned;
     cleaned.text = std::string(text);
+    std::vector<std::string> reports;
     // A line end dropped in front of a line may join a carriage return and a line feed into
     // a new line end, or leave a line framed by bare line feeds: strip again until nothing
     // more goes (each pass that removes something removes bytes).
@@ -259,8 +271,10 @@ CleanedReply StripUnsolicited(std::string_view text, ReplyTags expected, bool en
         const CleanedReply bare = DropLfFramedLines(cleaned.text, expected, entryBodies);
         CleanedReply again = StripOnce(bare.text, expected, entryBodies);
         if (!bare.removed && !again.removed) {
+            cleaned.reports = std::move(reports);
             return cleaned;
         }
+        reports.insert(reports.end(), again.reports.begin(), again.reports.end());
         again.removed = true;
         again.restarted = again.restarted || bare.restarted || cleaned.restarted;
         cleaned = std::move(again);

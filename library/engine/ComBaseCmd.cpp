@@ -19,6 +19,14 @@ constexpr int kAttempts = 5;
 constexpr int kReplyCapacity = 1024;
 constexpr int kQueryPauseMs = 10;
 
+// A burst the reader cleaned and noted already, cleaned again: its report lines are noted
+// once.
+CleanText Recleaned(std::string_view raw, ReplyTags expected) {
+    CleanText cleaned = CleanReply(raw, expected);
+    cleaned.reports.clear();
+    return cleaned;
+}
+
 // Reads one burst, always leaving a NUL behind it for the substring searches.
 int ReadReply(CSXCom& port, char (&reply)[kReplyCapacity]) {
     return port.Read(reply, kReplyCapacity - 1);
@@ -49,7 +57,7 @@ Outcome Query(CSXCom& port, ModemNotes& notes, const char* command, Accept&& acc
             ReadReplyBurst(port, notes, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         // What a longer earlier burst left behind the new one is still searched.
         const std::string text =
-            burst.count > 0 ? notes.Note(CleanReply(reply, {tag})) : std::string();
+            burst.count > 0 ? notes.Note(Recleaned(reply, {tag})) : std::string();
         if (accept(text.c_str(), static_cast<int>(burst.text.size()))) {
             return Outcome::Done;
         }
@@ -181,7 +189,7 @@ Outcome IComBaseCmd::SendSimpleCommand(CSXCom& port, const char* command, std::s
         const ReplyBurst burst =
             ReadReplyBurst(port, notes, reply, kReplyCapacity, ReplyDeadline(port), {tag});
         if (burst.count > 0) {
-            const std::string cleaned = notes.Note(CleanReply(reply, {tag}));
+            const std::string cleaned = notes.Note(Recleaned(reply, {tag}));
             if (text != nullptr) {
                 *text = cleaned;
             }

@@ -10,6 +10,7 @@
 #include "codec/LongText.h"
 #include "codec/Pdu.h"
 #include "codec/Reply.h"
+#include "codec/StatusReport.h"
 #include "codec/Text.h"
 #include "engine/ComBaseCmd.h"
 #include "engine/CommandText.h"
@@ -269,14 +270,25 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
         if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
             return Fail(kTextCmgsFailed);
         }
-        return PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+        if (!part.statusReport) {
+            return PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+        }
+        // Text mode asks for the report by the submit parameters (49: SRR set, relative
+        // validity); the modem's default ones (17, 24 hours) are set back whatever the outcome.
+        if (SendSimpleCommand(port, "AT+CSMP=49,167,0,0\r\n") != Outcome::Done) {
+            return Fail(kTextCmgsFailed);
+        }
+        const Outcome outcome =
+            PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+        SendSimpleCommand(port, "AT+CSMP=17,167,0,0\r\n");
+        return outcome;
     }
     if (record.coding != kCodingUcs2) {
         return Fail(kTextCmgsFailed);
     }
     char pdu[kBodyCapacity] = {};
     const std::size_t h = BuildSubmitPdu(record, std::span<char>(pdu, kBodyCapacity - 1),
-                                         part.serviceCentreInternational);
+                                         part.serviceCentreInternational, part.statusReport);
     return SubmitPdu(port, pdu, h);
 }
 
@@ -290,6 +302,7 @@ Outcome IComBaseCmd::SendLongPart(CSXCom& port, const OutgoingPart& part) {
     unit.protocolId = record.protocolId;
     unit.text = text;
     unit.gsm = record.coding == kCodingPlain;
+    unit.statusReport = part.statusReport;
     if (part.concatCount > 0) {
         unit.concat =
             ConcatHeader{part.concatReference, part.concatCount, part.concatNumber, false};
@@ -378,6 +391,7 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {
     listedParts.fill(ListedPart{});
+    listedReports.clear();
     const ReceiveProfile& receive = ProfileOf(modelCode.load()).receive;
     switch (receive.method) {
         case ReceiveMethod::PduListing:
@@ -420,6 +434,15 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
         MsgRecord& record = records[count];
         std::memset(&record, 0, sizeof record);
         const DeliverResult result = ParseDeliverPdu(unit, record);
+        if (result.type == PduType::StatusReport) {
+            std::memset(&record, 0, sizeof record);
+            if (std::optional<StatusReport> report = ParseStatusReportPdu(unit)) {
+                report->storageIndex = index;
+                listedReports.push_back(std::move(*report));
+            }
+            DeleteMessage(port, index);
+            continue;
+        }
         if (result.type != PduType::Deliver && result.type != PduType::Unreadable) {
             std::memset(&record, 0, sizeof record);
             continue;  // a report or a submission: not a received message

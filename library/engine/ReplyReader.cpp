@@ -1,6 +1,7 @@
 #include "engine/ReplyReader.h"
 
 #include <cstring>
+#include <utility>
 
 #include "codec/Reply.h"
 
@@ -70,14 +71,29 @@ ReplyClock::time_point ReplyDeadline(const CSXCom& port) {
 CleanText CleanReply(std::string_view raw, ReplyTags expected, bool entryBodies) {
     CleanedReply cleaned = StripUnsolicited(raw, expected, entryBodies);
     const bool lost = cleaned.restarted || ShowsLostSetup(cleaned.text);
-    return CleanText{std::move(cleaned.text), lost};
+    return CleanText{std::move(cleaned.text), lost, std::move(cleaned.reports)};
 }
 
 std::string ModemNotes::Note(CleanText cleaned) {
     if (cleaned.lostSetup) {
         lostSetup_.store(true);
     }
+    if (!cleaned.reports.empty()) {
+        // Bounded: nobody may be taking them (a report the caller never asked for).
+        constexpr std::size_t kMaxKept = 256;
+        std::lock_guard hold(reportsLock_);
+        for (std::string& line : cleaned.reports) {
+            if (reports_.size() < kMaxKept) {
+                reports_.push_back(std::move(line));
+            }
+        }
+    }
     return std::move(cleaned.text);
+}
+
+std::vector<std::string> ModemNotes::TakeReports() {
+    std::lock_guard hold(reportsLock_);
+    return std::exchange(reports_, {});
 }
 
 ReplyBurst ReadReplyBurst(CSXCom& port, ModemNotes& notes, char* buffer, int capacity,

@@ -7,6 +7,7 @@
 
 #include "codec/Fields.h"
 #include "engine/ProcessState.h"
+#include "engine/Reports.h"
 #include "platform/Environment.h"
 
 namespace GSM {
@@ -22,6 +23,9 @@ constexpr int kBetweenListingsMs = 500;
 // Quick replies: the parts of a queue go back to back, and a listing comes between every so
 // many of them so that received messages never wait behind a long queue.
 constexpr int kQuickPartsPerListing = 10;
+// A modem may drop its report routing (a reset it does not announce): after this long
+// without a report while reports are asked for, the routing is read back.
+constexpr auto kReportQuietCheck = std::chrono::seconds(60);
 
 constexpr const char* kTextJournalFailed =
     "INBOX JOURNAL FAILED: a received message could not be written to TARVIK_INBOX_JOURNAL "
@@ -64,6 +68,7 @@ int32_t CSendMsgThread::Run(int32_t /*argument*/) {
     int partsSinceListing = 0;
     while (!StopRequested()) {
         RenewSetup();
+        RouteReports();
         OutgoingPart part{};
         const bool listingDue = Quick() && partsSinceListing >= kQuickPartsPerListing;
         if (!listingDue && service_.PopOutgoing(part)) {
@@ -138,7 +143,72 @@ bool CSendMsgThread::RenewSetup() {
     }
     // A restart its own replies showed is for the next pass to settle.
     needsSetup_ = false;
+    // The set-up wrote the row's own indication settings back.
+    reportsRouted_ = false;
+    routeAgainAt_ = {};
     return true;
+}
+
+void CSendMsgThread::RouteReports() {
+    const auto now = std::chrono::steady_clock::now();
+    // A modem that refuses the routing is asked again after a quiet period, not every pass.
+    if (!reportsAsked_ || reportsRouted_ || now < routeAgainAt_) {
+        return;
+    }
+    std::lock_guard hold(link_.lock);
+    if (!StopRequested()) {
+        reportsRouted_ =
+            GSM::RouteReports(link_.engine, link_.port, modelCode.load()) == Outcome::Done;
+        reportsQuietSince_ = now;
+        routeAgainAt_ = reportsRouted_ ? now : now + kReportQuietCheck;
+    }
+}
+
+void CSendMsgThread::CheckReportRouting() {
+    const bool due = routingCheckDue_.exchange(false);
+    if (!reportsRouted_ ||
+        (!due && std::chrono::steady_clock::now() - reportsQuietSince_ < kReportQuietCheck)) {
+        return;
+    }
+    {
+        std::lock_guard hold(link_.lock);
+        if (StopRequested()) {
+            return;
+        }
+        reportsRouted_ = ReportsStillRouted(link_.engine, link_.port, modelCode.load());
+    }
+    reportsQuietSince_ = std::chrono::steady_clock::now();
+    routeAgainAt_ = reportsQuietSince_;
+    RouteReports();
+}
+
+void CSendMsgThread::CollectReports() {
+    // Under the modem's lock: the listing's reports and reading the stored ones.
+    std::vector<StatusReport> reports = std::move(link_.engine.listedReports);
+    link_.engine.listedReports.clear();
+    for (const std::string& line : link_.engine.notes.TakeReports()) {
+        const std::optional<ReportLine> read = ReadReportLine(line);
+        if (!read) {
+            continue;
+        }
+        if (read->report) {
+            reports.push_back(*read->report);
+        } else if (reportsAsked_ &&
+                   ProfileOf(modelCode.load()).reports == ReportRoute::ReportMemory) {
+            // Stored among the messages, the listing takes it; in report memory only by index,
+            // and only once our own program asked for reports: the ten functions' bytes stay.
+            if (auto stored =
+                    TakeStoredReport(link_.engine, link_.port, read->storage, read->index)) {
+                reports.push_back(std::move(*stored));
+            }
+        }
+    }
+    for (const StatusReport& report : reports) {
+        service_.PushStatusReport(report);
+    }
+    if (!reports.empty()) {
+        reportsQuietSince_ = std::chrono::steady_clock::now();
+    }
 }
 
 bool CSendMsgThread::SwitchCoding(int32_t code, uint8_t coding) {
@@ -181,6 +251,10 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
                  number.substr(std::min<std::size_t>(part.prefixLength, number.size())));
     report.sequence = record.tag;
 
+    if (part.statusReport && !reportsAsked_) {
+        reportsAsked_ = true;
+        RouteReports();
+    }
     int accepted = 0;
     if (inMode) {
         std::lock_guard hold(link_.lock);
@@ -249,7 +323,9 @@ void CSendMsgThread::ReceivePass() {
                 link_.engine.DeleteMessage(link_.port, indexes_[at]);
             }
         }
+        CollectReports();
     }
+    CheckReportRouting();
     if (Quick()) {
         Pause(kAfterListingMs + kBetweenListingsMs, Wait::ForWork);
     } else if (SleepFor(kAfterListingMs)) {
@@ -312,6 +388,7 @@ bool CMsgService::PopReport(SendReport& report) {
 
 void CMsgService::Discard() {
     reportStore_.Clear();
+    statusStore_.Clear();
     inStore_.Clear();
     outQueue_.Clear();
 }

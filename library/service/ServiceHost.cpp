@@ -11,6 +11,7 @@
 #include "codec/Fields.h"
 #include "engine/ProcessState.h"
 #include "engine/ReplyReader.h"
+#include "engine/Reports.h"
 #include "platform/Environment.h"
 #include "platform/LibraryHold.h"
 #include "service/Segmentation.h"
@@ -167,6 +168,11 @@ CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* n
         sent.unusable = cut.unusable;
         return sent;
     }
+    // Only where the model's row knows how reports come back.
+    const bool reports = options.statusReport && ReportIndication(modelCode.load()).has_value();
+    for (OutgoingPart& part : cut.parts) {
+        part.statusReport = reports;
+    }
     if (cut.concatenated) {
         // Spent even when the queue then refuses the message: a skipped reference harms none.
         const auto now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -198,6 +204,7 @@ CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* n
     }
     sent.parts = cut.parts.size();
     sent.concatenated = cut.concatenated;
+    sent.statusReport = cut.parts.front().statusReport;
     return sent;
 }
 
@@ -246,6 +253,8 @@ std::optional<ModemHealth> CServiceHost::AskHealth() {
     if (!open) {
         return std::nullopt;
     }
+    // A poll is also when a modem that dropped its report routing is found out, cheaply.
+    service->sendThread.CheckRoutingSoon();
     return health;
 }
 

@@ -75,9 +75,11 @@ SendResult SendText(const std::string& text, const std::string& number,
     GSM::LongOptions cut;
     cut.concatenate = options.concatenate;
     cut.maxParts = options.maxParts;
+    cut.statusReport = options.statusReport;
     const auto sent = GSM::ServiceHost().SendLong(text.c_str(), number.c_str(),
                                                   prefix ? prefix->c_str() : nullptr, cut);
-    return {sent.sequence, sent.parts, sent.concatenated, sent.refusal, sent.queueFull};
+    return {sent.sequence, sent.parts,     sent.concatenated,
+            sent.refusal,  sent.queueFull, sent.statusReport};
 }
 
 std::optional<PartOutcome> NextOutcome() {
@@ -96,6 +98,15 @@ std::optional<ReceivedPart> NextMessage() {
         return std::nullopt;
     }
     return part;
+}
+
+std::optional<StatusReport> NextStatusReport() {
+    const auto service = GSM::ServiceHost().Current();
+    StatusReport report;
+    if (service == nullptr || !service->PopStatusReport(report)) {
+        return std::nullopt;
+    }
+    return report;
 }
 
 int32_t ModelCode() {

@@ -339,4 +339,28 @@ std::string EncodeDeliver(const Deliver& deliver) {
     return hex;
 }
 
+namespace {
+
+void AppendStamp(std::string& hex, const Timestamp& t) {
+    for (int v : {t.year, t.month, t.day, t.hour, t.minute, t.second}) {
+        AppendHex(hex, SwappedBcd(v));
+    }
+    const uint8_t zone = SwappedBcd(t.zoneQuarters < 0 ? -t.zoneQuarters : t.zoneQuarters);
+    AppendHex(hex, static_cast<uint8_t>(zone | (t.zoneQuarters < 0 ? 0x08 : 0x00)));
+}
+
+}  // namespace
+
+std::string EncodeStatusReport(const StatusReport& report) {
+    std::string hex;
+    AppendHex(hex, 0);     // the modem's own service centre
+    AppendHex(hex, 0x06);  // SMS-STATUS-REPORT, no more messages waiting
+    AppendHex(hex, report.messageReference);
+    WriteAddress(hex, report.recipient, report.recipientType);
+    AppendStamp(hex, report.centreTime);
+    AppendStamp(hex, report.dischargeTime);
+    AppendHex(hex, report.status);
+    return hex;
+}
+
 }  // namespace ModemSim::Pdu

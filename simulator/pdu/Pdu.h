@@ -69,4 +69,17 @@ struct Deliver {
 // lacks become "?".
 std::string EncodeDeliver(const Deliver& deliver);
 
+// What the network tells of a submitted unit.
+struct StatusReport {
+    uint8_t messageReference = 0;
+    std::string recipient;  // digits, "*" and "#"
+    uint8_t recipientType = kInternational;
+    Timestamp centreTime;     // when the centre took the unit
+    Timestamp dischargeTime;  // when it was delivered, or the last try failed
+    uint8_t status = 0;
+};
+
+// Upper-case hex of the SMS-STATUS-REPORT unit behind an empty service-centre part ("00").
+std::string EncodeStatusReport(const StatusReport& report);
+
 }  // namespace ModemSim::Pdu

@@ -45,6 +45,17 @@ TEST(LinkTest, EventsKeepTheirFieldsInTheOrderUsersHaveAlwaysSeen) {
     stopped.kind = EventKind::Stopped;
     stopped.unacked = 1;
     EXPECT_EQ(EventLine(stopped), "{\"event\":\"stopped\",\"unacked\":1}\n");
+    Event delivered;
+    delivered.kind = EventKind::StatusReport;
+    delivered.reference = 0;
+    delivered.number = "+447700900123";
+    delivered.status = 0;
+    delivered.scTime = "2026-12-08 10:00:00+01:00";
+    delivered.dischargeTime = "2026-12-08 10:00:07+01:00";
+    EXPECT_EQ(EventLine(delivered),
+              "{\"event\":\"status_report\",\"reference\":0,\"number\":\"+447700900123\","
+              "\"status\":0,\"sc_time\":\"2026-12-08 10:00:00+01:00\",\"discharge_time\":"
+              "\"2026-12-08 10:00:07+01:00\"}\n");
 }
 
 TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
@@ -113,6 +124,21 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     const Event queuedBack = RoundTrip(queued);
     EXPECT_EQ(queuedBack.concatReference, 0);
     EXPECT_FALSE(queuedBack.reference);
+    // A delivery report: reference 0 and status 0 are values, not absence.
+    Event report;
+    report.kind = EventKind::StatusReport;
+    report.reference = 0;
+    report.number = "+8613800138000";
+    report.status = 0x41;
+    report.scTime = "2026-12-08 10:00:00+08:00";
+    report.dischargeTime = "2026-12-08 10:00:09+08:00";
+    const Event reportBack = RoundTrip(report);
+    EXPECT_EQ(reportBack.kind, EventKind::StatusReport);
+    EXPECT_EQ(reportBack.reference, 0);
+    EXPECT_EQ(reportBack.number, report.number);
+    EXPECT_EQ(reportBack.status, 0x41);
+    EXPECT_EQ(reportBack.scTime, report.scTime);
+    EXPECT_EQ(reportBack.dischargeTime, report.dischargeTime);
     Event writing;
     writing.kind = EventKind::Writing;
     writing.id = 7;
@@ -193,9 +219,17 @@ TEST(LinkTest, RequestsReadBackAndBadOnesSayWhatIsWrong) {
     EXPECT_EQ(back->text, "你好");
     EXPECT_TRUE(back->prefixGiven);
     EXPECT_FALSE(back->prefix);
+    EXPECT_FALSE(back->statusReport);
+    send.statusReport = true;
+    const auto reporting = ParseRequest(RequestLine(send), why, id);
+    ASSERT_TRUE(reporting) << why;
+    EXPECT_TRUE(reporting->statusReport);
     const auto plain = ParseRequest(R"({"op":"send","number":"1","text":"x","extra":{}})", why, id);
     ASSERT_TRUE(plain) << why;
     EXPECT_FALSE(plain->prefixGiven);
+    EXPECT_FALSE(plain->statusReport);
+    EXPECT_FALSE(
+        ParseRequest(R"({"op":"send","number":"1","text":"x","status_report":1})", why, id));
     const auto at = ParseRequest(R"({"op":"at","id":-12,"command":"AT+CSQ","wait":5})", why, id);
     ASSERT_TRUE(at) << why;
     EXPECT_EQ(at->waitMs, 5);

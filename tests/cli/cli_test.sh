@@ -313,6 +313,121 @@ PY
   [ "$(wire_count 'AT+CMGS=')" -ge 4 ] || fail "$(wire_count 'AT+CMGS=') submissions"
   ;;
 
+serve_status_reports)
+  # A part that asks for a delivery report gets it as a status_report event, whichever way
+  # the model routes reports: at once (+CDS), in report memory (+CDSI "SR") or among the
+  # messages (listed); a report the modem kept is deleted there. A part that does not ask
+  # gets none, and the indication asks for reports only once a part wants one.
+  for model in MU609 SIM7600CE MG3732; do
+    : > "$work/wire"
+    rm -f "$work/control"
+    start_modem --model "$model" --report-delay 50 --report-status-part 2:70 \
+      --control "$work/control"
+    mkfifo "$work/requests"
+    timeout -s KILL 150 "$bin/tarvik" serve --port 3 < "$work/requests" \
+      > "$work/out" 2> "$work/err" &
+    pid=$!
+    exec 3> "$work/requests"
+    long=$(printf 'r%.0s' $(seq 1 200))
+    {
+      echo '{"op":"send","id":1,"number":"+447700900123","text":"no report"}'
+      echo '{"op":"send","id":2,"number":"+447700900123","text":"one","status_report":true}'
+      echo '{"op":"send","id":3,"number":"+447700900124","text":"'"$long"'","status_report":true}'
+    } >&3
+    reports_seen() {  # waits for $1 status_report events
+      for _ in $(seq 1 1200); do
+        [ "$(grep -c '"event":"status_report"' "$work/out")" -ge "$1" ] && return
+        sleep 0.05
+      done
+    }
+    reports_seen 3
+    if [ "$model" = MU609 ]; then
+      # The modem drops its report routing without a word: the next status poll finds it
+      # out and routes reports again, and the next report still comes.
+      echo drop-indication > "$work/control"
+      echo '{"op":"status","id":"poll"}' >&3
+      for _ in $(seq 1 600); do
+        [ "$(wire_count 'AT+CNMI=1,0,0,1,1')" -ge 2 ] && break
+        sleep 0.05
+      done
+      [ "$(wire_count 'AT+CNMI?')" -ge 1 ] || fail "the poll did not read the routing back"
+      [ "$(wire_count 'AT+CNMI=1,0,0,1,1')" -ge 2 ] || fail "the dropped routing was not set again"
+      echo '{"op":"send","id":4,"number":"+447700900125","text":"again","status_report":true}' >&3
+      reports_seen 4
+      grep -q '"status_report".*"+447700900125"' "$work/out" || fail "no report after the drop"
+    fi
+    echo '{"op":"stop"}' >&3
+    exec 3>&-
+    await_exit
+    rc=$?
+    expect_rc 0
+    rm -f "$work/requests"
+    python3 - "$work/out" <<'PY' || fail "$model: status_report events"
+import json, sys
+events = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8").read().splitlines()]
+refs = {}
+for e in events:
+    if e["event"] == "report":
+        refs[(e["id"], e["part"])] = e["reference"]
+got = {e["reference"]: e for e in events
+       if e["event"] == "status_report" and e["number"] != "+447700900125"}
+assert set(got) == {refs[(2, 1)], refs[(3, 1)], refs[(3, 2)]}, (refs, got)
+assert got[refs[(2, 1)]]["number"] == "+447700900123" and got[refs[(2, 1)]]["status"] == 0
+assert got[refs[(3, 1)]]["status"] == 0 and got[refs[(3, 2)]]["status"] == 70, got
+assert got[refs[(3, 2)]]["number"] == "+447700900124", got
+assert all(e["sc_time"].startswith("20") and e["discharge_time"].startswith("20")
+           for e in got.values()), got
+PY
+    # Reports turned on only after the first part, which asked for none.
+    tr '\r' '\n' < "$work/wire" | awk -F'[=,]' '
+      /^AT\+CMGS/ && !sent { sent = NR }
+      /^AT\+CNMI=/ && $5 != 0 && !routed { routed = NR }
+      END { exit !(sent && routed > sent) }' ||
+      fail "$model: reports were turned on before a part asked for one"
+    case $model in
+      SIM7600CE)
+        [ "$(wire_count 'AT+CNMI=1,0,0,2,1')" -ge 1 ] || fail "reports not routed to SR memory"
+        [ "$(wire_count 'AT+CMGD=')" -ge 3 ] || fail "reports left in SR memory"
+        run at --port 3 'AT+CPMS="SR"'
+        run at --port 3 'AT+CMGR=1'
+        expect_rc 1 ;;
+      MG3732)
+        [ "$(wire_count 'AT+CMGD=')" -ge 3 ] || fail "stored reports not deleted"
+        run at --port 3 'AT+CPMS?'
+        expect_in out '+CPMS: "SM",0,' ;;
+      MU609)
+        [ "$(wire_count 'AT+CNMI=1,0,0,1,1')" -ge 1 ] || fail "reports not routed at once" ;;
+    esac
+    kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=
+  done
+  ;;
+
+send_report)
+  # --report: 0 when every part was delivered, 1 when one failed for good, 4 when the wait
+  # ran out (a part still being tried is waited for).
+  start_modem --model MU609 --report-delay 50
+  run send --port 3 --report +447700900123 hello
+  expect_rc 0
+  expect_in out "part 1 delivered 20"
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
+  start_modem --model SIM7600CE --report-delay 50 --report-status-part 2:70
+  run send --port 3 --report +447700900123 "$(printf 'z%.0s' $(seq 1 200))"
+  expect_rc 1
+  expect_in out "part 1 delivered"
+  expect_in out "part 2 not delivered: status 0x46"
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
+  start_modem --model MG3732 --report-delay 50 --report-status 32
+  run send --port 3 --report --report-wait 2 +447700900123 hello
+  expect_rc 4
+  expect_in out "part 1 still being tried: status 0x20"
+  expect_in err "without a delivery report within 2 s"
+  # Without --report nothing turns reports on.
+  : > "$work/wire"
+  run send --port 3 +447700900123 "$(printf 'q%.0s' $(seq 1 200))"
+  expect_rc 0
+  [ "$(wire_count 'AT+CNMI=1,3,0,2,0')" = 0 ] || fail "reports routed without --report"
+  ;;
+
 serve_ack_journal)
   # A message that left the modem survives kill -9 of serve until it is acknowledged, and
   # is given no more once it is; a journal the disk refuses keeps messages on the modem.

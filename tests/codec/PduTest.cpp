@@ -221,6 +221,10 @@ TEST(BuildSubmitPdu, LaysOutCentreDestinationValidityAndText) {
     EXPECT_EQ(Build(Outgoing("+12345", "+678", "AB")), Build(Outgoing("12345", "678", "AB")));
     EXPECT_EQ(Build(Outgoing("12345", "8613912345678", "")),
               "04912143F511000D91683119325476F80008A700");
+    // Asking for a delivery report sets TP-SRR, bit 5 of the first octet, and nothing else.
+    std::array<char, 1024> out{};
+    const std::size_t n = GSM::BuildSubmitPdu(Outgoing("12345", "678", "AB"), out, true, true);
+    EXPECT_EQ(std::string(out.data(), n), "04912143F53100039176F80008A70400410042");
 }
 
 TEST(BuildSubmitPdu, RefusesWhatItCannotSend) {

@@ -92,4 +92,17 @@ TEST(Unsolicited, RestartsAndLostModesAreRecognised) {
     EXPECT_FALSE(GSM::ShowsLostSetup("\r\n+CMS ERROR: 500\r\n"));
 }
 
+TEST(Unsolicited, DeliveryReportLinesAreKeptAsTheyLeaveTheReply) {
+    const GSM::CleanedReply cleaned = StripUnsolicited(
+        "\r\n+CDS: 20\r\n00060004802143113022415204631130224152046300\r\n\r\nOK\r\n"
+        "\r\n+CDSI: \"SR\",2\r\n\r\n+CREG: 1\r\n",
+        {});
+    EXPECT_EQ(cleaned.text, "\r\nOK\r\n");
+    ASSERT_EQ(cleaned.reports.size(), 2u);
+    EXPECT_EQ(cleaned.reports[0], "+CDS: 20\r\n00060004802143113022415204631130224152046300");
+    EXPECT_EQ(cleaned.reports[1], "+CDSI: \"SR\",2");
+    // Expected by the command it answers, a "+CDS:" stays in the reply.
+    EXPECT_TRUE(StripUnsolicited("\r\n+CDS: 6,202\r\nOK\r\n", {"+CDS:"}).reports.empty());
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "EngineFixture.h"
 #include "Modem.h"
 #include "engine/ModelTable.h"
+#include "engine/Reports.h"
 #include "support/TempPortDir.h"
 
 namespace {
@@ -257,6 +258,43 @@ TEST_F(SimulatedModemTest, EveryNameOfTheTableIsIdentifiedOverTheLineAndSimulate
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Reports are asked for only where a row knows how they come back: never on the CDMA rows,
+// and where they are, by the row's own indication settings with the report field alone
+// changed (1 at once, 2 kept), so that nothing else the set-up chose moves.
+TEST(ReportRouting, EachRowAsksForReportsByItsOwnIndicationWithOnlyTheReportFieldChanged) {
+    for (const int32_t cdma : {GSM::kModelMC8332, GSM::kModelMC8618, GSM::kModelSIM6320C,
+                               GSM::kModelSIM7600CEUcs2, GSM::kModelNone}) {
+        EXPECT_EQ(GSM::ProfileOf(cdma).reports, GSM::ReportRoute::Unsupported) << cdma;
+        EXPECT_FALSE(GSM::ReportIndication(cdma)) << cdma;
+    }
+    int routed = 0;
+    for (const GSM::ModelProfile& row : GSM::kModelProfiles) {
+        const auto values = GSM::ReportIndication(row.code);
+        if (row.reports == GSM::ReportRoute::Unsupported) {
+            EXPECT_FALSE(values) << row.code;
+            continue;
+        }
+        ASSERT_TRUE(values) << row.code;
+        ++routed;
+        for (const GSM::SetupStep& step : row.setup) {
+            if (step.kind != GSM::SetupStepKind::NewMessageIndication) {
+                continue;
+            }
+            for (const std::size_t field : {0u, 1u, 2u, 4u}) {
+                EXPECT_EQ((*values)[field], step.values[field]) << row.code;
+            }
+            EXPECT_EQ((*values)[3], row.reports == GSM::ReportRoute::Direct ? 1 : 2) << row.code;
+            // Routed deliveries (mt 2) would want acknowledgements.
+            EXPECT_NE((*values)[1], 2) << row.code;
+        }
+    }
+    EXPECT_GE(routed, 4);
 }
 
 }  // namespace

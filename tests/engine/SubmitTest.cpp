@@ -33,6 +33,35 @@ TEST_F(SubmitTest, TextModeWritesTheMappedBodyAfterThePrompt) {
     EXPECT_EQ(Wire(), "AT+CMGS=\"+447700900123\"\rHi\x1A");
 }
 
+// A part that asks for a delivery report: text mode asks by the submit parameters and sets
+// the default ones back whatever the outcome; PDU mode by TP-SRR in the unit itself.
+TEST_F(SubmitTest, APartAskingForAReportSaysSoInEitherMode) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CSMP=", "\r\nOK\r\n");
+    On("AT+CMGS=\"139\"\r", "\r\n> ");
+    On("\x1A", "\r\n+CMS ERROR: 500\r\n", 1);
+    auto plain = MakePart("86139", 2, "Hi", 0);
+    plain.statusReport = true;
+    EXPECT_EQ(engine.SendMessage(port, plain), 0);
+    EXPECT_EQ(Wire(),
+              "AT+CSMP=49,167,0,0\r\nAT+CMGS=\"139\"\rHi\x1A"
+              "AT+CSMP=17,167,0,0\r\n");
+
+    On("\r", "\r\n> ", 1);
+    On("\x1A", kAccepted);
+    line.ClearWritten();
+    auto ucs2 = MakePart("8613912345678", 2, LocalText("你好"), 8);
+    ucs2.statusReport = true;
+    EXPECT_EQ(engine.SendMessage(port, ucs2), 1);
+    const std::string wire = Wire();
+    const std::size_t commandEnd = wire.find('\r');
+    ASSERT_NE(commandEnd, std::string::npos);
+    const auto unit =
+        ModemSim::Pdu::DecodeSubmit(wire.substr(commandEnd + 1, wire.size() - commandEnd - 2));
+    ASSERT_TRUE(unit.has_value()) << wire;
+    EXPECT_EQ(unit->firstOctet & 0x20, 0x20);
+}
+
 TEST_F(SubmitTest, AnEchoInFrontOfThePromptIsAccepted) {
     GSM::modelCode.store(GSM::kModelCommon);
     On("AT+CMGS=\"139\"\r", "AT+CMGS=\"139\"\r\r\n> ");

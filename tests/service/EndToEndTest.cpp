@@ -12,6 +12,8 @@
 
 #include "ServiceFixture.h"
 #include "engine/ModelTable.h"
+#include "pdu/Pdu.h"
+#include "service/Session.h"
 
 namespace {
 
@@ -259,6 +261,38 @@ TEST_F(EndToEndTest, OnlyReceivedMessagesAreDeliveredAndDeletedByTheirWholeIndex
     ASSERT_TRUE(WaitFor([&] { return modem.Storage().size() == 1; }));
     EXPECT_EQ(modem.Storage()[0].text, "kept as sent");
     std::this_thread::sleep_for(1500ms);  // another pass delivers nothing twice
+    RecvMsg again{};
+    EXPECT_EQ(SMSGetNextMessage(&again), 0);
+}
+
+// A delivery report kept among the messages is no message: neither face gives it as one,
+// the second face gives it as a report, and it leaves the SIM rather than filling it.
+TEST_F(EndToEndTest, AStoredDeliveryReportIsHandedOverAsOneAndLeavesTheSim) {
+    ModemSim::Pdu::StatusReport unit;
+    unit.messageReference = 42;
+    unit.recipient = "447700900123";
+    unit.centreTime = {26, 12, 8, 10, 0, 0, 4};
+    unit.dischargeTime = {26, 12, 8, 10, 0, 9, 4};
+    unit.status = 0x41;
+    ModemSim::StoredMessage report;
+    report.index = 4;
+    report.reportUnit = ModemSim::Pdu::EncodeStatusReport(unit);
+    ASSERT_EQ(modem.StoreMessage(report), 4);
+    ASSERT_EQ(modem.StoreMessage(Received("first", 1)), 1);
+    ASSERT_EQ(Start(), 1);
+
+    const auto messages = Fetch(1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(std::string(messages[0].text), "first");
+    EXPECT_TRUE(WaitFor([&] { return modem.Storage().empty(); }));
+    std::optional<Tarvik::StatusReport> got;
+    ASSERT_TRUE(WaitFor([&] { return (got = Tarvik::Session::NextStatusReport()).has_value(); }));
+    EXPECT_EQ(got->reference, 42);
+    EXPECT_EQ(got->recipient, "447700900123");
+    EXPECT_TRUE(got->internationalRecipient);
+    EXPECT_EQ(got->status, 0x41);
+    EXPECT_EQ(got->dischargeTime, "2026-12-08 10:00:09+01:00");
+    EXPECT_EQ(got->storageIndex, 4);
     RecvMsg again{};
     EXPECT_EQ(SMSGetNextMessage(&again), 0);
 }

@@ -79,6 +79,9 @@ struct Request {
     // "confirm_writes": before each part's body goes to the modem serve says `writing` and
     // waits for a `write` request naming the part; without it the part is not written.
     bool confirmWrites = false;
+    // "status_report": ask the network for a delivery report of each part, where the modem
+    // routes reports; each becomes a `status_report` event.
+    bool statusReport = false;
     // at
     std::string command;
     int waitMs = 0;
@@ -99,6 +102,7 @@ enum class EventKind {
     Message,
     Reply,
     Stopped,
+    StatusReport,  // a delivery report; `report` is a part's outcome at the modem
     Other
 };
 
@@ -159,6 +163,12 @@ struct Event {
     ModemInfo modem;                 // modem
     ModemHealth health;              // modem
     std::optional<int64_t> unacked;  // stopped, with --ack
+    // status_report: the part's network reference in `reference`, its recipient in
+    // `number` ("+" and digits when international), the status code (TP-ST: 0-31
+    // delivered, 32-63 still tried, else failed), the centre's and the delivery's times.
+    std::optional<int> status;
+    std::string scTime;
+    std::string dischargeTime;
 };
 
 // The stable key of a received message, the library's own (codec/MessageKey.h): the inbox

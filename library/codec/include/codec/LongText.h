@@ -37,6 +37,7 @@ struct SubmitUnit {
     std::u16string_view text;
     bool gsm = true;
     std::optional<ConcatHeader> concat;
+    bool statusReport = false;  // ask for a delivery report
 };
 std::string BuildLongSubmitPdu(const SubmitUnit& unit);
 

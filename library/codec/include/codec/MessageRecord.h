@@ -51,6 +51,8 @@ struct OutgoingPart {
     uint8_t concatReference;
     uint8_t concatCount;
     uint8_t concatNumber;
+    // The network is asked for a delivery report (only the project's own programs ask).
+    bool statusReport;
 };
 
 static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");

@@ -19,15 +19,16 @@ namespace GSM {
 // UCS2. A leading "+" of either number is dropped. Returns the hex digits written; 0 for
 // another coding, a number that is not digits, "*" and "#", a text over 140 octets, or a unit
 // that does not fit `out`.
+// With `statusReport` the first octet asks for a delivery report (TP-SRR).
 std::size_t BuildSubmitPdu(const MsgRecord& record, std::span<char> out,
-                           bool serviceCentreInternational);
+                           bool serviceCentreInternational, bool statusReport = false);
 
 // The hex text of an SMS-SUBMIT unit up to its destination: service centre (as
 // BuildSubmitPdu writes it), first octet (with the user-data header bit when asked),
 // message reference 0 and the destination of type 0x91. Empty when a number is not digits,
 // "*" and "#".
 std::string SubmitHead(std::string_view serviceCentre, bool serviceCentreInternational,
-                       std::string_view number, bool userDataHeader);
+                       std::string_view number, bool userDataHeader, bool statusReport = false);
 
 // Message type of a unit: bits 1-0 of its first octet.
 enum class PduType : int8_t {

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace GSM {
 
@@ -34,7 +35,13 @@ struct CleanedReply {
     std::string text;        // the reply without the modem's own lines
     bool removed = false;    // some line was taken out
     bool restarted = false;  // one of them announced a restart
+    // Delivery-report lines among them, as they came: "+CDSI: ..." or "+CDS: ...", a
+    // PDU-mode one with "\r\n" and its unit behind it.
+    std::vector<std::string> reports;
 };
+
+// Whether a status line hands over or announces a delivery report.
+bool IsReportLine(std::string_view line);
 
 // Takes every complete unsolicited line out of `text`, with the line end in front of it,
 // so that "\r\n+CREG: 1\r\n\r\n> " becomes the prompt "\r\n> ". A line not yet ended is

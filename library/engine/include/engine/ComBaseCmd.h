@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "codec/MessageRecord.h"
+#include "codec/StatusReport.h"
 #include "engine/Outcome.h"
 #include "engine/ReplyReader.h"
 #include "engine/SimLock.h"
@@ -66,6 +68,9 @@ public:
     // Beside each record of the last ReadMessages, what only a PDU listing shows of it. Read
     // by the one caller under the modem's lock.
     std::array<ListedPart, kMaxListed> listedParts{};
+    // Delivery reports the last PDU listing found among the messages; each was deleted
+    // there, for it is no message and would stay for good. Read under the modem's lock.
+    std::vector<StatusReport> listedReports;
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);

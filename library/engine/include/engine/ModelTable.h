@@ -92,6 +92,15 @@ struct ReceiveProfile {
     bool blankLineAfterHeader = false;       // a PDU listing entry's header ends in an empty line
 };
 
+// How a row's modem hands over delivery reports once they are asked for (AT+CNMI's ds
+// field). No mode here needs AT+CNMA: the message service stays at its default phase.
+enum class ReportRoute {
+    Unsupported,     // no usable form: a part never asks for a report there
+    ReportMemory,    // kept in "SR" memory and announced: +CDSI: "SR",<index> (ds 2)
+    StoredMessages,  // kept among received messages, which the listing finds (ds 2)
+    Direct,          // routed at once: +CDS: <length> and the unit (ds 1)
+};
+
 // A code refined at set-up by the network the SIM names: on these networks the modem
 // takes the dialect of `code`.
 struct OperatorRefinement {
@@ -125,6 +134,7 @@ struct ModelProfile {
     SubmitMethod submitMethod;
     ReceiveProfile receive;
     OperatorRefinement refinement = {};
+    ReportRoute reports = ReportRoute::Unsupported;
 };
 
 namespace ModelRows {
@@ -241,6 +251,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        // The 3GPP modules of this row route a report at once as +CDS with ds 1.
+        .reports = ReportRoute::Direct,
     },
     {
         .code = kModelUC20,
@@ -256,6 +268,7 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        .reports = ReportRoute::Direct,
     },
     {
         .code = kModelA8500,
@@ -265,6 +278,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = {.method = ReceiveMethod::PduListing, .blankLineAfterHeader = true},
+        // No manual of the module's report routing was found.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelCEM630,
@@ -274,6 +289,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = {.method = ReceiveMethod::PduListing, .listingTag = "^HCMGL:"},
+        // No manual of the module's report routing was found.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelMC8332,
@@ -283,6 +300,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchEncoding,
         .submitMethod = SubmitMethod::Unprompted,
         .receive = {.method = ReceiveMethod::ByIndex},
+        // CDMA: no 3GPP delivery report.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelMC8618,
@@ -292,6 +311,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchEncoding,
         .submitMethod = SubmitMethod::Unprompted,
         .receive = {.method = ReceiveMethod::ByIndex},
+        // CDMA: no 3GPP delivery report.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelMG3732,
@@ -301,6 +322,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        // Every storage is SM: with ds 2 a report lands among the messages.
+        .reports = ReportRoute::StoredMessages,
     },
     {
         .code = kModelMT3732,
@@ -310,6 +333,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        // Its set-up routes reports at once already (ds 1).
+        .reports = ReportRoute::Direct,
     },
     {
         .code = kModelLQCIT,
@@ -320,6 +345,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        // No manual of the module's report routing was found.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelSIM6320C,
@@ -329,6 +356,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchCharacterSet,
         .submitMethod = SubmitMethod::Ucs2Text,
         .receive = {.method = ReceiveMethod::Ucs2Text},
+        // CDMA: no 3GPP delivery report.
+        .reports = ReportRoute::Unsupported,
     },
     {
         .code = kModelSIM7600CE,
@@ -339,6 +368,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
         .refinement = {.networks = {"46003", "46005", "46011"}, .code = kModelSIM7600CEUcs2},
+        // Reports go to the module's own SR memory, announced by +CDSI.
+        .reports = ReportRoute::ReportMemory,
     },
     {
         .code = kModelSIM7600CEUcs2,
@@ -347,6 +378,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchCharacterSet,
         .submitMethod = SubmitMethod::Ucs2Text,
         .receive = {.method = ReceiveMethod::Ucs2Text},
+        // CDMA networks: no 3GPP delivery report.
+        .reports = ReportRoute::Unsupported,
     },
     // A modem that names itself with nothing above but offers PDU and text mode, message
     // storage and the GSM character set (AT+CMGF=?, AT+CPMS=?, AT+CSCS=?): the standard
@@ -358,6 +391,8 @@ inline constexpr ModelProfile kModelProfiles[] = {
         .codingSwitch = ModelRows::kSwitchFormat,
         .submitMethod = SubmitMethod::Prompted,
         .receive = ModelRows::kPduListing,
+        // A 3GPP modem routes a report at once with ds 1.
+        .reports = ReportRoute::Direct,
     },
     // No model identified: nothing is set up; what a part or a listing would do is the
     // common dialect's.

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/Unsolicited.h"
 #include "serial/CSXCom.h"
@@ -37,6 +39,7 @@ void SetQuickReplies(CSXCom& port, bool quick);
 struct CleanText {
     std::string text;        // the reply without unsolicited lines
     bool lostSetup = false;  // a restart among them, or a refusal that means the set-up is gone
+    std::vector<std::string> reports;  // delivery-report lines among them
 };
 
 // The reply without unsolicited lines, and what they and the reply showed of the modem.
@@ -51,9 +54,13 @@ public:
     std::string Note(CleanText cleaned);
     // Whether the modem lost its set-up since the last call.
     bool TakeLostSetup() { return lostSetup_.exchange(false); }
+    // The delivery-report lines seen since the last call, oldest first.
+    std::vector<std::string> TakeReports();
 
 private:
     std::atomic<bool> lostSetup_{false};
+    std::mutex reportsLock_;
+    std::vector<std::string> reports_;
 };
 
 struct ReplyBurst {

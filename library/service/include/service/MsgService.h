@@ -2,6 +2,8 @@
 // between the caller's threads and the worker.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -38,6 +40,8 @@ public:
     ~CSendMsgThread() override { Stop(); }
 
     int32_t Run(int32_t argument) override;
+    // A status poll: the report routing is read back at the next pass, quiet or not.
+    void CheckRoutingSoon() { routingCheckDue_ = true; }
 
 private:
     enum class Wait { None, ForWork };
@@ -54,12 +58,22 @@ private:
     bool RenewSetup();
     // Whether the modem showed, in any operation so far, that it lost its set-up.
     bool NeedsSetup();
+    // Reports: routed once a part asks for one (again after a new set-up, or when the
+    // modem dropped the routing), and moved into the caller's store at each pass.
+    void RouteReports();
+    void CollectReports();
+    void CheckReportRouting();
 
     CMsgService& service_;
     ModemLink link_;
     std::vector<MsgRecord> listing_;
     std::vector<int> indexes_;
     bool needsSetup_ = false;
+    bool reportsAsked_ = false;
+    bool reportsRouted_ = false;
+    std::chrono::steady_clock::time_point reportsQuietSince_{};
+    std::chrono::steady_clock::time_point routeAgainAt_{};
+    std::atomic<bool> routingCheckDue_{false};
 };
 
 class CMsgService {
@@ -92,6 +106,8 @@ public:
     bool PopOutcome(Tarvik::PartOutcome& outcome) { return reportStore_.Pop(outcome); }
     // The ten functions' record of the same outcome.
     bool PopReport(SendReport& report);
+    bool PushStatusReport(const StatusReport& report) { return statusStore_.Push(report); }
+    bool PopStatusReport(StatusReport& report) { return statusStore_.Pop(report); }
     std::size_t OutgoingCount() const { return outQueue_.Size(); }
 
     // Discards every waiting record.
@@ -114,6 +130,7 @@ private:
     CBoundedStore<OutgoingPart> outQueue_;
     CBoundedStore<Tarvik::ReceivedPart> inStore_;
     CBoundedStore<Tarvik::PartOutcome> reportStore_;
+    CBoundedStore<StatusReport> statusStore_;
     std::unique_ptr<CInboxJournal> journal_;
 };
 

@@ -29,6 +29,7 @@ struct LongCut {
 };
 struct LongOptions {
     bool concatenate = true;
+    bool statusReport = false;  // ask for a delivery report of every part
     std::size_t maxParts = 10;  // 0: no limit but the queue's
 };
 LongCut CutLongMessage(const char* text, const char* number, const char* prefix, int32_t modelCode,

@@ -48,8 +48,9 @@ public:
         std::size_t parts = 0;
         bool concatenated = false;
         std::string refusal;
-        bool unusable = false;   // input the ten functions refuse without a reason
-        bool queueFull = false;  // the queue had no room for every part: may fit later
+        bool unusable = false;      // input the ten functions refuse without a reason
+        bool queueFull = false;     // the queue had no room for every part: may fit later
+        bool statusReport = false;  // the parts ask for delivery reports
     };
     SendOutcome SendLong(const char* text, const char* number, const char* prefix,
                          const LongOptions& options);

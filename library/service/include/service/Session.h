@@ -10,6 +10,7 @@
 
 #include "Tarvik.h"
 #include "codec/MessageRecord.h"
+#include "codec/StatusReport.h"
 #include "engine/Health.h"
 
 namespace Tarvik {
@@ -25,6 +26,9 @@ using ConcatHeader = GSM::ConcatHeader;
 // Registration, operator and access technology, signal, IMSI, ICCID, SIM state, storage
 // used and total; each absent when the modem did not tell it.
 using ModemHealth = GSM::ModemHealth;
+// A delivery report: the reference and recipient of the part it reports on, its status
+// (TP-ST), the centre's and the delivery's times, and where the modem had kept it.
+using StatusReport = GSM::StatusReport;
 
 // One received message, or one part of a long one: the record SMSGetNextMessage gives, and
 // what the modem's PDU listing showed beyond it. A journal written before the journal kept
@@ -71,13 +75,17 @@ int32_t Send(const std::string& text, const std::string& number,
 struct SendOptions {
     bool concatenate = true;
     std::size_t maxParts = 10;  // 0: no limit but the queue's
+    // Ask the network for a delivery report of each part; honoured where the modem's row
+    // knows how reports come back (SendResult::statusReport tells).
+    bool statusReport = false;
 };
 struct SendResult {
     int32_t sequence = -1;  // -1: nothing was queued, `refusal` says why
     std::size_t parts = 0;
     bool concatenated = false;
     std::string refusal;
-    bool queueFull = false;  // the queue had no room for every part: it may fit later
+    bool queueFull = false;     // the queue had no room for every part: it may fit later
+    bool statusReport = false;  // the parts ask for delivery reports
 };
 SendResult SendText(const std::string& text, const std::string& number,
                     const std::optional<std::string>& prefix, const SendOptions& options);
@@ -86,6 +94,8 @@ SendResult SendText(const std::string& text, const std::string& number,
 // from the same stores as SMSReport and SMSGetNextMessage.
 std::optional<PartOutcome> NextOutcome();
 std::optional<ReceivedPart> NextMessage();
+// The oldest delivery report the modem handed over; none when nothing waits or not started.
+std::optional<StatusReport> NextStatusReport();
 
 // The model code the start took the modem for (its dialect); 0 before a start.
 int32_t ModelCode();
