@@ -506,8 +506,9 @@ std::optional<Request> ParseRequest(std::string_view line, std::string& why, Jso
     request.id = id = given == object->end() ? Json() : *given;
     const auto op = object->find("op");
     if (op == object->end() || !op->is_string()) {
-        why = "a request needs \"op\": \"send\", \"at\", \"ack\", \"status\", \"write\" or "
-              "\"stop\"";
+        why =
+            "a request needs \"op\": \"send\", \"at\", \"ack\", \"status\", \"write\" or "
+            "\"stop\"";
         return std::nullopt;
     }
     const std::string name = op->get<std::string>();

@@ -147,12 +147,16 @@ std::string MappedBody(const MsgRecord& record) {
 
 // A prompted submission: command, prompt, body, result. The modem is never left waiting
 // for a body that will not come.
-Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, int& reference,
-                           std::string_view command, std::string_view body,
+Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, const std::function<bool()>& gate,
+                           int& reference, std::string_view command, std::string_view body,
                            int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
     if (PromptExchange(port, notes, command) != Outcome::Done) {
         CancelTextEntry(port);
         return Fail(kTextCmgsFailed);
+    }
+    if (gate && !gate()) {
+        CancelTextEntry(port);
+        return Fail(kTextNotWritten);
     }
     if (WriteBytes(port, body) == 0) {
         CancelTextEntry(port);
@@ -269,7 +273,8 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
         if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
             return Fail(kTextCmgsFailed);
         }
-        return PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+        return PromptedSubmission(port, notes, bodyGate, lastReference, command,
+                                  MappedBody(record));
     }
     if (record.coding != kCodingUcs2) {
         return Fail(kTextCmgsFailed);
@@ -313,7 +318,8 @@ Outcome IComBaseCmd::SubmitPdu(CSXCom& port, char* pdu, std::size_t h) {
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGS=%ld\r", announced);
     pdu[h] = kCtrlZ;
-    return PromptedSubmission(port, notes, lastReference, command, std::string_view(pdu, h + 1));
+    return PromptedSubmission(port, notes, bodyGate, lastReference, command,
+                              std::string_view(pdu, h + 1));
 }
 
 int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
@@ -341,6 +347,9 @@ int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
     const std::string destination(Destination(part));
     if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
         return ToFlag(Fail(kTextCmgsFailed));
+    }
+    if (bodyGate && !bodyGate()) {
+        return ToFlag(Fail(kTextNotWritten));
     }
     if (WriteBytes(port, std::string(command) + body) == 0) {
         CancelTextEntry(port);
@@ -372,8 +381,8 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
         body.push_back('\0');
         body.push_back(kCtrlZ);
     }
-    return ToFlag(
-        PromptedSubmission(port, notes, lastReference, command, body, kUcs2BodyMs, kUcs2ReadMs));
+    return ToFlag(PromptedSubmission(port, notes, bodyGate, lastReference, command, body,
+                                     kUcs2BodyMs, kUcs2ReadMs));
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {

@@ -121,9 +121,9 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     EXPECT_EQ(writingBack.kind, EventKind::Writing);
     EXPECT_EQ(writingBack.part, 2);
 
-    for (const Code code : {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped,
-                            Code::StartFailed, Code::DeviceGone, Code::SimLocked,
-                            Code::NotWritten}) {
+    for (const Code code :
+         {Code::InvalidRequest, Code::TooLong, Code::NotQueued, Code::Stopped, Code::StartFailed,
+          Code::DeviceGone, Code::SimLocked, Code::NotWritten}) {
         const Event back = RoundTrip(ErrorEvent(5, code, "why"));
         EXPECT_EQ(back.kind, EventKind::Error);
         EXPECT_EQ(back.code, code) << CodeName(code);

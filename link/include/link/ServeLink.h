@@ -137,16 +137,16 @@ struct Event {
     std::string device;  // ready: the device's path when serve was given one
     int version = 0;     // ready
     int sequence = 0;
-    int part = 0;                  // writing, report
-    bool accepted = false;         // report
-    std::optional<int> reference;  // report: the network's reference of an accepted part
+    int part = 0;                        // writing, report
+    bool accepted = false;               // report
+    std::optional<int> reference;        // report: the network's reference of an accepted part
     std::optional<int> concatReference;  // queued: a concatenated message's own reference
-    int parts = 0;                 // queued, sent; message: a long one's count of parts
-    int acceptedParts = 0;         // sent
-    bool concatenated = false;     // queued, sent: one message whose parts a phone joins
-    std::string error;             // error; a refused report's reason
-    Code code = Code::None;        // error, a refused report
-    std::string key;               // message
+    int parts = 0;                       // queued, sent; message: a long one's count of parts
+    int acceptedParts = 0;               // sent
+    bool concatenated = false;           // queued, sent: one message whose parts a phone joins
+    std::string error;                   // error; a refused report's reason
+    Code code = Code::None;              // error, a refused report
+    std::string key;                     // message
     // A long message (parts given): whether every part came, those that did not, and the
     // keys of the parts it holds. Its key acknowledges them all.
     std::optional<bool> complete;
