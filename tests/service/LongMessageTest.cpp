@@ -138,9 +138,10 @@ TEST_F(SessionLongTest, ARetrySendsTheNamedPartsOfTheSameSplitUnderTheGivenRefer
 
     // Refused, nothing queued: a part the split has not, a reference out of range, a
     // reference for a text that goes as one message.
-    for (const auto& [parts, reference, text] :
-         {std::tuple{std::vector<int>{4}, 7, kLongText}, {std::vector<int>{1}, 256, kLongText},
-          {std::vector<int>{}, 7, "short"}, {std::vector<int>{0}, 7, kLongText}}) {
+    for (const auto& [parts, reference, text] : {std::tuple{std::vector<int>{4}, 7, kLongText},
+                                                 {std::vector<int>{1}, 256, kLongText},
+                                                 {std::vector<int>{}, 7, "short"},
+                                                 {std::vector<int>{0}, 7, kLongText}}) {
         Tarvik::Session::SendOptions bad;
         bad.reference = reference;
         bad.onlyParts = parts;
