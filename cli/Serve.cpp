@@ -318,6 +318,13 @@ private:
     }
 
     void Command(const TarvikLink::Request& request) {
+        // The worker keeps the line while a part waits for its write: a command would wait
+        // for it, and this loop with it, and the write would never be read.
+        if (writes_.Holding()) {
+            EmitError(request.id, Code::InvalidRequest,
+                      "a part waits for its write and holds the modem: write it first");
+            return;
+        }
         std::string command;
         if (!Utf8ToLocal(request.command, command)) {
             EmitError(

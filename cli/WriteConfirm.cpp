@@ -27,12 +27,17 @@ bool CWriteConfirm::Write(const std::string& id, int part) {
     const auto it = std::find_if(announced_.begin(), announced_.end(),
                                  [&](const Waiting& w) { return w.id == id && w.part == part; });
     // Answered once: a second `write` for the same part finds nothing waiting.
-    return it != announced_.end() && Tarvik::Session::AnswerWrite(it->tag, it->part, true);
+    if (it == announced_.end() || !Tarvik::Session::AnswerWrite(it->tag, it->part, true)) {
+        return false;
+    }
+    it->let = true;
+    return true;
 }
 
 void CWriteConfirm::RefuseAll() {
-    for (const Waiting& waiting : announced_) {
+    for (Waiting& waiting : announced_) {
         Tarvik::Session::AnswerWrite(waiting.tag, waiting.part, false);
+        waiting.let = true;
     }
 }
 

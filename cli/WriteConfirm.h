@@ -2,6 +2,7 @@
 // waits; serve's loop announces it as `writing` and lets it go on the matching `write`.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -14,7 +15,8 @@ public:
     struct Waiting {
         int32_t tag = 0;  // the message's tag, as its reports carry it
         int part = 0;
-        std::string id;  // the send's id as JSON text, once announced
+        std::string id;    // the send's id as JSON text, once announced
+        bool let = false;  // its write came
     };
 
     // Hears the library's notices from here on; the destructor stops that.
@@ -35,6 +37,11 @@ public:
     void Reported(int32_t tag, int part);
     // The parts announced that never got a report (the service stopped under them).
     const std::vector<Waiting>& Unreported() const { return announced_; }
+    // A part waits for its write, holding the modem's line meanwhile.
+    bool Holding() const {
+        return std::any_of(announced_.begin(), announced_.end(),
+                           [](const Waiting& w) { return !w.let; });
+    }
 
 private:
     std::mutex lock_;

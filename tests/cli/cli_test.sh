@@ -525,6 +525,9 @@ serve_confirm_writes)
   wait_line out 'part 2 of that send does not wait to be written'
   echo '{"op":"write","id":"m1","part":1}' > "$work/requests"
   wait_line out '"event":"writing","id":"m1","sequence":1,"part":2}'
+  # The waiting part holds the line: a command is refused, not left to block the loop.
+  echo '{"op":"at","id":"c","command":"AT"}' > "$work/requests"
+  wait_line out '"id":"c","error":"a part waits for its write'
   echo '{"op":"stop"}' > "$work/requests"
   await_exit
   expect_in out '"event":"report","id":"m1","sequence":1,"part":1,"result":"accepted"'
