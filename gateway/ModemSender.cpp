@@ -154,7 +154,8 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
             break;
         }
         case TarvikLink::EventKind::Error:
-            // Decided on the code alone: once queued, the library's worker may have sent it.
+            // Decided on the code and on what was let go: once queued, only a body let go
+            // without its report may have gone.
             Finished(rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued,
                                        event.error, WrittenSoFar()),
                      now);

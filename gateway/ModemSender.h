@@ -44,7 +44,7 @@ public:
     // An event about the message in flight, answered on `link` where it asks; false when it
     // is about something else.
     bool OnEvent(const TarvikLink::Event& event, CModemLink& link);
-    // The child ended while it had the message: it may have gone out.
+    // The child ended while it had the message: a body it was let write may have gone out.
     void ChildEnded(const std::string& exit);
 
     // True when nothing is owed any more; IfDue: only when its retry has come.
