@@ -479,8 +479,12 @@ private:
     }
 
     // A stop ended the service while parts waited for their write: their bodies never went.
+    // One let go without its report may have gone: its message is reported stopped.
     void RefuseUnwritten() {
         for (const CWriteConfirm::Waiting& waiting : writes_.Unreported()) {
+            if (waiting.let) {
+                continue;
+            }
             const TrackedMessage* message = FlightOf(waiting.tag);
             Event event = Made(EventKind::Report, IdOf(waiting.id));
             event.sequence = message != nullptr ? message->sequence : waiting.tag;

@@ -36,8 +36,10 @@ bool CWriteConfirm::Write(const std::string& id, int part) {
 
 void CWriteConfirm::RefuseAll() {
     for (Waiting& waiting : announced_) {
-        Tarvik::Session::AnswerWrite(waiting.tag, waiting.part, false);
-        waiting.let = true;
+        if (!waiting.let) {
+            Tarvik::Session::AnswerWrite(waiting.tag, waiting.part, false);
+            waiting.refused = true;
+        }
     }
 }
 

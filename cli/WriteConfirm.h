@@ -15,8 +15,9 @@ public:
     struct Waiting {
         int32_t tag = 0;  // the message's tag, as its reports carry it
         int part = 0;
-        std::string id;    // the send's id as JSON text, once announced
-        bool let = false;  // its write came
+        std::string id;        // the send's id as JSON text, once announced
+        bool let = false;      // its write came: the body may have gone
+        bool refused = false;  // ended unwritten
     };
 
     // Hears the library's notices from here on; the destructor stops that.
@@ -40,7 +41,7 @@ public:
     // A part waits for its write, holding the modem's line meanwhile.
     bool Holding() const {
         return std::any_of(announced_.begin(), announced_.end(),
-                           [](const Waiting& w) { return !w.let; });
+                           [](const Waiting& w) { return !w.let && !w.refused; });
     }
 
 private:

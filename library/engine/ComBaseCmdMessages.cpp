@@ -40,6 +40,7 @@ constexpr int kUcs2ReadMs = 20;     // before each of its result reads
 constexpr int kListingStepMs = 30;  // before each read of a listing
 constexpr int kListingWindowS = 2;  // whole seconds a listing is collected
 constexpr int kReadMessagePauseMs = 500;
+constexpr int kEscapeSettleMs = 200;  // after an ESC that ends a body never written
 
 bool Holds(std::string_view text, std::string_view word) {
     return text.find(word) != std::string_view::npos;
@@ -156,6 +157,8 @@ Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, const std::function<
     }
     if (gate && !gate()) {
         CancelTextEntry(port);
+        // A stop closes the port next, dropping what it has not sent: the ESC gets its time.
+        port.Pause(kEscapeSettleMs);
         return Fail(kTextNotWritten);
     }
     if (WriteBytes(port, body) == 0) {

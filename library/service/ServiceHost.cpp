@@ -101,7 +101,11 @@ void CServiceHost::Stop() {
     // gives up its modem exchange at once instead of finishing it.
     if (auto running = Current()) {
         running->sendThread.RequestStop();
-        running->writeGate.Close();
+        // A part at the write gate ends as a failed prompt does, its ESC written while the
+        // port still takes writes: the worker holds the line until then.
+        if (running->writeGate.Close()) {
+            std::lock_guard line(engineLock_);
+        }
     }
     port.Interrupt();
 

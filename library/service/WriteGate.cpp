@@ -42,12 +42,15 @@ bool CWriteGate::Answer(int32_t tag, int part, bool go) {
     return true;
 }
 
-void CWriteGate::Close() {
+bool CWriteGate::Close() {
+    bool waiting = false;
     {
         std::lock_guard hold(lock_);
         closed_ = true;
+        waiting = waiting_.has_value();
     }
     changed_.notify_all();
+    return waiting;
 }
 
 }  // namespace GSM

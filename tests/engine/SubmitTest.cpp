@@ -207,7 +207,7 @@ TEST(WriteGateTest, AnAnswerOrAStopEndsTheWaitAndOnlyTheWaitingPartIsAnswered) {
             }
             std::this_thread::yield();
         }
-        gate.Close();
+        EXPECT_TRUE(gate.Close()) << "a part was waiting";
     });
     EXPECT_FALSE(gate.Ask(6, 1, std::chrono::hours(1)));
     stop.join();

@@ -24,8 +24,9 @@ public:
     bool Ask(int32_t tag, int part, std::chrono::milliseconds limit);
     // False when no such part waits.
     bool Answer(int32_t tag, int part, bool go);
-    // A stop: the wait under way and every later one end at once, unwritten.
-    void Close();
+    // A stop: the wait under way and every later one end at once, unwritten. True when a part
+    // was waiting.
+    bool Close();
 
 private:
     struct Waiting {
