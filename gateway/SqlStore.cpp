@@ -151,10 +151,13 @@ public:
         Transaction([&] {
             claimed.reset();
             BeforeClaim(now);
-            SqlParams params = {now, modem};
+            // The rest of a concatenated message goes from the modem that sent its first
+            // parts: a phone joins the parts of one sender.
+            SqlParams params = {now, modem, modem};
             std::string sql =
                 "SELECT id, number, text, attempts, coalesce(concat_reference, -1), parts FROM "
                 "messages WHERE direction = 'out' AND state = 'queued' AND next_at <= ? AND "
+                "(concat_reference IS NULL OR parts_accepted = 0 OR via = ?) AND "
                 "(modem = '' OR modem = ?";
             for (const std::string& other : alsoFor) {
                 params.emplace_back(other);

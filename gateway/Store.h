@@ -162,7 +162,8 @@ public:
     // rest go back to the queue, accepted parts kept. Returns how many became unknown.
     virtual int RecoverInterrupted(int64_t now) = 0;
     // The oldest due queued message for `modem`: addressed to it, to any modem, or to one
-    // of `alsoFor`. It becomes `sending`.
+    // of `alsoFor`; the rest of a concatenated message only on the modem its first parts
+    // went through. It becomes `sending`.
     virtual std::optional<Claimed> Claim(const std::string& modem,
                                          const std::vector<std::string>& alsoFor, int64_t now) = 0;
     // Just before the request goes to the modem's child.

@@ -167,6 +167,8 @@ TEST_P(StoreTest, RestartRequeuesASendNoBodyOfWhichWentAndKeepsItsAcceptedParts)
     ASSERT_TRUE(again);
     EXPECT_EQ(again->id, untouched);
     EXPECT_FALSE(again->concatReference);
+    EXPECT_FALSE(store_->Claim("n", {}, 3000))
+        << "the rest of a concatenated message went from another modem";
     const auto rest = store_->Claim("m", {}, 3000);
     ASSERT_TRUE(rest);
     EXPECT_EQ(rest->id, half);

@@ -934,7 +934,11 @@ def case_parts():
 
     # A modem that gives no prompt: the child waits for it when the daemon dies.
     stop_daemon()
-    restart_modem = lambda *options: (procs.pop().terminate(), start_modem(3, *options))
+    def restart_modem(*options):
+        old = procs.pop()
+        old.terminate()
+        old.wait()  # its link goes with it: the new one is the new simulator's
+        start_modem(3, *options)
     restart_modem("--silence", "AT+CMGS")
     start_daemon()
     wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
