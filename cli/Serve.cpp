@@ -13,6 +13,7 @@
 #include "Console.h"
 #include "LocalText.h"
 #include "Tracker.h"
+#include "WriteConfirm.h"
 #include "link/ServeLink.h"
 #include "serial/CSXCom.h"
 
@@ -152,6 +153,7 @@ public:
             statusAsker_.join();
         }
         TakeReports();
+        RefuseUnwritten();
         if (gone_) {
             EmitError({}, Code::DeviceGone,
                       "the " + LineName(options_) + " went away (unplugged or reset)");
@@ -227,6 +229,8 @@ private:
                     break;
                 case LineResult::Ended:
                     reading = false;
+                    // No `write` can come now: the parts that wait for one end unwritten.
+                    writes_.RefuseAll();
                     break;
                 case LineResult::TimedOut:
                     if (!reading) {
@@ -237,6 +241,7 @@ private:
             if (Pump() || reading) {
                 lastProgress = Clock::now();
             }
+            AnnounceWrites(reading);
             GiveAgain();
             if (Tarvik::Session::DeviceGone()) {
                 gone_ = true;
@@ -306,13 +311,24 @@ private:
                 Send(*request);
                 return true;
             case TarvikLink::Op::Write:
-                EmitError(id, Code::InvalidRequest, "no part of that send waits to be written");
+                if (!writes_.Write(id.dump(), request->part)) {
+                    EmitError(id, Code::InvalidRequest,
+                              "part " + std::to_string(request->part) +
+                                  " of that send does not wait to be written");
+                }
                 return true;
         }
         return true;
     }
 
     void Command(const TarvikLink::Request& request) {
+        // The worker keeps the line while a part waits for its write: a command would wait
+        // for it, and this loop with it, and the write would never be read.
+        if (writes_.Holding()) {
+            EmitError(request.id, Code::InvalidRequest,
+                      "a part waits for its write and holds the modem: write it first");
+            return;
+        }
         std::string command;
         if (!Utf8ToLocal(request.command, command)) {
             EmitError(
@@ -332,6 +348,9 @@ private:
         send.how.concatenate = !request.separate;
         send.how.maxParts = static_cast<std::size_t>(request.maxParts.value_or(options_.maxParts));
         send.how.statusReport = request.statusReport;
+        send.how.reference = request.reference;
+        send.how.onlyParts = request.onlyParts;
+        send.how.confirmWrites = request.confirmWrites;
         const Json& id = request.id;
         if (!Utf8ToLocal(request.number, send.number) || !Utf8ToLocal(request.text, send.text)) {
             EmitError(id, Code::InvalidRequest,
@@ -426,11 +445,58 @@ private:
             queued.sequence = sent.sequence;
             queued.parts = static_cast<int>(sent.parts);
             queued.concatenated = sent.concatenated;
+            queued.concatReference = sent.reference;
             Emit(std::move(queued));
             tracker_.Queued(sent.sequence, std::move(request.text),
                             request.id.is_null() ? std::string() : request.id.dump(),
-                            sent.concatenated);
+                            sent.concatenated, static_cast<int>(sent.parts));
             held_.pop_front();
+        }
+    }
+
+    // The message in flight that carries `tag`; none when no such message is.
+    const TrackedMessage* FlightOf(int32_t tag) const {
+        const auto& flight = tracker_.InFlight();
+        const auto it = std::find_if(flight.begin(), flight.end(),
+                                     [&](const auto& m) { return TagOf(m.sequence) == tag; });
+        return it == flight.end() ? nullptr : &*it;
+    }
+
+    // Each part that began to wait for its write is announced under its send's id; with no
+    // input left it ends unwritten at once.
+    void AnnounceWrites(bool reading) {
+        for (CWriteConfirm::Waiting waiting : writes_.Take()) {
+            const TrackedMessage* message = FlightOf(waiting.tag);
+            if (message == nullptr) {
+                Tarvik::Session::AnswerWrite(waiting.tag, waiting.part, false);
+                continue;
+            }
+            Event writing = Made(EventKind::Writing, IdOf(message->id));
+            writing.sequence = message->sequence;
+            writing.part = waiting.part;
+            Emit(std::move(writing));
+            waiting.id = message->id;
+            writes_.Announced(std::move(waiting));
+            if (!reading) {
+                writes_.RefuseAll();
+            }
+        }
+    }
+
+    // A stop ended the service while parts waited for their write: their bodies never went.
+    // One let go without its report may have gone: its message is reported stopped.
+    void RefuseUnwritten() {
+        for (const CWriteConfirm::Waiting& waiting : writes_.Unreported()) {
+            if (waiting.let) {
+                continue;
+            }
+            const TrackedMessage* message = FlightOf(waiting.tag);
+            Event event = Made(EventKind::Report, IdOf(waiting.id));
+            event.sequence = message != nullptr ? message->sequence : waiting.tag;
+            event.part = waiting.part;
+            event.code = Code::NotWritten;
+            event.error = "the service stopped before the part's write came: it was not written";
+            Emit(std::move(event));
         }
     }
 
@@ -505,13 +571,15 @@ private:
             const PartOutcome outcome = tracker_.Report(report.report);
             Event event = Made(EventKind::Report, IdOf(outcome.message.id));
             event.sequence = outcome.message.sequence;
-            event.part = outcome.part;
+            // The part's own number in its split: a retry sends some parts only.
+            event.part = report.partNumber > 0 ? report.partNumber : outcome.part;
+            writes_.Reported(report.report.sequence, event.part);
             event.accepted = outcome.accepted;
             if (report.messageReference >= 0) {
                 event.reference = report.messageReference;
             }
             if (!outcome.accepted) {
-                event.code = Code::Refused;
+                event.code = report.notWritten ? Code::NotWritten : Code::Refused;
                 event.error = OneLine(LastError());
             }
             Emit(event);
@@ -529,6 +597,7 @@ private:
     const Options& options_;
     CSession* session_ = nullptr;
     CTracker tracker_;
+    CWriteConfirm writes_;
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
     // Acknowledged messages still missing a part: their part keys, written when they are

@@ -9,8 +9,10 @@ int32_t TagOf(int32_t sequence) {
     return static_cast<int8_t>(static_cast<uint8_t>(sequence & 0xFF));
 }
 
-void CTracker::Queued(int32_t sequence, std::string text, std::string id, bool concatenated) {
+void CTracker::Queued(int32_t sequence, std::string text, std::string id, bool concatenated,
+                      int partsQueued) {
     TrackedMessage message;
+    message.partsQueued = partsQueued;
     message.concatenated = concatenated;
     message.sequence = sequence;
     message.text = std::move(text);
@@ -34,7 +36,9 @@ PartOutcome CTracker::Report(const SendReport& report) {
     message.partsAccepted += outcome.accepted ? 1 : 0;
     message.textReported += strnlen(report.text, sizeof report.text);
     outcome.part = message.partsReported;
-    outcome.complete = message.textReported >= message.text.size();
+    // Some parts of a split only, for a retry: their texts never add up to the whole.
+    outcome.complete = message.partsQueued > 0 ? message.partsReported >= message.partsQueued
+                                               : message.textReported >= message.text.size();
     outcome.message = message;
     if (outcome.complete) {
         inFlight_.erase(it);

@@ -31,6 +31,7 @@ struct TrackedMessage {
     int partsAccepted = 0;
     std::size_t textReported = 0;
     bool concatenated = false;  // its parts carry one concatenation reference
+    int partsQueued = 0;        // when known, done after this many reports; else by text
 };
 
 struct PartOutcome {
@@ -47,7 +48,8 @@ public:
     bool Empty() const { return inFlight_.empty(); }
     std::size_t Count() const { return inFlight_.size(); }
 
-    void Queued(int32_t sequence, std::string text, std::string id = {}, bool concatenated = false);
+    void Queued(int32_t sequence, std::string text, std::string id = {}, bool concatenated = false,
+                int partsQueued = 0);
     PartOutcome Report(const SendReport& report);
 
     // The messages not yet done, oldest first.

@@ -473,7 +473,7 @@ private:
         CModemLink::Take take;
         while ((take = link.Next(event)) == CModemLink::Take::Event) {
             const bool wasBusy = sender_.Busy();
-            if (sender_.OnEvent(event)) {
+            if (sender_.OnEvent(event, link)) {
                 if (wasBusy && !sender_.Busy()) {
                     life.nextClaim = Clock::now();  // the next message at once
                 }

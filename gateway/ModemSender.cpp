@@ -43,15 +43,14 @@ bool CModemSender::SendNext(CModemLink& link) {
              NowMs()});
         return true;
     }
-    inFlight_ = Flight{claimed->id, claimed->attempts, false, 0, 0, {}, Clock::now()};
-    TarvikLink::Request request;
-    request.op = TarvikLink::Op::Send;
-    request.id = "m" + std::to_string(claimed->id);
-    request.number = claimed->number;
-    request.text = claimed->text;
-    request.prefixGiven = modem_.prefix.has_value();
-    request.prefix = modem_.prefix;
-    if (!link.Write(request)) {
+    inFlight_ = Flight{};
+    inFlight_.id = claimed->id;
+    inFlight_.attempts = claimed->attempts;
+    inFlight_.lastEvent = Clock::now();
+    inFlight_.concatReference = claimed->concatReference;
+    inFlight_.parts = claimed->parts;
+    inFlight_.accepted = static_cast<int>(claimed->acceptedParts.size());
+    if (!link.Write(RequestFor(*claimed))) {
         // Never read: it goes back to the queue as it was.
         Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
         inFlight_ = Flight{};
@@ -60,7 +59,62 @@ bool CModemSender::SendNext(CModemLink& link) {
     return true;
 }
 
-bool CModemSender::OnEvent(const TarvikLink::Event& event) {
+TarvikLink::Request CModemSender::RequestFor(const Claimed& claimed) const {
+    TarvikLink::Request request;
+    request.op = TarvikLink::Op::Send;
+    request.id = "m" + std::to_string(claimed.id);
+    request.number = claimed.number;
+    request.text = claimed.text;
+    request.prefixGiven = modem_.prefix.has_value();
+    request.prefix = modem_.prefix;
+    request.confirmWrites = true;
+    if (claimed.concatReference && !claimed.acceptedParts.empty()) {
+        request.reference = claimed.concatReference;
+        for (int part = 1; part <= claimed.parts; ++part) {
+            if (std::find(claimed.acceptedParts.begin(), claimed.acceptedParts.end(), part) ==
+                claimed.acceptedParts.end()) {
+                request.onlyParts.push_back(part);
+            }
+        }
+    }
+    return request;
+}
+
+bool CModemSender::LetWrite(const TarvikLink::Event& event, CModemLink& link, int64_t now) {
+    if (!StoreCall([&] {
+            store_.RecordPart(inFlight_.id, {event.part, PartState::Writing, -1, {}}, now);
+        })) {
+        // Unrecorded, the body never goes: serve ends the part unwritten when it stops.
+        return false;
+    }
+    inFlight_.open.push_back(event.part);
+    TarvikLink::Request write;
+    write.op = TarvikLink::Op::Write;
+    write.id = event.id;
+    write.part = event.part;
+    return link.Write(write);
+}
+
+void CModemSender::OnReport(const TarvikLink::Event& event, int64_t now) {
+    std::erase(inFlight_.open, event.part);
+    inFlight_.accepted += event.accepted ? 1 : 0;
+    if (!event.accepted) {
+        inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
+    }
+    PartRecord record;
+    record.part = event.part;
+    record.state = event.accepted ? PartState::Accepted : PartState::Refused;
+    record.reference = event.reference.value_or(-1);
+    record.error = event.error;
+    try {
+        store_.RecordPart(inFlight_.id, record, now);
+    } catch (const std::exception& e) {
+        // The store refused a part's record: the outcome still settles the attempt.
+        Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+    }
+}
+
+bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
     if (inFlight_.id == 0 || !event.id.is_string() ||
         event.id.get<std::string>() != "m" + std::to_string(inFlight_.id)) {
         return false;
@@ -70,32 +124,34 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event) {
     switch (event.kind) {
         case TarvikLink::EventKind::Queued:
             inFlight_.queued = true;
-            try {
-                store_.RecordQueued(inFlight_.id, event.parts, event.concatenated, now);
-            } catch (const std::exception& e) {
-                // Only what the message looks like is lost; its outcome settles the attempt.
-                Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+            // The first attempt: what the message looks like, and a concatenated one's
+            // reference, kept for a retry of its missing parts.
+            if (!inFlight_.concatReference) {
+                StoreCall([&] {
+                    store_.RecordQueued(inFlight_.id, event.parts, event.concatenated, now);
+                });
             }
+            if (event.concatReference && !inFlight_.concatReference) {
+                inFlight_.concatReference = event.concatReference;
+                inFlight_.parts = event.parts;
+                StoreCall([&] {
+                    store_.RecordConcat(inFlight_.id, *event.concatReference, event.parts, now);
+                });
+            }
+            break;
+        case TarvikLink::EventKind::Writing:
+            LetWrite(event, link, now);
             break;
         case TarvikLink::EventKind::Report:
             inFlight_.parts = std::max(inFlight_.parts, event.part);
-            inFlight_.accepted += event.accepted ? 1 : 0;
-            if (!event.accepted) {
-                inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
-            }
-            try {
-                store_.RecordPart(inFlight_.id, event.part, event.accepted, event.error, now);
-            } catch (const std::exception& e) {
-                // The store refused a part's record: the outcome still settles the attempt.
-                Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
-            }
+            OnReport(event, now);
             break;
         case TarvikLink::EventKind::Sent: {
-            inFlight_.parts = event.parts;
-            inFlight_.accepted = event.acceptedParts;
-            const Decision decision =
-                rules_.AfterParts(inFlight_.parts, inFlight_.accepted, inFlight_.attempts,
-                                  inFlight_.refusal, modem_.name, now);
+            // A retry's counts are of the parts it sent; the message's are of all of them.
+            inFlight_.parts = std::max(inFlight_.parts, event.parts);
+            const Decision decision = rules_.AfterParts(
+                inFlight_.parts, inFlight_.accepted, inFlight_.attempts, inFlight_.refusal,
+                modem_.name, now, inFlight_.concatReference.has_value());
             if (decision.outcome != Outcome::Sent) {
                 host_.failure(inFlight_.accepted == 0 ? "refused a message"
                                                       : "refused part of a message");
@@ -104,9 +160,10 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event) {
             break;
         }
         case TarvikLink::EventKind::Error:
-            // Decided on the code alone: once queued, the library's worker may have sent it.
+            // Decided on the code and on what was let go: once queued, only a body let go
+            // without its report may have gone.
             Finished(rules_.AfterError(inFlight_.queued, event.code == TarvikLink::Code::NotQueued,
-                                       event.error),
+                                       event.error, WrittenSoFar()),
                      now);
             break;
         default:
@@ -129,9 +186,9 @@ void CModemSender::ChildEnded(const std::string& exit) {
     if (inFlight_.id == 0) {
         return;
     }
-    // Once the child may have read the request, it may have gone out: even before its
-    // "queued" the library's worker may have taken it. Never sent again by itself.
-    Owe({inFlight_.id, Outcome::Unknown,
+    // Every body waits for its `write`: only a part let go without its report may have gone
+    // out, and a message none of whose parts is such goes back to the queue.
+    Owe({inFlight_.id, AfterInterruption(WrittenSoFar()),
          "the modem's child ended (" + exit + ") while it had the message", inFlight_.parts,
          inFlight_.accepted, 0, NowMs()});
     inFlight_ = Flight{};

@@ -41,9 +41,10 @@ public:
     // Claims the next message and hands it to the child; false when the child no longer
     // takes requests.
     bool SendNext(CModemLink& link);
-    // An event about the message in flight; false when it is about something else.
-    bool OnEvent(const TarvikLink::Event& event);
-    // The child ended while it had the message: it may have gone out.
+    // An event about the message in flight, answered on `link` where it asks; false when it
+    // is about something else.
+    bool OnEvent(const TarvikLink::Event& event, CModemLink& link);
+    // The child ended while it had the message: a body it was let write may have gone out.
     void ChildEnded(const std::string& exit);
 
     // True when nothing is owed any more; IfDue: only when its retry has come.
@@ -67,12 +68,27 @@ private:
         int attempts = 0;
         bool queued = false;
         int parts = 0;
-        int accepted = 0;
+        int accepted = 0;     // with the parts an earlier attempt got accepted
         std::string refusal;  // the last refused part's reason
         Clock::time_point lastEvent;
+        // A concatenated message: its retry sends the missing parts alone.
+        std::optional<int> concatReference;
+        // Parts whose body was let go and whose report has not come: they may have gone.
+        std::vector<int> open;
     };
 
     void Finished(const Decision& decision, int64_t now);
+    // The request for a claimed message: every body confirmed, and for a concatenated
+    // message an earlier attempt began, only the parts not yet accepted.
+    TarvikLink::Request RequestFor(const Claimed& claimed) const;
+    void OnReport(const TarvikLink::Event& event, int64_t now);
+    // Records that the part's body is about to go, then lets it; false when the store did
+    // not take the record (the body then never goes).
+    bool LetWrite(const TarvikLink::Event& event, CModemLink& link, int64_t now);
+    Written WrittenSoFar() const {
+        return {!inFlight_.open.empty(), inFlight_.accepted, inFlight_.concatReference.has_value(),
+                inFlight_.parts};
+    }
     void Owe(Owed owed) { ledger_.Owe(std::move(owed), SteadyMs(Clock::now())); }
 
     const ModemConfig& modem_;

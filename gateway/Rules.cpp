@@ -14,26 +14,40 @@ int64_t Backoff(int64_t baseMs, int64_t maxMs, int step) {
     return std::min(delay, maxMs);
 }
 
+Outcome AfterInterruption(const Written& written) {
+    if (written.bodyOpen || (written.accepted > 0 && !written.resendable)) {
+        return Outcome::Unknown;
+    }
+    return written.resendable && written.parts > 0 && written.accepted >= written.parts
+               ? Outcome::Sent
+               : Outcome::Released;
+}
+
 Decision CSendRules::AfterParts(int parts, int accepted, int attempt, const std::string& reason,
-                                const std::string& modem, int64_t now) const {
-    if (accepted == parts) {
+                                const std::string& modem, int64_t now, bool resendable) const {
+    if (accepted >= parts) {
         return {Outcome::Sent, std::to_string(parts) + " part(s) on modem " + modem, 0};
     }
     const std::string why = reason.empty() ? "no reason given" : reason;
-    // None went: due again later, or failed when the attempts are spent.
-    if (accepted == 0) {
-        return {attempt >= attempts_ ? Outcome::Failed : Outcome::Retry,
-                "the modem refused it: " + why,
+    const std::string refused = accepted == 0
+                                    ? "the modem refused it: " + why
+                                    : std::to_string(parts - accepted) + " of " +
+                                          std::to_string(parts) + " parts refused: " + why;
+    // None went, or the retry sends only what is missing: due again later, or failed when
+    // the attempts are spent.
+    if (accepted == 0 || resendable) {
+        return {attempt >= attempts_ ? Outcome::Failed : Outcome::Retry, refused,
                 attempt >= attempts_ ? 0 : now + Backoff(retryBaseMs_, retryMaxMs_, attempt)};
     }
-    return {Outcome::Failed,
-            std::to_string(parts - accepted) + " of " + std::to_string(parts) +
-                " parts refused: " + why,
-            0};
+    return {Outcome::Failed, refused, 0};
 }
 
-Decision CSendRules::AfterError(bool queued, bool released, const std::string& error) const {
-    return {queued ? Outcome::Unknown : released ? Outcome::Released : Outcome::Failed, error, 0};
+Decision CSendRules::AfterError(bool queued, bool released, const std::string& error,
+                                const Written& written) const {
+    if (!queued) {
+        return {released ? Outcome::Released : Outcome::Failed, error, 0};
+    }
+    return {AfterInterruption(written), error, 0};
 }
 
 bool CRotation::Failure(int64_t now, bool atStart) {

@@ -23,6 +23,21 @@ struct Decision {
     int64_t nextAt = 0;  // Retry: when it is due again
 };
 
+// What an attempt cut off before its outcome had written. By default the worst: a body may
+// have gone.
+struct Written {
+    bool bodyOpen = true;     // a part's body may have gone to the modem without its outcome
+    int accepted = 0;         // parts the network accepted, in this attempt or before
+    bool resendable = false;  // a retry can send the missing parts alone (concatenated)
+    int parts = 0;            // resendable: the message's count of parts
+};
+
+// A send cut off (its child ended, the daemon stopped): a body that may have gone makes it
+// unknown, and so do parts accepted that a retry would repeat (whether the rest went is not
+// known); a resendable message whose parts were all accepted is sent; else it goes back to
+// the queue, its accepted parts kept, and the next attempt completes it.
+Outcome AfterInterruption(const Written& written);
+
 class CSendRules {
 public:
     CSendRules(int attempts, int64_t retryBaseMs, int64_t retryMaxMs)
@@ -30,12 +45,14 @@ public:
 
     // Every part reported: all accepted is sent; none accepted is tried again until the
     // attempts run out; some accepted fails for good, as a retry would repeat the parts
-    // that went. `attempt` counts this one; `reason` is the last refused part's.
+    // that went, unless the retry sends the missing parts alone (`resendable`). `attempt`
+    // counts this one; `reason` is the last refused part's.
     Decision AfterParts(int parts, int accepted, int attempt, const std::string& reason,
-                        const std::string& modem, int64_t now) const;
+                        const std::string& modem, int64_t now, bool resendable = false) const;
     // The child gave up on the message. Before the library queued it nothing went
-    // (`released`: it goes back without counting); once queued it may have gone.
-    Decision AfterError(bool queued, bool released, const std::string& error) const;
+    // (`released`: it goes back without counting); once queued it is as `written` says.
+    Decision AfterError(bool queued, bool released, const std::string& error,
+                        const Written& written = {}) const;
 
 private:
     int attempts_;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Log.h"
+#include "Rules.h"
 #include "Sql.h"
 
 namespace Tarvikd {
@@ -22,6 +23,9 @@ namespace Tarvikd {
 namespace {
 
 constexpr const char* kChannel = "tarvik_work";
+// `submitted` of a message handed to a modem's child that writes each body only once its
+// part is recorded; 1 is a hand-over without that, from before.
+constexpr int kHandedConfirmed = 2;
 
 constexpr const char* kMessageColumns =
     "id, direction, state, modem, via, number, text, created_at, updated_at, attempts, "
@@ -173,10 +177,14 @@ public:
         Transaction([&] {
             claimed.reset();
             BeforeClaim(now);
-            SqlParams params = {now, modem};
+            // The rest of a concatenated message goes from the modem that sent its first
+            // parts: a phone joins the parts of one sender.
+            SqlParams params = {now, modem, modem};
             std::string sql =
-                "SELECT id, number, text, attempts FROM messages WHERE direction = 'out' AND "
-                "state = 'queued' AND next_at <= ? AND (modem = '' OR modem = ?";
+                "SELECT id, number, text, attempts, coalesce(concat_reference, -1), parts FROM "
+                "messages WHERE direction = 'out' AND state = 'queued' AND next_at <= ? AND "
+                "(concat_reference IS NULL OR parts_accepted = 0 OR via = ?) AND "
+                "(modem = '' OR modem = ?";
             for (const std::string& other : alsoFor) {
                 params.emplace_back(other);
                 sql += " OR modem = ?";
@@ -186,12 +194,18 @@ public:
             if (row.Empty()) {
                 return;
             }
-            claimed = Claimed{row.Int(0, 0), row.Text(0, 1), row.Text(0, 2),
-                              static_cast<int>(row.Int(0, 3)) + 1};
+            claimed = Claimed{};
+            claimed->id = row.Int(0, 0);
+            claimed->number = row.Text(0, 1);
+            claimed->text = row.Text(0, 2);
+            claimed->attempts = static_cast<int>(row.Int(0, 3)) + 1;
+            Continued(*claimed, row.Int(0, 4), static_cast<int>(row.Int(0, 5)));
+            // A concatenated message keeps its count and its accepted parts for the retry.
             db_->Exec(
                 "UPDATE messages SET state = 'sending', via = ?, attempts = ?, submitted = 0, "
-                "parts = 0, parts_accepted = 0, updated_at = ?, daemon = ?, lease_until = ? "
-                "WHERE id = ?",
+                "parts = CASE WHEN concat_reference IS NULL THEN 0 ELSE parts END, "
+                "parts_accepted = CASE WHEN concat_reference IS NULL THEN 0 ELSE parts_accepted "
+                "END, updated_at = ?, daemon = ?, lease_until = ? WHERE id = ?",
                 {modem, claimed->attempts, now, options_.daemon, now + options_.leaseMs,
                  claimed->id});
             Changed(claimed->id, now, "sending",
@@ -206,22 +220,45 @@ public:
     void MarkSubmitted(int64_t id, int64_t now) override {
         Transaction([&] {
             db_->Exec(
-                "UPDATE messages SET submitted = 1, updated_at = ?, lease_until = ? "
+                "UPDATE messages SET submitted = ?, updated_at = ?, lease_until = ? "
                 "WHERE id = ? AND daemon = ? AND state = 'sending'",
-                {now, now + options_.leaseMs, id, options_.daemon});
+                {kHandedConfirmed, now, now + options_.leaseMs, id, options_.daemon});
         });
     }
 
-    void RecordPart(int64_t id, int part, bool accepted, const std::string& error,
-                    int64_t now) override {
+    void RecordPart(int64_t id, const PartRecord& record, int64_t now) override {
+        const bool accepted = record.state == PartState::Accepted;
+        const int part = record.part;
         Transaction([&] {
+            db_->Exec(
+                "INSERT INTO parts(message_id, part, state, modem, reference, at, error) "
+                "SELECT id, ?, ?, via, NULLIF(?, -1), ?, ? FROM messages WHERE id = ? "
+                "ON CONFLICT (message_id, part) DO UPDATE SET state = excluded.state, "
+                "modem = excluded.modem, reference = excluded.reference, at = excluded.at, "
+                "error = excluded.error",
+                {part, ToString(record.state), accepted ? record.reference : -1, now, record.error,
+                 id});
+            if (record.state == PartState::Writing) {
+                db_->Exec("UPDATE messages SET updated_at = ?, lease_until = ? WHERE id = ?",
+                          {now, now + options_.leaseMs, id});
+                return;
+            }
             db_->Exec(
                 "UPDATE messages SET parts = CASE WHEN parts > ? THEN parts ELSE ? END, "
                 "parts_accepted = parts_accepted + ?, updated_at = ?, lease_until = ? "
                 "WHERE id = ?",
                 {part, part, accepted ? 1 : 0, now, now + options_.leaseMs, id});
             History(id, now, "part",
-                    std::to_string(part) + (accepted ? " accepted" : " refused: " + error));
+                    std::to_string(part) + (accepted ? " accepted" : " refused: " + record.error));
+        });
+    }
+
+    void RecordConcat(int64_t id, int reference, int parts, int64_t now) override {
+        Transaction([&] {
+            db_->Exec(
+                "UPDATE messages SET concat_reference = ?, parts = CASE WHEN parts > ? THEN "
+                "parts ELSE ? END, updated_at = ? WHERE id = ?",
+                {reference, parts, parts, now, id});
         });
     }
 
@@ -446,25 +483,39 @@ protected:
     int Release(const std::string& where, const SqlParams& params, const std::string& why,
                 int64_t now) {
         const CRows rows = db_->Exec(
-            "SELECT id, submitted FROM messages WHERE direction = 'out' AND state = 'sending' "
-            "AND " +
+            "SELECT id, submitted, CASE WHEN concat_reference IS NULL THEN 0 ELSE 1 END, "
+            "parts_accepted, parts, CASE WHEN EXISTS(SELECT 1 FROM parts p WHERE p.message_id = "
+            "messages.id AND p.state = 'writing') THEN 1 ELSE 0 END FROM messages WHERE "
+            "direction = 'out' AND state = 'sending' AND " +
                 where + " ORDER BY id" + db_->LockRows(),
             params);
         int unknown = 0;
         bool requeued = false;
         for (int i = 0; i < rows.Size(); ++i) {
             const bool handed = rows.Int(i, 1) != 0;
-            const std::string state =
-                ToString(handed ? MessageState::Unknown : MessageState::Queued);
-            const std::string detail = handed ? why : "claimed, never handed to a modem";
+            // Handed over with confirmed writes, a body goes only after its part's record.
+            const bool confirmed = rows.Int(i, 1) == kHandedConfirmed;
+            const Outcome outcome =
+                handed ? AfterInterruption({!confirmed || rows.Int(i, 5) != 0,
+                                            static_cast<int>(rows.Int(i, 3)), rows.Int(i, 2) != 0,
+                                            static_cast<int>(rows.Int(i, 4))})
+                       : Outcome::Released;
+            const MessageState state = outcome == Outcome::Unknown ? MessageState::Unknown
+                                       : outcome == Outcome::Sent  ? MessageState::Sent
+                                                                   : MessageState::Queued;
+            const std::string detail = !handed ? "claimed, never handed to a modem"
+                                       : outcome == Outcome::Released
+                                           ? why + "; no part's body had gone without its outcome"
+                                           : why;
             // A claim that never reached a modem was no attempt: it is given back.
             db_->Exec(
                 "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0, "
                 "attempts = attempts - ? WHERE id = ?",
-                {state, detail, now, handed ? 0 : 1, rows.Int(i, 0)});
-            Changed(rows.Int(i, 0), now, state, detail);
-            unknown += handed ? 1 : 0;
-            requeued = requeued || !handed;
+                {ToString(state), state == MessageState::Sent ? std::string() : detail, now,
+                 handed ? 0 : 1, rows.Int(i, 0)});
+            Changed(rows.Int(i, 0), now, ToString(state), detail);
+            unknown += state == MessageState::Unknown ? 1 : 0;
+            requeued = requeued || state == MessageState::Queued;
         }
         if (requeued) {
             Queued();
@@ -516,6 +567,21 @@ private:
     void History(int64_t id, int64_t now, const std::string& state, const std::string& detail) {
         db_->Exec("INSERT INTO history(message_id, at, state, detail) VALUES(?, ?, ?, ?)",
                   {id, now, state, detail});
+    }
+
+    // What an earlier attempt left of a concatenated message (`reference` -1: none).
+    void Continued(Claimed& claimed, int64_t reference, int parts) {
+        if (reference < 0) {
+            return;
+        }
+        claimed.concatReference = static_cast<int>(reference);
+        claimed.parts = parts;
+        const CRows accepted = db_->Exec(
+            "SELECT part FROM parts WHERE message_id = ? AND state = 'accepted' ORDER BY part",
+            {claimed.id});
+        for (int i = 0; i < accepted.Size(); ++i) {
+            claimed.acceptedParts.push_back(static_cast<int>(accepted.Int(i, 0)));
+        }
     }
 
     // The message without its history.

@@ -101,7 +101,22 @@ struct Claimed {
     std::string number;
     std::string text;
     int attempts = 0;  // this one included
+    // A concatenated message an earlier attempt began: its reference, its count of parts,
+    // and the parts the network accepted already, which never go again.
+    std::optional<int> concatReference;
+    int parts = 0;
+    std::vector<int> acceptedParts;
 };
+
+// One part's record: written to the modem, then accepted or refused.
+enum class PartState { Writing, Accepted, Refused };
+struct PartRecord {
+    int part = 0;
+    PartState state = PartState::Writing;
+    int reference = -1;  // accepted: the network's reference
+    std::string error;   // refused
+};
+const char* ToString(PartState state);
 
 enum class Outcome { Sent, Retry, Failed, Unknown, Released };
 
@@ -149,17 +164,22 @@ public:
     virtual CancelResult Cancel(int64_t id, int64_t now) = 0;
     virtual Counts Count() = 0;
 
-    // At start: a send that was handed to a modem becomes unknown; one only claimed goes
-    // back to the queue. Returns how many became unknown.
+    // At start: a send whose part was written to a modem without an outcome becomes unknown
+    // (it may have gone); one with parts accepted that a retry cannot complete fails; the
+    // rest go back to the queue, accepted parts kept. Returns how many became unknown.
     virtual int RecoverInterrupted(int64_t now) = 0;
     // The oldest due queued message for `modem`: addressed to it, to any modem, or to one
-    // of `alsoFor`. It becomes `sending`.
+    // of `alsoFor`; the rest of a concatenated message only on the modem its first parts
+    // went through. It becomes `sending`.
     virtual std::optional<Claimed> Claim(const std::string& modem,
                                          const std::vector<std::string>& alsoFor, int64_t now) = 0;
     // Just before the request goes to the modem's child.
     virtual void MarkSubmitted(int64_t id, int64_t now) = 0;
-    virtual void RecordPart(int64_t id, int part, bool accepted, const std::string& error,
-                            int64_t now) = 0;
+    // A part's record, in the message's history too; a part written again (a retry of a
+    // refused one) replaces its record.
+    virtual void RecordPart(int64_t id, const PartRecord& part, int64_t now) = 0;
+    // A concatenated message's reference and count of parts, kept for its retries.
+    virtual void RecordConcat(int64_t id, int reference, int parts, int64_t now) = 0;
     // The modem's child queued it in `parts` parts, joined by the phone when `concatenated`.
     virtual void RecordQueued(int64_t id, int parts, bool concatenated, int64_t now) = 0;
     // The end of one attempt. Retry queues it again for `nextAt`; Released queues it

@@ -69,6 +69,12 @@ const char* ToString(MessageState state) {
     return kMessageStates[static_cast<std::size_t>(state)];
 }
 
+const char* ToString(PartState state) {
+    return state == PartState::Writing    ? "writing"
+           : state == PartState::Accepted ? "accepted"
+                                          : "refused";
+}
+
 const char* ToString(WebhookState state) {
     return kWebhookStates[static_cast<std::size_t>(state)];
 }

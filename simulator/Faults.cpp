@@ -97,9 +97,9 @@ void CModem::UnsolicitedInside(const std::string& prefix, std::string line, int 
         Override{prefix, OverrideKind::Inside, Script{Burst{StatusLine(line), 0}}, 0, 0, uses});
 }
 
-void CModem::FailSubmission(std::string reply, int uses) {
+void CModem::FailSubmission(std::string reply, int uses, int skip) {
     std::lock_guard lock(mutex_);
-    resultSwitches_.push_back(ResultSwitch{std::move(reply), 0, 0, uses});
+    resultSwitches_.push_back(ResultSwitch{std::move(reply), 0, 0, uses, skip});
 }
 
 void CModem::SplitSubmitResult(int bursts, int pauseMs, int uses) {

@@ -55,9 +55,10 @@ public:
     // ...or inside it, in front of its final result.
     void UnsolicitedInside(const std::string& prefix, std::string line, int uses = 1);
 
-    // The result of the next `uses` submissions: `reply` instead of "+CMGS:" (the message
-    // is refused), or the modem's own result cut into `bursts` pieces `pauseMs` apart.
-    void FailSubmission(std::string reply = "\r\n+CMS ERROR: 500\r\n", int uses = -1);
+    // The result of the next `uses` submissions after `skip` more: `reply` instead of
+    // "+CMGS:" (the message is refused), or the modem's own result cut into `bursts` pieces
+    // `pauseMs` apart.
+    void FailSubmission(std::string reply = "\r\n+CMS ERROR: 500\r\n", int uses = -1, int skip = 0);
     void SplitSubmitResult(int bursts, int pauseMs, int uses = -1);
 
     // Status lines sent on the modem's own, one every `periodMs` give or take `jitterMs`, in
@@ -128,6 +129,7 @@ private:
         int bursts = 0;
         int pauseMs = 0;
         int uses = -1;
+        int skip = 0;  // submissions that go their own way before it applies
     };
 
     // One row of the command table: the command line whole or its start, and the handler

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +98,8 @@ const char kUsage[] =
     "  --silence PREFIX      answer nothing to every command beginning with PREFIX;\n"
     "                        repeatable\n"
     "  --refuse-sends        refuse every submitted message with +CMS ERROR: 500\n"
+    "  --refuse-submission N refuse the N-th submission from the start (1..100000) with\n"
+    "                        +CMS ERROR: 500, once; the others go\n"
     "  -h, --help            show this text\n";
 
 int Usage(int code) {
@@ -323,6 +326,23 @@ int main(int argc, char** argv) {
     std::string registration;
     int capacity = -1;
     ReportOptions reports;
+    int refuseSubmission = -1;
+    // The options that take a number: its range, and where it goes (-1: not given).
+    const struct {
+        const char* name;
+        int least;
+        int most;
+        int* value;
+    } numbers[] = {
+        {"--port", 1, 1024, &port},
+        {"--latency", 0, 60000, &latencyMs},
+        {"--chatter", 100, 600000, &chatterMs},
+        {"--network-delay", 0, 600000, &networkDelayMs},
+        {"--slow-listing", 0, 60000, &slowListingMs},
+        {"--capacity", 1, 1000, &capacity},
+        {"--log-step", 1, 1000, &logStepMs},
+        {"--refuse-submission", 1, 100000, &refuseSubmission},
+    };
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -350,34 +370,21 @@ int main(int argc, char** argv) {
             return Usage(2);
         }
         const std::string& value = args[++i];
+        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
+                                         [&](const auto& known) { return arg == known.name; });
         if (const int taken = reports.Take(arg, value); taken != 0) {
             if (taken < 0) {
                 return Usage(2);
             }
+        } else if (number != std::end(numbers)) {
+            *number->value = NumberIn(value, number->least, number->most);
+            if (*number->value < 0) {
+                return Usage(2);
+            }
         } else if (arg == "--dir") {
             dir = value;
-        } else if (arg == "--port") {
-            port = NumberIn(value, 1, 1024);
-            if (port < 0) {
-                return Usage(2);
-            }
-        } else if (arg == "--latency") {
-            latencyMs = NumberIn(value, 0, 60000);
-            if (latencyMs < 0) {
-                return Usage(2);
-            }
-        } else if (arg == "--chatter") {
-            chatterMs = NumberIn(value, 100, 600000);
-            if (chatterMs < 0) {
-                return Usage(2);
-            }
         } else if (arg == "--chatter-line" && !value.empty()) {
             chatterLines.push_back(value);
-        } else if (arg == "--network-delay") {
-            networkDelayMs = NumberIn(value, 0, 600000);
-            if (networkDelayMs < 0) {
-                return Usage(2);
-            }
         } else if (arg == "--loopback-lose" || arg == "--loopback-repeat" ||
                    arg == "--loopback-gap") {
             const int n = NumberIn(value, arg == "--loopback-gap" ? 0 : 1,
@@ -388,11 +395,6 @@ int main(int argc, char** argv) {
             (arg == "--loopback-lose"     ? loopbackLose
              : arg == "--loopback-repeat" ? loopbackRepeat
                                           : loopbackGap) = n;
-        } else if (arg == "--slow-listing") {
-            slowListingMs = NumberIn(value, 0, 60000);
-            if (slowListingMs < 0) {
-                return Usage(2);
-            }
         } else if (arg == "--model") {
             model = value;
             modelGiven = true;
@@ -403,20 +405,10 @@ int main(int argc, char** argv) {
                 return Usage(2);
             }
             registration = value;
-        } else if (arg == "--capacity") {
-            capacity = NumberIn(value, 1, 1000);
-            if (capacity < 0) {
-                return Usage(2);
-            }
         } else if (arg == "--control" && !value.empty()) {
             controlPath = value;
         } else if (arg == "--log" && !value.empty()) {
             logPath = value;
-        } else if (arg == "--log-step") {
-            logStepMs = NumberIn(value, 1, 1000);
-            if (logStepMs < 0) {
-                return Usage(2);
-            }
         } else if (arg == "--own-number") {
             ownNumber = value;
         } else if (arg == "--imsi") {
@@ -520,6 +512,9 @@ int main(int argc, char** argv) {
         }
         if (refuseSends) {
             modem.FailSubmission();
+        }
+        if (refuseSubmission > 0) {
+            modem.FailSubmission("\r\n+CMS ERROR: 500\r\n", 1, refuseSubmission - 1);
         }
         for (const auto& message : messages) {
             if (modem.StoreMessage(message) < 0) {

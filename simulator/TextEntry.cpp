@@ -138,6 +138,10 @@ void CModem::FinishEntry(bool cancelled) {
     }
     ResultSwitch used;
     for (auto it = resultSwitches_.begin(); it != resultSwitches_.end(); ++it) {
+        if (it->skip > 0) {
+            --it->skip;
+            break;
+        }
         used = *it;
         if (it->uses > 0 && --it->uses == 0) {
             resultSwitches_.erase(it);

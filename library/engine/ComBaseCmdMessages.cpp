@@ -41,6 +41,7 @@ constexpr int kUcs2ReadMs = 20;     // before each of its result reads
 constexpr int kListingStepMs = 30;  // before each read of a listing
 constexpr int kListingWindowS = 2;  // whole seconds a listing is collected
 constexpr int kReadMessagePauseMs = 500;
+constexpr int kEscapeSettleMs = 200;  // after an ESC that ends a body never written
 
 bool Holds(std::string_view text, std::string_view word) {
     return text.find(word) != std::string_view::npos;
@@ -148,12 +149,18 @@ std::string MappedBody(const MsgRecord& record) {
 
 // A prompted submission: command, prompt, body, result. The modem is never left waiting
 // for a body that will not come.
-Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, int& reference,
-                           std::string_view command, std::string_view body,
+Outcome PromptedSubmission(CSXCom& port, ModemNotes& notes, const std::function<bool()>& gate,
+                           int& reference, std::string_view command, std::string_view body,
                            int pauseAfterBodyMs = 0, int pauseBeforeReadMs = 0) {
     if (PromptExchange(port, notes, command) != Outcome::Done) {
         CancelTextEntry(port);
         return Fail(kTextCmgsFailed);
+    }
+    if (gate && !gate()) {
+        CancelTextEntry(port);
+        // A stop closes the port next, dropping what it has not sent: the ESC gets its time.
+        port.Pause(kEscapeSettleMs);
+        return Fail(kTextNotWritten);
     }
     if (WriteBytes(port, body) == 0) {
         CancelTextEntry(port);
@@ -271,7 +278,8 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
             return Fail(kTextCmgsFailed);
         }
         if (!part.statusReport) {
-            return PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+            return PromptedSubmission(port, notes, bodyGate, lastReference, command,
+                                      MappedBody(record));
         }
         // Text mode asks for the report by the submit parameters (49: SRR set, relative
         // validity); the modem's default ones (17, 24 hours) are set back whatever the outcome.
@@ -279,7 +287,7 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
             return Fail(kTextCmgsFailed);
         }
         const Outcome outcome =
-            PromptedSubmission(port, notes, lastReference, command, MappedBody(record));
+            PromptedSubmission(port, notes, bodyGate, lastReference, command, MappedBody(record));
         SendSimpleCommand(port, "AT+CSMP=17,167,0,0\r\n");
         return outcome;
     }
@@ -326,7 +334,8 @@ Outcome IComBaseCmd::SubmitPdu(CSXCom& port, char* pdu, std::size_t h) {
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGS=%ld\r", announced);
     pdu[h] = kCtrlZ;
-    return PromptedSubmission(port, notes, lastReference, command, std::string_view(pdu, h + 1));
+    return PromptedSubmission(port, notes, bodyGate, lastReference, command,
+                              std::string_view(pdu, h + 1));
 }
 
 int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
@@ -354,6 +363,9 @@ int IComBaseCmd::SendMessageUnprompted(CSXCom& port, const OutgoingPart& part) {
     const std::string destination(Destination(part));
     if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
         return ToFlag(Fail(kTextCmgsFailed));
+    }
+    if (bodyGate && !bodyGate()) {
+        return ToFlag(Fail(kTextNotWritten));
     }
     if (WriteBytes(port, std::string(command) + body) == 0) {
         CancelTextEntry(port);
@@ -385,8 +397,8 @@ int IComBaseCmd::SendMessageUcs2(CSXCom& port, const OutgoingPart& part) {
         body.push_back('\0');
         body.push_back(kCtrlZ);
     }
-    return ToFlag(
-        PromptedSubmission(port, notes, lastReference, command, body, kUcs2BodyMs, kUcs2ReadMs));
+    return ToFlag(PromptedSubmission(port, notes, bodyGate, lastReference, command, body,
+                                     kUcs2BodyMs, kUcs2ReadMs));
 }
 
 int IComBaseCmd::ReadMessages(CSXCom& port, MsgRecord* records, int* indexes) {

@@ -255,22 +255,24 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         reportsAsked_ = true;
         RouteReports();
     }
+    outcome.partNumber = part.concatNumber;
     int accepted = 0;
     if (inMode) {
         std::lock_guard hold(link_.lock);
         if (StopRequested()) {
             return;
         }
-        accepted = link_.engine.SendMessage(link_.port, part);
+        accepted = Submit(part, outcome.notWritten);
         outcome.messageReference = accepted != 0 ? link_.engine.lastReference : -1;
-        if (accepted == 0 && NeedsSetup()) {
+        if (accepted == 0 && !outcome.notWritten && NeedsSetup()) {
             SetLastError(kTextSetupLost);
         }
     } else {
         SetLastError(kTextCmgsFailed);
     }
-    // A submission cut off by stop has no outcome to report.
-    if (StopRequested()) {
+    // A submission cut off by stop has no outcome to report, but one whose body surely
+    // never went has.
+    if (StopRequested() && !outcome.notWritten) {
         return;
     }
     report.result = accepted != 0 ? 1 : 0;
@@ -284,6 +286,21 @@ void CSendMsgThread::SendPart(const OutgoingPart& part) {
         link_.engine.SetMessageFormat(link_.port, *format);
     }
     Pause(kAfterPartMs, Wait::None);
+}
+
+int CSendMsgThread::Submit(const OutgoingPart& part, bool& notWritten) {
+    notWritten = false;
+    if (!part.confirmWrite) {
+        return link_.engine.SendMessage(link_.port, part);
+    }
+    link_.engine.bodyGate = [&] {
+        const std::chrono::milliseconds limit = Tarvik::Session::kWriteWaitLimit;
+        notWritten = !service_.writeGate.Ask(part.record.tag, part.concatNumber, limit);
+        return !notWritten;
+    };
+    const int accepted = link_.engine.SendMessage(link_.port, part);
+    link_.engine.bodyGate = nullptr;
+    return accepted;
 }
 
 void CSendMsgThread::ReceivePass() {

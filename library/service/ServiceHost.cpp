@@ -73,6 +73,10 @@ int CServiceHost::StartWith(OpenPort&& open) {
         return 1;
     }
     auto service = std::make_shared<CMsgService>(ModemLink{port, engine, engineLock_});
+    {
+        std::lock_guard notice(noticeLock_);
+        service->writeGate.SetNotice(writeNotice_);
+    }
     // A missing number leaves the field empty and its reason in the last-error text.
     engine.GetServiceCentre(port, service->serviceCentre, &service->serviceCentreInternational);
     line.unlock();
@@ -98,6 +102,11 @@ void CServiceHost::Stop() {
     // gives up its modem exchange at once instead of finishing it.
     if (auto running = Current()) {
         running->sendThread.RequestStop();
+        // A part at the write gate ends as a failed prompt does, its ESC written while the
+        // port still takes writes: the worker holds the line until then.
+        if (running->writeGate.Close()) {
+            std::lock_guard line(engineLock_);
+        }
     }
     port.Interrupt();
 
@@ -153,8 +162,54 @@ int32_t CServiceHost::Queue(CMsgService& service, std::span<OutgoingPart> parts)
     return queued ? sequence : -1;
 }
 
+namespace {
+
+// Keeps the parts a retry names, and gives every part the reference; the refusal, or empty.
+std::string ApplyResend(LongCut& cut, const Resend& resend) {
+    if (!cut.concatenated) {
+        return "the text does not go as one concatenated message here: it has no reference to "
+               "reuse and no parts to choose";
+    }
+    if (*resend.reference < 0 || *resend.reference > 255) {
+        return "a concatenation reference is 0 to 255";
+    }
+    const std::size_t count = cut.parts.size();
+    for (const int number : resend.onlyParts) {
+        if (number < 1 || static_cast<std::size_t>(number) > count) {
+            return "part " + std::to_string(number) + " is not one of the text's " +
+                   std::to_string(count) + " parts";
+        }
+    }
+    if (!resend.onlyParts.empty()) {
+        std::erase_if(cut.parts, [&](const OutgoingPart& part) {
+            return std::find(resend.onlyParts.begin(), resend.onlyParts.end(), part.concatNumber) ==
+                   resend.onlyParts.end();
+        });
+    }
+    for (OutgoingPart& part : cut.parts) {
+        part.concatReference = static_cast<uint8_t>(*resend.reference);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<uint8_t> CServiceHost::TakeReference(const OutgoingPart& first) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    // "+86139…" and "86139…" are one recipient.
+    std::string_view recipient = Fields::View(first.record.number);
+    if (recipient.starts_with('+')) {
+        recipient.remove_prefix(1);
+    }
+    std::lock_guard book(referencesLock_);
+    return references_ ? references_->Take(recipient, now) : std::nullopt;
+}
+
 CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* number,
-                                                 const char* prefix, const LongOptions& options) {
+                                                 const char* prefix, const LongOptions& options,
+                                                 const Resend& resend) {
     SendOutcome sent;
     const auto service = Current();
     if (service == nullptr) {
@@ -163,37 +218,34 @@ CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* n
     }
     LongCut cut = CutLongMessage(text, number, prefix, modelCode.load(), service->serviceCentre,
                                  service->serviceCentreInternational, options);
+    if (cut.refusal.empty() && (resend.reference || !resend.onlyParts.empty())) {
+        cut.refusal = resend.reference ? ApplyResend(cut, resend)
+                                       : "the parts to send need the message's reference";
+    } else if (cut.refusal.empty() && cut.concatenated) {
+        // Spent even when the queue then refuses the message: a skipped reference harms none.
+        const std::optional<uint8_t> reference = TakeReference(cut.parts.front());
+        if (!reference) {
+            cut.refusal =
+                "no concatenation reference free for this number: every one was used within a "
+                "day, or the reference file cannot be written";
+        }
+        for (OutgoingPart& part : cut.parts) {
+            part.concatReference = reference.value_or(0);
+        }
+    }
     if (!cut.refusal.empty()) {
         sent.refusal = cut.refusal;
         sent.unusable = cut.unusable;
         return sent;
     }
-    // Only where the model's row knows how reports come back.
+    sent.splitParts = cut.concatenated ? cut.parts.front().concatCount : cut.parts.size();
+    // Reports are asked for only where the model's row knows how they come back.
     const bool reports = options.statusReport && ReportIndication(modelCode.load()).has_value();
-    for (OutgoingPart& part : cut.parts) {
-        part.statusReport = reports;
-    }
-    if (cut.concatenated) {
-        // Spent even when the queue then refuses the message: a skipped reference harms none.
-        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-        // "+86139…" and "86139…" are one recipient.
-        std::string_view recipient = Fields::View(cut.parts.front().record.number);
-        if (recipient.starts_with('+')) {
-            recipient.remove_prefix(1);
-        }
-        std::lock_guard book(referencesLock_);
-        const std::optional<uint8_t> reference =
-            references_ ? references_->Take(recipient, now) : std::nullopt;
-        if (!reference) {
-            sent.refusal =
-                "no concatenation reference free for this number: every one was used within a "
-                "day, or the reference file cannot be written";
-            return sent;
-        }
-        for (OutgoingPart& part : cut.parts) {
-            part.concatReference = *reference;
+    for (std::size_t i = 0; i < cut.parts.size(); ++i) {
+        cut.parts[i].confirmWrite = resend.confirmWrites;
+        cut.parts[i].statusReport = reports;
+        if (!cut.concatenated) {
+            cut.parts[i].concatNumber = static_cast<uint8_t>(std::min<std::size_t>(i + 1, 255));
         }
     }
     sent.sequence = Queue(*service, cut.parts);
@@ -204,8 +256,19 @@ CServiceHost::SendOutcome CServiceHost::SendLong(const char* text, const char* n
     }
     sent.parts = cut.parts.size();
     sent.concatenated = cut.concatenated;
-    sent.statusReport = cut.parts.front().statusReport;
+    sent.statusReport = reports;
+    if (cut.concatenated) {
+        sent.reference = cut.parts.front().concatReference;
+    }
     return sent;
+}
+
+void CServiceHost::SetWriteNotice(CWriteGate::Notice notice) {
+    std::lock_guard hold(noticeLock_);
+    writeNotice_ = notice;
+    if (const auto service = Current()) {
+        service->writeGate.SetNotice(std::move(notice));
+    }
 }
 
 int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, BurstRule rule) {

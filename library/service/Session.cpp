@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "codec/Fields.h"
 #include "codec/MessageKey.h"
@@ -76,10 +77,28 @@ SendResult SendText(const std::string& text, const std::string& number,
     cut.concatenate = options.concatenate;
     cut.maxParts = options.maxParts;
     cut.statusReport = options.statusReport;
+    GSM::Resend resend{options.reference, options.onlyParts, options.confirmWrites};
     const auto sent = GSM::ServiceHost().SendLong(text.c_str(), number.c_str(),
-                                                  prefix ? prefix->c_str() : nullptr, cut);
-    return {sent.sequence, sent.parts,     sent.concatenated,
-            sent.refusal,  sent.queueFull, sent.statusReport};
+                                                  prefix ? prefix->c_str() : nullptr, cut, resend);
+    SendResult result;
+    result.sequence = sent.sequence;
+    result.parts = sent.parts;
+    result.concatenated = sent.concatenated;
+    result.reference = sent.reference;
+    result.splitParts = sent.splitParts;
+    result.refusal = sent.refusal;
+    result.queueFull = sent.queueFull;
+    result.statusReport = sent.statusReport;
+    return result;
+}
+
+void SetWriteNotice(WriteNotice notice) {
+    GSM::ServiceHost().SetWriteNotice(std::move(notice));
+}
+
+bool AnswerWrite(int32_t tag, int part, bool go) {
+    const auto service = GSM::ServiceHost().Current();
+    return service != nullptr && service->writeGate.Answer(tag, part, go);
 }
 
 std::optional<PartOutcome> NextOutcome() {

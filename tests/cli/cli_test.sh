@@ -590,6 +590,113 @@ receive_device_gone)
   expect_in err "went away"
   ;;
 
+serve_retry_parts)
+  # The modem refuses the middle part of three; a retry with the message's reference sends
+  # that part alone, and the phone (the own number's loopback) joins one whole message.
+  start_modem --refuse-submission 2
+  open_requests
+  "$bin/tarvik" serve --port 3 < "$work/requests" > "$work/out" 2> "$work/err" &
+  pid=$!
+  text=$(printf 'a%.0s' $(seq 1 153))$(printf 'b%.0s' $(seq 1 153))$(printf 'c%.0s' $(seq 1 40))
+  echo '{"op":"send","id":1,"number":"+8613800138000","text":"'"$text"'"}' > "$work/requests"
+  wait_event() {  # pattern, count
+    for _ in $(seq 1 1200); do
+      [ "$(grep -c -- "$1" "$work/out")" -ge "$2" ] && return 0
+      sleep 0.05
+    done
+    fail "no $2 of '$1'"
+  }
+  wait_event '"event":"sent"' 1
+  reference=$(grep '"event":"queued"' "$work/out" | sed 's/.*"reference":\([0-9]*\).*/\1/')
+  [ -n "$reference" ] || fail "queued carried no reference"
+  echo '{"op":"send","id":2,"number":"+8613800138000","text":"'"$text"'","reference":'"$reference"',"only_parts":[2]}' \
+    > "$work/requests"
+  wait_event '"event":"message"' 1
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  python3 - "$work/out" "$text" "$reference" <<'PY' || fail "the retried message"
+import json, sys
+events = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")]
+text, reference = sys.argv[2], int(sys.argv[3])
+queued = [e for e in events if e["event"] == "queued"]
+assert [(q["id"], q["parts"], q["reference"]) for q in queued] == [(1, 3, reference), (2, 1, reference)], queued
+reports = [(e["id"], e["part"], e["result"], e.get("code")) for e in events if e["event"] == "report"]
+assert reports == [(1, 1, "accepted", None), (1, 2, "refused", "refused"), (1, 3, "accepted", None),
+                   (2, 2, "accepted", None)], reports
+sent = [(e["id"], e["parts"], e["accepted"]) for e in events if e["event"] == "sent"]
+assert sent == [(1, 3, 2), (2, 1, 1)], sent
+messages = [e for e in events if e["event"] == "message"]
+assert len(messages) == 1 and messages[0]["text"] == text, messages
+assert messages[0]["parts"] == 3 and messages[0]["complete"], messages[0]
+PY
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=
+  # Parts 1 and 3 went once: four submissions in all.
+  [ "$(wire_count 'AT+CMGS=')" = 4 ] || fail "$(wire_count 'AT+CMGS=') submissions, not 4"
+  ;;
+
+serve_confirm_writes)
+  # With confirmed writes no body goes before its `write`; a stop, or the end of input,
+  # ends the waiting part unwritten, the modem's entry cancelled.
+  start_modem
+  open_requests
+  "$bin/tarvik" serve --port 3 < "$work/requests" > "$work/out" 2> "$work/err" &
+  pid=$!
+  text=$(printf 'w%.0s' $(seq 1 200))
+  echo '{"op":"send","id":"m1","number":"13800000000","text":"'"$text"'","confirm_writes":true}' \
+    > "$work/requests"
+  wait_line() {  # file, text
+    for _ in $(seq 1 1200); do
+      grep -qF -- "$2" "$work/$1" && return 0
+      sleep 0.05
+    done
+    fail "$1: '$2' did not come"
+  }
+  wait_line out '"event":"writing","id":"m1","sequence":1,"part":1}'
+  echo '{"op":"write","id":"m1","part":2}' > "$work/requests"
+  wait_line out 'part 2 of that send does not wait to be written'
+  echo '{"op":"write","id":"m1","part":1}' > "$work/requests"
+  wait_line out '"event":"writing","id":"m1","sequence":1,"part":2}'
+  # The waiting part holds the line: a command is refused, not left to block the loop.
+  echo '{"op":"at","id":"c","command":"AT"}' > "$work/requests"
+  wait_line out '"id":"c","error":"a part waits for its write'
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  expect_in out '"event":"report","id":"m1","sequence":1,"part":1,"result":"accepted"'
+  expect_in out '"event":"report","id":"m1","sequence":1,"part":2,"result":"refused","error":"the service stopped before the part'"'"'s write came: it was not written","code":"not_written"'
+  # Input that ends leaves no write to wait for: the part is refused at once.
+  kill "$holder"; holder=
+  printf '%s\n' '{"op":"send","id":7,"number":"13800000000","text":"short","confirm_writes":true}' |
+    timeout -s KILL 150 "$bin/tarvik" serve --port 3 > "$work/out2" 2> "$work/err"
+  expect_in out2 '"event":"writing","id":7,"sequence":1,"part":1}'
+  expect_in out2 '"part":1,"result":"refused","error":"NOT WRITTEN'
+  expect_in out2 '"code":"not_written"}'
+  expect_in out2 '"event":"sent","id":7,"sequence":1,"parts":1,"accepted":0'
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null; modem_pid=
+  # Three prompts, one body: each part left unwritten was ended by ESC.
+  [ "$(wire_count 'AT+CMGS=')" = 3 ] || fail "$(wire_count 'AT+CMGS=') submissions, not 3"
+  [ "$(grep -ac $'\x1a' "$work/wire")" = 1 ] || fail "not one body on the wire"
+  [ "$(tr -cd '\033' < "$work/wire" | wc -c)" -ge 2 ] || fail "no ESC ended the unwritten parts"
+  # A body let go may have gone, though the network had not answered when serve stopped.
+  start_modem --network-delay 60000
+  rm -f "$work/requests"
+  open_requests
+  "$bin/tarvik" serve --port 3 < "$work/requests" > "$work/out3" 2> "$work/err" &
+  pid=$!
+  echo '{"op":"send","id":9,"number":"13800000000","text":"slow","confirm_writes":true}' \
+    > "$work/requests"
+  wait_line out3 '"event":"writing","id":9,"sequence":1,"part":1}'
+  echo '{"op":"write","id":9,"part":1}' > "$work/requests"
+  for _ in $(seq 1 600); do
+    [ "$(grep -ac $'\x1a' "$work/wire")" = 2 ] && break
+    sleep 0.05
+  done
+  [ "$(grep -ac $'\x1a' "$work/wire")" = 2 ] || fail "the body let go was not written"
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  grep -qF 'not_written' "$work/out3" && fail "a part whose body went was called not written"
+  expect_in out3 '"event":"error","id":9,"error":"sequence 1: stopped before every part was reported","code":"stopped"}'
+  ;;
+
 ports)
   # Three ttys: one answers AT, one another program holds, one stays silent.
   start_modem --model SIM800C

@@ -1,9 +1,15 @@
 // Submission of one part by each method, as the bytes on the line show it.
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "ScriptedFixture.h"
 #include "engine/ModelTable.h"
 #include "pdu/Pdu.h"
+#include "service/WriteGate.h"
 
 namespace {
 
@@ -153,6 +159,89 @@ TEST_F(SubmitTest, AClosedPortFailsAtOnce) {
     port.Close();
     EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 0);
     EXPECT_EQ(LastError(), "CMGS FAILED");
+}
+
+TEST_F(SubmitTest, AGatedBodyGoesOnlyWhenLetAndOtherwiseTheEntryIsCancelled) {
+    GSM::modelCode.store(GSM::kModelCommon);
+    On("AT+CMGS=\"139\"\r", "\r\n> ");
+    On("\x1A", kAccepted);
+    std::string seenBeforeBody;
+    bool go = false;
+    engine.bodyGate = [&] {
+        seenBeforeBody = Wire();
+        return go;
+    };
+    // Asked after the prompt, before any byte of the body.
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 0);
+    EXPECT_EQ(seenBeforeBody, "AT+CMGS=\"139\"\r");
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\r\x1B");
+    EXPECT_EQ(LastError().rfind("NOT WRITTEN", 0), 0u) << LastError();
+
+    go = true;
+    line.ClearWritten();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hello", 0)), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\rHello\x1A");
+
+    // An unprompted model writes command and body at once: held back, nothing goes.
+    GSM::modelCode.store(GSM::kModelMC8332);
+    go = false;
+    line.ClearWritten();
+    EXPECT_EQ(engine.SendMessage(port, MakePart("86139", 2, "Hi", 0)), 0);
+    EXPECT_EQ(Wire(), "");
+    EXPECT_EQ(LastError().rfind("NOT WRITTEN", 0), 0u) << LastError();
+}
+
+TEST(WriteGateTest, AnAnswerOrAStopEndsTheWaitAndOnlyTheWaitingPartIsAnswered) {
+    GSM::CWriteGate gate;
+    // Without anyone to ask, nothing is written.
+    EXPECT_FALSE(gate.Ask(1, 1, std::chrono::hours(1)));
+
+    std::mutex lock;
+    std::vector<std::pair<int32_t, int>> noticed;
+    gate.SetNotice([&](int32_t tag, int part) {
+        std::lock_guard hold(lock);
+        noticed.emplace_back(tag, part);
+    });
+    const auto answerWhenAsked = [&](int32_t tag, int part, bool go) {
+        return std::thread([&gate, &lock, &noticed, tag, part, go] {
+            for (;;) {
+                {
+                    std::lock_guard hold(lock);
+                    if (!noticed.empty() && noticed.back() == std::make_pair(tag, part)) {
+                        break;
+                    }
+                }
+                std::this_thread::yield();
+            }
+            EXPECT_FALSE(gate.Answer(tag, part + 1, true));  // another part waits not
+            EXPECT_TRUE(gate.Answer(tag, part, go));
+            EXPECT_FALSE(gate.Answer(tag, part, go));  // answered once
+        });
+    };
+    std::thread answer = answerWhenAsked(5, 2, true);
+    EXPECT_TRUE(gate.Ask(5, 2, std::chrono::hours(1)));
+    answer.join();
+    answer = answerWhenAsked(5, 3, false);
+    EXPECT_FALSE(gate.Ask(5, 3, std::chrono::hours(1)));
+    answer.join();
+
+    // A stop releases the part under way at once, and every later one.
+    std::thread stop([&] {
+        for (;;) {
+            {
+                std::lock_guard hold(lock);
+                if (noticed.size() == 3) {
+                    break;
+                }
+            }
+            std::this_thread::yield();
+        }
+        EXPECT_TRUE(gate.Close()) << "a part was waiting";
+    });
+    EXPECT_FALSE(gate.Ask(6, 1, std::chrono::hours(1)));
+    stop.join();
+    EXPECT_FALSE(gate.Ask(6, 2, std::chrono::hours(1)));
+    EXPECT_EQ(noticed.size(), 3u);
 }
 
 }  // namespace

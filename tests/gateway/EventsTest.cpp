@@ -78,7 +78,7 @@ TEST_F(EventsTest, EveryChangeOfStateWritesOneEvent) {
     EXPECT_EQ(Queue(*store_, "one", "", "k1"), a) << "a replay";
     ASSERT_EQ(store_->Claim("north", {}, 1100)->id, a);
     store_->MarkSubmitted(a, 1100);
-    store_->RecordPart(a, 1, false, "refused", 1150);
+    store_->RecordPart(a, {1, PartState::Refused, -1, "refused"}, 1150);
     store_->Finish(a, Outcome::Retry, "refused", 1, 0, 1200, 1200);
     ASSERT_EQ(store_->Claim("south", {}, 1300)->id, a);
     store_->Finish(a, Outcome::Sent, "1 part", 1, 1, 0, 1400);
@@ -100,6 +100,7 @@ TEST_F(EventsTest, EveryChangeOfStateWritesOneEvent) {
     const int64_t e = Queue(*store_, "five");
     ASSERT_EQ(store_->Claim("m", {}, 1600)->id, c);
     store_->MarkSubmitted(c, 1600);
+    store_->RecordPart(c, {1, PartState::Writing, -1, ""}, 1610);
     ASSERT_EQ(store_->Claim("m", {}, 1600)->id, d);
     ASSERT_EQ(store_->Claim("m", {}, 1600)->id, e);
     store_->Finish(e, Outcome::Released, "child gone", 0, 0, 0, 1650);

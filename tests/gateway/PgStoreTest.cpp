@@ -116,6 +116,7 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     const int64_t claimedOnly = Queue(*gone, "claimed only", "", now);
     ASSERT_EQ(gone->Claim("a", {}, now)->id, handed);
     gone->MarkSubmitted(handed, now);
+    gone->RecordPart(handed, {1, PartState::Writing, -1, ""}, now);
     ASSERT_EQ(gone->Claim("a", {}, now)->id, claimedOnly);
     // Another daemon's start recovers its own claims only.
     EXPECT_EQ(other->RecoverInterrupted(now), 0);
@@ -271,15 +272,15 @@ TEST_P(PgStoreTest, ADeadDaemonsEventsArePublishedByAnother) {
 TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
     Queue(*Open("gw", true), "from before");
     ASSERT_TRUE(Open("gw", true)->StoreReceived("a", "k1", "10086", "", "came in", true, 1000));
-    // Back to version 2, before webhooks and events were claimed and long messages kept
-    // their parts.
+    // Back to version 2, before webhooks and events were claimed, parts recorded and long
+    // messages kept their parts.
     ASSERT_TRUE(PgExec(url_,
-                       "ALTER TABLE messages DROP COLUMN webhook_daemon, DROP COLUMN "
-                       "webhook_lease_until, DROP COLUMN concatenated, DROP COLUMN complete, "
-                       "DROP COLUMN missing, DROP COLUMN revision, DROP COLUMN webhook_event; "
-                       "UPDATE messages SET parts = 0 WHERE direction = 'in'; ALTER TABLE "
-                       "events DROP COLUMN claimed_by, DROP COLUMN lease_until; DELETE FROM "
-                       "schema_version WHERE version >= 3"));
+                       "DROP TABLE parts; ALTER TABLE messages DROP COLUMN concat_reference, "
+                       "DROP COLUMN webhook_daemon, DROP COLUMN webhook_lease_until, DROP COLUMN "
+                       "concatenated, DROP COLUMN complete, DROP COLUMN missing, DROP COLUMN "
+                       "revision, DROP COLUMN webhook_event; UPDATE messages SET parts = 0 WHERE "
+                       "direction = 'in'; ALTER TABLE events DROP COLUMN claimed_by, DROP COLUMN "
+                       "lease_until; DELETE FROM schema_version WHERE version >= 3"));
     auto store = Open("gw", true);
     ASSERT_TRUE(store);
     EXPECT_EQ(store->List("out", 0, 10).at(0).text, "from before");

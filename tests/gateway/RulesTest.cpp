@@ -39,6 +39,39 @@ TEST(RulesTest, AMessageIsRetriedWithBackoffAndNeverResentOncePartOfItWent) {
     EXPECT_EQ(rules.AfterError(false, false, "bad number").outcome, Outcome::Failed);
 }
 
+TEST(RulesTest, AConcatenatedMessageRefusedInPartIsCompletedByItsRetry) {
+    const CSendRules rules(3, 5000, 12000);
+    const Decision partly = rules.AfterParts(3, 2, 1, "+CMS ERROR: 500", "north", 1000, true);
+    EXPECT_EQ(partly.outcome, Outcome::Retry);
+    EXPECT_EQ(partly.nextAt, 6000);
+    EXPECT_EQ(partly.detail, "1 of 3 parts refused: +CMS ERROR: 500");
+    EXPECT_EQ(rules.AfterParts(3, 2, 3, "x", "north", 1000, true).outcome, Outcome::Failed)
+        << "the attempts run out for a retried part too";
+    // The retry's part makes it whole, the earlier accepted parts counted.
+    EXPECT_EQ(rules.AfterParts(3, 3, 2, "", "north", 1000, true).outcome, Outcome::Sent);
+}
+
+TEST(RulesTest, AnInterruptedSendIsUnknownOnlyWhenABodyMayHaveGone) {
+    // A body let go without its outcome: it may have gone.
+    EXPECT_EQ(AfterInterruption({true, 0, false, 0}), Outcome::Unknown);
+    EXPECT_EQ(AfterInterruption({true, 2, true, 3}), Outcome::Unknown);
+    // Nothing written: back to the queue, single part or concatenated alike.
+    EXPECT_EQ(AfterInterruption({false, 0, false, 0}), Outcome::Released);
+    EXPECT_EQ(AfterInterruption({false, 0, true, 3}), Outcome::Released);
+    // Parts accepted: a concatenated message's retry sends the rest alone; independent
+    // parts would all go again, and whether the rest went is not known.
+    EXPECT_EQ(AfterInterruption({false, 2, true, 3}), Outcome::Released);
+    EXPECT_EQ(AfterInterruption({false, 1, false, 0}), Outcome::Unknown);
+    // Every part of a concatenated message accepted: it went whole.
+    EXPECT_EQ(AfterInterruption({false, 3, true, 3}), Outcome::Sent);
+    // A child's error once queued is decided the same way.
+    const CSendRules rules(3, 5000, 12000);
+    EXPECT_EQ(rules.AfterError(true, false, "stopped", {false, 0, false, 0}).outcome,
+              Outcome::Released);
+    EXPECT_EQ(rules.AfterError(true, false, "stopped", {true, 0, false, 0}).outcome,
+              Outcome::Unknown);
+}
+
 TEST(RulesTest, AModemOutForFailedStartsRejoinsWhenReadyOneRefusingStaysOut) {
     CRotation starts(3, 60000);
     EXPECT_FALSE(starts.Failure(0, true));

@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ModemLink.h"
 #include "ModemSender.h"
@@ -25,7 +27,7 @@ protected:
         ASSERT_TRUE(store_) << error;
         // The child reads its requests and says nothing: the events are the test's.
         program_ = folder_ + "/quiet-serve";
-        std::ofstream(program_) << "#!/bin/sh\nexec cat > /dev/null\n";
+        std::ofstream(program_) << "#!/bin/sh\nexec cat > '" << folder_ << "/requests'\n";
         chmod(program_.c_str(), 0755);
         modem_.name = "a";
         modem_.port = 3;
@@ -35,15 +37,20 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // One message claimed and handed over, then `lines` from its child; the message after.
-    Message Attempt(const std::vector<std::string>& lines) {
-        store_->Enqueue({"api", "", "x", "+8613800138000", "hello", ""}, 1);
+    // A supervisor that notes the failures it hears of.
+    CModemSender::Host Host() {
         CModemSender::Host host;
         host.rerouted = [] { return std::vector<std::string>{}; };
         host.failure = [this](const std::string& why) { failures_.push_back(why); };
         host.finished = [](Outcome) {};
         host.wake = [] {};
-        CModemSender sender(config_, modem_, *store_, host);
+        return host;
+    }
+
+    // One message claimed and handed over, then `lines` from its child; the message after.
+    Message Attempt(const std::vector<std::string>& lines) {
+        store_->Enqueue({"api", "", "x", "+8613800138000", "hello", ""}, 1);
+        CModemSender sender(config_, modem_, *store_, Host());
         CModemLink link("a", [] {});
         std::string why;
         EXPECT_TRUE(link.Start(program_, modem_, 86400000, {}, why)) << why;
@@ -55,17 +62,37 @@ protected:
             id = message.state == MessageState::Sending ? message.id : id;
         }
         EXPECT_NE(id, 0);
-        for (std::string line : lines) {
-            const std::string mark = "ID";
-            line.replace(line.find(mark), mark.size(), "\"m" + std::to_string(id) + "\"");
-            const auto event = TarvikLink::ParseEvent(line, why);
-            EXPECT_TRUE(event) << why;
-            EXPECT_TRUE(sender.OnEvent(*event)) << line;
-        }
+        Feed(sender, link, id, lines);
         EXPECT_FALSE(sender.Busy());
         EXPECT_TRUE(sender.Settle());
         link.Finish(true);
         return *store_->Get(id);
+    }
+
+    static void Feed(CModemSender& sender, CModemLink& link, int64_t id,
+                     const std::vector<std::string>& lines) {
+        for (std::string line : lines) {
+            const std::string mark = "ID";
+            line.replace(line.find(mark), mark.size(), "\"m" + std::to_string(id) + "\"");
+            std::string why;
+            const auto event = TarvikLink::ParseEvent(line, why);
+            EXPECT_TRUE(event) << why;
+            EXPECT_TRUE(sender.OnEvent(*event, link)) << line;
+        }
+    }
+
+    // The requests the child was given, once `count` of them came.
+    std::vector<std::string> Requests(std::size_t count) const {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 2000 && lines.size() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            lines.clear();
+            std::ifstream file(folder_ + "/requests");
+            for (std::string line; std::getline(file, line);) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
     }
 
     std::string folder_;
@@ -87,8 +114,15 @@ TEST_F(SenderTest, AnErrorIsDecidedByItsCodeAndWhetherTheSendWasQueued) {
         Attempt({R"({"event":"error","id":ID,"error":"service ended","code":"not_queued"})"});
     EXPECT_STREQ(ToString(released.state), "queued");
     EXPECT_EQ(released.attempts, 0);
-    // Queued first: the library may have sent it, so it is never sent again by itself.
-    Message maybe = Attempt({R"({"event":"queued","id":ID,"sequence":1})",
+    // Queued, but no body was let go: nothing went, it goes back without counting.
+    Message unwritten =
+        Attempt({R"({"event":"queued","id":ID,"sequence":1})",
+                 R"({"event":"error","id":ID,"error":"stopped","code":"stopped"})"});
+    EXPECT_STREQ(ToString(unwritten.state), "queued");
+    EXPECT_EQ(unwritten.attempts, 0);
+    // A body let go without its report may have gone: never sent again by itself.
+    Message maybe = Attempt({R"({"event":"queued","id":ID,"sequence":2})",
+                             R"({"event":"writing","id":ID,"sequence":2,"part":1})",
                              R"({"event":"error","id":ID,"error":"gone","code":"not_queued"})"});
     EXPECT_STREQ(ToString(maybe.state), "unknown");
     EXPECT_TRUE(failures_.empty());
@@ -119,6 +153,67 @@ TEST_F(SenderTest, ARefusedPartsReasonComesFromItsReport) {
                  R"({"event":"report","id":ID,"sequence":3,"part":1,"result":"accepted"})",
                  R"({"event":"sent","id":ID,"sequence":3,"parts":1,"accepted":1})"});
     EXPECT_STREQ(ToString(sent.state), "sent");
+}
+
+TEST_F(SenderTest, ARetryOfAConcatenatedMessageSendsOnlyItsMissingPartsUnderItsReference) {
+    config_.retryBaseMs = 0;  // due again at once
+    const int64_t id = store_->Enqueue({"api", "", "x", "+8613800138000", "long", ""}, 1).id;
+    CModemSender sender(config_, modem_, *store_, Host());
+    CModemLink link("a", [] {});
+    std::string why;
+    ASSERT_TRUE(link.Start(program_, modem_, 86400000, {}, why)) << why;
+    ASSERT_TRUE(sender.SendNext(link));
+    Feed(
+        sender, link, id,
+        {R"({"event":"queued","id":ID,"sequence":1,"parts":3,"reference":42})",
+         R"({"event":"writing","id":ID,"sequence":1,"part":1})",
+         R"({"event":"report","id":ID,"sequence":1,"part":1,"result":"accepted","reference":7})",
+         R"({"event":"writing","id":ID,"sequence":1,"part":2})",
+         R"({"event":"report","id":ID,"sequence":1,"part":2,"result":"refused","error":"+CMS ERROR: 500"})",
+         R"({"event":"writing","id":ID,"sequence":1,"part":3})",
+         R"({"event":"report","id":ID,"sequence":1,"part":3,"result":"accepted","reference":8})",
+         R"({"event":"sent","id":ID,"sequence":1,"parts":3,"accepted":2})"});
+    ASSERT_TRUE(sender.Settle());
+    Message first = *store_->Get(id);
+    EXPECT_STREQ(ToString(first.state), "queued");
+    EXPECT_EQ(first.error, "1 of 3 parts refused: +CMS ERROR: 500");
+    EXPECT_EQ(first.partsAccepted, 2);
+
+    ASSERT_TRUE(sender.SendNext(link));
+    Feed(sender, link, id,
+         {R"({"event":"queued","id":ID,"sequence":2,"parts":1,"reference":42})",
+          R"({"event":"writing","id":ID,"sequence":2,"part":2})",
+          R"({"event":"report","id":ID,"sequence":2,"part":2,"result":"accepted","reference":9})",
+          R"({"event":"sent","id":ID,"sequence":2,"parts":1,"accepted":1})"});
+    ASSERT_TRUE(sender.Settle());
+    const Message done = *store_->Get(id);
+    EXPECT_STREQ(ToString(done.state), "sent");
+    EXPECT_EQ(done.parts, 3);
+    EXPECT_EQ(done.partsAccepted, 3);
+    std::vector<std::string> parts;
+    for (const HistoryEntry& entry : done.history) {
+        if (entry.state == "part") {
+            parts.push_back(entry.detail);
+        }
+    }
+    EXPECT_EQ(parts, (std::vector<std::string>{"1 accepted", "2 refused: +CMS ERROR: 500",
+                                               "3 accepted", "2 accepted"}));
+
+    // Each body let go by its own write; the retry names the reference and part 2 alone.
+    const std::vector<std::string> requests = Requests(6);
+    link.Finish(true);
+    ASSERT_EQ(requests.size(), 6u);
+    const std::string m = "\"m" + std::to_string(id) + "\"";
+    EXPECT_NE(requests[0].find("\"confirm_writes\":true"), std::string::npos) << requests[0];
+    EXPECT_EQ(requests[0].find("only_parts"), std::string::npos) << requests[0];
+    for (const int at : {1, 2, 3}) {
+        EXPECT_EQ(requests[at],
+                  R"({"op":"write","id":)" + m + ",\"part\":" + std::to_string(at) + "}");
+    }
+    EXPECT_NE(requests[4].find(R"("reference":42,"only_parts":[2],"confirm_writes":true)"),
+              std::string::npos)
+        << requests[4];
+    EXPECT_EQ(requests[5], R"({"op":"write","id":)" + m + R"(,"part":2})");
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST_P(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
     const int64_t waiting = Queue("waiting");
     ASSERT_EQ(store_->Claim("m", {}, 1000)->id, handed);
     store_->MarkSubmitted(handed, 1000);
-    store_->RecordPart(handed, 1, true, "", 1001);
+    store_->RecordPart(handed, {1, PartState::Accepted, 17, ""}, 1001);
     ASSERT_EQ(store_->Claim("m", {}, 1000)->id, claimedOnly);
     // As after kill -9: a new connection on the same file.
     Reopen();
@@ -140,6 +140,43 @@ TEST_P(StoreTest, RestartMakesHandedOverSendsUnknownAndRequeuesTheRest) {
         store_->Finish(claimed->id, Outcome::Sent, "", 1, 1, 0, 3000);
     }
     EXPECT_EQ(next, (std::vector<int64_t>{claimedOnly, waiting}));
+}
+
+TEST_P(StoreTest, RestartRequeuesASendNoBodyOfWhichWentAndKeepsItsAcceptedParts) {
+    const int64_t untouched = Queue("handed, nothing written");
+    const int64_t half = Queue("concatenated, part 2 refused");
+    const int64_t open = Queue("concatenated, part 2 written without an outcome");
+    for (const int64_t id : {untouched, half, open}) {
+        ASSERT_EQ(store_->Claim("m", {}, 1000)->id, id);
+        store_->MarkSubmitted(id, 1000);
+    }
+    for (const int64_t id : {half, open}) {
+        store_->RecordConcat(id, 42, 3, 1001);
+        store_->RecordPart(id, {1, PartState::Writing, -1, ""}, 1002);
+        store_->RecordPart(id, {1, PartState::Accepted, 7, ""}, 1003);
+        store_->RecordPart(id, {2, PartState::Writing, -1, ""}, 1004);
+    }
+    store_->RecordPart(half, {2, PartState::Refused, -1, "+CMS ERROR: 500"}, 1005);
+    Reopen();
+    EXPECT_EQ(store_->RecoverInterrupted(2000), 1);
+    EXPECT_EQ(State(untouched), "queued");
+    EXPECT_EQ(State(half), "queued");
+    EXPECT_EQ(State(open), "unknown");
+    // The next attempt knows the reference and the part that went.
+    const auto again = store_->Claim("m", {}, 3000);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->id, untouched);
+    EXPECT_FALSE(again->concatReference);
+    EXPECT_FALSE(store_->Claim("n", {}, 3000))
+        << "the rest of a concatenated message went from another modem";
+    const auto rest = store_->Claim("m", {}, 3000);
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(rest->id, half);
+    EXPECT_EQ(rest->concatReference, 42);
+    EXPECT_EQ(rest->parts, 3);
+    EXPECT_EQ(rest->acceptedParts, (std::vector<int>{1}));
+    EXPECT_EQ(store_->Get(half)->partsAccepted, 1) << "kept across the claim";
+    EXPECT_FALSE(store_->Claim("m", {}, 3000)) << "an unknown message is not sent again";
 }
 
 TEST_P(StoreTest, OnlyAQueuedMessageIsCancelled) {

@@ -4,7 +4,7 @@ the daemon on a configuration written here, requests with an HTTP client, and wh
 API, the webhook receiver and the simulators' logs show.
 
 Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link,
-modems, long, long_late, long_kill; the
+modems, long, long_late, long_kill, parts; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -1158,11 +1158,70 @@ def case_modems():
     server.shutdown()
 
 
+def case_parts():
+    """A middle part refused is sent again alone under the message's reference, and the phone
+    joins one message; a daemon killed while its child waits for a prompt leaves the message
+    queued, not unknown, and it goes once."""
+    start_modem(3, "--refuse-submission", "2")
+    write_config([("a", 3)], "retry_base_ms = 200")
+    start_daemon()
+    wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
+    text = "".join(chr(ord("a") + i % 26) for i in range(400))
+    ident = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": text}), 202, "a send")["id"]
+    wait_for("the long message final", lambda: final(ident))
+    m = message(ident)
+    if m["state"] != "sent" or m["attempts"] != 2 or m["parts"] != 3 or \
+            m["parts_accepted"] != 3:
+        fail(f"the long message: {m}")
+    parts = [h["detail"] for h in m["history"] if h["state"] == "part"]
+    if parts[0] != "1 accepted" or not parts[1].startswith("2 refused: ") or \
+            parts[2:] != ["3 accepted", "2 accepted"]:
+        fail(f"the parts' history: {m['history']}")
+    # Parts 1 and 3 went once, and the phone holds one whole message.
+    if wire_count_at_least(3, "AT+CMGS=", 4) != 4:
+        fail(f"{wire_count(3, 'AT+CMGS=')} submissions, not 4")
+    joined = wait_for("the joined message", lambda: [
+        r for r in all_messages("in") if r["text"] == text])
+    time.sleep(1)
+    if len(joined) != 1 or len(all_messages("in")) != 1:
+        fail(f"received: {all_messages('in')}")
+
+    # A modem that gives no prompt: the child waits for it when the daemon dies.
+    stop_daemon()
+    def restart_modem(*options):
+        old = procs.pop()
+        old.terminate()
+        old.wait()  # its link goes with it: the new one is the new simulator's
+        start_modem(3, *options)
+    restart_modem("--silence", "AT+CMGS")
+    start_daemon()
+    wait_for("modem a ready", lambda: modems()["a"]["state"] == "ready")
+    second = expect(call("POST", "/v1/messages", {"to": OWN[3], "text": "after the kill"}), 202,
+                    "a send")["id"]
+    wire_count_at_least(3, "AT+CMGS=", 5)
+    daemon.kill()
+    daemon.wait()
+    restart_modem()
+    start_daemon()
+    wait_for("the message after the kill final", lambda: final(second))
+    m = message(second)
+    recovered = [h for h in m["history"] if h["state"] == "queued" and
+                 "no part's body had gone" in h["detail"]]
+    if m["state"] != "sent" or len(recovered) != 1:
+        fail(f"the message after the kill: {m}")
+    texts = lambda: [r["text"] for r in all_messages("in") if r["text"] == "after the kill"]
+    wait_for("the message after the kill back", texts)
+    time.sleep(1)
+    if len(texts()) != 1:
+        fail(f"received: {all_messages('in')}")
+    stop_daemon()
+
+
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
      "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
-     "modems": case_modems,
-     "long": case_long, "long_late": case_long_late, "long_kill": case_long_kill}[CASE]()
+     "modems": case_modems, "long": case_long, "long_late": case_long_late,
+     "long_kill": case_long_kill, "parts": case_parts}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:

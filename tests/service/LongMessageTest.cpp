@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ServiceFixture.h"
@@ -107,6 +108,50 @@ TEST_F(SessionLongTest, AReferenceIsNotUsedAgainForTheNumberAfterARestart) {
         Tarvik::Session::Stop();
     }
     EXPECT_NE(seen[0], seen[1]);
+}
+
+TEST_F(SessionLongTest, ARetrySendsTheNamedPartsOfTheSameSplitUnderTheGivenReference) {
+    ASSERT_TRUE(Tarvik::Session::Start(kPort, kBaud)) << Tarvik::Session::LastError();
+    Tarvik::Session::SendOptions retry;
+    retry.reference = 200;
+    retry.onlyParts = {3, 1};
+    const auto sent = Tarvik::Session::SendText(kLongText, "13912345678", "86", retry);
+    ASSERT_GE(sent.sequence, 1) << sent.refusal;
+    EXPECT_EQ(sent.parts, 2u);
+    EXPECT_EQ(sent.splitParts, 3u);
+    EXPECT_EQ(sent.reference, 200);
+    ASSERT_TRUE(TestSupport::WaitFor([&] { return modem.Submitted().size() == 2u; },
+                                     std::chrono::seconds(30)));
+    // The same element as the first sending's parts: reference, count, number.
+    EXPECT_EQ(modem.Submitted()[0].header, (std::vector<uint8_t>{0, 3, 200, 3, 1}));
+    EXPECT_EQ(modem.Submitted()[1].header, (std::vector<uint8_t>{0, 3, 200, 3, 3}));
+    std::vector<int> reported;
+    ASSERT_TRUE(TestSupport::WaitFor(
+        [&] {
+            while (const auto outcome = Tarvik::Session::NextOutcome()) {
+                reported.push_back(outcome->partNumber);
+            }
+            return reported.size() == 2u;
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(reported, (std::vector<int>{1, 3}));
+
+    // Refused, nothing queued: a part the split has not, a reference out of range, a
+    // reference for a text that goes as one message.
+    for (const auto& [parts, reference, text] : {std::tuple{std::vector<int>{4}, 7, kLongText},
+                                                 {std::vector<int>{1}, 256, kLongText},
+                                                 {std::vector<int>{}, 7, "short"},
+                                                 {std::vector<int>{0}, 7, kLongText}}) {
+        Tarvik::Session::SendOptions bad;
+        bad.reference = reference;
+        bad.onlyParts = parts;
+        const auto refused = Tarvik::Session::SendText(text, "13912345678", "86", bad);
+        EXPECT_EQ(refused.sequence, -1) << reference;
+        EXPECT_FALSE(refused.refusal.empty());
+    }
+    Tarvik::Session::SendOptions noReference;
+    noReference.onlyParts = {1};
+    EXPECT_EQ(Tarvik::Session::SendText(kLongText, "13912345678", "86", noReference).sequence, -1);
 }
 
 TEST(ReferenceBookTest, EveryReferenceOnceADayForANumber) {

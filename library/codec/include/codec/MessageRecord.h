@@ -50,9 +50,13 @@ struct OutgoingPart {
     bool longPart;
     uint8_t concatReference;
     uint8_t concatCount;
+    // The part's number in its text, from 1 (0 for the ten functions' parts); in the
+    // element when `concatCount` is not 0.
     uint8_t concatNumber;
     // The network is asked for a delivery report (only the project's own programs ask).
     bool statusReport;
+    // The body waits for the caller's leave to be written (the service's write gate).
+    bool confirmWrite;
 };
 
 static_assert(sizeof(MsgRecord) == 591, "MsgRecord is 591 bytes");

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ inline constexpr const char* kTextNoDeviceType = "Can not find the device type";
 inline constexpr const char* kTextCnmiError = "CNMI ERROR";
 inline constexpr const char* kTextCpmsError = "CPMS ERROR";
 inline constexpr const char* kTextCmgsFailed = "CMGS FAILED";
+inline constexpr const char* kTextNotWritten =
+    "NOT WRITTEN: the part's body was held back and never went to the modem";
 inline constexpr const char* kTextCmglError = "CMGL ERROR";
 inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 
@@ -65,6 +68,10 @@ public:
     // The message reference ("+CMGS: <mr>") of the part the last SendMessage submitted; -1
     // when it failed or the modem gave none. Read by the one caller under the modem's lock.
     int lastReference = -1;
+    // When set, asked just before a part's body is written (after the prompt, or before an
+    // unprompted submission's one write): false ends the part unwritten. Set and read by
+    // the one caller under the modem's lock.
+    std::function<bool()> bodyGate;
     // Beside each record of the last ReadMessages, what only a PDU listing shows of it. Read
     // by the one caller under the modem's lock.
     std::array<ListedPart, kMaxListed> listedParts{};

@@ -18,6 +18,7 @@
 #include "service/MsgRecord.h"
 #include "service/Session.h"
 #include "service/Stores.h"
+#include "service/WriteGate.h"
 
 namespace GSM {
 
@@ -51,6 +52,9 @@ private:
     // `pacedMs` until a part is queued. False when a stop was requested.
     bool Pause(int pacedMs, Wait wait);
     void SendPart(const OutgoingPart& part);
+    // The engine's submission, through the write gate when the part asks for it; under the
+    // modem's lock.
+    int Submit(const OutgoingPart& part, bool& notWritten);
     void ReceivePass();
     // Puts the modem into the part's coding; false when its command failed.
     bool SwitchCoding(int32_t code, uint8_t coding);
@@ -124,6 +128,8 @@ public:
     // Up to 63 characters and a NUL; empty when the modem did not report it.
     char serviceCentre[kServiceCentreCapacity] = {};
     bool serviceCentreInternational = true;
+    // Declared before the worker, which waits at it.
+    CWriteGate writeGate;
     CSendMsgThread sendThread;
 
 private:

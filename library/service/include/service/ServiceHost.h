@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/ComBaseCmd.h"
 #include "engine/Health.h"
@@ -18,8 +19,17 @@
 #include "service/MsgService.h"
 #include "service/ReferenceBook.h"
 #include "service/Segmentation.h"
+#include "service/WriteGate.h"
 
 namespace GSM {
+
+// A retry of a concatenated message (its reference and the part numbers still to send), and
+// whether each body waits for the write gate.
+struct Resend {
+    std::optional<int> reference;
+    std::vector<int> onlyParts;
+    bool confirmWrites = false;
+};
 
 class CServiceHost {
 public:
@@ -45,15 +55,19 @@ public:
     // The same for the project's own programs: how the text was cut, or why it was not queued.
     struct SendOutcome {
         int32_t sequence = -1;
-        std::size_t parts = 0;
+        std::size_t parts = 0;  // queued
         bool concatenated = false;
+        std::optional<int> reference;  // a concatenated message's
+        std::size_t splitParts = 0;    // of the whole text
         std::string refusal;
         bool unusable = false;      // input the ten functions refuse without a reason
         bool queueFull = false;     // the queue had no room for every part: may fit later
         bool statusReport = false;  // the parts ask for delivery reports
     };
     SendOutcome SendLong(const char* text, const char* number, const char* prefix,
-                         const LongOptions& options);
+                         const LongOptions& options, const Resend& resend = {});
+    // Told of each part that waits at the write gate, in this service and every later one.
+    void SetWriteNotice(CWriteGate::Notice notice);
     // Raw command: reply bytes, 0 when the port is closed or an argument is null, -1 when
     // not started. The reply ends by silence, or with `rule` Port as the port is set (with
     // quick replies, at its final result).
@@ -71,6 +85,8 @@ public:
 private:
     // Queues a whole message under the next sequence number; -1 when it does not fit.
     int32_t Queue(CMsgService& service, std::span<OutgoingPart> parts);
+    // A fresh concatenation reference for the recipient of `first`; none when none is free.
+    std::optional<uint8_t> TakeReference(const OutgoingPart& first);
     // The start behind both: `open` opens the closed port, 1 on success.
     template <typename OpenPort>
     int StartWith(OpenPort&& open);
@@ -83,6 +99,8 @@ private:
     std::atomic<int32_t> sequenceCounter_{0};
     // TARVIK_LONG_MESSAGES at the last start: the ten functions send long texts whole.
     std::atomic<bool> longMessages_{false};
+    std::mutex noticeLock_;
+    CWriteGate::Notice writeNotice_;
     std::mutex referencesLock_;
     std::unique_ptr<CReferenceBook> references_;
 };

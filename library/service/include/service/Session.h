@@ -3,10 +3,13 @@
 // fixed records cannot carry.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Tarvik.h"
 #include "codec/MessageRecord.h"
@@ -20,6 +23,10 @@ namespace Tarvik {
 struct PartOutcome {
     SendReport report{};
     int32_t messageReference = -1;
+    // The part's number in its text's split, from 1; 0 for a part of the ten functions.
+    int32_t partNumber = 0;
+    // With confirmed writes: the body never went to the modem, so sending it again is safe.
+    bool notWritten = false;
 };
 
 using ConcatHeader = GSM::ConcatHeader;
@@ -78,17 +85,37 @@ struct SendOptions {
     // Ask the network for a delivery report of each part; honoured where the modem's row
     // knows how reports come back (SendResult::statusReport tells).
     bool statusReport = false;
+    // A retry of a concatenated message: its reference again (0 to 255), and the numbers of
+    // the parts of the same split still to send (each 1 to its count; empty: every part),
+    // so that the phone completes the message it holds.
+    std::optional<int> reference;
+    std::vector<int> onlyParts;
+    // Each part's body waits for AnswerWrite (see SetWriteNotice) before it is written.
+    bool confirmWrites = false;
 };
 struct SendResult {
     int32_t sequence = -1;  // -1: nothing was queued, `refusal` says why
-    std::size_t parts = 0;
+    std::size_t parts = 0;  // the parts queued
     bool concatenated = false;
+    std::optional<int> reference;  // a concatenated message's reference
+    std::size_t splitParts = 0;    // the parts of the whole text's split
     std::string refusal;
     bool queueFull = false;     // the queue had no room for every part: it may fit later
     bool statusReport = false;  // the parts ask for delivery reports
 };
 SendResult SendText(const std::string& text, const std::string& number,
                     const std::optional<std::string>& prefix, const SendOptions& options);
+
+// Confirmed writes: `notice` hears, on the library's worker thread, of each part whose body
+// waits for AnswerWrite (its message's tag, as its report carries it, and its number). It
+// must neither block nor call into the service. A part not answered within
+// kWriteWaitLimit, or when the service stops, is ended unwritten.
+using WriteNotice = std::function<void(int32_t tag, int part)>;
+inline constexpr std::chrono::seconds kWriteWaitLimit{30};
+void SetWriteNotice(WriteNotice notice);
+// Lets the waiting part's body go, or (`go` false) ends it unwritten and reported refused.
+// False when no such part waits.
+bool AnswerWrite(int32_t tag, int part, bool go);
 
 // The oldest waiting outcome or message; none when nothing waits or not started. Taken
 // from the same stores as SMSReport and SMSGetNextMessage.
