@@ -507,12 +507,12 @@ protected:
                                        : outcome == Outcome::Released
                                            ? why + "; no part's body had gone without its outcome"
                                            : why;
-            // A claim that never reached a modem was no attempt: it is given back.
+            // A claim no body of which went was no attempt: it is given back.
             db_->Exec(
                 "UPDATE messages SET state = ?, error = ?, updated_at = ?, lease_until = 0, "
                 "attempts = attempts - ? WHERE id = ?",
                 {ToString(state), state == MessageState::Sent ? std::string() : detail, now,
-                 handed ? 0 : 1, rows.Int(i, 0)});
+                 outcome == Outcome::Released ? 1 : 0, rows.Int(i, 0)});
             Changed(rows.Int(i, 0), now, ToString(state), detail);
             unknown += state == MessageState::Unknown ? 1 : 0;
             requeued = requeued || state == MessageState::Queued;

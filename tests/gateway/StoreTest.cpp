@@ -160,6 +160,7 @@ TEST_P(StoreTest, RestartRequeuesASendNoBodyOfWhichWentAndKeepsItsAcceptedParts)
     Reopen();
     EXPECT_EQ(store_->RecoverInterrupted(2000), 1);
     EXPECT_EQ(State(untouched), "queued");
+    EXPECT_EQ(store_->Get(untouched)->attempts, 0) << "no body went: no attempt";
     EXPECT_EQ(State(half), "queued");
     EXPECT_EQ(State(open), "unknown");
     // The next attempt knows the reference and the part that went.

@@ -523,8 +523,9 @@ def case_chaos():
              show=lambda: (sorted(sent_texts - {m["text"] for m in all_messages("in")}), modems()))
     inbox = wait_for("the inbox to settle", inbox_settled, seconds=120)
     texts = [m["text"] for m in inbox]
+    # A body ends with Ctrl-Z; a prompt whose body was never written is no submission.
     def submitted():
-        return wire_count(3, "AT+CMGS=") + wire_count(4, "AT+CMGS=")
+        return wire_count(3, "\x1a") + wire_count(4, "\x1a")
     # The logs catch up with what the modems saw a moment later.
     wait_for("the logs to show what was received", lambda: submitted() >= len(texts), seconds=15)
     submissions = submitted()
@@ -1008,7 +1009,7 @@ def case_cluster():
         return after if len(after) == before else None
     texts = [m["text"] for m in wait_for("the inbox to settle", inbox_settled, seconds=120)]
     def submitted():
-        return sum(wire_count(p, "AT+CMGS=") for p in sim_port.values())
+        return sum(wire_count(p, "\x1a") for p in sim_port.values())
     wait_for("the logs to show what was received", lambda: submitted() >= len(texts), seconds=15)
     submissions = submitted()
 
@@ -1207,7 +1208,7 @@ def case_parts():
     m = message(second)
     recovered = [h for h in m["history"] if h["state"] == "queued" and
                  "no part's body had gone" in h["detail"]]
-    if m["state"] != "sent" or len(recovered) != 1:
+    if m["state"] != "sent" or len(recovered) != 1 or m["attempts"] != 1:
         fail(f"the message after the kill: {m}")
     texts = lambda: [r["text"] for r in all_messages("in") if r["text"] == "after the kill"]
     wait_for("the message after the kill back", texts)
