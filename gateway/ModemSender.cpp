@@ -95,10 +95,19 @@ bool CModemSender::LetWrite(const TarvikLink::Event& event, CModemLink& link, in
     return link.Write(write);
 }
 
+bool CModemSender::Withheld() const {
+    // Only what the daemon itself held back is missing, and a new attempt repeats no part
+    // the network took: the message goes back to the queue, the attempt not counted.
+    return inFlight_.withheld > 0 && inFlight_.accepted + inFlight_.withheld >= inFlight_.parts &&
+           (inFlight_.accepted == 0 || inFlight_.concatReference.has_value());
+}
+
 void CModemSender::OnReport(const TarvikLink::Event& event, int64_t now) {
     std::erase(inFlight_.open, event.part);
     inFlight_.accepted += event.accepted ? 1 : 0;
-    if (!event.accepted) {
+    if (!event.accepted && event.code == TarvikLink::Code::NotWritten) {
+        ++inFlight_.withheld;
+    } else if (!event.accepted) {
         inFlight_.refusal = event.error.empty() ? "no reason given" : event.error;
     }
     PartRecord record;
@@ -149,6 +158,12 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
         case TarvikLink::EventKind::Sent: {
             // A retry's counts are of the parts it sent; the message's are of all of them.
             inFlight_.parts = std::max(inFlight_.parts, event.parts);
+            if (Withheld()) {
+                Finished({Outcome::Released,
+                          "not written: the store could not record its parts' writes", 0},
+                         now);
+                break;
+            }
             const Decision decision = rules_.AfterParts(
                 inFlight_.parts, inFlight_.accepted, inFlight_.attempts, inFlight_.refusal,
                 modem_.name, now, inFlight_.concatReference.has_value());

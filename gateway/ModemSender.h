@@ -75,9 +75,13 @@ private:
         std::optional<int> concatReference;
         // Parts whose body was let go and whose report has not come: they may have gone.
         std::vector<int> open;
+        // Parts left unwritten because their record could not be stored: never the modem's
+        // doing.
+        int withheld = 0;
     };
 
     void Finished(const Decision& decision, int64_t now);
+    bool Withheld() const;
     // The request for a claimed message: every body confirmed, and for a concatenated
     // message an earlier attempt began, only the parts not yet accepted.
     TarvikLink::Request RequestFor(const Claimed& claimed) const;

@@ -148,6 +148,16 @@ TEST_F(SenderTest, ARefusedPartsReasonComesFromItsReport) {
     EXPECT_EQ(failures_,
               (std::vector<std::string>{"refused a message", "refused part of a message"}));
 
+    // A part the daemon held back (its write could not be recorded) is not the modem's
+    // refusal: the message goes back to the queue, its attempt not counted.
+    Message withheld = Attempt(
+        {R"({"event":"queued","id":ID,"sequence":4})",
+         R"({"event":"report","id":ID,"sequence":4,"part":1,"result":"refused","error":"NOT WRITTEN","code":"not_written"})",
+         R"({"event":"sent","id":ID,"sequence":4,"parts":1,"accepted":0})"});
+    EXPECT_STREQ(ToString(withheld.state), "queued");
+    EXPECT_EQ(withheld.attempts, 0);
+    EXPECT_EQ(failures_.size(), 2u);
+
     Message sent =
         Attempt({R"({"event":"queued","id":ID,"sequence":3})",
                  R"({"event":"report","id":ID,"sequence":3,"part":1,"result":"accepted"})",
