@@ -446,6 +446,7 @@ private:
             queued.parts = static_cast<int>(sent.parts);
             queued.concatenated = sent.concatenated;
             queued.concatReference = sent.reference;
+            queued.statusReport = sent.statusReport;
             Emit(std::move(queued));
             tracker_.Queued(sent.sequence, std::move(request.text),
                             request.id.is_null() ? std::string() : request.id.dump(),

@@ -369,6 +369,8 @@ refs = {}
 for e in events:
     if e["event"] == "report":
         refs[(e["id"], e["part"])] = e["reference"]
+queued = {e["id"]: e["status_report"] for e in events if e["event"] == "queued"}
+assert queued[1] is False and queued[2] is True and queued[3] is True, queued
 got = {e["reference"]: e for e in events
        if e["event"] == "status_report" and e["number"] != "+447700900125"}
 assert set(got) == {refs[(2, 1)], refs[(3, 1)], refs[(3, 2)]}, (refs, got)
