@@ -680,7 +680,7 @@ private:
         }
         db_->Exec("UPDATE messages SET delivery = ?, delivered_at = ?, updated_at = ? WHERE id = ?",
                   {delivery, delivery == "delivered" ? deliveredAt : 0, now, id});
-        Changed(id, now, delivery, "");
+        Changed(id, now, "delivery", delivery);
         if (delivery == "unknown") {
             return false;
         }
