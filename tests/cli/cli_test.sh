@@ -658,6 +658,10 @@ serve_confirm_writes)
   wait_line out 'part 2 of that send does not wait to be written'
   echo '{"op":"write","id":"m1","part":1}' > "$work/requests"
   wait_line out '"event":"writing","id":"m1","sequence":1,"part":2}'
+  # Status polls meanwhile wait for the line the part holds; the loop waits for neither,
+  # so it still reads requests.
+  echo '{"op":"status","id":"s1"}' > "$work/requests"
+  echo '{"op":"status","id":"s2"}' > "$work/requests"
   # The waiting part holds the line: a command is refused, not left to block the loop.
   echo '{"op":"at","id":"c","command":"AT"}' > "$work/requests"
   wait_line out '"id":"c","error":"a part waits for its write'
