@@ -1,11 +1,13 @@
 // tarvik serve: one modem driven through a pipe, with JSON lines both ways.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -243,6 +245,7 @@ private:
             }
             AnnounceWrites(reading);
             GiveAgain();
+            AskHeldStatus();
             if (Tarvik::Session::DeviceGone()) {
                 gone_ = true;
                 break;
@@ -252,11 +255,30 @@ private:
 
     // The modem is asked beside the loop, which goes on taking requests: a message posted
     // meanwhile goes to the modem between two of the queries, not after all of them.
+    // One still asking is never waited for here: it may wait for the line a part holds
+    // while that part waits for its `write`, which only this loop reads. The request is
+    // asked once that one ends.
     void AskStatus(const Json& id) {
+        if (asking_) {
+            heldStatus_ = id;
+            return;
+        }
         if (statusAsker_.joinable()) {
             statusAsker_.join();
         }
-        statusAsker_ = std::thread([this, id] { EmitModem(false, id); });
+        asking_ = true;
+        statusAsker_ = std::thread([this, id] {
+            EmitModem(false, id);
+            asking_ = false;
+        });
+    }
+
+    void AskHeldStatus() {
+        if (heldStatus_ && !asking_) {
+            const Json id = *heldStatus_;
+            heldStatus_.reset();
+            AskStatus(id);
+        }
     }
 
     // What the modem says of itself; its name and revision are asked once.
@@ -446,6 +468,7 @@ private:
             queued.parts = static_cast<int>(sent.parts);
             queued.concatenated = sent.concatenated;
             queued.concatReference = sent.reference;
+            queued.statusReport = sent.statusReport;
             Emit(std::move(queued));
             tracker_.Queued(sent.sequence, std::move(request.text),
                             request.id.is_null() ? std::string() : request.id.dump(),
@@ -606,7 +629,9 @@ private:
     std::FILE* journal_ = nullptr;
     TarvikLink::ModemInfo modem_;  // written by the start, then by the status asker alone
     std::thread statusAsker_;
-    bool gone_ = false;  // the device went away
+    std::atomic<bool> asking_ = false;
+    std::optional<Json> heldStatus_;  // a status request that came while one was asked
+    bool gone_ = false;               // the device went away
 };
 
 }  // namespace

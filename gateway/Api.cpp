@@ -69,6 +69,8 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["parts_accepted"] = m.partsAccepted;
         out["concatenated"] = m.concatenated;
         out["error"] = m.error.empty() ? Json(nullptr) : Json(m.error);
+        out["delivery"] = m.delivery.empty() ? "off" : m.delivery;
+        out["delivered_at"] = m.deliveredAt == 0 ? Json(nullptr) : Json(m.deliveredAt);
         if (m.state == MessageState::Queued && m.attempts > 0) {
             out["next_attempt_at"] = m.nextAt;
         }
@@ -126,8 +128,9 @@ struct Call {
     const CApi::Query& query;
     const std::string& idempotencyKey;
     const std::string& body;
-    std::string apiKey;  // the key the request came with
-    int64_t id = 0;      // the {id} of the path
+    bool deliveryReports;  // the default of a message that does not say
+    std::string apiKey;    // the key the request came with
+    int64_t id = 0;        // the {id} of the path
 };
 
 using Handler = CApi::Reply (*)(Call&);
@@ -176,6 +179,20 @@ std::string ModemHealthMetrics(const std::vector<ModemStatus>& modems) {
                         [](const ModemStatus& m) -> Value { return m.health.storageTotal; });
 }
 
+// Delivery reports, counted whole in the store so that a restart loses none.
+std::string ReportMetrics(const Counts& counts) {
+    std::string text = MetricHead("tarvikd_delivery_reports",
+                                  "Delivery reports by what they said of their part.", "counter");
+    text += Metric("tarvikd_delivery_reports", "result=\"delivered\"", counts.reportsDelivered);
+    text += Metric("tarvikd_delivery_reports", "result=\"undelivered\"", counts.reportsFailed);
+    text += Metric("tarvikd_delivery_reports", "result=\"unmatched\"", counts.reportsUnmatched);
+    text += MetricHead("tarvikd_delivery_report_delay_ms",
+                       "Milliseconds from a part's sending to its final report.", "summary");
+    text += Metric("tarvikd_delivery_report_delay_ms_sum", "", counts.reportDelaySumMs);
+    text += Metric("tarvikd_delivery_report_delay_ms_count", "", counts.reportDelayCount);
+    return text;
+}
+
 CApi::Reply Metrics(Call& call) {
     const Counts counts = call.store.Count();
     std::string text =
@@ -207,6 +224,7 @@ CApi::Reply Metrics(Call& call) {
         text += Metric("tarvikd_modem_restarts", "modem=\"" + modem.name + "\"", modem.restarts);
     }
     text += ModemHealthMetrics(modems);
+    text += ReportMetrics(counts);
     if (call.mqtt != nullptr) {
         text +=
             MetricHead("tarvikd_mqtt_pending", "Events the broker has not acknowledged.", "gauge");
@@ -281,12 +299,16 @@ CApi::Reply ListMessages(Call& call) {
 // The body's fields: "to" and "text" as strings, nothing unknown. The reason when not.
 std::optional<std::string> BodyRefused(const Json& request) {
     if (!request.is_object()) {
-        return "the body is a JSON object: {\"to\", \"text\", \"modem\"?}";
+        return "the body is a JSON object: {\"to\", \"text\", \"modem\"?, "
+               "\"delivery_report\"?}";
     }
     for (const auto& [key, value] : request.items()) {
-        if (key != "to" && key != "text" && key != "modem") {
+        if (key != "to" && key != "text" && key != "modem" && key != "delivery_report") {
             return "unknown field \"" + key + "\"";
         }
+    }
+    if (request.contains("delivery_report") && !request["delivery_report"].is_boolean()) {
+        return "\"delivery_report\" takes true or false";
     }
     if (!request.contains("to") || !request["to"].is_string()) {
         return "\"to\" takes the number as a string";
@@ -340,8 +362,12 @@ CApi::Reply PostMessage(Call& call) {
         return Error(400, "Idempotency-Key takes up to 200 characters");
     }
     enqueue.idempotencyKey = call.idempotencyKey;
-    enqueue.fingerprint =
-        Dump({{"to", enqueue.number}, {"text", enqueue.text}, {"modem", enqueue.modem}});
+    enqueue.deliveryReport = request.value("delivery_report", call.deliveryReports);
+    Json asked = {{"to", enqueue.number}, {"text", enqueue.text}, {"modem", enqueue.modem}};
+    if (!enqueue.deliveryReport) {
+        asked["delivery_report"] = false;  // only then: keys taken before keep matching
+    }
+    enqueue.fingerprint = Dump(asked);
     const EnqueueResult result = call.store.Enqueue(enqueue, NowMs());
     if (result.conflict) {
         return Error(409, "this Idempotency-Key was used for another message (id " +
@@ -434,7 +460,7 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path, con
     if (route == Routes().end()) {
         return Error(404, "no such resource: " + path);
     }
-    Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, "", 0};
+    Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, config_.deliveryReports, "", 0};
     if (!route->open) {
         call.apiKey = KnownKey(config_, authorization);
         if (call.apiKey.empty()) {

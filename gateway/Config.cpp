@@ -65,6 +65,11 @@ const std::vector<Rule<Config>>& TopRules() {
         {"reassembly_timeout_ms", &Config::reassemblyTimeoutMs,
          "how long a long message waits for its parts before it is stored without them", 1000,
          604800000},
+        {"delivery_reports", &Config::deliveryReports,
+         "ask for delivery reports of a message that does not say otherwise"},
+        {"delivery_timeout_ms", &Config::deliveryTimeoutMs,
+         "how long a message's delivery waits for its reports before it is `unknown`", 1000,
+         1209600000},
     };
     return rules;
 }

@@ -72,6 +72,9 @@ struct Config {
     int statusEveryMs = 30000;  // how often a modem's signal is asked for
     // How long a child waits for the rest of a long message before it is stored without it.
     int reassemblyTimeoutMs = 86400000;
+    // Delivery reports: asked for unless a message opts out, and awaited this long.
+    bool deliveryReports = true;
+    int deliveryTimeoutMs = 259200000;
     std::optional<WebhookConfig> webhook;
     std::optional<MqttConfig> mqtt;
     std::vector<ModemConfig> modems;

@@ -518,6 +518,9 @@ private:
             }
             case EventKind::Message:
                 return Received(link, event);
+            case EventKind::StatusReport:
+                Reported(event);
+                return true;
             case EventKind::Error:
                 life.simLocked = life.simLocked || event.code == TarvikLink::Code::SimLocked;
                 life.gone = life.gone || event.code == TarvikLink::Code::DeviceGone;
@@ -532,6 +535,31 @@ private:
     }
 
     // Stored first; only then may the child let it go. False when the child no longer reads.
+    // The child read the report off the modem already: one the store cannot take now is
+    // lost, and said so.
+    void Reported(const LinkEvent& event) {
+        if (!event.reference || !event.status) {
+            return;
+        }
+        ReportResult result = ReportResult::Unmatched;
+        try {
+            result = fleet_.store_.RecordReport({config_.name, *event.reference, event.number,
+                                                 *event.status, event.scTime, event.dischargeTime},
+                                                NowMs());
+        } catch (const std::exception& e) {
+            Log(Level::Error, "modem " + config_.name + ": store: " + e.what() +
+                                  "; a delivery report for reference " +
+                                  std::to_string(*event.reference) + " is lost");
+            return;
+        }
+        if (result == ReportResult::Unmatched) {
+            Log(Level::Info, "modem " + config_.name + ": a delivery report for reference " +
+                                 std::to_string(*event.reference) + " matched no message");
+        } else if (result == ReportResult::Final) {
+            fleet_.Wake();
+        }
+    }
+
     bool Received(CModemLink& link, const LinkEvent& event) {
         ReceiveResult result = ReceiveResult::Seen;
         try {

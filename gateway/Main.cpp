@@ -201,6 +201,8 @@ int main(int argc, char** argv) {
     StoreOptions storeOptions;
     storeOptions.daemon = config->name;
     storeOptions.events = config->mqtt.has_value();
+    storeOptions.webhook = config->webhook.has_value();
+    storeOptions.deliveryTimeoutMs = config->deliveryTimeoutMs;
     std::unique_ptr<IStore> store = OpenStore(config->store, storeOptions, error);
     if (!store) {
         Log(Level::Error, error);

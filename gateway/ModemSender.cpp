@@ -68,6 +68,7 @@ TarvikLink::Request CModemSender::RequestFor(const Claimed& claimed) const {
     request.prefixGiven = modem_.prefix.has_value();
     request.prefix = modem_.prefix;
     request.confirmWrites = true;
+    request.statusReport = claimed.statusReport;
     if (claimed.concatReference && !claimed.acceptedParts.empty()) {
         request.reference = claimed.concatReference;
         for (int part = 1; part <= claimed.parts; ++part) {
@@ -137,7 +138,8 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
             // reference, kept for a retry of its missing parts.
             if (!inFlight_.concatReference) {
                 StoreCall([&] {
-                    store_.RecordQueued(inFlight_.id, event.parts, event.concatenated, now);
+                    store_.RecordQueued(inFlight_.id, event.parts, event.concatenated,
+                                        event.statusReport, now);
                 });
             }
             if (event.concatReference && !inFlight_.concatReference) {

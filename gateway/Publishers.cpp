@@ -138,9 +138,32 @@ std::string PostSigned(const WebhookConfig& config, const std::string& body,
     return {};
 }
 
+// An outgoing message's end as the webhook is told it.
+nlohmann::json OutgoingBody(const Message& message, const std::string& event) {
+    return {{"id", message.id},
+            {"event", event},
+            {"modem", message.via},
+            {"to", message.number},
+            {"text", message.text},
+            {"state", ToString(message.state)},
+            {"error", message.error},
+            {"parts", message.parts},
+            {"delivery", message.delivery},
+            {"delivered_at", message.deliveredAt},
+            {"created_at", message.createdAt},
+            {"updated_at", message.updatedAt}};
+}
+
 std::string CWebhook::Deliver(const Message& message) {
     const std::string event =
         message.webhookEvent.empty() ? std::string(kEventReceived) : message.webhookEvent;
+    if (message.direction == "out") {
+        return PostSigned(
+            config_,
+            OutgoingBody(message, event)
+                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+            {"X-Tarvik-Message: " + std::to_string(message.id), "X-Tarvik-Event: " + event});
+    }
     const nlohmann::json payload = {{"id", message.id},
                                     {"event", event},
                                     {"modem", message.modem},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <iterator>
 
 namespace Tarvikd {
 
@@ -89,6 +90,36 @@ bool COutcomeLedger::Settle(int64_t now) {
         told_ = false;
     }
     return true;
+}
+
+ReportClass ClassOfReport(int status) {
+    if (status >= 0 && status <= 0x1F) {
+        return ReportClass::Delivered;
+    }
+    if (status >= 0x20 && status <= 0x3F) {
+        return ReportClass::Trying;
+    }
+    return ReportClass::Failed;
+}
+
+bool SameRecipient(const std::string& reported, const std::string& sentTo) {
+    const auto digits = [](const std::string& number) {
+        std::string only;
+        std::copy_if(number.begin(), number.end(), std::back_inserter(only),
+                     [](char c) { return c >= '0' && c <= '9'; });
+        return only;
+    };
+    const std::string a = digits(reported);
+    const std::string b = digits(sentTo);
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    const std::string& shorter = a.size() <= b.size() ? a : b;
+    const std::string& longer = a.size() <= b.size() ? b : a;
+    if (shorter.size() == longer.size()) {
+        return shorter == longer;
+    }
+    return shorter.size() >= 7 && longer.ends_with(shorter);
 }
 
 }  // namespace Tarvikd

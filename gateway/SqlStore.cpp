@@ -30,7 +30,9 @@ constexpr int kHandedConfirmed = 2;
 constexpr const char* kMessageColumns =
     "id, direction, state, modem, via, number, text, created_at, updated_at, attempts, "
     "next_at, parts, parts_accepted, error, coalesce(in_key, ''), sent_time, webhook_state, "
-    "webhook_attempts, webhook_error, concatenated, complete, missing, revision, webhook_event";
+    "webhook_attempts, webhook_error, concatenated, complete, missing, revision, webhook_event, "
+    "delivery, delivered_at, (SELECT coalesce(max(p.at), 0) FROM parts p WHERE p.message_id = "
+    "messages.id)";
 
 // A state's name as the database holds it; a name no state has is a fault, not a guess.
 template <typename State>
@@ -103,12 +105,14 @@ public:
                     return;
                 }
             }
-            result.id = db_->Exec(
-                               "INSERT INTO messages(direction, state, modem, number, text, "
-                               "created_at, updated_at, next_at) VALUES('out', 'queued', ?, ?, "
-                               "?, ?, ?, ?) RETURNING id",
-                               {request.modem, request.number, request.text, now, now, now})
-                            .Int(0, 0);
+            result.id =
+                db_->Exec(
+                       "INSERT INTO messages(direction, state, modem, number, text, "
+                       "created_at, updated_at, next_at, delivery_report, delivery) "
+                       "VALUES('out', 'queued', ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                       {request.modem, request.number, request.text, now, now, now,
+                        request.deliveryReport ? 1 : 0, request.deliveryReport ? "pending" : "off"})
+                    .Int(0, 0);
             Changed(result.id, now, "queued",
                     request.modem.empty() ? "" : "for modem " + request.modem);
             if (!request.idempotencyKey.empty()) {
@@ -181,7 +185,8 @@ public:
             // parts: a phone joins the parts of one sender.
             SqlParams params = {now, modem, modem};
             std::string sql =
-                "SELECT id, number, text, attempts, coalesce(concat_reference, -1), parts FROM "
+                "SELECT id, number, text, attempts, coalesce(concat_reference, -1), parts, "
+                "delivery_report FROM "
                 "messages WHERE direction = 'out' AND state = 'queued' AND next_at <= ? AND "
                 "(concat_reference IS NULL OR parts_accepted = 0 OR via = ?) AND "
                 "(modem = '' OR modem = ?";
@@ -199,6 +204,7 @@ public:
             claimed->number = row.Text(0, 1);
             claimed->text = row.Text(0, 2);
             claimed->attempts = static_cast<int>(row.Int(0, 3)) + 1;
+            claimed->statusReport = row.Int(0, 6) != 0;
             Continued(*claimed, row.Int(0, 4), static_cast<int>(row.Int(0, 5)));
             // A concatenated message keeps its count and its accepted parts for the retry.
             db_->Exec(
@@ -235,7 +241,8 @@ public:
                 "SELECT id, ?, ?, via, NULLIF(?, -1), ?, ? FROM messages WHERE id = ? "
                 "ON CONFLICT (message_id, part) DO UPDATE SET state = excluded.state, "
                 "modem = excluded.modem, reference = excluded.reference, at = excluded.at, "
-                "error = excluded.error",
+                "error = excluded.error, report_status = NULL, report_at = NULL, "
+                "report_final = 0",
                 {part, ToString(record.state), accepted ? record.reference : -1, now, record.error,
                  id});
             if (record.state == PartState::Writing) {
@@ -287,6 +294,11 @@ public:
             if (state == MessageState::Queued) {
                 Queued();
             }
+            if (state == MessageState::Sent) {
+                SettleDelivery(id, now);
+            } else if (state == MessageState::Failed) {
+                OweWebhook(id, kEventFailed);
+            }
         });
         // Renewed until then: an outcome the store refused is offered again.
         Holding(Kind::Send, id, false);
@@ -315,13 +327,46 @@ public:
         return result;
     }
 
-    void RecordQueued(int64_t id, int parts, bool concatenated, int64_t now) override {
+    void RecordQueued(int64_t id, int parts, bool concatenated, bool statusReport,
+                      int64_t now) override {
         Transaction([&] {
             db_->Exec(
                 "UPDATE messages SET parts = CASE WHEN parts > ? THEN parts ELSE ? END, "
-                "concatenated = ?, updated_at = ? WHERE id = ? AND direction = 'out'",
-                {parts, parts, concatenated ? 1 : 0, now, id});
+                "concatenated = ?, updated_at = ?, delivery = CASE WHEN delivery = 'pending' "
+                "AND ? = 0 THEN 'unsupported' ELSE delivery END WHERE id = ? AND "
+                "direction = 'out'",
+                {parts, parts, concatenated ? 1 : 0, now, statusReport ? 1 : 0, id});
         });
+    }
+
+    ReportResult RecordReport(const DeliveryReport& report, int64_t now) override {
+        ReportResult result = ReportResult::Unmatched;
+        Transaction([&] {
+            result = ReportResult::Unmatched;
+            // Newest first: an 8-bit reference comes round again, and the newest part
+            // without its final report is the one the network still tells of.
+            const CRows rows = db_->Exec(
+                "SELECT p.message_id, p.part, m.number FROM parts p JOIN messages m ON "
+                "m.id = p.message_id WHERE p.modem = ? AND p.reference = ? AND "
+                "p.state = 'accepted' AND p.report_final = 0 AND p.at >= ? "
+                "ORDER BY p.at DESC, p.message_id DESC, p.part DESC",
+                {report.modem, report.reference, now - options_.deliveryTimeoutMs});
+            for (int i = 0; i < rows.Size(); ++i) {
+                if (SameRecipient(report.number, rows.Text(i, 2))) {
+                    result = PartReported(rows.Int(i, 0), static_cast<int>(rows.Int(i, 1)),
+                                          report.status, now)
+                                 ? ReportResult::Final
+                                 : ReportResult::Matched;
+                    return;
+                }
+            }
+            db_->Exec(
+                "INSERT INTO unmatched_reports(modem, reference, number, status, sc_time, "
+                "discharge_time, at) VALUES(?, ?, ?, ?, ?, ?, ?)",
+                {report.modem, report.reference, report.number, report.status, report.scTime,
+                 report.dischargeTime, now});
+        });
+        return result;
     }
 
     // Claimed under a lease, so that one daemon posts it at a time.
@@ -331,11 +376,10 @@ public:
             next.reset();
             auto [free, params] = WebhookFree(now);
             params.insert(params.begin(), now);
-            const std::vector<Message> due = Messages(
-                "direction = 'in' AND webhook_state = 'pending' AND webhook_next_at <= ? "
-                "AND " +
-                    free + " ORDER BY webhook_next_at, id LIMIT 1" + db_->LockRows(),
-                params);
+            const std::vector<Message> due =
+                Messages("webhook_state = 'pending' AND webhook_next_at <= ? AND " + free +
+                             " ORDER BY webhook_next_at, id LIMIT 1" + db_->LockRows(),
+                         params);
             if (due.empty()) {
                 return;
             }
@@ -392,6 +436,14 @@ public:
         }
         counts.events =
             db_->Exec("SELECT count(*) FROM events WHERE daemon = ?", {options_.daemon}).Int(0, 0);
+        const CRows reports = db_->Exec(
+            "SELECT coalesce(sum(CASE WHEN report_status BETWEEN 0 AND 31 THEN 1 ELSE 0 END), 0), "
+            "count(*), coalesce(sum(report_at - at), 0) FROM parts WHERE report_final = 1");
+        counts.reportsDelivered = reports.Int(0, 0);
+        counts.reportsFailed = reports.Int(0, 1) - counts.reportsDelivered;
+        counts.reportDelayCount = reports.Int(0, 1);
+        counts.reportDelaySumMs = reports.Int(0, 2);
+        counts.reportsUnmatched = db_->Exec("SELECT count(*) FROM unmatched_reports").Int(0, 0);
         return counts;
     }
 
@@ -465,6 +517,14 @@ protected:
             m.missing = MissingParts(rows.Text(i, 21));
             m.revision = static_cast<int>(rows.Int(i, 22));
             m.webhookEvent = rows.Text(i, 23);
+            m.delivery = rows.Text(i, 24);
+            m.deliveredAt = rows.Int(i, 25);
+            // Reports awaited past the window never come: read as unknown.
+            const int64_t lastPart = rows.Int(i, 26);
+            if (m.delivery == "pending" && lastPart > 0 &&
+                NowMs() - lastPart > options_.deliveryTimeoutMs) {
+                m.delivery = "unknown";
+            }
         }
         return messages;
     }
@@ -514,6 +574,9 @@ protected:
                 {ToString(state), state == MessageState::Sent ? std::string() : detail, now,
                  outcome == Outcome::Released ? 1 : 0, rows.Int(i, 0)});
             Changed(rows.Int(i, 0), now, ToString(state), detail);
+            if (state == MessageState::Sent) {
+                SettleDelivery(rows.Int(i, 0), now);
+            }
             unknown += state == MessageState::Unknown ? 1 : 0;
             requeued = requeued || state == MessageState::Queued;
         }
@@ -562,6 +625,79 @@ private:
                 message.complete ? "every part came"
                                  : "parts still missing: " + MissingText(message.missing));
         return true;
+    }
+
+    // A part's report, in the message's history; true when it ended the message's delivery.
+    bool PartReported(int64_t id, int part, int status, int64_t now) {
+        const ReportClass kind = ClassOfReport(status);
+        db_->Exec(
+            "UPDATE parts SET report_status = ?, report_at = ?, report_final = ? WHERE "
+            "message_id = ? AND part = ?",
+            {status, now, kind == ReportClass::Trying ? 0 : 1, id, part});
+        History(id, now, "report",
+                "part " + std::to_string(part) + ": status " + std::to_string(status) +
+                    (kind == ReportClass::Delivered ? " (delivered)"
+                     : kind == ReportClass::Trying  ? " (still trying)"
+                                                    : " (failed)"));
+        return SettleDelivery(id, now);
+    }
+
+    // A sent message's delivery from its parts' reports: undelivered at the first part failed
+    // for good, delivered when every part is, unknown when a part has no reference to be
+    // reported under. True when it became delivered or undelivered.
+    bool SettleDelivery(int64_t id, int64_t now) {
+        const CRows message = db_->Exec(
+            "SELECT parts FROM messages WHERE id = ? AND state = 'sent' AND delivery = 'pending'",
+            {id});
+        if (message.Empty()) {
+            return false;
+        }
+        const CRows parts = db_->Exec(
+            "SELECT part, coalesce(reference, -1), coalesce(report_status, -1), report_final, "
+            "coalesce(report_at, 0) FROM parts WHERE message_id = ? AND state = 'accepted'",
+            {id});
+        bool failed = false;
+        bool unreferenced = false;
+        int delivered = 0;
+        int64_t deliveredAt = 0;
+        for (int i = 0; i < parts.Size(); ++i) {
+            const bool final = parts.Int(i, 3) != 0;
+            const bool fine =
+                ClassOfReport(static_cast<int>(parts.Int(i, 2))) == ReportClass::Delivered;
+            failed = failed || (final && !fine);
+            unreferenced = unreferenced || parts.Int(i, 1) < 0;
+            if (final && fine) {
+                ++delivered;
+                deliveredAt = std::max(deliveredAt, parts.Int(i, 4));
+            }
+        }
+        const std::string delivery = failed         ? "undelivered"
+                                     : unreferenced ? "unknown"
+                                     : delivered > 0 && delivered >= message.Int(0, 0) ? "delivered"
+                                                                                       : "";
+        if (delivery.empty()) {
+            return false;
+        }
+        db_->Exec("UPDATE messages SET delivery = ?, delivered_at = ?, updated_at = ? WHERE id = ?",
+                  {delivery, delivery == "delivered" ? deliveredAt : 0, now, id});
+        Changed(id, now, "delivery", delivery);
+        if (delivery == "unknown") {
+            return false;
+        }
+        OweWebhook(id, delivery == "delivered" ? kEventDelivered : kEventUndelivered);
+        return true;
+    }
+
+    // An outgoing message's end, posted once to the webhook when there is one.
+    void OweWebhook(int64_t id, const char* event) {
+        if (!options_.webhook) {
+            return;
+        }
+        db_->Exec(
+            "UPDATE messages SET webhook_state = 'pending', webhook_attempts = 0, "
+            "webhook_next_at = 0, webhook_error = '', webhook_daemon = '', "
+            "webhook_lease_until = 0, webhook_event = ? WHERE id = ?",
+            {std::string(event), id});
     }
 
     void History(int64_t id, int64_t now, const std::string& state, const std::string& detail) {

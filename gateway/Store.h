@@ -74,6 +74,9 @@ struct Message {
     int revision = 0;
     std::string webhookEvent;  // in: what the next post announces
     WebhookState webhookState = WebhookState::None;
+    // out: off (not asked), pending, delivered, undelivered, unknown or unsupported.
+    std::string delivery;
+    int64_t deliveredAt = 0;
     int webhookAttempts = 0;
     std::string webhookError;
     std::vector<HistoryEntry> history;
@@ -85,7 +88,8 @@ struct EnqueueRequest {
     std::string fingerprint;     // what the request asked for, to tell a retry from a reuse
     std::string number;
     std::string text;
-    std::string modem;  // empty: any
+    std::string modem;           // empty: any
+    bool deliveryReport = true;  // ask the network for delivery reports
 };
 
 struct EnqueueResult {
@@ -100,7 +104,8 @@ struct Claimed {
     int64_t id = 0;
     std::string number;
     std::string text;
-    int attempts = 0;  // this one included
+    int attempts = 0;           // this one included
+    bool statusReport = false;  // ask for delivery reports
     // A concatenated message an earlier attempt began: its reference, its count of parts,
     // and the parts the network accepted already, which never go again.
     std::optional<int> concatReference;
@@ -120,7 +125,28 @@ const char* ToString(PartState state);
 
 enum class Outcome { Sent, Retry, Failed, Unknown, Released };
 
+// A delivery report as a modem's child read it: the part's network reference, its recipient
+// and status (TP-ST), and the centre's time stamps, kept only for the record.
+struct DeliveryReport {
+    std::string modem;
+    int reference = 0;
+    std::string number;
+    int status = 0;
+    std::string scTime;
+    std::string dischargeTime;
+};
+
+// Matched: a part took it. Final: and its message's delivery reached its end by it.
+enum class ReportResult { Unmatched, Matched, Final };
+
 struct Counts {
+    // Delivery reports: final ones by outcome, those that matched no part, and the time
+    // from a part's sending to its report.
+    int64_t reportsDelivered = 0;
+    int64_t reportsFailed = 0;
+    int64_t reportsUnmatched = 0;
+    int64_t reportDelayCount = 0;
+    int64_t reportDelaySumMs = 0;
     std::map<std::pair<std::string, std::string>, int64_t> out;  // (modem or "", state)
     std::map<std::string, int64_t> in;                           // modem
     std::map<std::string, int64_t> webhooks;                     // state
@@ -141,9 +167,11 @@ struct Event {
 
 // What a store is opened with.
 struct StoreOptions {
-    std::string daemon = "tarvikd";  // this daemon's name: it holds its claims under it
-    bool events = false;             // record events (only with a broker to take them)
-    int leaseMs = 30000;             // a shared store: how long a claim lasts unrenewed
+    std::string daemon = "tarvikd";         // this daemon's name: it holds its claims under it
+    bool events = false;                    // record events (only with a broker to take them)
+    int leaseMs = 30000;                    // a shared store: how long a claim lasts unrenewed
+    bool webhook = false;                   // outgoing messages' ends are owed to the webhook
+    int64_t deliveryTimeoutMs = 259200000;  // how long a part's report is awaited
 };
 
 // The payload of a message's event after a change: the message as it now is (its id, state,
@@ -180,8 +208,15 @@ public:
     virtual void RecordPart(int64_t id, const PartRecord& part, int64_t now) = 0;
     // A concatenated message's reference and count of parts, kept for its retries.
     virtual void RecordConcat(int64_t id, int reference, int parts, int64_t now) = 0;
-    // The modem's child queued it in `parts` parts, joined by the phone when `concatenated`.
-    virtual void RecordQueued(int64_t id, int parts, bool concatenated, int64_t now) = 0;
+    // The modem's child queued it in `parts` parts, joined by the phone when `concatenated`,
+    // asking for delivery reports when `statusReport` (a modem that cannot makes it
+    // `unsupported`).
+    virtual void RecordQueued(int64_t id, int parts, bool concatenated, bool statusReport,
+                              int64_t now) = 0;
+    // Matches a delivery report to the newest accepted part of its modem with its reference
+    // and recipient, sent within the report window and without a final report yet; one that
+    // matches none is kept unmatched.
+    virtual ReportResult RecordReport(const DeliveryReport& report, int64_t now) = 0;
     // The end of one attempt. Retry queues it again for `nextAt`; Released queues it
     // without counting the attempt (it never reached the modem).
     virtual void Finish(int64_t id, Outcome outcome, const std::string& detail, int parts,
@@ -192,6 +227,10 @@ public:
 // completed it (or brought more of it).
 inline constexpr const char* kEventReceived = "message.received";
 inline constexpr const char* kEventUpdated = "message.updated";
+// An outgoing message's end: every part delivered, a part failed for good, or never sent.
+inline constexpr const char* kEventDelivered = "message.delivered";
+inline constexpr const char* kEventUndelivered = "message.undelivered";
+inline constexpr const char* kEventFailed = "message.failed";
 
 // A received message as the modem's child gives it: one of its own, or a long one joined,
 // perhaps without some parts.

@@ -110,6 +110,8 @@ std::string EventPayload(const Message& message, const std::string& daemon,
         payload["parts"] = message.parts;
         payload["parts_accepted"] = message.partsAccepted;
         payload["concatenated"] = message.concatenated;
+        payload["delivery"] = message.delivery;
+        payload["delivered_at"] = message.deliveredAt;
         payload["detail"] = detail;
     }
     // Replacement rather than an exception for text that is no UTF-8: an event is never

@@ -320,6 +320,7 @@ Json EventJson(const Event& event) {
             line["sequence"] = event.sequence;
             line["parts"] = event.parts;
             line["concatenated"] = event.concatenated;
+            line["status_report"] = event.statusReport;
             if (event.concatReference) {
                 line["reference"] = *event.concatReference;
             }
@@ -388,6 +389,7 @@ void ReadFields(const Json& object, Event& event) {
     event.parts = Small(object, "parts");
     event.acceptedParts = Small(object, "accepted");
     event.concatenated = Flag(object, "concatenated");
+    event.statusReport = Flag(object, "status_report");
     event.error = String(object, "error").value_or("");
     event.code = CodeNamed(String(object, "code").value_or(""));
     event.key = String(object, "key").value_or("");

@@ -121,9 +121,13 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     Event queued;
     queued.kind = EventKind::Queued;
     queued.concatReference = 0;
+    queued.statusReport = true;
     const Event queuedBack = RoundTrip(queued);
     EXPECT_EQ(queuedBack.concatReference, 0);
     EXPECT_FALSE(queuedBack.reference);
+    EXPECT_TRUE(queuedBack.statusReport);
+    queued.statusReport = false;
+    EXPECT_NE(EventLine(queued).find("\"status_report\":false"), std::string::npos);
     // A delivery report: reference 0 and status 0 are values, not absence.
     Event report;
     report.kind = EventKind::StatusReport;

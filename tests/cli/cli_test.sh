@@ -369,6 +369,8 @@ refs = {}
 for e in events:
     if e["event"] == "report":
         refs[(e["id"], e["part"])] = e["reference"]
+queued = {e["id"]: e["status_report"] for e in events if e["event"] == "queued"}
+assert queued[1] is False and queued[2] is True and queued[3] is True, queued
 got = {e["reference"]: e for e in events
        if e["event"] == "status_report" and e["number"] != "+447700900125"}
 assert set(got) == {refs[(2, 1)], refs[(3, 1)], refs[(3, 2)]}, (refs, got)
@@ -656,6 +658,10 @@ serve_confirm_writes)
   wait_line out 'part 2 of that send does not wait to be written'
   echo '{"op":"write","id":"m1","part":1}' > "$work/requests"
   wait_line out '"event":"writing","id":"m1","sequence":1,"part":2}'
+  # Status polls meanwhile wait for the line the part holds; the loop waits for neither,
+  # so it still reads requests.
+  echo '{"op":"status","id":"s1"}' > "$work/requests"
+  echo '{"op":"status","id":"s2"}' > "$work/requests"
   # The waiting part holds the line: a command is refused, not left to block the loop.
   echo '{"op":"at","id":"c","command":"AT"}' > "$work/requests"
   wait_line out '"id":"c","error":"a part waits for its write'

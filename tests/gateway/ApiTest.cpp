@@ -107,6 +107,7 @@ TEST_F(ApiTest, BadRequestsGetTheirReason) {
         {"{\"to\":\"+8613800138000\",\"text\":\"\"}", "empty"},
         {"{\"to\":\"+8613800138000\",\"text\":\"hi\",\"modem\":\"west\"}", "no configured modem"},
         {"{\"to\":\"+8613800138000\",\"text\":\"hi\",\"priority\":1}", "unknown field"},
+        {"{\"to\":\"+8613800138000\",\"text\":\"hi\",\"delivery_report\":1}", "true or false"},
         {"{\"to\":\"+8613800138000\",\"text\":\"" + std::string(1001, 'x') + "\"}", "1 to 1000"},
         {"{\"to\":\"+8613800138000\",\"text\":\"\xff\xfe\"}", "not JSON"},
     };
@@ -142,7 +143,18 @@ TEST_F(ApiTest, RetriedPostIsOneMessageAndAReusedKeyIsRefused) {
     EXPECT_EQ(message["text"], "Grüße 😀");
     EXPECT_EQ(message["modem"], "north");
     EXPECT_EQ(message["history"][0]["state"], "queued");
-    EXPECT_EQ(store_->List("out", 0, 10).size(), 1u);
+    EXPECT_EQ(message["delivery"], "pending") << "reports are asked for by default";
+    EXPECT_EQ(message["delivered_at"], nullptr);
+    // Opting out of reports is another request under the same key.
+    const std::string quiet =
+        "{\"to\":\"+8613800138000\",\"text\":\"Grüße 😀\",\"modem\":\"north\","
+        "\"delivery_report\":false}";
+    EXPECT_EQ(Call("POST", "/v1/messages", quiet, "order-17").status, 409u);
+    const CApi::Reply off = Call("POST", "/v1/messages", quiet, "order-18");
+    ASSERT_EQ(off.status, 202u);
+    const std::string offId = std::to_string(Json::parse(off.body)["id"].get<int64_t>());
+    EXPECT_EQ(Json::parse(Call("GET", "/v1/messages/" + offId).body)["delivery"], "off");
+    EXPECT_EQ(store_->List("out", 0, 10).size(), 2u);
 }
 
 TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {

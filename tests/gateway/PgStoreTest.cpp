@@ -275,7 +275,9 @@ TEST_P(PgStoreTest, ADatabaseOfTheSchemaBeforeIsBroughtForwardInPlace) {
     // Back to version 2, before webhooks and events were claimed, parts recorded and long
     // messages kept their parts.
     ASSERT_TRUE(PgExec(url_,
-                       "DROP TABLE parts; ALTER TABLE messages DROP COLUMN concat_reference, "
+                       "DROP TABLE parts, unmatched_reports; ALTER TABLE messages DROP COLUMN "
+                       "delivery_report, DROP COLUMN delivery, DROP COLUMN delivered_at, "
+                       "DROP COLUMN concat_reference, "
                        "DROP COLUMN webhook_daemon, DROP COLUMN webhook_lease_until, DROP COLUMN "
                        "concatenated, DROP COLUMN complete, DROP COLUMN missing, DROP COLUMN "
                        "revision, DROP COLUMN webhook_event; UPDATE messages SET parts = 0 WHERE "

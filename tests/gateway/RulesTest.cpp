@@ -125,5 +125,25 @@ TEST(RulesTest, OutcomesWaitInOrderWhileTheStoreIsAwayAndAreRecordedOnce) {
     EXPECT_EQ(recorded.size(), 2u);
 }
 
+TEST(RulesTest, ReportStatusAndRecipientAreReadAsTheNetworkMeansThem) {
+    EXPECT_EQ(ClassOfReport(0x00), ReportClass::Delivered);
+    EXPECT_EQ(ClassOfReport(0x1F), ReportClass::Delivered);
+    EXPECT_EQ(ClassOfReport(0x20), ReportClass::Trying);
+    EXPECT_EQ(ClassOfReport(0x3F), ReportClass::Trying);
+    EXPECT_EQ(ClassOfReport(0x40), ReportClass::Failed);
+    EXPECT_EQ(ClassOfReport(0x7F), ReportClass::Failed);
+    EXPECT_EQ(ClassOfReport(0x80), ReportClass::Failed) << "reserved codes end the part";
+    EXPECT_EQ(ClassOfReport(0xFF), ReportClass::Failed);
+
+    EXPECT_TRUE(SameRecipient("+358123456789", "358123456789"));
+    EXPECT_TRUE(SameRecipient("123456789", "+358123456789")) << "the country code dropped";
+    EXPECT_TRUE(SameRecipient("+358123456789", "3456789"));
+    EXPECT_FALSE(SameRecipient("+358123456789", "123456")) << "too short to tell";
+    EXPECT_TRUE(SameRecipient("12345", "12345")) << "short numbers only when equal";
+    EXPECT_FALSE(SameRecipient("+358123456789", "+358123456780"));
+    EXPECT_FALSE(SameRecipient("+358123456789", "0123456789")) << "a trunk 0 is no suffix";
+    EXPECT_FALSE(SameRecipient("", "")) << "no digits match nothing";
+}
+
 }  // namespace
 }  // namespace Tarvikd

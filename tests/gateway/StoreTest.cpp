@@ -7,8 +7,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "Log.h"
 #include "StoreTestSupport.h"
 
 namespace Tarvikd {
@@ -42,11 +44,11 @@ protected:
             std::filesystem::remove_all(folder_);
         }
     }
-    void Reopen() {
+    void Reopen(const StoreOptions& options = {}) {
         store_.reset();
         std::string error;
-        store_ =
-            GetParam() == "postgresql" ? OpenPgStore(path_, error) : OpenSqliteStore(path_, error);
+        store_ = GetParam() == "postgresql" ? OpenPgStore(path_, error, options)
+                                            : OpenSqliteStore(path_, error, options);
         ASSERT_TRUE(store_) << error;
     }
     int64_t Queue(const std::string& text, const std::string& modem = "",
@@ -297,7 +299,7 @@ TEST_P(StoreTest, LongMessageGainingAPartWhileItsPostIsUnderWayIsPostedAsItNowIs
 TEST_P(StoreTest, OutgoingMessageKeepsItsPartsAndWhetherThePhoneJoinsThem) {
     const int64_t id = Queue("a long text");
     ASSERT_EQ(store_->Claim("m", {}, 1100)->id, id);
-    store_->RecordQueued(id, 3, true, 1200);
+    store_->RecordQueued(id, 3, true, true, 1200);
     EXPECT_EQ(store_->Get(id)->parts, 3) << "known before any part is reported";
     EXPECT_TRUE(store_->Get(id)->concatenated);
     store_->Finish(id, Outcome::Sent, "", 3, 3, 0, 1300);
@@ -354,6 +356,136 @@ TEST(StoreShown, APasswordInTheUrlIsNeverShown) {
               "postgresql://tarvik@db.example/tarvik?x=a@b");
     EXPECT_EQ(StoreShown("postgres://db.example:5432/tarvik"), "postgres://db.example:5432/tarvik");
     EXPECT_EQ(StoreShown("/var/lib/tarvik/a:b@c.db"), "/var/lib/tarvik/a:b@c.db");
+}
+
+// Delivery reports: a message sent through modem "m" in `parts` parts, each accepted under
+// the reference given, at `at` (the wall clock: the report window is read against it).
+class DeliveryStoreTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        StoreOptions options;
+        options.webhook = true;
+        options.deliveryTimeoutMs = 3600000;
+        Reopen(options);
+    }
+    int64_t Sent(const std::string& number, const std::vector<int>& references, int64_t at) {
+        const int64_t id =
+            store_->Enqueue({"api", "", number + std::to_string(at), number, "text", ""}, at).id;
+        EXPECT_EQ(store_->Claim("m", {}, at)->id, id);
+        const int parts = static_cast<int>(references.size());
+        store_->RecordQueued(id, parts, parts > 1, true, at);
+        for (int part = 1; part <= parts; ++part) {
+            store_->RecordPart(id, {part, PartState::Writing, -1, {}}, at);
+            store_->RecordPart(id, {part, PartState::Accepted, references[part - 1], {}}, at);
+        }
+        store_->Finish(id, Outcome::Sent, "", parts, parts, 0, at);
+        return id;
+    }
+    ReportResult Report(int reference, const std::string& number, int status, int64_t at) {
+        return store_->RecordReport({"m", reference, number, status, "", ""}, at);
+    }
+    // The webhook posts owed, by message and event.
+    std::vector<std::pair<int64_t, std::string>> Posts(int64_t at) {
+        std::vector<std::pair<int64_t, std::string>> posts;
+        while (const auto next = store_->NextWebhook(at)) {
+            posts.emplace_back(next->id, next->webhookEvent);
+            store_->FinishWebhook(next->id, true, false, "", 0, at);
+        }
+        return posts;
+    }
+    const int64_t now_ = NowMs();
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, DeliveryStoreTest, ::testing::ValuesIn(Kinds()),
+                         [](const auto& kind) { return kind.param; });
+
+TEST_P(DeliveryStoreTest, ReportGoesToTheNewestUnreportedPartOfItsReferenceAndRecipient) {
+    // The 8-bit reference came round: both parts carry 7, the newer one is reported first.
+    const int64_t older = Sent("+358401234567", {7}, now_ - 60000);
+    const int64_t newer = Sent("+358401234567", {7}, now_ - 1000);
+    const int64_t other = Sent("+441234567890", {7}, now_);
+    EXPECT_EQ(Report(7, "401234567", 0, now_), ReportResult::Final) << "digits, not the form";
+    EXPECT_EQ(store_->Get(newer)->delivery, "delivered");
+    EXPECT_EQ(store_->Get(newer)->deliveredAt, now_);
+    EXPECT_EQ(store_->Get(other)->delivery, "pending") << "another recipient, though newest";
+    EXPECT_EQ(Report(7, "358401234567", 0, now_ + 10), ReportResult::Final);
+    EXPECT_EQ(store_->Get(older)->delivery, "delivered");
+    // Nothing left to take a third: kept apart and counted, never forced on a message.
+    EXPECT_EQ(Report(7, "+358401234567", 0, now_ + 20), ReportResult::Unmatched);
+    EXPECT_EQ(Report(9, "+441234567890", 0, now_ + 30), ReportResult::Unmatched);
+    EXPECT_EQ(Report(7, "567890", 0, now_ + 40), ReportResult::Unmatched) << "too few digits";
+    EXPECT_EQ(store_->Get(other)->delivery, "pending");
+    Reopen();
+    const Counts counts = store_->Count();
+    EXPECT_EQ(counts.reportsUnmatched, 3);
+    EXPECT_EQ(counts.reportsDelivered, 2);
+    EXPECT_EQ(counts.reportDelayCount, 2);
+    EXPECT_EQ(counts.reportDelaySumMs, 1000 + 60010);
+}
+
+TEST_P(DeliveryStoreTest, LongMessageIsDeliveredWithItsLastPartAndUndeliveredAtItsFirstFailure) {
+    const int64_t whole = Sent("+8613800138000", {1, 2, 3}, now_);
+    EXPECT_EQ(Report(1, "+8613800138000", 0, now_ + 100), ReportResult::Matched);
+    EXPECT_EQ(Report(2, "+8613800138000", 0x20, now_ + 200), ReportResult::Matched)
+        << "still trying is no end";
+    EXPECT_EQ(Report(3, "+8613800138000", 0, now_ + 300), ReportResult::Matched);
+    EXPECT_EQ(store_->Get(whole)->delivery, "pending");
+    EXPECT_EQ(Report(2, "+8613800138000", 0, now_ + 400), ReportResult::Final);
+    EXPECT_EQ(store_->Get(whole)->delivery, "delivered");
+    EXPECT_EQ(store_->Get(whole)->deliveredAt, now_ + 400);
+    EXPECT_EQ(store_->Get(whole)->state, MessageState::Sent);
+
+    const int64_t failed = Sent("+8613800138001", {4, 5, 6}, now_);
+    EXPECT_EQ(Report(5, "+8613800138001", 0x46, now_ + 100), ReportResult::Final);
+    EXPECT_EQ(Report(4, "+8613800138001", 0, now_ + 200), ReportResult::Matched);
+    EXPECT_EQ(Report(6, "+8613800138001", 0xC0, now_ + 300), ReportResult::Matched);
+    EXPECT_EQ(store_->Get(failed)->delivery, "undelivered");
+    EXPECT_EQ(store_->Get(failed)->deliveredAt, 0);
+    const Message history = *store_->Get(failed);
+    EXPECT_TRUE(std::any_of(history.history.begin(), history.history.end(), [](const auto& h) {
+        return h.state == "report" && h.detail == "part 2: status 70 (failed)";
+    }));
+    // One post per message's end, never one per part.
+    using Post = std::pair<int64_t, std::string>;
+    EXPECT_EQ(Posts(now_ + 1000),
+              (std::vector<Post>{{whole, kEventDelivered}, {failed, kEventUndelivered}}));
+}
+
+TEST_P(DeliveryStoreTest, DeliveryIsOffUnsupportedOrUnknownWhereNoReportCanEndIt) {
+    EnqueueRequest request{"api", "", "off", "+8613800138000", "text", ""};
+    request.deliveryReport = false;
+    const int64_t off = store_->Enqueue(request, now_).id;
+    const auto claimed = store_->Claim("m", {}, now_);
+    ASSERT_TRUE(claimed);
+    EXPECT_FALSE(claimed->statusReport);
+    store_->Finish(off, Outcome::Sent, "", 1, 1, 0, now_);
+    EXPECT_EQ(store_->Get(off)->delivery, "off");
+
+    const int64_t cannot = store_->Enqueue({"api", "", "c", "+8613800138000", "t", ""}, now_).id;
+    ASSERT_TRUE(store_->Claim("m", {}, now_)->statusReport);
+    store_->RecordQueued(cannot, 1, false, false, now_);
+    store_->Finish(cannot, Outcome::Sent, "", 1, 1, 0, now_);
+    EXPECT_EQ(store_->Get(cannot)->delivery, "unsupported");
+
+    // Accepted without a reference: no report can be matched to it.
+    const int64_t blind = store_->Enqueue({"api", "", "b", "+8613800138000", "t", ""}, now_).id;
+    ASSERT_EQ(store_->Claim("m", {}, now_)->id, blind);
+    store_->RecordPart(blind, {1, PartState::Accepted, -1, {}}, now_);
+    store_->Finish(blind, Outcome::Sent, "", 1, 1, 0, now_);
+    EXPECT_EQ(store_->Get(blind)->delivery, "unknown");
+
+    // Sent before the window: read as unknown, and a late report does not match it.
+    const int64_t stale = Sent("+8613800138000", {9}, now_ - 7200000);
+    EXPECT_EQ(store_->Get(stale)->delivery, "unknown");
+    EXPECT_EQ(Report(9, "+8613800138000", 0, now_), ReportResult::Unmatched);
+
+    // A failed send is told once as such.
+    const int64_t lost = store_->Enqueue({"api", "", "l", "+8613800138000", "t", ""}, now_).id;
+    ASSERT_EQ(store_->Claim("m", {}, now_)->id, lost);
+    store_->Finish(lost, Outcome::Failed, "refused", 1, 0, 0, now_);
+    using Post = std::pair<int64_t, std::string>;
+    EXPECT_EQ(Posts(now_ + 1000), (std::vector<Post>{{lost, kEventFailed}}));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@ the daemon on a configuration written here, requests with an HTTP client, and wh
 API, the webhook receiver and the simulators' logs show.
 
 Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link,
-modems, long, long_late, long_kill, parts; the
+modems, long, long_late, long_kill, parts, delivery; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -242,7 +242,7 @@ def case_e2e():
         if m["state"] != "sent" or m["via"] != via or m["parts_accepted"] != 1:
             fail(f"message {ident}: {m}")
         # A part the chatty modem refused is tried again after its backoff.
-        states = [h["state"] for h in m["history"]]
+        states = [h["state"] for h in m["history"] if h["state"] not in ("report", "delivery")]
         if states[:2] != ["queued", "sending"] or states[-2:] != ["part", "sent"] or \
                 len(states) != 1 + 3 * m["attempts"]:
             fail(f"history of {ident}: {m['history']}")
@@ -278,7 +278,14 @@ def case_e2e():
         if line not in metrics:
             fail(f"metrics lack {line}:\n{metrics}")
     # What a strict reader asks: every family announced, and its lines together.
-    families = [line.split("{")[0].split(" ")[0] for line in metrics.splitlines()
+    def family_of(sample):
+        # A summary's _sum and _count are samples of the family its TYPE line names.
+        for suffix in ("_sum", "_count"):
+            base = sample[:-len(suffix)]
+            if sample.endswith(suffix) and f"# TYPE {base} summary" in metrics:
+                return base
+        return sample
+    families = [family_of(line.split("{")[0].split(" ")[0]) for line in metrics.splitlines()
                 if line and not line.startswith("#")]
     for family in set(families):
         if f"# TYPE {family} " not in metrics:
@@ -621,6 +628,11 @@ def metric(name):
     fail(f"no {name} in the metrics")
 
 
+def published(entry):
+    """The state an event of a history entry carries: a delivery change leaves it sent."""
+    return "sent" if entry["state"] == "delivery" else entry["state"]
+
+
 def case_mqtt():
     mqtt_port = free_port()
     broker = start_broker(mqtt_port)
@@ -645,8 +657,8 @@ def case_mqtt():
         for direction in ("out", "in"):
             for m in all_messages(direction):
                 full = message(m["id"])
-                want = {(h["state"], h["at"], full["text"]) for h in full["history"]
-                        if h["state"] != "part"}
+                want = {(published(h), h["at"], full["text"]) for h in full["history"]
+                        if h["state"] not in ("part", "report")}
                 have = got.pop((direction, m["id"]), set())
                 if have - want:
                     fail(f"{direction} message {m['id']}: events {have - want} for {full}")
@@ -682,7 +694,8 @@ def case_mqtt():
     wait_for("the broker missed", lambda: metric("tarvikd_mqtt_connected") == 0)
     later = send(["while down 1", "while down 2"])
     all_through(5)
-    changes = sum(len([h for h in message(i)["history"] if h["state"] != "part"]) for i in later)
+    changes = sum(len([h for h in message(i)["history"] if h["state"] not in ("part", "report")])
+                  for i in later)
     came = len([m for m in all_messages("in") if m["text"].startswith("while down")])
     if metric("tarvikd_mqtt_pending") != changes + came:
         fail(f"{metric('tarvikd_mqtt_pending')} pending for {changes} changes and "
@@ -1218,11 +1231,53 @@ def case_parts():
     stop_daemon()
 
 
+def case_delivery():
+    """A long message's delivery reports: every part delivered makes it delivered, one part
+    failed for good undelivered; each end is posted once, whatever the other parts say, and
+    kept over a restart."""
+    start_modem(3)
+    start_modem(4, "--report-status-part", "2:70")
+    write_config([("a", 3), ("b", 4)], "reroute = false", webhook=recorder_config())
+    start_daemon()
+    wait_for("the modems ready", lambda: all(m["state"] == "ready" for m in modems().values()))
+    sent = {}
+    for name, port in (("a", 3), ("b", 4)):
+        sent[name] = expect(call("POST", "/v1/messages",
+                                 {"to": OWN[port], "text": LONG, "modem": name}), 202, "a send")["id"]
+    reports = lambda ident: [h for h in message(ident)["history"] if h["state"] == "report"]
+    for ident in sent.values():
+        wait_for(f"message {ident}'s four reports", lambda: len(reports(ident)) == 4,
+                 show=lambda: message(ident))
+    good, bad = message(sent["a"]), message(sent["b"])
+    if good["state"] != "sent" or good["delivery"] != "delivered" or \
+            not isinstance(good["delivered_at"], int) or good["delivered_at"] < good["created_at"]:
+        fail(f"the delivered message: {good}")
+    if bad["state"] != "sent" or bad["delivery"] != "undelivered" or bad["delivered_at"] is not None \
+            or "part 2: status 70 (failed)" not in [h["detail"] for h in reports(sent["b"])]:
+        fail(f"the undelivered message: {bad}")
+    for ident, event in ((sent["a"], "message.delivered"), (sent["b"], "message.undelivered")):
+        wait_for(f"message {ident}'s post", lambda: posts_of(ident))
+    if metric('tarvikd_delivery_reports{result="delivered"}') != 7 or \
+            metric('tarvikd_delivery_reports{result="undelivered"}') != 1 or \
+            metric("tarvikd_delivery_report_delay_ms_count") != 8:
+        fail("the report metrics: " + call("GET", "/metrics")[1])
+    stop_daemon()
+    start_daemon()
+    if message(sent["a"])["delivery"] != "delivered" or \
+            message(sent["b"])["delivery"] != "undelivered":
+        fail(f"after the restart: {message(sent['a'])} {message(sent['b'])}")
+    stop_daemon()
+    for ident, event in ((sent["a"], "message.delivered"), (sent["b"], "message.undelivered")):
+        posts = posts_of(ident)
+        if [p["event"] for p in posts] != [event] or posts[0]["to"] != OWN[3 if ident == sent["a"] else 4]:
+            fail(f"message {ident}'s posts: {posts}")
+
+
 try:
     {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
      "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
      "modems": case_modems, "long": case_long, "long_late": case_long_late,
-     "long_kill": case_long_kill, "parts": case_parts}[CASE]()
+     "long_kill": case_long_kill, "parts": case_parts, "delivery": case_delivery}[CASE]()
     print(f"PASS ({CASE})")
 finally:
     if daemon is not None and daemon.poll() is None:

@@ -148,9 +148,11 @@ struct Event {
     int parts = 0;                       // queued, sent; message: a long one's count of parts
     int acceptedParts = 0;               // sent
     bool concatenated = false;           // queued, sent: one message whose parts a phone joins
-    std::string error;                   // error; a refused report's reason
-    Code code = Code::None;              // error, a refused report
-    std::string key;                     // message
+    // queued: the parts ask for delivery reports (false where the modem cannot route them)
+    bool statusReport = false;
+    std::string error;       // error; a refused report's reason
+    Code code = Code::None;  // error, a refused report
+    std::string key;         // message
     // A long message (parts given): whether every part came, those that did not, and the
     // keys of the parts it holds. Its key acknowledges them all.
     std::optional<bool> complete;
