@@ -562,28 +562,31 @@ private:
 
     // True when a report came.
     bool Pump() {
+        // The library gives a part's outcome before its delivery report: taken first and told
+        // after the outcomes, a report never reaches the reader before its part's reference.
+        std::vector<Tarvik::StatusReport> delivered;
+        while (auto report = Tarvik::Session::NextStatusReport()) {
+            delivered.push_back(std::move(*report));
+        }
         session_->Fetch();
         LetGo();
         const bool reported = TakeReports();
-        const bool delivered = TakeStatusReports();
+        TellStatusReports(delivered);
         QueueHeld();
-        return reported || delivered;
+        return reported || !delivered.empty();
     }
 
     // Delivery reports, each an event of its own; matching them to parts is the reader's.
-    static bool TakeStatusReports() {
-        bool any = false;
-        while (const auto report = Tarvik::Session::NextStatusReport()) {
-            any = true;
+    static void TellStatusReports(const std::vector<Tarvik::StatusReport>& reports) {
+        for (const Tarvik::StatusReport& report : reports) {
             Event event = Made(EventKind::StatusReport);
-            event.reference = report->reference;
-            event.number = (report->internationalRecipient ? "+" : "") + report->recipient;
-            event.status = report->status;
-            event.scTime = report->serviceCentreTime;
-            event.dischargeTime = report->dischargeTime;
+            event.reference = report.reference;
+            event.number = (report.internationalRecipient ? "+" : "") + report.recipient;
+            event.status = report.status;
+            event.scTime = report.serviceCentreTime;
+            event.dischargeTime = report.dischargeTime;
             Emit(std::move(event));
         }
-        return any;
     }
 
     bool TakeReports() {

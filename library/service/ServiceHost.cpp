@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/Fields.h"
+#include "codec/Unsolicited.h"
 #include "engine/ProcessState.h"
 #include "engine/ReplyReader.h"
 #include "engine/Reports.h"
@@ -290,6 +291,14 @@ int32_t CServiceHost::Command(const char* command, char* reply, int32_t waitMs, 
     // SMSCommand's caller chose how long to wait, so its reply ends by silence alone; a
     // query of the second face ends as the port is set.
     const int count = std::max(0, port.Read(received, kCommandReplyCapacity, rule));
+    // The caller gets the reply as the modem gave it; a delivery report in it is noted all
+    // the same, or the worker, which reads reports only from its own replies, never sees it.
+    const std::string tag = TagOfCommand(command);
+    const std::string_view raw(received, static_cast<std::size_t>(count));
+    CleanText cleaned =
+        tag.empty() ? CleanReply(raw, {}) : CleanReply(raw, {std::string_view(tag)});
+    cleaned.lostSetup = false;  // the caller's command is the caller's: no set-up follows it
+    engine.notes.Note(std::move(cleaned));
     std::memcpy(reply, received, static_cast<std::size_t>(count));
     reply[count] = '\0';
     return count;
