@@ -92,16 +92,6 @@ bool COutcomeLedger::Settle(int64_t now) {
     return true;
 }
 
-ReportClass ClassOfReport(int status) {
-    if (status >= 0 && status <= 0x1F) {
-        return ReportClass::Delivered;
-    }
-    if (status >= 0x20 && status <= 0x3F) {
-        return ReportClass::Trying;
-    }
-    return ReportClass::Failed;
-}
-
 bool SameRecipient(const std::string& reported, const std::string& sentTo) {
     const auto digits = [](const std::string& number) {
         std::string only;

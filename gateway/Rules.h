@@ -123,10 +123,8 @@ private:
     bool told_ = false;  // the front's refusal was passed on already
 };
 
-// What a delivery report's status (TP-ST) says of its part: delivered, still being tried (not
-// final), or failed for good; codes past 0x7F are reserved and taken as failures.
-enum class ReportClass { Delivered, Trying, Failed };
-ReportClass ClassOfReport(int status);
+// What a delivery report's status (TP-ST) says of its part is the library's reading of it:
+// GSM::DeliveryStateOf (delivered, still pending, or failed for good).
 
 // Whether a report's recipient is the number a part went to, by digits alone: equal, or one
 // a suffix of the other with at least 7 digits (a network may drop or add the country code).

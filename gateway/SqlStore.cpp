@@ -17,6 +17,7 @@
 #include "Log.h"
 #include "Rules.h"
 #include "Sql.h"
+#include "codec/StatusReport.h"
 
 namespace Tarvikd {
 
@@ -629,16 +630,16 @@ private:
 
     // A part's report, in the message's history; true when it ended the message's delivery.
     bool PartReported(int64_t id, int part, int status, int64_t now) {
-        const ReportClass kind = ClassOfReport(status);
+        const GSM::DeliveryState kind = GSM::DeliveryStateOf(status);
         db_->Exec(
             "UPDATE parts SET report_status = ?, report_at = ?, report_final = ? WHERE "
             "message_id = ? AND part = ?",
-            {status, now, kind == ReportClass::Trying ? 0 : 1, id, part});
+            {status, now, kind == GSM::DeliveryState::Pending ? 0 : 1, id, part});
         History(id, now, "report",
                 "part " + std::to_string(part) + ": status " + std::to_string(status) +
-                    (kind == ReportClass::Delivered ? " (delivered)"
-                     : kind == ReportClass::Trying  ? " (still trying)"
-                                                    : " (failed)"));
+                    (kind == GSM::DeliveryState::Delivered ? " (delivered)"
+                     : kind == GSM::DeliveryState::Pending ? " (still trying)"
+                                                           : " (failed)"));
         return SettleDelivery(id, now);
     }
 
@@ -662,8 +663,8 @@ private:
         int64_t deliveredAt = 0;
         for (int i = 0; i < parts.Size(); ++i) {
             const bool final = parts.Int(i, 3) != 0;
-            const bool fine =
-                ClassOfReport(static_cast<int>(parts.Int(i, 2))) == ReportClass::Delivered;
+            const bool fine = GSM::DeliveryStateOf(static_cast<int>(parts.Int(i, 2))) ==
+                              GSM::DeliveryState::Delivered;
             failed = failed || (final && !fine);
             unreferenced = unreferenced || parts.Int(i, 1) < 0;
             if (final && fine) {

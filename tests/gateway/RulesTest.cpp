@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Rules.h"
+#include "codec/StatusReport.h"
 
 namespace Tarvikd {
 namespace {
@@ -126,14 +127,15 @@ TEST(RulesTest, OutcomesWaitInOrderWhileTheStoreIsAwayAndAreRecordedOnce) {
 }
 
 TEST(RulesTest, ReportStatusAndRecipientAreReadAsTheNetworkMeansThem) {
-    EXPECT_EQ(ClassOfReport(0x00), ReportClass::Delivered);
-    EXPECT_EQ(ClassOfReport(0x1F), ReportClass::Delivered);
-    EXPECT_EQ(ClassOfReport(0x20), ReportClass::Trying);
-    EXPECT_EQ(ClassOfReport(0x3F), ReportClass::Trying);
-    EXPECT_EQ(ClassOfReport(0x40), ReportClass::Failed);
-    EXPECT_EQ(ClassOfReport(0x7F), ReportClass::Failed);
-    EXPECT_EQ(ClassOfReport(0x80), ReportClass::Failed) << "reserved codes end the part";
-    EXPECT_EQ(ClassOfReport(0xFF), ReportClass::Failed);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x00), GSM::DeliveryState::Delivered);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x1F), GSM::DeliveryState::Delivered);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x20), GSM::DeliveryState::Pending);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x3F), GSM::DeliveryState::Pending);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x40), GSM::DeliveryState::Failed);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x7F), GSM::DeliveryState::Failed);
+    EXPECT_EQ(GSM::DeliveryStateOf(0x80), GSM::DeliveryState::Failed)
+        << "reserved codes end the part";
+    EXPECT_EQ(GSM::DeliveryStateOf(0xFF), GSM::DeliveryState::Failed);
 
     EXPECT_TRUE(SameRecipient("+358123456789", "358123456789"));
     EXPECT_TRUE(SameRecipient("123456789", "+358123456789")) << "the country code dropped";
