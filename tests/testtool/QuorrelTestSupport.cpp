@@ -5,7 +5,40 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <dirent.h>
 #include <dlfcn.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+int ThreadsOfThisProcess() {
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return 1;
+    }
+    int count = 0;
+    while (const dirent* entry = ::readdir(tasks)) {
+        count += entry->d_name[0] != '.' ? 1 : 0;
+    }
+    ::closedir(tasks);
+    return count;
+}
+
+// Qt's pool threads are detached: one the pool has let go may still be running its own
+// clean-up when main returns, and the leak check at exit then finds its thread data held by
+// nothing. After main, wait (a little, at most) for every thread but this one to be gone.
+struct LastThreadAtExit {
+    ~LastThreadAtExit() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (ThreadsOfThisProcess() > 1 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+} lastThreadAtExit;
+
+}  // namespace
 
 QuorrelWindow::QuorrelWindow(const QString& libraryFolder) : libraryFolder_(libraryFolder) {
     qputenv("TARVIK_PORT_DIR", portDir_.path().toLocal8Bit());
