@@ -177,7 +177,10 @@ private:
 
     // Reports.cpp: the delivery report of a submission that asked for one, as the
     // indication settings route it.
-    void ReportLocked(const Submission& submission, Script& script);
+    void ReportLocked(const Submission& submission);
+    // A report the network sends now, stored as the routing says: its announcement, or
+    // nothing when the storage is full.
+    std::string ReportArrivedLocked(ReportRouting routing, const std::string& unit);
 
     // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);

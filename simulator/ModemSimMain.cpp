@@ -91,7 +91,7 @@ const char kUsage[] =
     "                        model's row says once the program turned reports on\n"
     "  --report-status CODE  the status of every report (0..255, default 0: delivered)\n"
     "  --report-status-part K:CODE  ... but CODE for part K of a message (1 for a message\n"
-    "                        of one part); repeatable"
+    "                        of one part); repeatable\n"
     "Faults, for seeing how a program copes:\n"
     "  --fail PREFIX         answer ERROR to every command beginning with PREFIX\n"
     "                        (such as AT+CPIN? or AT+CMGL); repeatable\n"

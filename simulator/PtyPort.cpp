@@ -1,5 +1,6 @@
 #include "PtyPort.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace ModemSim {
@@ -30,6 +31,33 @@ void CPtyPort::Interject(std::string bytes) {
         output_.insert(at, Pending{std::move(bytes), 0, 0, std::nullopt});
     }
     WakeThread();
+}
+
+void CPtyPort::Later(std::chrono::milliseconds delay, std::function<std::string()> make) {
+    {
+        std::lock_guard lock(mutex_);
+        later_.emplace(Clock::now() + delay, std::move(make));
+    }
+    WakeThread();
+}
+
+void CPtyPort::RunDueLater() {
+    for (;;) {
+        std::function<std::string()> make;
+        {
+            std::lock_guard lock(mutex_);
+            if (later_.empty() || later_.begin()->first > Clock::now()) {
+                return;
+            }
+            make = std::move(later_.begin()->second);
+            later_.erase(later_.begin());
+        }
+        // Outside the lock: `make` may take the modem's, which holds it while replying.
+        std::string bytes = make();
+        if (!bytes.empty()) {
+            Interject(std::move(bytes));
+        }
+    }
 }
 
 bool CPtyPort::WaitOutputDone(std::chrono::milliseconds timeout) const {
@@ -74,6 +102,7 @@ void CPtyPort::StopThread() {
 }
 
 CPtyPort::Step CPtyPort::NextStep() {
+    RunDueLater();
     std::lock_guard lock(mutex_);
     Step step;
     if (stopping_) {
@@ -92,6 +121,12 @@ CPtyPort::Step CPtyPort::NextStep() {
         } else {
             step.timeoutMs = static_cast<int>(wait.count());
         }
+    }
+    if (!later_.empty()) {
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(later_.begin()->first - Clock::now());
+        const int laterMs = static_cast<int>(std::max<int64_t>(wait.count(), 0));
+        step.timeoutMs = step.timeoutMs < 0 ? laterMs : std::min(step.timeoutMs, laterMs);
     }
     return step;
 }

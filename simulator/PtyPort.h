@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,9 @@ public:
     // Sends the bytes at once, between two bursts of what is queued: a line the modem sends
     // on its own while a reply is under way. Safe from any thread.
     void Interject(std::string bytes);
+    // After `delay`, on the port's thread, interjects what `make` gives (nothing when empty):
+    // what the network sends on its own time, while the modem goes on answering commands.
+    void Later(std::chrono::milliseconds delay, std::function<std::string()> make);
     // True once every queued burst has been written.
     bool WaitOutputDone(std::chrono::milliseconds timeout) const;
 
@@ -98,6 +102,7 @@ private:
     Step NextStep();
     void Deliver(const char* bytes, std::size_t count);
     void WriteDueOutput();
+    void RunDueLater();
 
     // Each platform's own.
     void OpenLine();
@@ -115,6 +120,7 @@ private:
     mutable std::condition_variable changed_;
     Handler handler_;
     std::deque<Pending> output_;
+    std::multimap<Clock::time_point, std::function<std::string()>> later_;
     std::vector<ReceivedByte> received_;
     bool paused_ = false;
     bool stopping_ = false;

@@ -39,7 +39,7 @@ int ReportSetting(const std::string& settings) {
 
 }  // namespace
 
-void CModem::ReportLocked(const Submission& submission, Script& script) {
+void CModem::ReportLocked(const Submission& submission) {
     const int ds = ReportSetting(indication_);
     const ReportRouting routing = profile_.reportRouting;
     const bool direct = routing == ReportRouting::Direct && ds == 1;
@@ -70,23 +70,36 @@ void CModem::ReportLocked(const Submission& submission, Script& script) {
     } else if (direct) {
         // The unit follows on the very next line.
         line = "\r\n+CDS: " + std::to_string(unit.size() / 2 - 1) + "\r\n" + unit + "\r\n";
-    } else if (routing == ReportRouting::ReportMemory) {
+    }
+    // The network's report comes on its own time, behind the result: the modem answers
+    // commands meanwhile, and a stored one is stored only when it comes.
+    const auto delay = std::chrono::milliseconds(profile_.replyLatencyMs + profile_.networkDelayMs +
+                                                 profile_.reportDelayMs);
+    port_.Later(delay, [this, line, unit, routing]() -> std::string {
+        if (!line.empty()) {
+            return line;
+        }
+        std::lock_guard lock(mutex_);
+        return ReportArrivedLocked(routing, unit);
+    });
+}
+
+std::string CModem::ReportArrivedLocked(ReportRouting routing, const std::string& unit) {
+    if (routing == ReportRouting::ReportMemory) {
         int index = 1;
         while (reportMemory_.count(index) != 0) {
             ++index;
         }
         reportMemory_[index] = unit;
-        line = Line("+CDSI: \"SR\"," + std::to_string(index));
-    } else {
-        StoredMessage kept;
-        kept.reportUnit = unit;
-        const int index = StoreLocked(kept);
-        if (index < 0) {
-            return;  // the storage is full: the report is lost, as on a full SIM
-        }
-        line = Line("+CDSI: \"" + profile_.storageName + "\"," + std::to_string(index));
+        return Line("+CDSI: \"SR\"," + std::to_string(index));
     }
-    script.push_back(Burst{line, profile_.reportDelayMs});
+    StoredMessage kept;
+    kept.reportUnit = unit;
+    const int index = StoreLocked(kept);
+    if (index < 0) {
+        return {};  // the storage is full: the report is lost, as on a full SIM
+    }
+    return Line("+CDSI: \"" + profile_.storageName + "\"," + std::to_string(index));
 }
 
 }  // namespace ModemSim

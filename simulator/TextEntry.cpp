@@ -178,7 +178,7 @@ void CModem::FinishEntry(bool cancelled) {
     if (IsOwnNumber(submission->destination)) {
         LoopBackLocked(*submission, script);
     }
-    ReportLocked(*submission, script);
+    ReportLocked(*submission);
     Play(std::move(script));
 }
 
