@@ -59,21 +59,6 @@ bool IsWord(std::string_view line, std::string_view word) {
                             (line[word.size()] == ' ' || line[word.size()] == ':'));
 }
 
-// "+CDS: 25", "+CMT: ,25", "+CBM: 88": a PDU-mode indication whose unit follows on the next
-// line.
-bool AnnouncesUnit(std::string_view line) {
-    for (std::string_view tag : {"+CDS:", "+CMT:", "+CBM:"}) {
-        if (StartsWith(line, tag)) {
-            std::string_view rest = line.substr(tag.size());
-            rest.remove_prefix(std::min(rest.find_first_not_of(" ,"), rest.size()));
-            return !rest.empty() && std::all_of(rest.begin(), rest.end(), [](char c) {
-                return std::isdigit(static_cast<unsigned char>(c)) != 0;
-            });
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string TagOfCommand(std::string_view command) {
@@ -116,6 +101,19 @@ bool IsRestartLine(std::string_view line) {
 
 bool IsReportLine(std::string_view line) {
     return StartsWith(line, "+CDS:") || StartsWith(line, "+CDSI:");
+}
+
+bool AnnouncesUnit(std::string_view line) {
+    for (std::string_view tag : {"+CDS:", "+CMT:", "+CBM:"}) {
+        if (StartsWith(line, tag)) {
+            std::string_view rest = line.substr(tag.size());
+            rest.remove_prefix(std::min(rest.find_first_not_of(" ,"), rest.size()));
+            return !rest.empty() && std::all_of(rest.begin(), rest.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) != 0;
+            });
+        }
+    }
+    return false;
 }
 
 bool ShowsLostSetup(std::string_view reply) {

@@ -1,9 +1,11 @@
 #include "engine/ReplyReader.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "codec/Reply.h"
+#include "codec/Unsolicited.h"
 
 namespace GSM {
 
@@ -12,9 +14,17 @@ namespace {
 constexpr int kSilentReads = 5;
 constexpr std::string_view kPromptText = "\r\n> ";
 
-}  // namespace
+// The last line of `collected` when its line end has arrived, without it.
+std::optional<std::string_view> LastWholeLine(std::string_view collected) {
+    if (!collected.ends_with("\r\n")) {
+        return std::nullopt;
+    }
+    const std::string_view body = collected.substr(0, collected.size() - 2);
+    const std::size_t start = body.find_last_of("\r\n");
+    return start == std::string_view::npos ? body : body.substr(start + 1);
+}
 
-bool EndsWithAnswer(std::string_view collected) {
+bool AnswerAtEnd(std::string_view collected) {
     // The prompt is the burst's last four bytes, behind an echo or alone.
     constexpr std::size_t kPromptSize = 4;
     if (collected.size() >= kPromptSize &&
@@ -22,13 +32,26 @@ bool EndsWithAnswer(std::string_view collected) {
         return true;
     }
     // A final result is a whole line: its line end has arrived.
-    if (!collected.ends_with("\r\n")) {
+    const std::optional<std::string_view> line = LastWholeLine(collected);
+    return line && IsFinalResultLine(*line);
+}
+
+}  // namespace
+
+bool EndsWithAnswer(std::string_view collected) {
+    if (AnswerAtEnd(collected)) {
+        return true;
+    }
+    // Whole lines the modem sent on its own right behind its answer (a delivery report, a
+    // signal change) leave the answer complete: waiting the full silence for them would
+    // hold up every command behind a routed report. An indication whose unit is still to
+    // come is not whole.
+    const std::optional<std::string_view> line = LastWholeLine(collected);
+    if (!line || AnnouncesUnit(*line)) {
         return false;
     }
-    std::string_view body = collected.substr(0, collected.size() - 2);
-    const std::size_t start = body.find_last_of("\r\n");
-    const std::string_view line = start == std::string_view::npos ? body : body.substr(start + 1);
-    return IsFinalResultLine(line);
+    const CleanedReply cleaned = StripUnsolicited(collected, {});
+    return cleaned.removed && AnswerAtEnd(cleaned.text);
 }
 
 std::size_t FirstAnswerEnd(std::string_view collected) {

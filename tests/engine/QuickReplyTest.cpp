@@ -41,13 +41,19 @@ protected:
 TEST_F(QuickReplyTest, TheAnswersThatEndABurstEarly) {
     for (const char* answer :
          {"\r\nOK\r\n", "\r\nERROR\r\n", "\r\n+CME ERROR: 10\r\n", "\r\n+CMS ERROR: 500\r\n",
-          "AT+CSCA?\r\r\n+CSCA: \"+86\",145\r\n\r\nOK\r\n", "\r\n> ", "AT+CMGS=\"139\"\r\r\n> "}) {
+          "AT+CSCA?\r\r\n+CSCA: \"+86\",145\r\n\r\nOK\r\n", "\r\n> ", "AT+CMGS=\"139\"\r\r\n> ",
+          // ...and with whole lines the modem sent on its own behind them.
+          "\r\nOK\r\n\r\n+CDS: "
+          "6,9,\"+86139\",145,\"26/12/09,14:21:55+00\",\"26/12/09,14:21:55+00\",0\r\n",
+          "\r\n> \r\n^RSSI:17\r\n", "\r\nOK\r\n\r\n+CDS: 6\r\n0006\r\n"}) {
         EXPECT_TRUE(GSM::EndsWithAnswer(answer)) << answer;
     }
     // A result without its line end, a status line, an entry and an echo are not answers.
     for (const char* unfinished :
          {"\r\nOK", "\r\nOK\r", "\r\n^RSSI:17\r\n", "\r\n+CMTI: \"SM\",3\r\n",
-          "\r\n+CMGL: 1,0,,24\r\n0791\r\n", "AT\r\n", "\r\n>", "\r\n", "\r\nOKAY\r\n", ""}) {
+          "\r\n+CMGL: 1,0,,24\r\n0791\r\n", "AT\r\n", "\r\n>", "\r\n", "\r\nOKAY\r\n", "",
+          // A status line not yet whole, and a report whose unit is still to come.
+          "\r\nOK\r\n\r\n+CREG: 1", "\r\nOK\r\n\r\n+CDS: 6\r\n"}) {
         EXPECT_FALSE(GSM::EndsWithAnswer(unfinished)) << unfinished;
     }
 }
@@ -72,8 +78,8 @@ TEST_F(QuickReplyTest, LinesWithinTheSettleGapExtendTheBurst) {
     int64_t elapsed = 0;
     EXPECT_EQ(ReadAfter("AT+CNMI=2,1,0,2,0\r\n", elapsed),
               "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n\r\nRING\r\n");
-    // The status lines are no answer: the burst waited the full silence behind them.
-    EXPECT_EQ(elapsed, 2 * (settle - 5) + silence);
+    // The status lines behind the answer leave it complete: only a settle gap after them.
+    EXPECT_EQ(elapsed, 2 * (settle - 5) + settle);
     EXPECT_FALSE(line.OutputPending());
 
     // A line later than the gap comes with the next read, as it would after the silence.

@@ -43,6 +43,10 @@ struct CleanedReply {
 // Whether a status line hands over or announces a delivery report.
 bool IsReportLine(std::string_view line);
 
+// "+CDS: 25", "+CMT: ,25", "+CBM: 88": a PDU-mode indication whose unit follows on the next
+// line.
+bool AnnouncesUnit(std::string_view line);
+
 // Takes every complete unsolicited line out of `text`, with the line end in front of it,
 // so that "\r\n+CREG: 1\r\n\r\n> " becomes the prompt "\r\n> ". A line not yet ended is
 // left for a later read to complete. A PDU-mode indication ("+CDS: 25") goes with the hex
