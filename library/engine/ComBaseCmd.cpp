@@ -428,6 +428,8 @@ Outcome RunSetupStep(IComBaseCmd& engine, CSXCom& port, const SetupStep& step) {
 }  // namespace
 
 Outcome SetupModem(IComBaseCmd& engine, CSXCom& port, int32_t code) {
+    // A set-up follows an open or a modem that lost its settings: its defaults hold again.
+    engine.reportParametersSet = false;
     const OperatorRefinement& refinement = ProfileOf(code).refinement;
     if (refinement.code != kModelNone) {
         char operatorCode[260] = {};

@@ -277,19 +277,19 @@ Outcome IComBaseCmd::SendMessagePrompted(CSXCom& port, const OutgoingPart& part)
         if (!FormatCommand(command, sizeof command, "AT+CMGS=\"%s\"\r", destination.c_str())) {
             return Fail(kTextCmgsFailed);
         }
-        if (!part.statusReport) {
-            return PromptedSubmission(port, notes, bodyGate, lastReference, command,
-                                      MappedBody(record));
-        }
         // Text mode asks for the report by the submit parameters (49: SRR set, relative
-        // validity); the modem's default ones (17, 24 hours) are set back whatever the outcome.
-        if (SendSimpleCommand(port, "AT+CSMP=49,167,0,0\r\n") != Outcome::Done) {
-            return Fail(kTextCmgsFailed);
+        // validity); a part that asks none goes with the modem's default ones (17, 24 hours).
+        if (part.statusReport != reportParametersSet) {
+            const char* parameters =
+                part.statusReport ? "AT+CSMP=49,167,0,0\r\n" : "AT+CSMP=17,167,0,0\r\n";
+            if (SendSimpleCommand(port, parameters) == Outcome::Done) {
+                reportParametersSet = part.statusReport;
+            } else if (part.statusReport) {
+                return Fail(kTextCmgsFailed);
+            }
         }
-        const Outcome outcome =
-            PromptedSubmission(port, notes, bodyGate, lastReference, command, MappedBody(record));
-        SendSimpleCommand(port, "AT+CSMP=17,167,0,0\r\n");
-        return outcome;
+        return PromptedSubmission(port, notes, bodyGate, lastReference, command,
+                                  MappedBody(record));
     }
     if (record.coding != kCodingUcs2) {
         return Fail(kTextCmgsFailed);

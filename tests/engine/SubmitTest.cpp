@@ -39,8 +39,9 @@ TEST_F(SubmitTest, TextModeWritesTheMappedBodyAfterThePrompt) {
     EXPECT_EQ(Wire(), "AT+CMGS=\"+447700900123\"\rHi\x1A");
 }
 
-// A part that asks for a delivery report: text mode asks by the submit parameters and sets
-// the default ones back whatever the outcome; PDU mode by TP-SRR in the unit itself.
+// A part that asks for a delivery report: text mode asks by the submit parameters, set once
+// for a run of such parts whatever their outcome, and the default ones set again only before a
+// part that asks none; PDU mode by TP-SRR in the unit itself.
 TEST_F(SubmitTest, APartAskingForAReportSaysSoInEitherMode) {
     GSM::modelCode.store(GSM::kModelCommon);
     On("AT+CSMP=", "\r\nOK\r\n");
@@ -49,9 +50,18 @@ TEST_F(SubmitTest, APartAskingForAReportSaysSoInEitherMode) {
     auto plain = MakePart("86139", 2, "Hi", 0);
     plain.statusReport = true;
     EXPECT_EQ(engine.SendMessage(port, plain), 0);
-    EXPECT_EQ(Wire(),
-              "AT+CSMP=49,167,0,0\r\nAT+CMGS=\"139\"\rHi\x1A"
-              "AT+CSMP=17,167,0,0\r\n");
+    EXPECT_EQ(Wire(), "AT+CSMP=49,167,0,0\r\nAT+CMGS=\"139\"\rHi\x1A");
+    On("\x1A", kAccepted);
+    line.ClearWritten();
+    EXPECT_EQ(engine.SendMessage(port, plain), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\rHi\x1A");
+    plain.statusReport = false;
+    line.ClearWritten();
+    EXPECT_EQ(engine.SendMessage(port, plain), 1);
+    EXPECT_EQ(Wire(), "AT+CSMP=17,167,0,0\r\nAT+CMGS=\"139\"\rHi\x1A");
+    line.ClearWritten();
+    EXPECT_EQ(engine.SendMessage(port, plain), 1);
+    EXPECT_EQ(Wire(), "AT+CMGS=\"139\"\rHi\x1A") << "the ten functions' bytes, unchanged";
 
     On("\r", "\r\n> ", 1);
     On("\x1A", kAccepted);

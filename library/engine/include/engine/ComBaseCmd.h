@@ -78,6 +78,10 @@ public:
     // Delivery reports the last PDU listing found among the messages; each was deleted
     // there, for it is no message and would stay for good. Read under the modem's lock.
     std::vector<StatusReport> listedReports;
+    // Whether the text-mode submit parameters that ask for a report are in force: set once
+    // for a run of such parts, and the modem's default ones set again only before a part
+    // that asks none, not a round trip before and after every part. Cleared by each set-up.
+    bool reportParametersSet = false;
 
     /* 0 */ virtual int Identify(CSXCom& port);
     /* 1 */ virtual void SetCountryCode(int32_t code);
