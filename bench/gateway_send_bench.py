@@ -12,6 +12,9 @@ Messages go to a number other than the modems' own, so none comes back to be rec
 
 usage: bench/gateway_send_bench.py BIN_DIR [LATENCY_MESSAGES] [PER_MODEM] [STATUS_EVERY_MS]
 STATUS_EVERY_MS: the daemon's signal poll (its default, 30000, unless given).
+Environment: BENCH_CONFIG, lines added to the daemon's configuration (to compare settings,
+e.g. "delivery_reports = false"); BENCH_KEEP=1 keeps each run's folder, its wire logs;
+PER_MODEM 0 measures the latency alone.
 """
 import http.client
 import json
@@ -52,6 +55,7 @@ class Gateway:
                   f'tarvik = "{BIN}/tarvik"']
         if STATUS_EVERY_MS is not None:
             config.append(f"status_every_ms = {STATUS_EVERY_MS}")
+        config += [line for line in os.environ.get("BENCH_CONFIG", "").split("\n") if line]
         for port in self.ports:
             config += ["[[modem]]", f'name = "m{port}"', f"port = {port}"]
         with open(f"{self.work}/tarvikd.toml", "w") as out:
@@ -98,7 +102,10 @@ class Gateway:
         for proc in self.procs:
             proc.terminate()
             proc.wait(10)
-        shutil.rmtree(self.work, ignore_errors=True)
+        if os.environ.get("BENCH_KEEP"):
+            print(f"kept {self.work}")
+        else:
+            shutil.rmtree(self.work, ignore_errors=True)
 
 
 def until(check, seconds, step=0.001):
@@ -150,6 +157,8 @@ def main():
           f" median {pick(times, 0.5):.0f} ms, p95 {pick(times, 0.95):.0f} ms,"
           f" p99 {pick(times, 0.99):.0f} ms, max {max(times):.0f} ms;"
           f" {sum(t > 250 for t in times)} over 250 ms\n")
+    if PER_MODEM == 0:
+        return
     print("| Modems | Messages | Seconds | Messages per second | Against one modem |")
     print("|---:|---:|---:|---:|---:|")
     one = None
