@@ -27,6 +27,8 @@ if(TARGET tarvikd)
   # with the example's key would open the API to anyone who read the example.
   install(FILES gateway/tarvikd.toml.example
     DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvik COMPONENT runtime)
+  install(DIRECTORY gateway/console/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvikd/console
+    COMPONENT runtime)
 endif()
 install(FILES docs/tarvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 if(TARGET Quorrel)
