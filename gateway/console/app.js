@@ -84,7 +84,8 @@ function modemRow(modem) {
     storage(modem),
     modem.in_rotation ? t("inRotation") : t("outOfRotation"),
     String(modem.restarts),
-    el("td", "error", modem.last_error ?? ""),
+    // A ready modem's last error is history, not its state.
+    el("td", modem.state === "ready" ? "error past" : "error", modem.last_error ?? ""),
   );
   line.dataset.modem = modem.name;
   return line;
