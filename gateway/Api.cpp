@@ -295,8 +295,13 @@ CApi::Reply ListMessages(Call& call) {
     if (order != call.query.end() && !newest && order->second != "oldest") {
         return Error(400, "order takes oldest (pages by after) or newest (one page, newest first)");
     }
+    const auto state = call.query.find("state");
+    const std::string only = state == call.query.end() ? "" : state->second;
+    if (!only.empty() && (!newest || !MessageStateNamed(only))) {
+        return Error(400, "state takes a message's state, with order=newest");
+    }
     const std::vector<Message> messages =
-        newest ? call.store.Latest(direction->second, static_cast<int>(*limit))
+        newest ? call.store.Latest(direction->second, only, static_cast<int>(*limit))
                : call.store.List(direction->second, *after, static_cast<int>(*limit));
     Json list = Json::array();
     for (const Message& m : messages) {
@@ -723,6 +728,12 @@ void Completed(void* /*context*/, MHD_Connection* /*connection*/, void** state,
 }  // namespace
 
 bool CApi::Start(std::string& why) {
+    std::error_code missing;
+    if (config_.console &&
+        !std::filesystem::is_regular_file(config_.consoleDir + "/index.html", missing)) {
+        Log(Level::Warning, "the console's files are not in " + config_.consoleDir +
+                                " (console_dir): / answers 404");
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(config_.httpPort));

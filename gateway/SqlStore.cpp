@@ -146,9 +146,14 @@ public:
         return Messages("direction = ? AND id > ? ORDER BY id LIMIT ?", {direction, after, limit});
     }
 
-    std::vector<Message> Latest(const std::string& direction, int limit) override {
+    std::vector<Message> Latest(const std::string& direction, const std::string& state,
+                                int limit) override {
         std::lock_guard hold(lock_);
-        return Messages("direction = ? ORDER BY id DESC LIMIT ?", {direction, limit});
+        if (state.empty()) {
+            return Messages("direction = ? ORDER BY id DESC LIMIT ?", {direction, limit});
+        }
+        return Messages("direction = ? AND state = ? ORDER BY id DESC LIMIT ?",
+                        {direction, state, limit});
     }
 
     CancelResult Cancel(int64_t id, int64_t now) override {

@@ -199,8 +199,10 @@ public:
     virtual std::optional<Message> Get(int64_t id) = 0;
     // Messages of one direction with ids above `after`, oldest first.
     virtual std::vector<Message> List(const std::string& direction, int64_t after, int limit) = 0;
-    // The newest `limit` messages of one direction, newest first.
-    virtual std::vector<Message> Latest(const std::string& direction, int limit) = 0;
+    // The newest `limit` messages of one direction, newest first; only those in `state`
+    // unless it is empty.
+    virtual std::vector<Message> Latest(const std::string& direction, const std::string& state,
+                                        int limit) = 0;
     virtual CancelResult Cancel(int64_t id, int64_t now) = 0;
     virtual Counts Count() = 0;
     virtual Summary Summarize(int64_t since) = 0;

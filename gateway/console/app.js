@@ -177,8 +177,9 @@ async function renderDetail() {
 
 async function renderOutbox() {
   const filter = $("outbox-filter").value;
-  const list = await call("GET", "/v1/messages?direction=out&order=newest&limit=200");
-  const shown = list.messages.filter((m) => !filter || m.state === filter);
+  const only = filter ? "&state=" + encodeURIComponent(filter) : "";
+  const list = await call("GET", "/v1/messages?direction=out&order=newest&limit=200" + only);
+  const shown = list.messages;
   replaceIfChanged($("outbox").tBodies[0], [shown, selected], () => shown.map(outRow));
   await renderDetail();
 }

@@ -200,6 +200,16 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     EXPECT_TRUE(newest["next"].is_null());
     EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "out"}, {"order", "up"}}).status,
               400u);
+    const Json cancelled =
+        Json::parse(Call("GET", "/v1/messages", "", "",
+                         {{"direction", "out"}, {"order", "newest"}, {"state", "cancelled"}})
+                        .body);
+    ASSERT_EQ(cancelled["messages"].size(), 1u);
+    EXPECT_EQ(cancelled["messages"][0]["id"], 2);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "",
+                   {{"direction", "out"}, {"order", "newest"}, {"state", "lost"}})
+                  .status,
+              400u);
     store_->StoreReceived("north", "k1", "+10086", "", "hello", false, NowMs());
     const Json summary = Json::parse(Call("GET", "/v1/summary").body);
     EXPECT_EQ(summary["outgoing"], Json({{"queued", 6}, {"cancelled", 1}}));

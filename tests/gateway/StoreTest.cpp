@@ -507,12 +507,14 @@ TEST_P(DeliveryStoreTest, SummaryCountsTheDaysEndsAndLatestListsNewestFirst) {
     EXPECT_EQ(summary.delivered, 1);
     EXPECT_EQ(summary.undelivered, 1);
     EXPECT_EQ(summary.received, 1);
-    const std::vector<Message> latest = store_->Latest("out", 2);
+    const std::vector<Message> latest = store_->Latest("out", "", 2);
     ASSERT_EQ(latest.size(), 2u);
     EXPECT_EQ(latest[0].id, queued);
     EXPECT_GT(latest[0].id, latest[1].id);
-    EXPECT_EQ(store_->Latest("out", 100).back().id, old);
-    EXPECT_EQ(store_->Latest("in", 100).size(), 1u);
+    EXPECT_EQ(store_->Latest("out", "", 100).back().id, old);
+    EXPECT_EQ(store_->Latest("out", "sent", 100).size(), 4u);
+    EXPECT_EQ(store_->Latest("out", "queued", 100).size(), 1u);
+    EXPECT_EQ(store_->Latest("in", "", 100).size(), 1u);
 }
 
 }  // namespace
