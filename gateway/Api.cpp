@@ -719,6 +719,18 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
     return queued;
 }
 
+// libmicrohttpd's decoding, but a path or value with an encoded NUL is left as it came: the
+// handler reads C strings, which would end at the NUL ("/app.js%00.html" as "/app.js").
+size_t Unescape(void* /*context*/, MHD_Connection* /*connection*/, char* text) {
+    const std::string_view raw(text);
+    for (std::size_t at = raw.find('%'); at != std::string_view::npos; at = raw.find('%', at + 1)) {
+        if (raw.substr(at + 1, 2) == "00") {
+            return raw.size();
+        }
+    }
+    return MHD_http_unescape(text);
+}
+
 void Completed(void* /*context*/, MHD_Connection* /*connection*/, void** state,
                MHD_RequestTerminationCode /*code*/) {
     delete static_cast<Upload*>(*state);
@@ -745,7 +757,8 @@ bool CApi::Start(std::string& why) {
                                static_cast<uint16_t>(config_.httpPort), nullptr, nullptr, &Answer,
                                this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
                                4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
-                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
+                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_UNESCAPE_CALLBACK,
+                               &Unescape, nullptr, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         why = "cannot listen on " + config_.listen + ":" + std::to_string(config_.httpPort) +
               " (in use, or not allowed)";

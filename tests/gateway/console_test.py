@@ -207,10 +207,28 @@ def take_pictures(language, suffix):
     gw.cleanups.remove(driver.quit)
 
 
+def served_as_files_only():
+    """What the HTTP server hands a browser, encoded paths included: the console's own files
+    with their guard headers, nothing beside them."""
+    status, _, headers = gw.call("HEAD", "/", auth=None)
+    policy = headers.get("Content-Security-Policy", "")
+    if status != 200 or "default-src 'self'" not in policy or "unsafe" in policy or \
+            headers.get("X-Content-Type-Options") != "nosniff":
+        gw.fail(f"HEAD / answered {status} with {headers}")
+    for path in ("/%2e%2e/%2e%2e/README.md", "/..%2f..%2fREADME.md", "/%2E%2E/CMakeLists.txt",
+                 "/./app.js", "/app.js%00.html", "/../console/app.js"):
+        status, body, _ = gw.call("GET", path, auth=None)
+        if status != 404:
+            gw.fail(f"{path} answered {status}: {str(body)[:200]}")
+    if gw.call("POST", "/index.html", {}, auth=None)[0] != 405:
+        gw.fail("a POST to the console was taken")
+
+
 def on_sqlite(driver):
     gw.write_config([("a", 3), ("b", 4)],
                     f'console_dir = "{CONSOLE}"\nreroute = false\nretry_base_ms = 200')
     gw.start_daemon()
+    served_as_files_only()
     driver.get(f"http://127.0.0.1:{gw.HTTP_PORT}/")
     sign_in(driver)
     overview_without_ready_modem(driver)
