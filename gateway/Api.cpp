@@ -467,11 +467,15 @@ CApi::Reply CountText(Call& call) {
     const std::string text = request["text"];
     const std::string modem =
         request.contains("modem") && request["modem"].is_string() ? request["modem"] : "";
+    const bool unsendable = text.find('\0') != std::string::npos || Utf8Length(text) > kMaxText;
     Json out = {{"characters", Utf8Length(text)},
                 {"parts", 0},
                 {"concatenated", false},
                 {"units", 0},
-                {"encoding", "gsm"}};
+                {"encoding", "gsm"},
+                {"refused", unsendable ? Json("\"text\" takes 1 to " + std::to_string(kMaxText) +
+                                              " characters")
+                                       : Json(nullptr)}};
     if (text.empty() || text.find('\0') != std::string::npos) {
         return Ok(200, out);
     }
@@ -493,7 +497,12 @@ CApi::Reply CountText(Call& call) {
     out["units"] = units;
     out["parts"] = cut.parts.size();
     out["concatenated"] = cut.concatenated;
-    out["too_long"] = Utf8Length(text) > kMaxText;
+    // The modems' children keep the library's limit of parts, and fail a text over it.
+    const std::size_t most = GSM::LongOptions{}.maxParts;
+    if (!unsendable && most > 0 && cut.parts.size() > most) {
+        out["refused"] = "the text needs " + std::to_string(cut.parts.size()) +
+                         " parts; a message may have " + std::to_string(most);
+    }
     return Ok(200, out);
 }
 

@@ -25,8 +25,8 @@ async function count() {
     }
     const concatenated = reply.parts > 1;
     const room = reply.encoding === "gsm" ? (concatenated ? 153 : 160) : concatenated ? 67 : 70;
-    $("send-count").textContent = reply.too_long
-      ? t("tooLong")
+    $("send-count").textContent = reply.refused
+      ? t("tooLong", { why: reply.refused })
       : t("count", {
           chars: reply.characters,
           units: reply.units,

@@ -245,6 +245,14 @@ TEST_F(ApiTest, TextIsCountedAsItWillBeCut) {
     // An escape pair is two septets and never cut: 152 + 2 does not fit the first part.
     EXPECT_EQ(count(repeat("a", 152) + "\xE2\x82\xAC" + repeat("a", 10)), "gsm 2 164");
     EXPECT_EQ(count(""), "gsm 0 0");
+    const auto refusal = [&](const std::string& text) {
+        return Json::parse(Call("POST", "/v1/messages/count", Json({{"text", text}}).dump()).body)
+            .value("refused", Json(nullptr));
+    };
+    EXPECT_TRUE(refusal(repeat("\xE4\xB8\xAD", 670)).is_null()) << "10 parts of 67";
+    EXPECT_EQ(refusal(repeat("\xE4\xB8\xAD", 671)),
+              "the text needs 11 parts; a message may have 10");
+    EXPECT_EQ(refusal(repeat("a", 1001)), "\"text\" takes 1 to 1000 characters");
     EXPECT_EQ(Call("POST", "/v1/messages/count", "{}").status, 400u);
     EXPECT_EQ(Call("POST", "/v1/messages/count", R"({"text": "x"})", "", {}, "").status, 401u);
 }
