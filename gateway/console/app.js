@@ -3,7 +3,7 @@
 import { ApiError, call, forgetKey, keepKey, storedKey } from "./api.js";
 import { el, replaceIfChanged, row, show, time } from "./dom.js";
 import { t, translate } from "./i18n.js";
-import { renderSend, setUpSend } from "./send.js";
+import { forgetSent, renderSend, setUpSend } from "./send.js";
 
 const $ = (id) => document.getElementById(id);
 const pages = ["signin", "overview", "outbox", "inbox", "send"];
@@ -45,8 +45,12 @@ async function signIn(event) {
   open("overview");
 }
 
+// Nothing of the last key's session stays on the page.
 function signOut() {
   forgetKey();
+  selected = null;
+  forgetSent();
+  $("status").textContent = "";
   open("signin");
 }
 
@@ -235,8 +239,7 @@ async function refresh() {
     $("status").className = "status live";
   } catch (error) {
     if (error instanceof ApiError && error.status === 401) {
-      forgetKey();
-      open("signin");
+      signOut();
       $("signin-error").textContent = t("keyUnknown");
     } else {
       $("status").textContent = t("stale", { why: error.message });

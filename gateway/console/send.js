@@ -68,6 +68,12 @@ async function send(event, refresh) {
   refresh();
 }
 
+export function forgetSent() {
+  followed = null;
+  $("send-result").textContent = "";
+  delete $("send-result").dataset.id;
+}
+
 export function setUpSend(refresh) {
   $("send-text").addEventListener("input", countSoon);
   $("send-modem").addEventListener("change", countSoon);

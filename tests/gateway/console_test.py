@@ -241,6 +241,10 @@ def on_sqlite(driver):
     queued_message_cancelled(driver)
     # The wrong key's refusal is the only error the pages may have logged.
     no_errors(driver, allowed=["401 (Unauthorized)"])
+    by_id(driver, "signout").click()
+    seen("the sign-in form again", lambda: by_id(driver, "key").is_displayed())
+    if driver.execute_script("return sessionStorage.length") != 0:
+        gw.fail("the key stayed in the tab after signing out")
     if SHOTS:
         take_pictures("en-US", "en")
         take_pictures("zh-CN", "zh")
@@ -260,7 +264,10 @@ def on_postgresql(driver):
     # The later store line would be refused as a repeated key: the first goes.
     open(os.path.join(gw.work, "tarvikd.toml"), "w").write(text.split("\n", 1)[1])
     gw.start_daemon()
-    driver.refresh()  # the tab keeps its key: the same address, a new daemon
+    driver.refresh()
+    seen("the sign-in form", lambda: by_id(driver, "key").is_displayed())
+    by_id(driver, "key").send_keys(gw.KEY)
+    by_id(driver, "signin-button").click()
     seen("the overview", lambda: by_id(driver, "page-overview").is_displayed())
     for name in ("overview", "outbox", "inbox", "send"):
         open_tab(driver, name)
