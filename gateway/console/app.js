@@ -136,7 +136,8 @@ function outRow(m) {
     String(m.id),
     m.to,
     el("td", "", el("span", "state state-" + m.state, m.state)),
-    el("td", "", el("span", "delivery delivery-" + m.delivery, m.delivery)),
+    // Delivery is news only of a message that went: a queued one's reports are still owed.
+    el("td", "", m.state === "sent" ? el("span", "delivery delivery-" + m.delivery, m.delivery) : ""),
     m.parts ? m.parts_accepted + "/" + m.parts : "",
     m.via ?? m.modem ?? "",
     time(m.created_at),

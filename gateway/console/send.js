@@ -94,7 +94,7 @@ export async function renderSend() {
   select.value = names.includes(chosen) ? chosen : "";
   if (followed !== null) {
     const m = await call("GET", "/v1/messages/" + followed);
-    const state = m.state + (m.delivery !== "off" ? " · " + m.delivery : "");
+    const state = m.state + (m.state === "sent" && m.delivery !== "off" ? " · " + m.delivery : "");
     $("send-result").textContent = t("queued", { id: m.id, state });
     $("send-result").dataset.state = state;
   }
