@@ -75,7 +75,10 @@ function signal(modem) {
 }
 
 function storage(modem) {
-  return modem.storage_used === null ? "" : modem.storage_used + " / " + (modem.storage_total ?? "?");
+  if (modem.storage_used === null) {
+    return "";
+  }
+  return modem.storage_used + " / " + (modem.storage_total ?? "?");
 }
 
 function modemRow(modem) {
@@ -137,7 +140,11 @@ function outRow(m) {
     m.to,
     el("td", "", el("span", "state state-" + m.state, m.state)),
     // Delivery is news only of a message that went: a queued one's reports are still owed.
-    el("td", "", m.state === "sent" ? el("span", "delivery delivery-" + m.delivery, m.delivery) : ""),
+    el(
+      "td",
+      "",
+      m.state === "sent" ? el("span", "delivery delivery-" + m.delivery, m.delivery) : "",
+    ),
     m.parts ? m.parts_accepted + "/" + m.parts : "",
     m.via ?? m.modem ?? "",
     time(m.created_at),
@@ -154,7 +161,8 @@ function outRow(m) {
 }
 
 function field(name, value) {
-  return [el("dt", "", name), el("dd", "", value === null || value === undefined ? "" : String(value))];
+  const shown = value === null || value === undefined ? "" : String(value);
+  return [el("dt", "", name), el("dd", "", shown)];
 }
 
 async function renderDetail() {

@@ -14,7 +14,10 @@ export function el(tag, className, ...children) {
 
 // A table row of cells.
 export function row(...cells) {
-  return el("tr", "", ...cells.map((cell) => (cell instanceof Node && cell.tagName === "TD" ? cell : el("td", "", cell))));
+  const wrapped = cells.map((cell) =>
+    cell instanceof Node && cell.tagName === "TD" ? cell : el("td", "", cell),
+  );
+  return el("tr", "", ...wrapped);
 }
 
 // Replaces a list's children only when what it shows changed, so that a click or a

@@ -140,7 +140,9 @@ export const captions =
 // A caption with its {name} places filled in.
 export function t(key, values = {}) {
   const text = captions[key] ?? key;
-  return text.replace(/\{(\w+)\}/g, (whole, name) => (name in values ? String(values[name]) : whole));
+  return text.replace(/\{(\w+)\}/g, (whole, name) =>
+    name in values ? String(values[name]) : whole,
+  );
 }
 
 // Every element's caption by its data-t.

@@ -200,7 +200,8 @@ def take_pictures(language, suffix):
     driver.save_screenshot(os.path.join(SHOTS, f"console-{suffix}.png"))
     open_tab(driver, "send")
     by_id(driver, "send-to").send_keys(gw.OWN[3])
-    by_id(driver, "send-text").send_keys("你好！这是一条测试短信。" if suffix == "zh" else LONG)
+    typed = "你好！这是一条测试短信。" if suffix == "zh" else LONG
+    by_id(driver, "send-text").send_keys(typed)
     seen("the count", lambda: by_id(driver, "send-count").get_attribute("data-parts"))
     driver.save_screenshot(os.path.join(SHOTS, f"console-send-{suffix}.png"))
     driver.quit()
