@@ -27,6 +27,8 @@ if(TARGET tarvikd)
   # with the example's key would open the API to anyone who read the example.
   install(FILES gateway/tarvikd.toml.example
     DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvik COMPONENT runtime)
+  install(DIRECTORY gateway/console/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvikd/console
+    COMPONENT runtime)
 endif()
 install(FILES docs/tarvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 if(TARGET Quorrel)
@@ -37,7 +39,8 @@ endif()
 
 set(TARVIK_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtarvik)
 install(FILES README.md DESTINATION ${TARVIK_DOC_DIR} COMPONENT runtime)
-install(FILES docs/quorrel-en.png docs/quorrel-zh.png
+install(FILES docs/quorrel-en.png docs/quorrel-zh.png docs/console-en.png docs/console-zh.png
+  docs/console-send-en.png docs/console-send-zh.png
   DESTINATION ${TARVIK_DOC_DIR}/docs COMPONENT runtime)
 install(DIRECTORY docs/examples DESTINATION ${TARVIK_DOC_DIR}/docs COMPONENT runtime)
 # The README links these user documents beside it.

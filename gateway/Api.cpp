@@ -8,10 +8,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "Log.h"
+#include "codec/Text.h"
+#include "engine/ModelTable.h"
+#include "service/Segmentation.h"
 
 namespace Tarvikd {
 
@@ -29,11 +35,11 @@ std::string Dump(const Json& value) {
 }
 
 CApi::Reply Error(unsigned status, const std::string& why) {
-    return {status, Dump({{"error", why}}) + "\n", "application/json", ""};
+    return {status, Dump({{"error", why}}) + "\n", "application/json", "", {}};
 }
 
 CApi::Reply Ok(unsigned status, const Json& body) {
-    return {status, Dump(body) + "\n", "application/json", ""};
+    return {status, Dump(body) + "\n", "application/json", "", {}};
 }
 
 std::optional<int64_t> Number(const std::string& text) {
@@ -233,7 +239,7 @@ CApi::Reply Metrics(Call& call) {
             MetricHead("tarvikd_mqtt_connected", "1 while the broker has the connection.", "gauge");
         text += Metric("tarvikd_mqtt_connected", "", call.mqtt->Connected() ? 1 : 0);
     }
-    return {200, text, "text/plain; version=0.0.4", ""};
+    return {200, text, "text/plain; version=0.0.4", "", {}};
 }
 
 CApi::Reply Modems(Call& call) {
@@ -284,14 +290,25 @@ CApi::Reply ListMessages(Call& call) {
     if (!limit) {
         return Error(400, "limit takes 1 to " + std::to_string(kMaxPage));
     }
+    const auto order = call.query.find("order");
+    const bool newest = order != call.query.end() && order->second == "newest";
+    if (order != call.query.end() && !newest && order->second != "oldest") {
+        return Error(400, "order takes oldest (pages by after) or newest (one page, newest first)");
+    }
+    const auto state = call.query.find("state");
+    const std::string only = state == call.query.end() ? "" : state->second;
+    if (!only.empty() && (!newest || !MessageStateNamed(only))) {
+        return Error(400, "state takes a message's state, with order=newest");
+    }
     const std::vector<Message> messages =
-        call.store.List(direction->second, *after, static_cast<int>(*limit));
+        newest ? call.store.Latest(direction->second, only, static_cast<int>(*limit))
+               : call.store.List(direction->second, *after, static_cast<int>(*limit));
     Json list = Json::array();
     for (const Message& m : messages) {
         list.push_back(MessageJson(m, false));
     }
     // A full page has a next one, maybe empty.
-    const bool full = static_cast<int64_t>(messages.size()) == *limit;
+    const bool full = !newest && static_cast<int64_t>(messages.size()) == *limit;
     return Ok(200, {{"messages", list},
                     {"next", full ? Json(std::to_string(messages.back().id)) : Json(nullptr)}});
 }
@@ -335,12 +352,20 @@ std::optional<std::string> ContentRefused(const EnqueueRequest& enqueue) {
     return std::nullopt;
 }
 
-CApi::Reply PostMessage(Call& call) {
-    Json request;
+// The request's JSON into `request`; the refusal when it is none.
+std::optional<CApi::Reply> ParsedBody(const std::string& body, Json& request) {
     try {
-        request = Json::parse(call.body);
+        request = Json::parse(body);
     } catch (const Json::exception& e) {
         return Error(400, std::string("the body is not JSON: ") + e.what());
+    }
+    return std::nullopt;
+}
+
+CApi::Reply PostMessage(Call& call) {
+    Json request;
+    if (auto refused = ParsedBody(call.body, request)) {
+        return *refused;
     }
     if (const auto why = BodyRefused(request)) {
         return Error(400, *why);
@@ -405,6 +430,82 @@ CApi::Reply CancelMessage(Call& call) {
                           ": only a queued message can be cancelled");
 }
 
+CApi::Reply Summarize(Call& call) {
+    constexpr int64_t kDayMs = 86400000;
+    const int64_t since = NowMs() - kDayMs;
+    const Summary summary = call.store.Summarize(since);
+    return Ok(200, {{"outgoing", summary.outgoing},
+                    {"since", since},
+                    {"sent", summary.sent},
+                    {"delivered", summary.delivered},
+                    {"undelivered", summary.undelivered},
+                    {"received", summary.received}});
+}
+
+// The model whose dialect cuts a text for `modem`: its own once it told it, else the
+// generic one.
+int32_t ModelFor(CFleet& fleet, const std::string& modem) {
+    for (const ModemStatus& status : fleet.Status()) {
+        if (status.name == modem && !status.model.empty()) {
+            const int32_t code = GSM::CodeOfReply(status.model);
+            return code != GSM::kModelNone ? code : GSM::kModelGeneric;
+        }
+    }
+    return GSM::kModelGeneric;
+}
+
+// How the text would be cut, by the library's own cutting that sending uses: its encoding,
+// characters, the units it takes (septets or UTF-16 units) and its parts.
+CApi::Reply CountText(Call& call) {
+    Json request;
+    if (auto refused = ParsedBody(call.body, request)) {
+        return *refused;
+    }
+    if (!request.is_object() || !request.contains("text") || !request["text"].is_string()) {
+        return Error(400, "the body is a JSON object: {\"text\", \"modem\"?}");
+    }
+    const std::string text = request["text"];
+    const std::string modem =
+        request.contains("modem") && request["modem"].is_string() ? request["modem"] : "";
+    const bool unsendable = text.find('\0') != std::string::npos || Utf8Length(text) > kMaxText;
+    Json out = {{"characters", Utf8Length(text)},
+                {"parts", 0},
+                {"concatenated", false},
+                {"units", 0},
+                {"encoding", "gsm"},
+                {"refused", unsendable ? Json("\"text\" takes 1 to " + std::to_string(kMaxText) +
+                                              " characters")
+                                       : Json(nullptr)}};
+    if (text.empty() || text.find('\0') != std::string::npos) {
+        return Ok(200, out);
+    }
+    GSM::LongOptions options;
+    options.maxParts = 0;
+    const GSM::LongCut cut = GSM::CutLongMessage(text.c_str(), "+10000", nullptr,
+                                                 ModelFor(call.fleet, modem), "", true, options);
+    if (cut.parts.empty()) {
+        return Error(400, cut.refusal);
+    }
+    const bool gsm = cut.parts.front().record.coding == GSM::kCodingPlain;
+    std::size_t units = 0;
+    for (const GSM::OutgoingPart& part : cut.parts) {
+        const std::u16string piece = GSM::LocalToUtf16(part.record.text);
+        units += gsm ? GSM::Utf16ToGsm(piece).value_or(std::vector<uint8_t>(piece.size())).size()
+                     : piece.size();
+    }
+    out["encoding"] = gsm ? "gsm" : "ucs2";
+    out["units"] = units;
+    out["parts"] = cut.parts.size();
+    out["concatenated"] = cut.concatenated;
+    // The modems' children keep the library's limit of parts, and fail a text over it.
+    const std::size_t most = GSM::LongOptions{}.maxParts;
+    if (!unsendable && most > 0 && cut.parts.size() > most) {
+        out["refused"] = "the text needs " + std::to_string(cut.parts.size()) +
+                         " parts; a message may have " + std::to_string(most);
+    }
+    return Ok(200, out);
+}
+
 // One resource: its path (a trailing {id} takes any rest of the path as the id), whether it
 // needs a key, the methods it takes, and how a refused method is told.
 struct Route {
@@ -420,6 +521,8 @@ const std::vector<Route>& Routes() {
         {"/readyz", true, {{"", &Readyz}}, ""},
         {"/metrics", false, {{"GET", &Metrics}}, "/metrics takes GET"},
         {"/v1/modems", false, {{"GET", &Modems}}, "/v1/modems takes GET"},
+        {"/v1/summary", false, {{"GET", &Summarize}}, "/v1/summary takes GET"},
+        {"/v1/messages/count", false, {{"POST", &CountText}}, "/v1/messages/count takes POST"},
         {"/v1/messages",
          false,
          {{"GET", &ListMessages}, {"POST", &PostMessage}},
@@ -446,6 +549,75 @@ std::string KnownKey(const Config& config, const std::string& authorization) {
     return known;
 }
 
+// The console's pages go only to a browser that keeps them to themselves: no script or style
+// but the console's own files, no framing, no sniffing, no address leaked to others.
+void Guard(CApi::Reply& reply) {
+    reply.headers.emplace_back("Content-Security-Policy",
+                               "default-src 'self'; script-src 'self'; style-src 'self'; "
+                               "img-src 'self'; connect-src 'self'; frame-ancestors 'none'; "
+                               "base-uri 'none'; object-src 'none'; form-action 'self'");
+    reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    reply.headers.emplace_back("Referrer-Policy", "no-referrer");
+    reply.headers.emplace_back("Cache-Control", "no-cache");
+}
+
+const char* ContentTypeOf(const std::string& name) {
+    static const std::map<std::string, const char*> types = {
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".png", "image/png"},
+        {".svg", "image/svg+xml"},
+        {".ico", "image/x-icon"}};
+    const std::size_t dot = name.rfind('.');
+    const auto it = dot == std::string::npos ? types.end() : types.find(name.substr(dot));
+    return it == types.end() ? nullptr : it->second;
+}
+
+// A path of plain names under the folder: letters, digits, "-", "_" and ".", no name that
+// begins with "." (so no "..", nothing hidden), no empty name.
+bool PlainRelative(const std::string& relative) {
+    if (relative.empty() ||
+        relative.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789-_./") != std::string::npos) {
+        return false;
+    }
+    std::istringstream names(relative);
+    for (std::string name; std::getline(names, name, '/');) {
+        if (name.empty() || name.front() == '.') {
+            return false;
+        }
+    }
+    return relative.back() != '/';
+}
+
+// A file of the console's folder: only one that is there, of a known type, reached through
+// no link that leads out of the folder.
+CApi::Reply ConsoleFile(const std::string& dir, const std::string& method,
+                        const std::string& path) {
+    namespace fs = std::filesystem;
+    CApi::Reply reply = Error(404, "no such resource: " + path);
+    if (method != "GET" && method != "HEAD") {
+        reply = Error(405, "the console takes GET and HEAD");
+        reply.headers.emplace_back("Allow", "GET, HEAD");
+    } else if (const std::string relative = path == "/" ? "index.html" : path.substr(1);
+               PlainRelative(relative) && ContentTypeOf(relative) != nullptr) {
+        std::error_code error;
+        const fs::path root = fs::canonical(dir, error);
+        const fs::path file = error ? fs::path() : fs::canonical(root / relative, error);
+        const auto [end, rest] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
+        std::ifstream in;
+        if (!error && end == root.end() && rest != file.end() && fs::is_regular_file(file) &&
+            (in.open(file, std::ios::binary), in)) {
+            std::ostringstream body;
+            body << in.rdbuf();
+            reply = {200, body.str(), ContentTypeOf(relative), "", {}};
+        }
+    }
+    Guard(reply);
+    return reply;
+}
+
 }  // namespace
 
 CApi::Reply CApi::Handle(const std::string& method, const std::string& path, const Query& query,
@@ -458,6 +630,9 @@ CApi::Reply CApi::Handle(const std::string& method, const std::string& path, con
                                        : path.rfind(pattern.substr(0, id), 0) == 0;
     });
     if (route == Routes().end()) {
+        if (config_.console && path.rfind("/v1/", 0) != 0) {
+            return ConsoleFile(config_.consoleDir, method, path);
+        }
         return Error(404, "no such resource: " + path);
     }
     Call call{store_, fleet_, mqtt_, query, idempotencyKey, body, config_.deliveryReports, "", 0};
@@ -545,9 +720,24 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
         MHD_add_response_header(response, reply.extraHeader.substr(0, colon).c_str(),
                                 reply.extraHeader.substr(colon + 2).c_str());
     }
+    for (const auto& [name, value] : reply.headers) {
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    }
     const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
     MHD_destroy_response(response);
     return queued;
+}
+
+// libmicrohttpd's decoding, but a path or value with an encoded NUL is left as it came: the
+// handler reads C strings, which would end at the NUL ("/app.js%00.html" as "/app.js").
+size_t Unescape(void* /*context*/, MHD_Connection* /*connection*/, char* text) {
+    const std::string_view raw(text);
+    for (std::size_t at = raw.find('%'); at != std::string_view::npos; at = raw.find('%', at + 1)) {
+        if (raw.substr(at + 1, 2) == "00") {
+            return raw.size();
+        }
+    }
+    return MHD_http_unescape(text);
 }
 
 void Completed(void* /*context*/, MHD_Connection* /*connection*/, void** state,
@@ -559,6 +749,12 @@ void Completed(void* /*context*/, MHD_Connection* /*connection*/, void** state,
 }  // namespace
 
 bool CApi::Start(std::string& why) {
+    std::error_code missing;
+    if (config_.console &&
+        !std::filesystem::is_regular_file(config_.consoleDir + "/index.html", missing)) {
+        Log(Level::Warning, "the console's files are not in " + config_.consoleDir +
+                                " (console_dir): / answers 404");
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(config_.httpPort));
@@ -570,7 +766,8 @@ bool CApi::Start(std::string& why) {
                                static_cast<uint16_t>(config_.httpPort), nullptr, nullptr, &Answer,
                                this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
                                4u, MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,
-                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
+                               MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_UNESCAPE_CALLBACK,
+                               &Unescape, nullptr, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         why = "cannot listen on " + config_.listen + ":" + std::to_string(config_.httpPort) +
               " (in use, or not allowed)";

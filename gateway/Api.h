@@ -4,6 +4,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Config.h"
 #include "Fleet.h"
@@ -30,7 +32,8 @@ public:
         unsigned status = 200;
         std::string body;
         std::string contentType = "application/json";
-        std::string extraHeader;  // "Name: value", or empty
+        std::string extraHeader;                                   // "Name: value", or empty
+        std::vector<std::pair<std::string, std::string>> headers;  // more, by name and value
     };
     using Query = std::map<std::string, std::string>;  // decoded names and values
     // One request, without the server around it.

@@ -70,6 +70,9 @@ const std::vector<Rule<Config>>& TopRules() {
         {"delivery_timeout_ms", &Config::deliveryTimeoutMs,
          "how long a message's delivery waits for its reports before it is `unknown`", 1000,
          1209600000},
+        {"console", &Config::console, "serve the web console at `/` of the API's port"},
+        {"console_dir", &Config::consoleDir, "the console's files", 0, 0,
+         "the installed `share/tarvikd/console`"},
     };
     return rules;
 }

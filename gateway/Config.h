@@ -75,6 +75,9 @@ struct Config {
     // Delivery reports: asked for unless a message opts out, and awaited this long.
     bool deliveryReports = true;
     int deliveryTimeoutMs = 259200000;
+    // The web console: its static files, served at / of the API's port.
+    bool console = true;
+    std::string consoleDir = TARVIKD_CONSOLE_DIR;
     std::optional<WebhookConfig> webhook;
     std::optional<MqttConfig> mqtt;
     std::vector<ModemConfig> modems;

@@ -146,6 +146,16 @@ public:
         return Messages("direction = ? AND id > ? ORDER BY id LIMIT ?", {direction, after, limit});
     }
 
+    std::vector<Message> Latest(const std::string& direction, const std::string& state,
+                                int limit) override {
+        std::lock_guard hold(lock_);
+        if (state.empty()) {
+            return Messages("direction = ? ORDER BY id DESC LIMIT ?", {direction, limit});
+        }
+        return Messages("direction = ? AND state = ? ORDER BY id DESC LIMIT ?",
+                        {direction, state, limit});
+    }
+
     CancelResult Cancel(int64_t id, int64_t now) override {
         CancelResult result = CancelResult::NotFound;
         Transaction([&] {
@@ -446,6 +456,28 @@ public:
         counts.reportDelaySumMs = reports.Int(0, 2);
         counts.reportsUnmatched = db_->Exec("SELECT count(*) FROM unmatched_reports").Int(0, 0);
         return counts;
+    }
+
+    Summary Summarize(int64_t since) override {
+        std::lock_guard hold(lock_);
+        Summary summary;
+        const CRows out = db_->Exec(
+            "SELECT state, count(*) FROM messages WHERE direction = 'out' GROUP BY state");
+        for (int i = 0; i < out.Size(); ++i) {
+            summary.outgoing[out.Text(i, 0)] = out.Int(i, 1);
+        }
+        const CRows day = db_->Exec(
+            "SELECT coalesce(sum(CASE WHEN direction = 'out' AND state = 'sent' THEN 1 ELSE 0 "
+            "END), 0), coalesce(sum(CASE WHEN delivery = 'delivered' THEN 1 ELSE 0 END), 0), "
+            "coalesce(sum(CASE WHEN delivery = 'undelivered' THEN 1 ELSE 0 END), 0), "
+            "coalesce(sum(CASE WHEN direction = 'in' THEN 1 ELSE 0 END), 0) "
+            "FROM messages WHERE created_at >= ?",
+            {since});
+        summary.sent = day.Int(0, 0);
+        summary.delivered = day.Int(0, 1);
+        summary.undelivered = day.Int(0, 2);
+        summary.received = day.Int(0, 3);
+        return summary;
     }
 
     std::vector<Event> PendingEvents(int limit) override {

@@ -153,6 +153,16 @@ struct Counts {
     int64_t events = 0;                                          // this daemon's unpublished
 };
 
+// The console's overview: outgoing messages by state, and of the messages made since a
+// time, those sent, delivered, undelivered (their reports' end) and received.
+struct Summary {
+    std::map<std::string, int64_t> outgoing;  // state
+    int64_t sent = 0;
+    int64_t delivered = 0;
+    int64_t undelivered = 0;
+    int64_t received = 0;
+};
+
 // What the daemon publishes when a message arrives or an outgoing one changes state,
 // written in the transaction of the change and taken out once the broker has it, so that a
 // crash publishes again rather than loses. `payload` is JSON carrying the message id, on
@@ -189,8 +199,13 @@ public:
     virtual std::optional<Message> Get(int64_t id) = 0;
     // Messages of one direction with ids above `after`, oldest first.
     virtual std::vector<Message> List(const std::string& direction, int64_t after, int limit) = 0;
+    // The newest `limit` messages of one direction, newest first; only those in `state`
+    // unless it is empty.
+    virtual std::vector<Message> Latest(const std::string& direction, const std::string& state,
+                                        int limit) = 0;
     virtual CancelResult Cancel(int64_t id, int64_t now) = 0;
     virtual Counts Count() = 0;
+    virtual Summary Summarize(int64_t since) = 0;
 
     // At start: a send whose part was written to a modem without an outcome becomes unknown
     // (it may have gone); one with parts accepted that a retry cannot complete fails; the

@@ -44,7 +44,9 @@ for path in /usr/bin/Quorrel /usr/bin/tarvik /usr/share/man/man1/tarvik.1 \
   /usr/bin/tarvik-modemsim /usr/include/Tarvik.h \
   "/usr/lib/$multiarch/libTarvik.so.1.0.0" "/usr/lib/$multiarch/libTarvik.so.1" \
   "/usr/lib/$multiarch/libTarvik.so" "/usr/lib/$multiarch/pkgconfig/tarvik.pc" \
-  "/usr/lib/$multiarch/cmake/Tarvik/TarvikConfig.cmake" /usr/share/doc/libtarvik/README.md; do
+  "/usr/lib/$multiarch/cmake/Tarvik/TarvikConfig.cmake" /usr/share/doc/libtarvik/README.md \
+  /usr/share/tarvikd/console/index.html /usr/share/tarvikd/console/app.js \
+  /usr/share/tarvikd/console/console.css; do
   grep -qx "$path" <<<"$listing" || fail "the package lacks $path"
 done
 grep -qx fonts-liberation2 <<<"$depended" || fail "no dependency on the dialog's font"
@@ -116,6 +118,9 @@ grep -qx 'User=tarvik' "$unit" || fail "$unit does not run as tarvik"
 systemd-analyze verify "$unit" || fail "systemd-analyze verify refuses $unit"
 /usr/bin/tarvikd --check-config --config /etc/tarvik/tarvikd.toml.example >/dev/null ||
   fail "the installed example configuration is not sound"
+# Its console's files are where the installed daemon looks for them by default.
+grep -qa /usr/share/tarvikd/console /usr/bin/tarvikd ||
+  fail "tarvikd does not look for its console in /usr/share/tarvikd/console"
 echo "check-package: tarvikd's unit verifies, runs as tarvik (dialout), example in /etc/tarvik"
 
 # Quorrel from the package: it answers its options, and its window comes up and loads the

@@ -26,6 +26,8 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt
   # Its shared store: the client library, and the server its tests start.
   libpq-dev postgresql
+  # Its web console's browser test: Debian's Chromium, headless, driven through Selenium.
+  python3-selenium chromium chromium-driver
 )
 
 missing=()

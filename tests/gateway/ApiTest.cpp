@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "Api.h"
@@ -187,6 +188,133 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     EXPECT_NE(metrics.find("tarvikd_outgoing{modem=\"\",state=\"queued\"} 6\n"), std::string::npos)
         << metrics;
     EXPECT_NE(metrics.find("tarvikd_modem_ready{modem=\"north\"} 0\n"), std::string::npos);
+
+    // The console's views: the newest first, and the day's summary.
+    const Json newest =
+        Json::parse(Call("GET", "/v1/messages", "", "",
+                         {{"direction", "out"}, {"order", "newest"}, {"limit", "2"}})
+                        .body);
+    ASSERT_EQ(newest["messages"].size(), 2u);
+    EXPECT_EQ(newest["messages"][0]["text"], "n6");
+    EXPECT_EQ(newest["messages"][1]["text"], "n5");
+    EXPECT_TRUE(newest["next"].is_null());
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "", {{"direction", "out"}, {"order", "up"}}).status,
+              400u);
+    const Json cancelled =
+        Json::parse(Call("GET", "/v1/messages", "", "",
+                         {{"direction", "out"}, {"order", "newest"}, {"state", "cancelled"}})
+                        .body);
+    ASSERT_EQ(cancelled["messages"].size(), 1u);
+    EXPECT_EQ(cancelled["messages"][0]["id"], 2);
+    EXPECT_EQ(Call("GET", "/v1/messages", "", "",
+                   {{"direction", "out"}, {"order", "newest"}, {"state", "lost"}})
+                  .status,
+              400u);
+    store_->StoreReceived("north", "k1", "+10086", "", "hello", false, NowMs());
+    const Json summary = Json::parse(Call("GET", "/v1/summary").body);
+    EXPECT_EQ(summary["outgoing"], Json({{"queued", 6}, {"cancelled", 1}}));
+    EXPECT_EQ(summary["received"], 1);
+    EXPECT_EQ(summary["sent"], 0);
+    EXPECT_EQ(summary["delivered"], 0);
+}
+
+// The count the console shows is the library's own cut: 160 and 153 septets, 70 and 67
+// UTF-16 units.
+TEST_F(ApiTest, TextIsCountedAsItWillBeCut) {
+    const auto count = [&](const std::string& text) {
+        const CApi::Reply reply = Call("POST", "/v1/messages/count", Json({{"text", text}}).dump());
+        EXPECT_EQ(reply.status, 200u) << reply.body;
+        const Json body = Json::parse(reply.body);
+        return body["encoding"].get<std::string>() + " " + body["parts"].dump() + " " +
+               body["units"].dump();
+    };
+    const auto repeat = [](const std::string& piece, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i) {
+            text += piece;
+        }
+        return text;
+    };
+    EXPECT_EQ(count(repeat("a", 160)), "gsm 1 160");
+    EXPECT_EQ(count(repeat("a", 161)), "gsm 2 161");
+    EXPECT_EQ(count(repeat("a", 306)), "gsm 2 306");
+    EXPECT_EQ(count(repeat("a", 307)), "gsm 3 307");
+    EXPECT_EQ(count(repeat("\xE4\xB8\xAD", 70)), "ucs2 1 70");
+    EXPECT_EQ(count(repeat("\xE4\xB8\xAD", 71)), "ucs2 2 71");
+    EXPECT_EQ(count(repeat("\xE4\xB8\xAD", 135)), "ucs2 3 135");
+    // An escape pair is two septets and never cut: 152 + 2 does not fit the first part.
+    EXPECT_EQ(count(repeat("a", 152) + "\xE2\x82\xAC" + repeat("a", 10)), "gsm 2 164");
+    EXPECT_EQ(count(""), "gsm 0 0");
+    const auto refusal = [&](const std::string& text) {
+        return Json::parse(Call("POST", "/v1/messages/count", Json({{"text", text}}).dump()).body)
+            .value("refused", Json(nullptr));
+    };
+    EXPECT_TRUE(refusal(repeat("\xE4\xB8\xAD", 670)).is_null()) << "10 parts of 67";
+    EXPECT_EQ(refusal(repeat("\xE4\xB8\xAD", 671)),
+              "the text needs 11 parts; a message may have 10");
+    EXPECT_EQ(refusal(repeat("a", 1001)), "\"text\" takes 1 to 1000 characters");
+    EXPECT_EQ(Call("POST", "/v1/messages/count", "{}").status, 400u);
+    EXPECT_EQ(Call("POST", "/v1/messages/count", R"({"text": "x"})", "", {}, "").status, 401u);
+}
+
+// The console's files: only those in its folder, of a known type, with the headers that
+// keep a browser from running anything else on its pages.
+TEST_F(ApiTest, TheConsoleServesOnlyItsOwnFiles) {
+    namespace fs = std::filesystem;
+    const fs::path dir = folder_ + "/console";
+    fs::create_directories(dir / "sub");
+    const auto write = [](const fs::path& path, const std::string& text) {
+        std::ofstream(path) << text;
+    };
+    write(dir / "index.html", "<p>console</p>");
+    write(dir / "app.js", "export {};");
+    write(dir / "sub" / "more.css", "p {}");
+    write(dir / ".hidden.js", "hidden");
+    write(dir / "notes.txt", "notes");
+    write(folder_ + "/outside.js", "outside");
+    fs::create_symlink(folder_ + "/outside.js", dir / "out.js");
+    fs::create_symlink(dir / "app.js", dir / "same.js");
+    fs::create_symlink(folder_, dir / "up");
+    config_.consoleDir = dir.string();
+    const auto header = [](const CApi::Reply& reply, const std::string& name) {
+        for (const auto& [key, value] : reply.headers) {
+            if (key == name) {
+                return value;
+            }
+        }
+        return std::string();
+    };
+    const CApi::Reply index = Call("GET", "/", "", "", {}, "");
+    EXPECT_EQ(index.status, 200u);
+    EXPECT_EQ(index.body, "<p>console</p>");
+    EXPECT_EQ(index.contentType, "text/html; charset=utf-8");
+    const std::string policy = header(index, "Content-Security-Policy");
+    for (const char* part :
+         {"default-src 'self'", "frame-ancestors 'none'", "base-uri 'none'", "object-src 'none'"}) {
+        EXPECT_NE(policy.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(policy.find("unsafe"), std::string::npos);
+    EXPECT_EQ(header(index, "X-Content-Type-Options"), "nosniff");
+    EXPECT_EQ(header(index, "Referrer-Policy"), "no-referrer");
+    EXPECT_EQ(Call("HEAD", "/app.js", "", "", {}, "").contentType,
+              "text/javascript; charset=utf-8");
+    EXPECT_EQ(Call("GET", "/sub/more.css", "", "", {}, "").contentType, "text/css; charset=utf-8");
+    EXPECT_EQ(Call("GET", "/same.js", "", "", {}, "").body, "export {};");
+    for (const char* path : {"/../store.db", "/sub/../app.js", "/%2e%2e/outside.js", "//app.js",
+                             "/.hidden.js", "/notes.txt", "/out.js", "/up/outside.js",
+                             "/up/store.db", "/missing.js", "/sub/", "/app.js/"}) {
+        const CApi::Reply refused = Call("GET", path, "", "", {}, "");
+        EXPECT_EQ(refused.status, 404u) << path;
+        EXPECT_EQ(header(refused, "X-Content-Type-Options"), "nosniff") << path;
+    }
+    const CApi::Reply posted = Call("POST", "/", "x", "", {}, "");
+    EXPECT_EQ(posted.status, 405u);
+    EXPECT_EQ(header(posted, "Allow"), "GET, HEAD");
+    EXPECT_EQ(Call("GET", "/v1/index.html").status, 404u) << "the API's paths are never files";
+
+    config_.console = false;
+    EXPECT_EQ(Call("GET", "/", "", "", {}, "").status, 404u);
+    EXPECT_EQ(Call("GET", "/app.js", "", "", {}, "").status, 404u);
 }
 
 TEST_F(ApiTest, AStoreRefusalIsAFaultNotAnOutage) {

@@ -488,5 +488,34 @@ TEST_P(DeliveryStoreTest, DeliveryIsOffUnsupportedOrUnknownWhereNoReportCanEndIt
     EXPECT_EQ(Posts(now_ + 1000), (std::vector<Post>{{lost, kEventFailed}}));
 }
 
+// The console's overview: the queue by state, and the last day's ends, whatever the
+// store; and its lists, newest first.
+TEST_P(DeliveryStoreTest, SummaryCountsTheDaysEndsAndLatestListsNewestFirst) {
+    const int64_t day = 86400000;
+    const int64_t old = Sent("+8613800138000", {1}, now_ - 2 * day);
+    EXPECT_EQ(Report(1, "+8613800138000", 0, now_ - 2 * day + 10), ReportResult::Final);
+    Sent("+8613800138001", {2}, now_);
+    EXPECT_EQ(Report(2, "+8613800138001", 0, now_ + 10), ReportResult::Final);
+    Sent("+8613800138002", {3, 4}, now_);
+    EXPECT_EQ(Report(4, "+8613800138002", 0x46, now_ + 10), ReportResult::Final);
+    Sent("+8613800138003", {5}, now_);
+    const int64_t queued = Queue("waiting");
+    store_->StoreReceived("m", "k1", "+10086", "", "in", false, now_);
+    const Summary summary = store_->Summarize(now_ - day);
+    EXPECT_EQ(summary.outgoing, (std::map<std::string, int64_t>{{"queued", 1}, {"sent", 4}}));
+    EXPECT_EQ(summary.sent, 3) << "the one two days old is outside the window";
+    EXPECT_EQ(summary.delivered, 1);
+    EXPECT_EQ(summary.undelivered, 1);
+    EXPECT_EQ(summary.received, 1);
+    const std::vector<Message> latest = store_->Latest("out", "", 2);
+    ASSERT_EQ(latest.size(), 2u);
+    EXPECT_EQ(latest[0].id, queued);
+    EXPECT_GT(latest[0].id, latest[1].id);
+    EXPECT_EQ(store_->Latest("out", "", 100).back().id, old);
+    EXPECT_EQ(store_->Latest("out", "sent", 100).size(), 4u);
+    EXPECT_EQ(store_->Latest("out", "queued", 100).size(), 1u);
+    EXPECT_EQ(store_->Latest("in", "", 100).size(), 1u);
+}
+
 }  // namespace
 }  // namespace Tarvikd

@@ -1273,13 +1273,8 @@ def case_delivery():
             fail(f"message {ident}'s posts: {posts}")
 
 
-try:
-    {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
-     "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
-     "modems": case_modems, "long": case_long, "long_late": case_long_late,
-     "long_kill": case_long_kill, "parts": case_parts, "delivery": case_delivery}[CASE]()
-    print(f"PASS ({CASE})")
-finally:
+def clean_up():
+    """Stops what a case started and removes its folder (unless TARVIKD_TEST_KEEP)."""
     if daemon is not None and daemon.poll() is None:
         daemon.kill()
         daemon.wait()
@@ -1292,3 +1287,15 @@ finally:
         print(f"kept {work}")
     else:
         shutil.rmtree(work, ignore_errors=True)
+
+
+# Other tests (the console's) import the helpers and run cases of their own.
+if __name__ == "__main__":
+    try:
+        {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
+         "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
+         "modems": case_modems, "long": case_long, "long_late": case_long_late,
+         "long_kill": case_long_kill, "parts": case_parts, "delivery": case_delivery}[CASE]()
+        print(f"PASS ({CASE})")
+    finally:
+        clean_up()
