@@ -59,6 +59,22 @@ std::size_t Utf8Length(const std::string& text) {
     return count;
 }
 
+// A message that will never go waits for no report, and one whose going is not known has
+// a delivery not known either.
+std::string DeliveryShown(const Message& m) {
+    if (m.delivery.empty()) {
+        return "off";
+    }
+    if (m.delivery == "pending" &&
+        (m.state == MessageState::Failed || m.state == MessageState::Cancelled)) {
+        return "undelivered";
+    }
+    if (m.delivery == "pending" && m.state == MessageState::Unknown) {
+        return "unknown";
+    }
+    return m.delivery;
+}
+
 Json MessageJson(const Message& m, bool withHistory) {
     Json out = {{"id", m.id},
                 {"direction", m.direction},
@@ -75,7 +91,7 @@ Json MessageJson(const Message& m, bool withHistory) {
         out["parts_accepted"] = m.partsAccepted;
         out["concatenated"] = m.concatenated;
         out["error"] = m.error.empty() ? Json(nullptr) : Json(m.error);
-        out["delivery"] = m.delivery.empty() ? "off" : m.delivery;
+        out["delivery"] = DeliveryShown(m);
         out["delivered_at"] = m.deliveredAt == 0 ? Json(nullptr) : Json(m.deliveredAt);
         if (m.state == MessageState::Queued && m.attempts > 0) {
             out["next_attempt_at"] = m.nextAt;
@@ -362,6 +378,37 @@ std::optional<CApi::Reply> ParsedBody(const std::string& body, Json& request) {
     return std::nullopt;
 }
 
+// The model whose dialect cuts a text for `modem`: its own once it told it, else the
+// generic one.
+int32_t ModelFor(CFleet& fleet, const std::string& modem) {
+    for (const ModemStatus& status : fleet.Status()) {
+        if (status.name == modem && !status.model.empty()) {
+            const int32_t code = GSM::CodeOfReply(status.model);
+            return code != GSM::kModelNone ? code : GSM::kModelGeneric;
+        }
+    }
+    return GSM::kModelGeneric;
+}
+
+// The text cut as the modem's child will cut it: by the named modem's row, or the generic
+// one when none is named.
+GSM::LongCut CutAsSent(CFleet& fleet, const std::string& modem, const std::string& text) {
+    GSM::LongOptions options;
+    options.maxParts = 0;
+    return GSM::CutLongMessage(text.c_str(), "+10000", nullptr, ModelFor(fleet, modem), "", true,
+                               options);
+}
+
+// The children keep the library's limit of parts and would fail a text over it.
+std::optional<std::string> OverParts(const GSM::LongCut& cut) {
+    const std::size_t most = GSM::LongOptions{}.maxParts;
+    if (most == 0 || cut.parts.size() <= most) {
+        return std::nullopt;
+    }
+    return "the text needs " + std::to_string(cut.parts.size()) + " parts; a message may have " +
+           std::to_string(most);
+}
+
 CApi::Reply PostMessage(Call& call) {
     Json request;
     if (auto refused = ParsedBody(call.body, request)) {
@@ -382,6 +429,9 @@ CApi::Reply PostMessage(Call& call) {
             return Error(400, "\"modem\" names no configured modem");
         }
         enqueue.modem = request["modem"];
+    }
+    if (const auto why = OverParts(CutAsSent(call.fleet, enqueue.modem, enqueue.text))) {
+        return Error(400, *why);
     }
     if (call.idempotencyKey.size() > 200) {
         return Error(400, "Idempotency-Key takes up to 200 characters");
@@ -442,18 +492,6 @@ CApi::Reply Summarize(Call& call) {
                     {"received", summary.received}});
 }
 
-// The model whose dialect cuts a text for `modem`: its own once it told it, else the
-// generic one.
-int32_t ModelFor(CFleet& fleet, const std::string& modem) {
-    for (const ModemStatus& status : fleet.Status()) {
-        if (status.name == modem && !status.model.empty()) {
-            const int32_t code = GSM::CodeOfReply(status.model);
-            return code != GSM::kModelNone ? code : GSM::kModelGeneric;
-        }
-    }
-    return GSM::kModelGeneric;
-}
-
 // How the text would be cut, by the library's own cutting that sending uses: its encoding,
 // characters, the units it takes (septets or UTF-16 units) and its parts.
 CApi::Reply CountText(Call& call) {
@@ -479,10 +517,7 @@ CApi::Reply CountText(Call& call) {
     if (text.empty() || text.find('\0') != std::string::npos) {
         return Ok(200, out);
     }
-    GSM::LongOptions options;
-    options.maxParts = 0;
-    const GSM::LongCut cut = GSM::CutLongMessage(text.c_str(), "+10000", nullptr,
-                                                 ModelFor(call.fleet, modem), "", true, options);
+    const GSM::LongCut cut = CutAsSent(call.fleet, modem, text);
     if (cut.parts.empty()) {
         return Error(400, cut.refusal);
     }
@@ -497,11 +532,8 @@ CApi::Reply CountText(Call& call) {
     out["units"] = units;
     out["parts"] = cut.parts.size();
     out["concatenated"] = cut.concatenated;
-    // The modems' children keep the library's limit of parts, and fail a text over it.
-    const std::size_t most = GSM::LongOptions{}.maxParts;
-    if (!unsendable && most > 0 && cut.parts.size() > most) {
-        out["refused"] = "the text needs " + std::to_string(cut.parts.size()) +
-                         " parts; a message may have " + std::to_string(most);
+    if (const auto why = OverParts(cut); why && !unsendable) {
+        out["refused"] = *why;
     }
     return Ok(200, out);
 }

@@ -179,7 +179,10 @@ TEST_F(ApiTest, PagesCoverEveryMessageOnceAndCancelOnlyWhileQueued) {
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"n0", "n1", "n2", "n3", "n4", "n5", "n6"}));
     EXPECT_EQ(Call("DELETE", "/v1/messages/2").status, 200u);
-    EXPECT_EQ(Json::parse(Call("GET", "/v1/messages/2").body)["state"], "cancelled");
+    const Json gone = Json::parse(Call("GET", "/v1/messages/2").body);
+    EXPECT_EQ(gone["state"], "cancelled");
+    EXPECT_EQ(gone["delivery"], "undelivered") << "no report is awaited for it";
+    EXPECT_EQ(Json::parse(Call("GET", "/v1/messages/3").body)["delivery"], "pending");
     const CApi::Reply twice = Call("DELETE", "/v1/messages/2");
     EXPECT_EQ(twice.status, 409u);
     EXPECT_NE(Reason(twice).find("is cancelled"), std::string::npos);
@@ -253,6 +256,16 @@ TEST_F(ApiTest, TextIsCountedAsItWillBeCut) {
     EXPECT_EQ(refusal(repeat("\xE4\xB8\xAD", 671)),
               "the text needs 11 parts; a message may have 10");
     EXPECT_EQ(refusal(repeat("a", 1001)), "\"text\" takes 1 to 1000 characters");
+    // A send over the parts is refused as the count foretold, before anything is queued.
+    const CApi::Reply post =
+        Call("POST", "/v1/messages",
+             Json({{"to", "+8613912345678"}, {"text", repeat("\xE4\xB8\xAD", 671)}}).dump());
+    EXPECT_EQ(post.status, 400u);
+    EXPECT_NE(post.body.find("the text needs 11 parts; a message may have 10"), std::string::npos);
+    EXPECT_EQ(Call("POST", "/v1/messages",
+                   Json({{"to", "+8613912345678"}, {"text", repeat("\xE4\xB8\xAD", 670)}}).dump())
+                  .status,
+              202u);
     EXPECT_EQ(Call("POST", "/v1/messages/count", "{}").status, 400u);
     EXPECT_EQ(Call("POST", "/v1/messages/count", R"({"text": "x"})", "", {}, "").status, 401u);
 }
