@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Store.h"
 
@@ -95,11 +96,14 @@ struct Owed {
     int accepted = 0;
     int64_t nextAt = 0;
     int64_t at = 0;  // stored clock
+    // Part records the store refused when they came, stored before the outcome; each leaves
+    // as it is stored.
+    std::vector<PartRecord> unrecorded;
 };
 
 class COutcomeLedger {
 public:
-    using Record = std::function<void(const Owed&)>;  // throws when the store refuses
+    using Record = std::function<void(Owed&)>;  // throws when the store refuses
     using Refused = std::function<void(const Owed&, const std::string& why)>;
     // `refused` hears of each outcome's first refusal, not of every retry.
     COutcomeLedger(int64_t retryMs, Record record, Refused refused = {})
