@@ -43,14 +43,8 @@ bool CModemSender::SendNext(CModemLink& link) {
     }
     if (!StoreCall([&] { store_.MarkSubmitted(claimed->id, now); })) {
         // Not handed over unrecorded: it goes back, once the store takes that.
-        Owe({claimed->id,
-             Outcome::Released,
-             "the store was away at the hand-over",
-             0,
-             0,
-             0,
-             NowMs(),
-             {}});
+        Owe({claimed->id, Outcome::Released, "the store was away at the hand-over", 0, 0, 0,
+             NowMs()});
         return true;
     }
     inFlight_ = Flight{};
@@ -62,7 +56,7 @@ bool CModemSender::SendNext(CModemLink& link) {
     inFlight_.accepted = static_cast<int>(claimed->acceptedParts.size());
     if (!link.Write(RequestFor(*claimed))) {
         // Never read: it goes back to the queue as it was.
-        Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs(), {}});
+        Owe({claimed->id, Outcome::Released, "the modem's child had gone", 0, 0, 0, NowMs()});
         inFlight_ = Flight{};
         return false;
     }

@@ -89,6 +89,16 @@ private:
 // order they happened, before the modem takes more work: what happened is never lost or
 // redone.
 struct Owed {
+    Owed(int64_t id_, Outcome outcome_, std::string detail_, int parts_, int accepted_,
+         int64_t nextAt_, int64_t at_, std::vector<PartRecord> unrecorded_ = {})
+        : id(id_),
+          outcome(outcome_),
+          detail(std::move(detail_)),
+          parts(parts_),
+          accepted(accepted_),
+          nextAt(nextAt_),
+          at(at_),
+          unrecorded(std::move(unrecorded_)) {}
     int64_t id = 0;
     Outcome outcome = Outcome::Unknown;
     std::string detail;

@@ -122,7 +122,7 @@ TEST(RulesTest, OutcomesWaitInOrderWhileTheStoreIsAwayAndAreRecordedOnce) {
             told.push_back(std::to_string(owed.id) + ": " + why);
         });
     ledger.Owe({1, Outcome::Sent, "", 1, 1, 0, 5, {{1, PartState::Accepted, 7, {}}}}, 100);
-    ledger.Owe({2, Outcome::Unknown, "", 1, 0, 0, 6, {}}, 200);
+    ledger.Owe({2, Outcome::Unknown, "", 1, 0, 0, 6}, 200);
     EXPECT_FALSE(ledger.Empty());
     EXPECT_FALSE(ledger.Due(1199)) << "not offered again at once";
     EXPECT_TRUE(ledger.Due(1200));
