@@ -90,8 +90,8 @@ const char kReceiveUsage[] =
     "message already taken off the modem.\n";
 
 const char kServeUsage[] =
-    "usage: tarvik serve (--port N | --device PATH) [--baud B] [--ack] [--cancel-pending]\n"
-    "                    [--max-parts N] [--reassembly-timeout-ms MS]\n"
+    "usage: tarvik serve (--port N | --device PATH) [--baud B] [--ack] [--ack-reports]\n"
+    "                    [--cancel-pending] [--max-parts N] [--reassembly-timeout-ms MS]\n"
     "Runs one modem for another program: reads requests from standard input and writes\n"
     "events to standard output, one JSON object per line, until standard input ends or a\n"
     "stop request, SIGINT or SIGTERM comes.\n"
@@ -125,6 +125,11 @@ const char kServeUsage[] =
     "a part that comes later (within a day at least) gives it again, under the same key.\n"
     "Acknowledging its key acknowledges every part it holds; with the journal, the parts of\n"
     "one still missing a part stay there until it is whole or given up on.\n"
+    "\n"
+    "--ack-reports routes delivery reports from the start, so that those of parts an\n"
+    "earlier serve sent come too, and holds each (status_report, with a \"key\") the same\n"
+    "way until it is acknowledged, giving it again every 10 s; one not acknowledged when\n"
+    "serve stops is gone, as the modem no longer keeps it.\n"
     "\n"
     "--cancel-pending writes ESC to the port before the start: it ends a message body the\n"
     "modem still waits for from a program killed in the middle of a send.\n"
@@ -207,8 +212,8 @@ bool Allowed(Verb verb, const std::string& option) {
         case Verb::Identify:
             return option == "--received" || option == "--format";
         case Verb::Serve:
-            return option == "--ack" || option == "--cancel-pending" || option == "--max-parts" ||
-                   option == "--reassembly-timeout-ms";
+            return option == "--ack" || option == "--ack-reports" || option == "--cancel-pending" ||
+                   option == "--max-parts" || option == "--reassembly-timeout-ms";
         case Verb::Ports:
         case Verb::Help:
         case Verb::Version:
@@ -294,6 +299,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--ack") {
             options.ack = true;
+            continue;
+        }
+        if (arg == "--ack-reports") {
+            options.ackReports = true;
             continue;
         }
         if (arg == "--cancel-pending") {

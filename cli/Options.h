@@ -40,6 +40,7 @@ struct Options {
     int reportWaitS = kDefaultReportWaitS;
     bool follow = false;
     bool ack = false;            // serve: each message is held until the reader acknowledges it
+    bool ackReports = false;     // serve: and each delivery report
     bool cancelPending = false;  // serve: ESC to the port first, ending a body it waits for
     bool json = false;
     int idleS = kDefaultIdleS;

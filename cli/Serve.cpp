@@ -98,6 +98,13 @@ struct HeldMessage {
     Clock::time_point given;
 };
 
+// The modem no longer keeps a report once it was read: the reader's acknowledgement is the
+// only place it is safe.
+struct HeldReport {
+    Event event;
+    Clock::time_point given;
+};
+
 // ESC to the port: a program killed between "AT+CMGS" and its body leaves the modem waiting
 // for the body, taking every later command as text; ESC ends that wait, and a modem that
 // is not waiting ignores it. Through the library's own port names and serial device.
@@ -199,6 +206,10 @@ private:
                 session.Stop(false);
                 return false;
             }
+        }
+        // A reader that keeps reports wants those of parts an earlier serve sent as well.
+        if (options_.ackReports) {
+            Tarvik::Session::AskReports();
         }
         Event ready = Made(EventKind::Ready);
         ready.port = options_.port;
@@ -317,9 +328,9 @@ private:
             case TarvikLink::Op::Stop:
                 return false;
             case TarvikLink::Op::Ack:
-                if (!options_.ack) {
+                if (!options_.ack && !options_.ackReports) {
                     EmitError(id, Code::InvalidRequest, "\"ack\" needs serve --ack");
-                } else {
+                } else if (unackedReports_.erase(request->key) == 0) {
                     Acknowledge(request->key);
                 }
                 return true;
@@ -444,6 +455,12 @@ private:
         for (auto& [key, held] : unacked_) {
             if (now - held.given >= kAckResend) {
                 EmitMessage(held.message);
+                held.given = now;
+            }
+        }
+        for (auto& [key, held] : unackedReports_) {
+            if (now - held.given >= kAckResend) {
+                Emit(held.event);
                 held.given = now;
             }
         }
@@ -577,7 +594,7 @@ private:
     }
 
     // Delivery reports, each an event of its own; matching them to parts is the reader's.
-    static void TellStatusReports(const std::vector<Tarvik::StatusReport>& reports) {
+    void TellStatusReports(const std::vector<Tarvik::StatusReport>& reports) {
         for (const Tarvik::StatusReport& report : reports) {
             Event event = Made(EventKind::StatusReport);
             event.reference = report.reference;
@@ -585,6 +602,10 @@ private:
             event.status = report.status;
             event.scTime = report.serviceCentreTime;
             event.dischargeTime = report.dischargeTime;
+            if (options_.ackReports) {
+                event.key = "report-" + std::to_string(++reportsTold_);
+                unackedReports_[event.key] = HeldReport{event, Clock::now()};
+            }
             Emit(std::move(event));
         }
     }
@@ -626,6 +647,8 @@ private:
     CWriteConfirm writes_;
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
+    std::map<std::string, HeldReport> unackedReports_;
+    int64_t reportsTold_ = 0;  // names each held report
     // Acknowledged messages still missing a part: their part keys, written when they are
     // whole or given up on.
     std::map<std::string, std::vector<std::string>> deferred_;

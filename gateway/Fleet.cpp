@@ -519,8 +519,7 @@ private:
             case EventKind::Message:
                 return Received(link, event);
             case EventKind::StatusReport:
-                Reported(event);
-                return true;
+                return Reported(link, event);
             case EventKind::Error:
                 life.simLocked = life.simLocked || event.code == TarvikLink::Code::SimLocked;
                 life.gone = life.gone || event.code == TarvikLink::Code::DeviceGone;
@@ -534,12 +533,18 @@ private:
         }
     }
 
-    // Stored first; only then may the child let it go. False when the child no longer reads.
-    // The child read the report off the modem already: one the store cannot take now is
-    // lost, and said so.
-    void Reported(const LinkEvent& event) {
+    // Stored first; only then may the child let it go (the modem keeps it no longer). False
+    // when the child no longer reads.
+    bool Reported(CModemLink& link, const LinkEvent& event) {
         if (!event.reference || !event.status) {
-            return;
+            return Acknowledged(link, event.key);
+        }
+        if (sender_.Owes()) {
+            // Its part's reference may wait there: the child gives the report again.
+            Log(Level::Info, "modem " + config_.name + ": a delivery report for reference " +
+                                 std::to_string(*event.reference) +
+                                 " waits for the outcomes the store has yet to take");
+            return true;
         }
         ReportResult result = ReportResult::Unmatched;
         try {
@@ -547,10 +552,11 @@ private:
                                                  *event.status, event.scTime, event.dischargeTime},
                                                 NowMs());
         } catch (const std::exception& e) {
+            // Unacknowledged, the child gives it again.
             Log(Level::Error, "modem " + config_.name + ": store: " + e.what() +
                                   "; a delivery report for reference " +
-                                  std::to_string(*event.reference) + " is lost");
-            return;
+                                  std::to_string(*event.reference) + " waits for it");
+            return true;
         }
         if (result == ReportResult::Unmatched) {
             Log(Level::Info, "modem " + config_.name + ": a delivery report for reference " +
@@ -558,6 +564,18 @@ private:
         } else if (result == ReportResult::Final) {
             fleet_.Wake();
         }
+        return Acknowledged(link, event.key);
+    }
+
+    // A report of a child that holds none has no key.
+    static bool Acknowledged(CModemLink& link, const std::string& key) {
+        if (key.empty()) {
+            return true;
+        }
+        TarvikLink::Request ack;
+        ack.op = TarvikLink::Op::Ack;
+        ack.key = key;
+        return link.Write(ack);
     }
 
     bool Received(CModemLink& link, const LinkEvent& event) {
@@ -580,10 +598,7 @@ private:
             std::lock_guard hold(lock_);
             ++status_.received;
         }
-        TarvikLink::Request ack;
-        ack.op = TarvikLink::Op::Ack;
-        ack.key = event.key;
-        if (!link.Write(ack)) {
+        if (!Acknowledged(link, event.key)) {
             return false;
         }
         if (result != ReceiveResult::Seen) {

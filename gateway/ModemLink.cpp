@@ -27,8 +27,8 @@ bool CModemLink::Start(const std::string& program, const ModemConfig& modem,
     // it, may have left the modem waiting for a message body.
     std::vector<std::string> args =
         TarvikLink::ServeArguments({modem.port, modem.device, modem.baud});
-    args.insert(args.end(), {"--ack", "--cancel-pending", "--reassembly-timeout-ms",
-                             std::to_string(reassemblyTimeoutMs)});
+    args.insert(args.end(), {"--ack", "--ack-reports", "--cancel-pending",
+                             "--reassembly-timeout-ms", std::to_string(reassemblyTimeoutMs)});
     if (!Spawn(program, args, env, why)) {
         return false;
     }

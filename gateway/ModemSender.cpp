@@ -20,7 +20,11 @@ CModemSender::CModemSender(const Config& config, const ModemConfig& modem, IStor
       rules_(config.sendAttempts, config.retryBaseMs, config.retryMaxMs),
       ledger_(
           kOwedRetryMs,
-          [this](const Owed& owed) {
+          [this](Owed& owed) {
+              while (!owed.unrecorded.empty()) {
+                  store_.RecordPart(owed.id, owed.unrecorded.front(), owed.at);
+                  owed.unrecorded.erase(owed.unrecorded.begin());
+              }
               store_.Finish(owed.id, owed.outcome, owed.detail, owed.parts, owed.accepted,
                             owed.nextAt, owed.at);
           },
@@ -119,8 +123,10 @@ void CModemSender::OnReport(const TarvikLink::Event& event, int64_t now) {
     try {
         store_.RecordPart(inFlight_.id, record, now);
     } catch (const std::exception& e) {
-        // The store refused a part's record: the outcome still settles the attempt.
+        // Kept for the outcome: a part's reference lost would leave its delivery report
+        // unmatched.
         Log(Level::Error, "modem " + modem_.name + ": store: " + e.what());
+        inFlight_.unrecorded.push_back(record);
     }
 }
 
@@ -194,7 +200,7 @@ void CModemSender::Finished(const Decision& decision, int64_t now) {
         retryAt_ = Clock::now() + std::chrono::milliseconds(decision.nextAt - now);
     }
     Owe({inFlight_.id, decision.outcome, decision.detail, inFlight_.parts, inFlight_.accepted,
-         decision.nextAt, now});
+         decision.nextAt, now, std::move(inFlight_.unrecorded)});
     host_.finished(decision.outcome);
     inFlight_ = Flight{};
 }
@@ -207,7 +213,7 @@ void CModemSender::ChildEnded(const std::string& exit) {
     // out, and a message none of whose parts is such goes back to the queue.
     Owe({inFlight_.id, AfterInterruption(WrittenSoFar()),
          "the modem's child ended (" + exit + ") while it had the message", inFlight_.parts,
-         inFlight_.accepted, 0, NowMs()});
+         inFlight_.accepted, 0, NowMs(), std::move(inFlight_.unrecorded)});
     inFlight_ = Flight{};
     host_.wake();
 }

@@ -78,6 +78,7 @@ private:
         // Parts left unwritten because their record could not be stored: never the modem's
         // doing.
         int withheld = 0;
+        std::vector<PartRecord> unrecorded;  // reports the store refused, kept for the outcome
     };
 
     void Finished(const Decision& decision, int64_t now);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Store.h"
 
@@ -88,6 +89,16 @@ private:
 // order they happened, before the modem takes more work: what happened is never lost or
 // redone.
 struct Owed {
+    Owed(int64_t id_, Outcome outcome_, std::string detail_, int parts_, int accepted_,
+         int64_t nextAt_, int64_t at_, std::vector<PartRecord> unrecorded_ = {})
+        : id(id_),
+          outcome(outcome_),
+          detail(std::move(detail_)),
+          parts(parts_),
+          accepted(accepted_),
+          nextAt(nextAt_),
+          at(at_),
+          unrecorded(std::move(unrecorded_)) {}
     int64_t id = 0;
     Outcome outcome = Outcome::Unknown;
     std::string detail;
@@ -95,11 +106,14 @@ struct Owed {
     int accepted = 0;
     int64_t nextAt = 0;
     int64_t at = 0;  // stored clock
+    // Part records the store refused when they came, stored before the outcome; each leaves
+    // as it is stored.
+    std::vector<PartRecord> unrecorded;
 };
 
 class COutcomeLedger {
 public:
-    using Record = std::function<void(const Owed&)>;  // throws when the store refuses
+    using Record = std::function<void(Owed&)>;  // throws when the store refuses
     using Refused = std::function<void(const Owed&, const std::string& why)>;
     // `refused` hears of each outcome's first refusal, not of every retry.
     COutcomeLedger(int64_t retryMs, Record record, Refused refused = {})

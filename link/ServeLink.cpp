@@ -366,6 +366,9 @@ Json EventJson(const Event& event) {
             line["status"] = event.status.value_or(-1);
             line["sc_time"] = event.scTime;
             line["discharge_time"] = event.dischargeTime;
+            if (!event.key.empty()) {
+                line["key"] = event.key;
+            }
             break;
         case EventKind::Other:
             break;

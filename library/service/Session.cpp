@@ -128,6 +128,12 @@ std::optional<StatusReport> NextStatusReport() {
     return report;
 }
 
+void AskReports() {
+    if (const auto service = GSM::ServiceHost().Current()) {
+        service->sendThread.AskReports();
+    }
+}
+
 int32_t ModelCode() {
     return GSM::modelCode.load();
 }

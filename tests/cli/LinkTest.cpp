@@ -136,6 +136,7 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     report.status = 0x41;
     report.scTime = "2026-12-08 10:00:00+08:00";
     report.dischargeTime = "2026-12-08 10:00:09+08:00";
+    report.key = "report-1";  // held until acknowledged
     const Event reportBack = RoundTrip(report);
     EXPECT_EQ(reportBack.kind, EventKind::StatusReport);
     EXPECT_EQ(reportBack.reference, 0);
@@ -143,6 +144,7 @@ TEST(LinkTest, EveryEventReadsBackAsItWasWritten) {
     EXPECT_EQ(reportBack.status, 0x41);
     EXPECT_EQ(reportBack.scTime, report.scTime);
     EXPECT_EQ(reportBack.dischargeTime, report.dischargeTime);
+    EXPECT_EQ(reportBack.key, "report-1");
     Event writing;
     writing.kind = EventKind::Writing;
     writing.id = 7;

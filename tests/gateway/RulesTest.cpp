@@ -99,11 +99,20 @@ TEST(RulesTest, AModemOutForFailedStartsRejoinsWhenReadyOneRefusingStaysOut) {
 
 TEST(RulesTest, OutcomesWaitInOrderWhileTheStoreIsAwayAndAreRecordedOnce) {
     bool away = true;
+    bool partsAway = true;
     std::vector<int64_t> recorded;
+    std::vector<int> references;  // of the part records that came with an outcome
     std::vector<std::string> told;
     COutcomeLedger ledger(
         1000,
-        [&](const Owed& owed) {
+        [&](Owed& owed) {
+            while (!owed.unrecorded.empty()) {
+                if (partsAway) {
+                    throw std::runtime_error("no connection");
+                }
+                references.push_back(owed.unrecorded.front().reference);
+                owed.unrecorded.erase(owed.unrecorded.begin());
+            }
             if (away) {
                 throw std::runtime_error("no connection");
             }
@@ -112,16 +121,18 @@ TEST(RulesTest, OutcomesWaitInOrderWhileTheStoreIsAwayAndAreRecordedOnce) {
         [&](const Owed& owed, const std::string& why) {
             told.push_back(std::to_string(owed.id) + ": " + why);
         });
-    ledger.Owe({1, Outcome::Sent, "", 1, 1, 0, 5}, 100);
+    ledger.Owe({1, Outcome::Sent, "", 1, 1, 0, 5, {{1, PartState::Accepted, 7, {}}}}, 100);
     ledger.Owe({2, Outcome::Unknown, "", 1, 0, 0, 6}, 200);
     EXPECT_FALSE(ledger.Empty());
     EXPECT_FALSE(ledger.Due(1199)) << "not offered again at once";
     EXPECT_TRUE(ledger.Due(1200));
+    partsAway = false;
     EXPECT_FALSE(ledger.Settle(1200));
     EXPECT_EQ(told, std::vector<std::string>{"1: no connection"}) << "told once, not per retry";
     away = false;
     EXPECT_TRUE(ledger.Settle(2200));
     EXPECT_EQ(recorded, (std::vector<int64_t>{1, 2}));
+    EXPECT_EQ(references, std::vector<int>{7}) << "a part stored before its outcome, once";
     EXPECT_TRUE(ledger.Settle(3200));
     EXPECT_EQ(recorded.size(), 2u);
 }

@@ -12,6 +12,7 @@
 
 #include "Log.h"
 #include "StoreTestSupport.h"
+#include "codec/StatusReport.h"
 
 namespace Tarvikd {
 namespace {
@@ -394,6 +395,31 @@ protected:
         }
         return posts;
     }
+    // A report as the modem hands it over: its unit, read by the library, then stored as
+    // the daemon stores what serve tells of it.
+    ReportResult Unit(int reference, const std::string& digits, int type, int status, int64_t at) {
+        std::string unit =
+            "0006" + Hex(reference) + Hex(static_cast<int>(digits.size())) + Hex(type);
+        const std::string padded = digits.size() % 2 == 0 ? digits : digits + "F";
+        for (std::size_t i = 0; i < padded.size(); i += 2) {
+            unit += {padded[i + 1], padded[i]};
+        }
+        const std::string stamp = "62129001000000";  // 2026-12-09 10:00:00+00:00
+        unit += stamp + stamp + Hex(status);
+        const auto report = GSM::ParseStatusReportPdu(unit);
+        EXPECT_TRUE(report) << unit;
+        if (!report) {
+            return ReportResult::Unmatched;
+        }
+        const std::string number = (report->internationalRecipient ? "+" : "") + report->recipient;
+        return store_->RecordReport({"m", report->reference, number, report->status,
+                                     report->serviceCentreTime, report->dischargeTime},
+                                    at);
+    }
+    static std::string Hex(int octet) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        return {kDigits[(octet >> 4) & 0xF], kDigits[octet & 0xF]};
+    }
     const int64_t now_ = NowMs();
 };
 
@@ -422,6 +448,62 @@ TEST_P(DeliveryStoreTest, ReportGoesToTheNewestUnreportedPartOfItsReferenceAndRe
     EXPECT_EQ(counts.reportsDelivered, 2);
     EXPECT_EQ(counts.reportDelayCount, 2);
     EXPECT_EQ(counts.reportDelaySumMs, 1000 + 60010);
+}
+
+TEST_P(DeliveryStoreTest, ReportUnitsEndEachMessageAsTheirStatusSays) {
+    constexpr int kInternational = 0x91;
+    constexpr int kNational = 0xA1;
+    constexpr int kUnknown = 0x81;
+    const std::string to = "+358401234567";
+    const auto delivery = [&](int64_t id) { return store_->Get(id)->delivery; };
+    const int64_t delivered = Sent(to, {0x10}, now_);
+    EXPECT_EQ(Unit(0x10, "358401234567", kInternational, 0x00, now_ + 1), ReportResult::Final);
+    EXPECT_EQ(delivery(delivered), "delivered");
+
+    const int64_t later = Sent(to, {0x11}, now_);
+    EXPECT_EQ(Unit(0x11, "358401234567", kInternational, 0x20, now_ + 1), ReportResult::Matched);
+    EXPECT_EQ(Unit(0x11, "358401234567", kInternational, 0x25, now_ + 2), ReportResult::Matched)
+        << "a reserved code of the still-trying range is still trying";
+    EXPECT_EQ(delivery(later), "pending");
+    EXPECT_EQ(Unit(0x11, "358401234567", kInternational, 0x00, now_ + 3), ReportResult::Final);
+    EXPECT_EQ(delivery(later), "delivered");
+    EXPECT_EQ(store_->Get(later)->deliveredAt, now_ + 3);
+
+    // Failed for good (0x40-0x4F), given up after trying (0x60-0x6F), reserved (0x80 and
+    // over): each ends its message undelivered.
+    for (const int status : {0x41, 0x62, 0x80}) {
+        const int64_t failed = Sent(to, {status}, now_);
+        EXPECT_EQ(Unit(status, "358401234567", kInternational, status, now_ + 1),
+                  ReportResult::Final);
+        EXPECT_EQ(delivery(failed), "undelivered") << status;
+        EXPECT_EQ(store_->Get(failed)->deliveredAt, 0);
+    }
+    // A reserved code of the delivered range (0x10-0x1F) is a delivery.
+    const int64_t reserved = Sent(to, {0x12}, now_);
+    EXPECT_EQ(Unit(0x12, "358401234567", kInternational, 0x1A, now_ + 1), ReportResult::Final);
+    EXPECT_EQ(delivery(reserved), "delivered");
+
+    // The recipient in national form: without its country code, or as it was addressed.
+    const int64_t national = Sent(to, {0x13}, now_);
+    EXPECT_EQ(Unit(0x13, "401234567", kNational, 0x00, now_ + 1), ReportResult::Final);
+    EXPECT_EQ(delivery(national), "delivered");
+    const int64_t local = Sent("0401234567", {0x14}, now_);
+    EXPECT_EQ(Unit(0x14, "0401234567", kUnknown, 0x00, now_ + 1), ReportResult::Final);
+    EXPECT_EQ(delivery(local), "delivered");
+
+    // The reference came round onto an old delivered message to another number: only the
+    // new one changes.
+    const int64_t old = Sent("+441234567890", {0x15}, now_ - 60000);
+    EXPECT_EQ(Unit(0x15, "441234567890", kInternational, 0x00, now_ - 59000), ReportResult::Final);
+    const int64_t fresh = Sent(to, {0x15}, now_);
+    EXPECT_EQ(Unit(0x15, "358401234567", kInternational, 0x46, now_ + 1), ReportResult::Final);
+    EXPECT_EQ(delivery(fresh), "undelivered");
+    EXPECT_EQ(delivery(old), "delivered");
+    EXPECT_EQ(store_->Get(old)->deliveredAt, now_ - 59000);
+
+    // One that matches nothing is counted apart.
+    EXPECT_EQ(Unit(0x99, "358401234567", kInternational, 0x00, now_ + 1), ReportResult::Unmatched);
+    EXPECT_EQ(store_->Count().reportsUnmatched, 1);
 }
 
 TEST_P(DeliveryStoreTest, LongMessageIsDeliveredWithItsLastPartAndUndeliveredAtItsFirstFailure) {

@@ -4,7 +4,7 @@ the daemon on a configuration written here, requests with an HTTP client, and wh
 API, the webhook receiver and the simulators' logs show.
 
 Usage: gateway_test.py CASE BIN_DIR   (CASE: e2e, reroute, webhook, chaos, mqtt, cluster, link,
-modems, long, long_late, long_kill, parts, delivery; the
+modems, long, long_late, long_kill, parts, delivery, delivery_restart; the
 chaos case sends TARVIKD_CHAOS_MESSAGES messages, 40 unless set, the cluster case
 TARVIKD_CLUSTER_MESSAGES, 60 unless set)"""
 import hashlib
@@ -15,6 +15,7 @@ import json
 import os
 import pwd
 import random
+import re
 import shutil
 import signal
 import socket
@@ -729,6 +730,7 @@ def case_mqtt():
 class SlowReceiver(http.server.BaseHTTPRequestHandler):
     """Takes every delivery after a while and records when each post was open."""
     posts = []  # (message id, opened, closed)
+    events = []  # (message id, event)
     lock = threading.Lock()
 
     def do_POST(self):
@@ -737,6 +739,7 @@ class SlowReceiver(http.server.BaseHTTPRequestHandler):
         time.sleep(0.3)
         with SlowReceiver.lock:
             SlowReceiver.posts.append((payload["id"], opened, time.monotonic()))
+            SlowReceiver.events.append((payload["id"], payload.get("event")))
         try:
             self.send_response(200)
             self.end_headers()
@@ -989,9 +992,12 @@ def case_cluster():
     ready = call("GET", "/readyz", auth=None, quiet=True)
     if ready[0] != 503 or "store" not in str(ready[1]):
         fail(f"/readyz with the store down: {ready[0]} {ready[1]}")
-    # Down until a modem ends a send it cannot record: the outcome waits for the store.
+    # Down until a modem ends a send it cannot record: the outcome waits for the store, and
+    # so does the delivery report that follows it.
     wait_for("an outcome kept while the store is down",
              lambda: "kept until it is back" in open(os.path.join(work, "daemon.err")).read())
+    wait_for("a delivery report kept while the store is down", lambda: "a delivery report for "
+             "reference" in open(os.path.join(work, "daemon.err")).read())
     db.start()
     wait_for("daemon 1 ready again", lambda: call("GET", "/readyz", auth=None, quiet=True)[0] == 200)
     thread.join(300)
@@ -1054,10 +1060,35 @@ def case_cluster():
         fail(f"a message was sent again: {[m for m in out if m['attempts'] != 1]}")
     if not all(by_daemon.values()):
         fail(f"a daemon sent nothing: {by_daemon}")
+    delivered = check_delivered_once(out, names)
+    print(f"cluster: {delivered} of {states.get('sent', 0)} sent messages delivered")
     for d in (1, 2, 3):
         daemons[d].send_signal(signal.SIGTERM)
         if daemons[d].wait(30) != 0:
             fail(f"daemon {d} did not stop cleanly at SIGTERM")
+
+
+def check_delivered_once(out, names):
+    """Reports came back on the modem that sent each message, through its own daemon: the
+    messages whose outcome waited for the database, their part's reference and report with
+    it, are delivered; each delivered message is posted once by the daemon that sent it
+    (the first two have a webhook), and no report is counted twice."""
+    log = open(os.path.join(work, "daemon.err"), errors="replace").read()
+    kept = {int(w) for w in re.findall(r"message (\d+)'s outcome kept until it is back", log)}
+    sent = {m["id"]: m for m in out if m["state"] == "sent"}
+    waited = sorted(kept & set(sent))
+    wait_for("a message sent while the database was down delivered", lambda: any(
+        message(i)["delivery"] == "delivered" for i in waited), seconds=120, step=0.5,
+        show=lambda: [(i, message(i)["delivery"]) for i in waited])
+    delivered = [m for m in all_messages("out") if m["delivery"] == "delivered"]
+    hooked = [m["id"] for m in delivered if m["via"] not in names[3]]
+    delivered_posts = lambda: [i for i, e in SlowReceiver.events if e == "message.delivered"]
+    wait_for("every delivery posted", lambda: set(hooked) <= set(delivered_posts()), seconds=120,
+             step=0.5, show=lambda: sorted(set(hooked) - set(delivered_posts())))
+    twice = [i for i in set(delivered_posts()) if delivered_posts().count(i) != 1]
+    if twice or metric('tarvikd_delivery_reports{result="delivered"}') > len(out):
+        fail(f"posted twice: {twice}; " + call("GET", "/metrics")[1])
+    return len(delivered)
 
 
 class ModemHooks(http.server.BaseHTTPRequestHandler):
@@ -1273,6 +1304,26 @@ def case_delivery():
             fail(f"message {ident}'s posts: {posts}")
 
 
+def case_delivery_restart():
+    """A delivery report that comes after tarvikd restarted: the modem keeps it in its report
+    memory until the new child reads it, and the message becomes delivered, posted once."""
+    start_modem(3, "--model", "MG3732", "--report-delay", "3000")
+    write_config([("a", 3)], "reroute = false", webhook=recorder_config())
+    start_daemon()
+    wait_for("the modem ready", lambda: modems()["a"]["state"] == "ready")
+    ident = expect(call("POST", "/v1/messages", {"to": "+8613700137000", "text": "later"}), 202,
+                   "a send")["id"]
+    wait_for("the message sent", lambda: final(ident))
+    stop_daemon()
+    start_daemon()
+    wait_for("the message delivered", lambda: message(ident)["delivery"] == "delivered",
+             show=lambda: message(ident))
+    wait_for("its post", lambda: posts_of(ident))
+    stop_daemon()
+    if [p["event"] for p in posts_of(ident)] != ["message.delivered"]:
+        fail(f"the posts: {posts_of(ident)}")
+
+
 def clean_up():
     """Stops what a case started and removes its folder (unless TARVIKD_TEST_KEEP)."""
     if daemon is not None and daemon.poll() is None:
@@ -1295,7 +1346,8 @@ if __name__ == "__main__":
         {"e2e": case_e2e, "reroute": case_reroute, "webhook": case_webhook,
          "chaos": case_chaos, "mqtt": case_mqtt, "cluster": case_cluster, "link": case_link,
          "modems": case_modems, "long": case_long, "long_late": case_long_late,
-         "long_kill": case_long_kill, "parts": case_parts, "delivery": case_delivery}[CASE]()
+         "long_kill": case_long_kill, "parts": case_parts, "delivery": case_delivery,
+         "delivery_restart": case_delivery_restart}[CASE]()
         print(f"PASS ({CASE})")
     finally:
         clean_up()

@@ -43,6 +43,11 @@ public:
     int32_t Run(int32_t argument) override;
     // A status poll: the report routing is read back at the next pass, quiet or not.
     void CheckRoutingSoon() { routingCheckDue_ = true; }
+    // Reports are routed from the next pass on, as once a part asks for one.
+    void AskReports() {
+        reportsAsked_ = true;
+        Wake();
+    }
 
 private:
     enum class Wait { None, ForWork };
@@ -73,7 +78,7 @@ private:
     std::vector<MsgRecord> listing_;
     std::vector<int> indexes_;
     bool needsSetup_ = false;
-    bool reportsAsked_ = false;
+    std::atomic<bool> reportsAsked_{false};  // set by a part or by the caller
     bool reportsRouted_ = false;
     std::chrono::steady_clock::time_point reportsQuietSince_{};
     std::chrono::steady_clock::time_point routeAgainAt_{};

@@ -123,6 +123,10 @@ std::optional<PartOutcome> NextOutcome();
 std::optional<ReceivedPart> NextMessage();
 // The oldest delivery report the modem handed over; none when nothing waits or not started.
 std::optional<StatusReport> NextStatusReport();
+// Routes delivery reports from now on, as the first part that asks for one does, so that
+// the reports of parts an earlier start sent come to this one too; nothing when not
+// started.
+void AskReports();
 
 // The model code the start took the modem for (its dialect); 0 before a start.
 int32_t ModelCode();
