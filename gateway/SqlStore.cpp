@@ -247,6 +247,16 @@ public:
         const bool accepted = record.state == PartState::Accepted;
         const int part = record.part;
         Transaction([&] {
+            // Only while this daemon still holds the message, as for its outcome: a record
+            // kept through an outage must not overwrite the part another daemon sent since.
+            const CRows held = db_->Exec(
+                std::string("SELECT id FROM messages WHERE id = ? AND daemon = ? AND state IN "
+                            "('sending', 'unknown')") +
+                    db_->LockRows(),
+                {id, options_.daemon});
+            if (held.Empty()) {
+                return;
+            }
             db_->Exec(
                 "INSERT INTO parts(message_id, part, state, modem, reference, at, error) "
                 "SELECT id, ?, ?, via, NULLIF(?, -1), ?, ? FROM messages WHERE id = ? "

@@ -136,6 +136,14 @@ TEST_P(PgStoreTest, ExpiredClaimsAreSweptByAnotherDaemon) {
     gone = Open("gone", false, 1000);
     gone->Finish(claimedOnly, Outcome::Sent, "late", 1, 1, 0, later);
     EXPECT_EQ(other->Get(claimedOnly)->state, MessageState::Sending);
+    // ...and so is the record of a part it kept through an outage: the part the other daemon
+    // sent since keeps its reference, and its report finds it.
+    other->RecordPart(claimedOnly, {1, PartState::Accepted, 42, ""}, later);
+    gone->RecordPart(claimedOnly, {1, PartState::Refused, -1, "NOT WRITTEN"}, later + 1);
+    other->Finish(claimedOnly, Outcome::Sent, "1 part", 1, 1, 0, later + 2);
+    EXPECT_EQ(other->RecordReport({"b", 42, "+8613800138000", 0, "", ""}, later + 3),
+              ReportResult::Final);
+    EXPECT_EQ(other->Get(claimedOnly)->delivery, "delivered");
     gone->Finish(handed, Outcome::Sent, "1 part", 1, 1, 0, later);
     EXPECT_EQ(other->Get(handed)->state, MessageState::Sent);
 }
