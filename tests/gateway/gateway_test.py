@@ -1058,8 +1058,9 @@ def case_cluster():
         fail(f"{len(texts)} received, {submissions} submissions, {count + 1} messages")
     if any(m["attempts"] != 1 for m in out if m["state"] == "sent"):
         fail(f"a message was sent again: {[m for m in out if m['attempts'] != 1]}")
-    if not all(by_daemon.values()):
-        fail(f"a daemon sent nothing: {by_daemon}")
+    # The work is shared; the restarted daemon may find the queue drained by the others.
+    if sum(1 for n in by_daemon.values() if n > 0) < 2:
+        fail(f"one daemon sent everything: {by_daemon}")
     delivered = check_delivered_once(out, names)
     print(f"cluster: {delivered} of {states.get('sent', 0)} sent messages delivered")
     for d in (1, 2, 3):
@@ -1072,8 +1073,16 @@ def check_delivered_once(out, names):
     """Reports came back on the modem that sent each message, through its own daemon: each
     delivered message is posted once by the daemon that sent it (the first two have a
     webhook), and no report is counted twice."""
-    # Reports of the parts in flight when daemon 2 was killed may be lost with its child, and
-    # those around the database's restart at times are: most come back, none twice.
+    # The messages whose outcome waited out the database's restart are delivered: their
+    # claim may have gone to another daemon meanwhile, whose part the late record must not
+    # overwrite. Reports of the parts in flight when daemon 2 was killed may be lost with its
+    # child: most come back, none twice.
+    log = open(os.path.join(work, "daemon.err"), errors="replace").read()
+    kept = {int(w) for w in re.findall(r"message (\d+)'s outcome kept until it is back", log)}
+    waited = sorted(kept & {m["id"] for m in out if m["state"] == "sent"})
+    wait_for("the messages sent around the database's restart delivered", lambda: all(
+        message(i)["delivery"] == "delivered" for i in waited), seconds=120, step=0.5,
+        show=lambda: [message(i) for i in waited if message(i)["delivery"] != "delivered"])
     sent = [m["id"] for m in out if m["state"] == "sent"]
     wait_for("most sent messages delivered", lambda: 2 * sum(
         message(i)["delivery"] == "delivered" for i in sent) >= len(sent), seconds=120, step=0.5,
