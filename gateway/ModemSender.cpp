@@ -130,6 +130,24 @@ void CModemSender::OnReport(const TarvikLink::Event& event, int64_t now) {
     }
 }
 
+void CModemSender::OnQueued(const TarvikLink::Event& event, int64_t now) {
+    inFlight_.queued = true;
+    // The first attempt: what the message looks like, and a concatenated one's reference,
+    // kept for a retry of its missing parts.
+    if (!inFlight_.concatReference) {
+        StoreCall([&] {
+            store_.RecordQueued(inFlight_.id, event.parts, event.concatenated, event.statusReport,
+                                now);
+        });
+    }
+    if (event.concatReference && !inFlight_.concatReference) {
+        inFlight_.concatReference = event.concatReference;
+        inFlight_.parts = event.parts;
+        StoreCall(
+            [&] { store_.RecordConcat(inFlight_.id, *event.concatReference, event.parts, now); });
+    }
+}
+
 bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
     if (inFlight_.id == 0 || !event.id.is_string() ||
         event.id.get<std::string>() != "m" + std::to_string(inFlight_.id)) {
@@ -139,22 +157,7 @@ bool CModemSender::OnEvent(const TarvikLink::Event& event, CModemLink& link) {
     const int64_t now = NowMs();
     switch (event.kind) {
         case TarvikLink::EventKind::Queued:
-            inFlight_.queued = true;
-            // The first attempt: what the message looks like, and a concatenated one's
-            // reference, kept for a retry of its missing parts.
-            if (!inFlight_.concatReference) {
-                StoreCall([&] {
-                    store_.RecordQueued(inFlight_.id, event.parts, event.concatenated,
-                                        event.statusReport, now);
-                });
-            }
-            if (event.concatReference && !inFlight_.concatReference) {
-                inFlight_.concatReference = event.concatReference;
-                inFlight_.parts = event.parts;
-                StoreCall([&] {
-                    store_.RecordConcat(inFlight_.id, *event.concatReference, event.parts, now);
-                });
-            }
+            OnQueued(event, now);
             break;
         case TarvikLink::EventKind::Writing:
             LetWrite(event, link, now);

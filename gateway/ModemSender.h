@@ -81,6 +81,7 @@ private:
         std::vector<PartRecord> unrecorded;  // reports the store refused, kept for the outcome
     };
 
+    void OnQueued(const TarvikLink::Event& event, int64_t now);
     void Finished(const Decision& decision, int64_t now);
     bool Withheld() const;
     // The request for a claimed message: every body confirmed, and for a concatenated

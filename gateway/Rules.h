@@ -137,9 +137,6 @@ private:
     bool told_ = false;  // the front's refusal was passed on already
 };
 
-// What a delivery report's status (TP-ST) says of its part is the library's reading of it:
-// GSM::DeliveryStateOf (delivered, still pending, or failed for good).
-
 // Whether a report's recipient is the number a part went to, by digits alone: equal, or one
 // a suffix of the other with at least 7 digits (a network may drop or add the country code).
 bool SameRecipient(const std::string& reported, const std::string& sentTo);

@@ -303,6 +303,40 @@ void AddMessage(const Event& event, Json& line) {
     }
 }
 
+void AddQueued(const Event& event, Json& line) {
+    line["sequence"] = event.sequence;
+    line["parts"] = event.parts;
+    line["concatenated"] = event.concatenated;
+    line["status_report"] = event.statusReport;
+    if (event.concatReference) {
+        line["reference"] = *event.concatReference;
+    }
+}
+
+void AddPartOutcome(const Event& event, Json& line) {
+    line["sequence"] = event.sequence;
+    line["part"] = event.part;
+    line["result"] = event.accepted ? "accepted" : "refused";
+    if (event.reference) {
+        line["reference"] = *event.reference;
+    }
+    if (!event.accepted) {
+        AddFailure(event, line);
+    }
+}
+
+// A delivery report; its key only when the reader is to acknowledge it.
+void AddStatusReport(const Event& event, Json& line) {
+    line["reference"] = event.reference.value_or(-1);
+    line["number"] = event.number;
+    line["status"] = event.status.value_or(-1);
+    line["sc_time"] = event.scTime;
+    line["discharge_time"] = event.dischargeTime;
+    if (!event.key.empty()) {
+        line["key"] = event.key;
+    }
+}
+
 Json EventJson(const Event& event) {
     Json line = Begin(event);
     switch (event.kind) {
@@ -317,28 +351,14 @@ Json EventJson(const Event& event) {
             AddModem(event.modem, event.health, line);
             break;
         case EventKind::Queued:
-            line["sequence"] = event.sequence;
-            line["parts"] = event.parts;
-            line["concatenated"] = event.concatenated;
-            line["status_report"] = event.statusReport;
-            if (event.concatReference) {
-                line["reference"] = *event.concatReference;
-            }
+            AddQueued(event, line);
             break;
         case EventKind::Writing:
             line["sequence"] = event.sequence;
             line["part"] = event.part;
             break;
         case EventKind::Report:
-            line["sequence"] = event.sequence;
-            line["part"] = event.part;
-            line["result"] = event.accepted ? "accepted" : "refused";
-            if (event.reference) {
-                line["reference"] = *event.reference;
-            }
-            if (!event.accepted) {
-                AddFailure(event, line);
-            }
+            AddPartOutcome(event, line);
             break;
         case EventKind::Sent:
             line["sequence"] = event.sequence;
@@ -361,14 +381,7 @@ Json EventJson(const Event& event) {
             }
             break;
         case EventKind::StatusReport:
-            line["reference"] = event.reference.value_or(-1);
-            line["number"] = event.number;
-            line["status"] = event.status.value_or(-1);
-            line["sc_time"] = event.scTime;
-            line["discharge_time"] = event.dischargeTime;
-            if (!event.key.empty()) {
-                line["key"] = event.key;
-            }
+            AddStatusReport(event, line);
             break;
         case EventKind::Other:
             break;
