@@ -198,7 +198,7 @@ private:
         // The library has rewritten its journal during the start; acknowledgements go
         // after what it keeps.
         const char* journal = std::getenv("TARVIK_INBOX_JOURNAL");
-        if (options_.ack && journal != nullptr && *journal != '\0') {
+        if ((options_.ack || options_.ackReports) && journal != nullptr && *journal != '\0') {
             journal_ = std::fopen(journal, "ab");
             if (journal_ == nullptr) {
                 EmitError({}, Code::StartFailed,
@@ -332,6 +332,8 @@ private:
                     EmitError(id, Code::InvalidRequest, "\"ack\" needs serve --ack");
                 } else if (unackedReports_.erase(request->key) == 0) {
                     Acknowledge(request->key);
+                } else {
+                    WriteAcks({request->key});
                 }
                 return true;
             case TarvikLink::Op::Status:
@@ -603,7 +605,8 @@ private:
             event.scTime = report.serviceCentreTime;
             event.dischargeTime = report.dischargeTime;
             if (options_.ackReports) {
-                event.key = "report-" + std::to_string(++reportsTold_);
+                // The journal's key: a report given again after a restart keeps it.
+                event.key = Tarvik::ReportKey(report);
                 unackedReports_[event.key] = HeldReport{event, Clock::now()};
             }
             Emit(std::move(event));
@@ -648,7 +651,6 @@ private:
     std::deque<SendRequest> held_;
     std::map<std::string, HeldMessage> unacked_;
     std::map<std::string, HeldReport> unackedReports_;
-    int64_t reportsTold_ = 0;  // names each held report
     // Acknowledged messages still missing a part: their part keys, written when they are
     // whole or given up on.
     std::map<std::string, std::vector<std::string>> deferred_;

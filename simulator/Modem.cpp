@@ -279,7 +279,9 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              }
              const std::string used = std::to_string(m.storage_.size());
              const std::string total = std::to_string(m.profile_.capacity);
-             return Reply("+CPMS: " + used + "," + total + "," + used + "," + total + "," + used +
+             const std::string read =
+                 m.readStorage_ == "SR" ? std::to_string(m.reportMemory_.size()) : used;
+             return Reply("+CPMS: " + read + "," + total + "," + used + "," + total + "," + used +
                               "," + total,
                           kOk);
          }},

@@ -184,6 +184,7 @@ private:
 
     // Storage.cpp: stored messages, their listing, reading and deletion.
     Pieces AnswerList(const std::string& line);
+    Pieces AnswerReportList(bool pduMode) const;
     Pieces AnswerRead(const std::string& line);
     Pieces AnswerDelete(const std::string& line);
     int StoreLocked(StoredMessage message);

@@ -91,6 +91,8 @@ std::string CModem::ReportArrivedLocked(ReportRouting routing, const std::string
             ++index;
         }
         reportMemory_[index] = unit;
+        // Told where a test can wait for it: nothing else shows a report nobody read.
+        std::fprintf(stderr, "tarvik-modemsim: a delivery report kept in SR memory at %d\n", index);
         return Line("+CDSI: \"SR\"," + std::to_string(index));
     }
     StoredMessage kept;

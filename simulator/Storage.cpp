@@ -99,6 +99,9 @@ CModem::Pieces CModem::AnswerList(const std::string& line) {
         const bool textForm = pduMode && !arg.empty() && arg.front() == '"';
         return {Burst{Line(textForm ? "+CMS ERROR: 302" : kError), 0}};
     }
+    if (readStorage_ == "SR") {
+        return AnswerReportList(pduMode);
+    }
     // A listing is what a gap between loopback parts is counted in.
     if (!loopbackQueue_.empty() && loopbackQueue_.front().first > 0) {
         --loopbackQueue_.front().first;
@@ -147,6 +150,19 @@ CModem::Pieces CModem::AnswerList(const std::string& line) {
     const int pause = oneEntryPerBurst && !pieces.empty() ? profile_.burstPauseMs : 0;
     pieces.push_back(Burst{Line(kOk), pause});
     return pieces;
+}
+
+// Report memory listed: the kept units, in PDU mode only.
+CModem::Pieces CModem::AnswerReportList(bool pduMode) const {
+    if (!pduMode) {
+        return {Burst{Line("+CMS ERROR: 302"), 0}};
+    }
+    std::string entries;
+    for (const auto& [index, unit] : reportMemory_) {
+        entries += Line("+CMGL: " + std::to_string(index) + ",0,," +
+                        std::to_string(unit.size() / 2 - 1) + "\r\n" + unit);
+    }
+    return {Burst{entries + Line(kOk), 0}};
 }
 
 CModem::Pieces CModem::AnswerRead(const std::string& line) {

@@ -97,12 +97,12 @@ bool ReportsStillRouted(IComBaseCmd& engine, CSXCom& port, int32_t code) {
     return numbers.size() < 4 || numbers[3] == (*values)[3];
 }
 
-std::optional<StatusReport> TakeStoredReport(IComBaseCmd& engine, CSXCom& port,
-                                             std::string_view storage, int index) {
+bool TakeStoredReport(IComBaseCmd& engine, CSXCom& port, std::string_view storage, int index,
+                      const KeepReport& keep) {
     std::string before;
     if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
         ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
-        return std::nullopt;
+        return false;
     }
     char command[32];
     FormatCommand(command, sizeof command, "AT+CMGR=%d\r\n", index);
@@ -116,12 +116,57 @@ std::optional<StatusReport> TakeStoredReport(IComBaseCmd& engine, CSXCom& port,
             report = ParseStatusReportPdu(std::string_view(reply).substr(line + 2));
         }
     }
+    bool kept = false;
     if (report) {
         report->storageIndex = index;
-        engine.DeleteMessage(port, index);
+        kept = keep(*report);
+        if (kept) {
+            engine.DeleteMessage(port, index);
+        }
     }
     SelectReadStorage(engine, port, ReadStorage(before));
-    return report;
+    return kept;
+}
+
+int TakeStoredReports(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
+                      const KeepReport& keep) {
+    std::string before;
+    std::string listing;
+    if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
+        ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
+        return 0;
+    }
+    std::vector<StatusReport> reports;
+    if (engine.SendSimpleCommand(port, "AT+CMGL=4\r\n", &listing) == Outcome::Done) {
+        // "+CMGL: <index>,<stat>,[<alpha>],<length>" and the unit on the next line.
+        std::string_view rest(listing);
+        for (std::size_t tag = rest.find("+CMGL:"); tag != std::string_view::npos;
+             tag = rest.find("+CMGL:")) {
+            rest.remove_prefix(tag);
+            const std::vector<int> numbers = NumbersAfter(rest, "+CMGL:");
+            const std::size_t line = rest.find("\r\n");
+            if (numbers.empty() || line == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(line + 2);
+            std::optional<StatusReport> report =
+                ParseStatusReportPdu(rest.substr(0, rest.find("\r\n")));
+            if (report) {
+                report->storageIndex = numbers.front();
+                reports.push_back(std::move(*report));
+            }
+        }
+    }
+    // Deleted only once all are read: a deletion's reply cannot cut the listing short.
+    int kept = 0;
+    for (const StatusReport& report : reports) {
+        if (keep(report)) {
+            engine.DeleteMessage(port, report.storageIndex);
+            ++kept;
+        }
+    }
+    SelectReadStorage(engine, port, ReadStorage(before));
+    return kept;
 }
 
 }  // namespace GSM

@@ -89,19 +89,29 @@ std::string PartBytes(const Tarvik::ReceivedPart& part) {
     return bytes;
 }
 
-bool ReadPartBytes(std::string_view hex, Tarvik::ReceivedPart& part) {
+// Any bytes, NUL too; nothing when `hex` is not whole hex.
+std::optional<std::string> HexBytes(std::string_view hex) {
+    if (hex.size() % 2 != 0) {
+        return std::nullopt;
+    }
     std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
         const int high = HexDigit(hex[i]);
         const int low = HexDigit(hex[i + 1]);
         if (high < 0 || low < 0) {
-            return false;
+            return std::nullopt;
         }
         bytes += static_cast<char>((high << 4) | low);
     }
-    if (hex.size() % 2 != 0 || bytes.size() < 5 || bytes.size() % 2 != 1) {
+    return bytes;
+}
+
+bool ReadPartBytes(std::string_view hex, Tarvik::ReceivedPart& part) {
+    const std::optional<std::string> read = HexBytes(hex);
+    if (!read || read->size() < 5 || read->size() % 2 != 1) {
         return false;
     }
+    const std::string& bytes = *read;
     const auto octet = [&](std::size_t at) { return static_cast<uint8_t>(bytes[at]); };
     const uint8_t flags = octet(0);
     part.internationalSender = (flags & kFlagInternational) != 0;
@@ -131,11 +141,112 @@ std::string MessageLine(const Tarvik::ReceivedPart& part) {
     return line;
 }
 
-// The unacknowledged messages of a journal's text, in the order they came. Only whole,
-// well-formed lines count: a line cut off by a crash is no record.
-std::vector<Tarvik::ReceivedPart> Unacknowledged(const std::string& content) {
-    std::map<std::string, std::size_t> order;  // key -> position of its newest record
-    std::vector<std::optional<Tarvik::ReceivedPart>> messages;
+// A report's fields, apart by a unit separator no field holds.
+constexpr char kFieldSeparator = '\x1F';
+
+std::string ReportRecord(const Tarvik::StatusReport& report) {
+    const std::string fields = std::to_string(report.reference) + kFieldSeparator +
+                               std::to_string(report.status) + kFieldSeparator +
+                               (report.internationalRecipient ? "1" : "0") + kFieldSeparator +
+                               report.recipient + kFieldSeparator + report.serviceCentreTime +
+                               kFieldSeparator + report.dischargeTime;
+    std::string line = "\nD " + Tarvik::ReportKey(report) + ' ';
+    AppendHex(line, fields);
+    line += '\n';
+    return line;
+}
+
+std::optional<Tarvik::StatusReport> ReadReport(std::string_view hex) {
+    const std::optional<std::string> bytes = HexBytes(hex);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (std::size_t end = bytes->find(kFieldSeparator); end != std::string::npos;
+         end = bytes->find(kFieldSeparator, at)) {
+        fields.push_back(bytes->substr(at, end - at));
+        at = end + 1;
+    }
+    fields.push_back(bytes->substr(at));
+    const auto number = [](const std::string& field) {
+        return !field.empty() && field.size() <= 3 &&
+                       field.find_first_not_of("0123456789") == std::string::npos
+                   ? std::stoi(field)
+                   : -1;
+    };
+    if (fields.size() != 6 || number(fields[0]) < 0 || number(fields[1]) < 0 ||
+        (fields[2] != "0" && fields[2] != "1")) {
+        return std::nullopt;
+    }
+    Tarvik::StatusReport report;
+    report.reference = number(fields[0]);
+    report.status = number(fields[1]);
+    report.internationalRecipient = fields[2] == "1";
+    report.recipient = fields[3];
+    report.serviceCentreTime = fields[4];
+    report.dischargeTime = fields[5];
+    return report;
+}
+
+// A message record's words read back; nothing when it is damaged.
+std::optional<Tarvik::ReceivedPart> ReadMessage(const std::vector<std::string_view>& words) {
+    Tarvik::ReceivedPart part;
+    if (words.size() == 6 && !ReadPartBytes(words[5], part)) {
+        return std::nullopt;
+    }
+    RecvMsg& message = part.message;
+    const auto number = FromHex(words[2], sizeof message.number);
+    const auto time = FromHex(words[3], sizeof message.timestamp);
+    const auto text = FromHex(words[4], sizeof message.text);
+    if (!number || !time || !text) {
+        return std::nullopt;
+    }
+    Fields::Copy(message.number, *number);
+    Fields::Copy(message.timestamp, *time);
+    Fields::Copy(message.text, *text);
+    if (Tarvik::PartKey(part) != words[1]) {
+        return std::nullopt;
+    }
+    return part;
+}
+
+// Records in the order they came, each gone once acknowledged; a record given again
+// before its acknowledgement counts once.
+template <typename Record>
+class Pending {
+public:
+    void Add(const std::string& key, Record record) {
+        if (order_.emplace(key, records_.size()).second) {
+            records_.emplace_back(std::move(record));
+        }
+    }
+    void Acknowledge(const std::string& key) {
+        if (const auto it = order_.find(key); it != order_.end()) {
+            records_[it->second].reset();
+            order_.erase(it);
+        }
+    }
+    std::vector<Record> Left() const {
+        std::vector<Record> left;
+        for (const auto& record : records_) {
+            if (record) {
+                left.push_back(*record);
+            }
+        }
+        return left;
+    }
+
+private:
+    std::map<std::string, std::size_t> order_;  // key -> position of its record
+    std::vector<std::optional<Record>> records_;
+};
+
+// The unacknowledged messages and reports of a journal's text, in the order they came.
+// Only whole, well-formed lines count: a line cut off by a crash is no record.
+JournalContent Unacknowledged(const std::string& content) {
+    Pending<Tarvik::ReceivedPart> messages;
+    Pending<Tarvik::StatusReport> reports;
     std::size_t at = 0;
     while (at < content.size()) {
         const std::size_t end = content.find('\n', at);
@@ -145,45 +256,26 @@ std::vector<Tarvik::ReceivedPart> Unacknowledged(const std::string& content) {
         const std::vector<std::string_view> words =
             Words(std::string_view(content).substr(at, end - at));
         at = end + 1;
-        if (words.size() == 2 && words[0] == "A" && IsKey(words[1])) {
-            if (const auto it = order.find(std::string(words[1])); it != order.end()) {
-                messages[it->second].reset();
-                order.erase(it);
-            }
+        if (words.size() < 2 || !IsKey(words[1])) {
             continue;
         }
-        // Five words as journals always had them, six with what joining needs.
-        if ((words.size() != 5 && words.size() != 6) || words[0] != "M" || !IsKey(words[1])) {
-            continue;
-        }
-        Tarvik::ReceivedPart part;
-        if (words.size() == 6 && !ReadPartBytes(words[5], part)) {
-            continue;
-        }
-        RecvMsg& message = part.message;
-        const auto number = FromHex(words[2], sizeof message.number);
-        const auto time = FromHex(words[3], sizeof message.timestamp);
-        const auto text = FromHex(words[4], sizeof message.text);
-        if (!number || !time || !text) {
-            continue;
-        }
-        Fields::Copy(message.number, *number);
-        Fields::Copy(message.timestamp, *time);
-        Fields::Copy(message.text, *text);
         const std::string key(words[1]);
-        if (Tarvik::PartKey(part) != key || order.count(key) != 0) {
-            continue;  // damaged, or the same message once more before its acknowledgement
+        if (words.size() == 2 && words[0] == "A") {
+            messages.Acknowledge(key);
+            reports.Acknowledge(key);
+        } else if (words.size() == 3 && words[0] == "D") {
+            const std::optional<Tarvik::StatusReport> report = ReadReport(words[2]);
+            if (report && Tarvik::ReportKey(*report) == key) {
+                reports.Add(key, *report);
+            }
+        } else if ((words.size() == 5 || words.size() == 6) && words[0] == "M") {
+            // Five words as journals always had them, six with what joining needs.
+            if (std::optional<Tarvik::ReceivedPart> part = ReadMessage(words)) {
+                messages.Add(key, std::move(*part));
+            }
         }
-        order[key] = messages.size();
-        messages.push_back(std::move(part));
     }
-    std::vector<Tarvik::ReceivedPart> waiting;
-    for (const auto& message : messages) {
-        if (message) {
-            waiting.push_back(*message);
-        }
-    }
-    return waiting;
+    return {messages.Left(), reports.Left()};
 }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
@@ -213,13 +305,14 @@ std::string InboxKey(const RecvMsg& message) {
                       Fields::View(message.text));
 }
 
-CInboxJournal::CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed)
+CInboxJournal::CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed,
+                             std::vector<Tarvik::StatusReport>& replayedReports)
     : path_(std::move(path)) {
     const std::optional<std::string> content = ReadWhole(path_);
     if (!content) {
         return;
     }
-    std::vector<Tarvik::ReceivedPart> waiting = Unacknowledged(*content);
+    JournalContent waiting = Unacknowledged(*content);
     // Rewritten whole: the acknowledged records go, and so does any torn last line, which
     // would otherwise run into the next record appended.
     const std::string fresh = path_ + ".new";
@@ -228,8 +321,11 @@ CInboxJournal::CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>
         return;
     }
     bool written = true;
-    for (const Tarvik::ReceivedPart& part : waiting) {
+    for (const Tarvik::ReceivedPart& part : waiting.parts) {
         written = written && WriteAll(rewrite, MessageLine(part));
+    }
+    for (const Tarvik::StatusReport& report : waiting.reports) {
+        written = written && WriteAll(rewrite, ReportRecord(report));
     }
     written = written && SyncStream(rewrite);
     written = (std::fclose(rewrite) == 0) && written;
@@ -241,7 +337,8 @@ CInboxJournal::CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>
     if (file_ != nullptr) {
         // Room for the longest record, so that each goes out in one write.
         std::setvbuf(file_, nullptr, _IOFBF, kLineBuffer);
-        replayed = std::move(waiting);
+        replayed = std::move(waiting.parts);
+        replayedReports = std::move(waiting.reports);
     }
 }
 
@@ -252,12 +349,19 @@ CInboxJournal::~CInboxJournal() {
 }
 
 bool CInboxJournal::Record(const Tarvik::ReceivedPart& part) {
+    return Append(MessageLine(part));
+}
+
+bool CInboxJournal::RecordReport(const Tarvik::StatusReport& report) {
+    return Append(ReportRecord(report));
+}
+
+bool CInboxJournal::Append(const std::string& line) {
     if (file_ == nullptr) {
         return false;
     }
     // One write of the whole line: a reader appending its acknowledgements at the same
     // time never splits it.
-    const std::string line = MessageLine(part);
     return std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
            std::fflush(file_) == 0 && SyncStream(file_);
 }

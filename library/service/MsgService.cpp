@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "codec/Fields.h"
 #include "engine/ProcessState.h"
@@ -30,6 +31,8 @@ constexpr auto kReportQuietCheck = std::chrono::seconds(60);
 constexpr const char* kTextJournalFailed =
     "INBOX JOURNAL FAILED: a received message could not be written to TARVIK_INBOX_JOURNAL "
     "and stays on the modem";
+constexpr const char* kTextReportJournalFailed =
+    "INBOX JOURNAL FAILED: a delivery report could not be written to TARVIK_INBOX_JOURNAL";
 constexpr const char* kTextJournalUnusable =
     "INBOX JOURNAL FAILED: the file TARVIK_INBOX_JOURNAL names cannot be read and rewritten";
 
@@ -145,6 +148,7 @@ bool CSendMsgThread::RenewSetup() {
     needsSetup_ = false;
     // The set-up wrote the row's own indication settings back.
     reportsRouted_ = false;
+    reportMemoryUnread_ = true;
     routeAgainAt_ = {};
     return true;
 }
@@ -183,9 +187,15 @@ void CSendMsgThread::CheckReportRouting() {
 }
 
 void CSendMsgThread::CollectReports() {
-    // Under the modem's lock: the listing's reports and reading the stored ones.
+    // Under the modem's lock: the listing's reports and reading the stored ones. A report
+    // the modem keeps is deleted there only once the caller's store (and journal) has it.
+    const auto keep = [this](const StatusReport& report) {
+        return service_.PushStatusReport(report);
+    };
+    bool collected = false;
     std::vector<StatusReport> reports = std::move(link_.engine.listedReports);
     link_.engine.listedReports.clear();
+    const bool reportMemory = ProfileOf(modelCode.load()).reports == ReportRoute::ReportMemory;
     for (const std::string& line : link_.engine.notes.TakeReports()) {
         const std::optional<ReportLine> read = ReadReportLine(line);
         if (!read) {
@@ -193,20 +203,22 @@ void CSendMsgThread::CollectReports() {
         }
         if (read->report) {
             reports.push_back(*read->report);
-        } else if (reportsAsked_ &&
-                   ProfileOf(modelCode.load()).reports == ReportRoute::ReportMemory) {
+        } else if (reportsAsked_ && reportMemory) {
             // Stored among the messages, the listing takes it; in report memory only by index,
             // and only once our own program asked for reports: the ten functions' bytes stay.
-            if (auto stored =
-                    TakeStoredReport(link_.engine, link_.port, read->storage, read->index)) {
-                reports.push_back(std::move(*stored));
-            }
+            collected |=
+                TakeStoredReport(link_.engine, link_.port, read->storage, read->index, keep);
         }
     }
-    for (const StatusReport& report : reports) {
-        service_.PushStatusReport(report);
+    if (reportsRouted_ && reportMemoryUnread_ && reportMemory) {
+        // In the PDU mode the listing reads in.
+        reportMemoryUnread_ = false;
+        collected |= TakeStoredReports(link_.engine, link_.port, "SR", keep) > 0;
     }
-    if (!reports.empty()) {
+    for (const StatusReport& report : reports) {
+        collected |= keep(report);
+    }
+    if (collected) {
         reportsQuietSince_ = std::chrono::steady_clock::now();
     }
 }
@@ -365,7 +377,7 @@ bool CMsgService::OpenJournal() {
         return true;
     }
     std::vector<Tarvik::ReceivedPart> replayed;
-    auto journal = std::make_unique<CInboxJournal>(path, replayed);
+    auto journal = std::make_unique<CInboxJournal>(path, replayed, journalReports_);
     if (!journal->Open()) {
         SetLastError(kTextJournalUnusable);
         return false;
@@ -378,6 +390,23 @@ bool CMsgService::OpenJournal() {
     }
     journal_ = std::move(journal);
     return true;
+}
+
+bool CMsgService::PushStatusReport(const StatusReport& report) {
+    if (reportsKept_ && journal_ && !journal_->RecordReport(report)) {
+        SetLastError(kTextReportJournalFailed);
+        return false;
+    }
+    return statusStore_.Push(report);
+}
+
+void CMsgService::KeepReports() {
+    if (!journal_ || reportsKept_.exchange(true)) {
+        return;
+    }
+    for (const StatusReport& report : std::exchange(journalReports_, {})) {
+        statusStore_.Push(report);
+    }
 }
 
 namespace {

@@ -30,6 +30,13 @@ std::string PartKey(const ReceivedPart& part) {
                            text);
 }
 
+std::string ReportKey(const StatusReport& report) {
+    const std::string what = "report\x1F" + std::to_string(report.reference) + '\x1F' +
+                             std::to_string(report.status) + '\x1F' + report.dischargeTime;
+    return GSM::MessageKey((report.internationalRecipient ? "+" : "") + report.recipient,
+                           report.serviceCentreTime, what);
+}
+
 }  // namespace Tarvik
 
 namespace Tarvik::Session {
@@ -130,6 +137,7 @@ std::optional<StatusReport> NextStatusReport() {
 
 void AskReports() {
     if (const auto service = GSM::ServiceHost().Current()) {
+        service->KeepReports();
         service->sendThread.AskReports();
     }
 }

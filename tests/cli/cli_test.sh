@@ -418,6 +418,51 @@ send_report)
   expect_in out "part 1 delivered"
   expect_in out "part 2 not delivered: status 0x46"
   kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
+  # A report that came to report memory after its sender left is found there by the next
+  # serve that takes reports; it is journaled before the modem's copy goes, so it survives
+  # kill -9 of serve and comes again, under its key, until it is acknowledged.
+  start_modem --model SIM7600CE --report-delay 2500
+  run send --port 3 --report --report-wait 1 +447700900127 late
+  expect_rc 4
+  for _ in $(seq 1 600); do
+    grep -q 'report kept in SR memory' "$work/modem.err" && break
+    sleep 0.05
+  done
+  export TARVIK_INBOX_JOURNAL=$work/journal
+  open_requests
+  serve_reports() {  # output file; waits for the kept report
+    "$bin/tarvik" serve --port 3 --ack --ack-reports < "$work/requests" > "$work/$1" 2> "$work/err" &
+    pid=$!
+    for _ in $(seq 1 1200); do
+      grep -q '"event":"status_report".*"+447700900127"' "$work/$1" && return 0
+      sleep 0.05
+    done
+    fail "$1: the kept report was not given: $(cat "$work/$1")"
+  }
+  serve_reports served1
+  kill -9 "$pid"; wait "$pid" 2>/dev/null
+  serve_reports served2
+  key=$(grep '"event":"status_report"' "$work/served2" | sed 's/.*"key":"\([0-9a-f]*\)".*/\1/')
+  grep -qF "\"key\":\"$key\"" "$work/served1" || fail "the report's key changed: $key"
+  echo '{"op":"ack","key":"'"$key"'"}' > "$work/requests"
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  "$bin/tarvik" serve --port 3 --ack --ack-reports < "$work/requests" > "$work/served3" 2> "$work/err" &
+  pid=$!
+  # A new report's coming shows that the journal's were given before it.
+  echo '{"op":"send","id":1,"number":"+447700900128","text":"after","status_report":true}' \
+    > "$work/requests"
+  for _ in $(seq 1 1200); do
+    grep -q '"event":"status_report".*"+447700900128"' "$work/served3" && break
+    sleep 0.05
+  done
+  echo '{"op":"stop"}' > "$work/requests"
+  await_exit
+  grep -q '"event":"status_report".*"+447700900128"' "$work/served3" || fail "no new report"
+  grep -q '"+447700900127"' "$work/served3" && fail "an acknowledged report came again"
+  unset TARVIK_INBOX_JOURNAL
+  kill "$holder" 2>/dev/null
+  kill "$modem_pid"; wait "$modem_pid" 2>/dev/null
   start_modem --model MG3732 --report-delay 50 --report-status 32
   run send --port 3 --report --report-wait 2 +447700900123 hello
   expect_rc 4

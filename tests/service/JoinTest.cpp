@@ -254,16 +254,28 @@ TEST(Join, AMissingPartHoldsTheRestBackOnlyUntilTheTimeOutAndALatePartCompletes)
 }
 
 // The journal keeps what joining needs, and still reads the lines it wrote before it did.
-TEST(Join, TheJournalKeepsElementSenderTypeAndUnitsAndReadsItsOldLines) {
+TEST(Join, TheJournalKeepsElementSenderTypeUnitsAndReportsAndReadsItsOldLines) {
     const std::filesystem::path path =
         std::filesystem::temp_directory_path() / ("join-journal-" + std::to_string(getpid()));
     std::filesystem::remove(path);
     const ReceivedPart part = Part(Ucs2Unit("8613912345678", 0x91, "0003A70201", u"OK \xD83D"));
+    Tarvik::StatusReport report;
+    report.reference = 201;
+    report.recipient = "447700900123";
+    report.internationalRecipient = true;
+    report.status = 0x46;
+    report.serviceCentreTime = "2026-12-09 10:00:00+00:00";
+    report.dischargeTime = "2026-12-09 10:00:05+00:00";
+    Tarvik::StatusReport acknowledged = report;
+    acknowledged.reference = 202;
     {
         std::vector<ReceivedPart> replayed;
-        GSM::CInboxJournal journal(path.string(), replayed);
+        std::vector<Tarvik::StatusReport> reports;
+        GSM::CInboxJournal journal(path.string(), replayed, reports);
         ASSERT_TRUE(journal.Open());
         ASSERT_TRUE(journal.Record(part));
+        ASSERT_TRUE(journal.RecordReport(report));
+        ASSERT_TRUE(journal.RecordReport(acknowledged));
     }
     RecvMsg old{};
     GSM::Fields::Copy(old.number, "10086");
@@ -275,10 +287,15 @@ TEST(Join, TheJournalKeepsElementSenderTypeAndUnitsAndReadsItsOldLines) {
         std::FILE* file = std::fopen(path.c_str(), "ab");
         ASSERT_NE(file, nullptr);
         std::fputs(("\nM " + oldKey + " 3130303836 32303234 6f6c64\n").c_str(), file);
+        std::fputs(("\nA " + Tarvik::ReportKey(acknowledged) + "\n").c_str(), file);
         std::fclose(file);
     }
     std::vector<ReceivedPart> replayed;
-    GSM::CInboxJournal journal(path.string(), replayed);
+    std::vector<Tarvik::StatusReport> reports;
+    GSM::CInboxJournal journal(path.string(), replayed, reports);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(Tarvik::ReportKey(reports[0]), Tarvik::ReportKey(report));
+    EXPECT_EQ(reports[0].dischargeTime, report.dischargeTime);
     ASSERT_EQ(replayed.size(), 2u);
     EXPECT_EQ(replayed[0].concat, part.concat);
     EXPECT_TRUE(replayed[0].internationalSender);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -25,9 +26,19 @@ Outcome RouteReports(IComBaseCmd& engine, CSXCom& port, int32_t code);
 // it does not answer the query, so that only a modem that shows the loss is set again.
 bool ReportsStillRouted(IComBaseCmd& engine, CSXCom& port, int32_t code);
 
-// Reads the report kept at `index` of `storage` ("SR"), deletes it there, and sets the
-// read storage back as it was. None when the entry is not a report.
-std::optional<StatusReport> TakeStoredReport(IComBaseCmd& engine, CSXCom& port,
-                                             std::string_view storage, int index);
+// Takes a report the modem kept: `keep` gets it, and it is deleted from the modem only when
+// `keep` took it. True when it did.
+using KeepReport = std::function<bool(const StatusReport&)>;
+
+// Reads the report kept at `index` of `storage` ("SR"), gives it to `keep`, and sets the
+// read storage back as it was. False when the entry is not a report or was not kept.
+bool TakeStoredReport(IComBaseCmd& engine, CSXCom& port, std::string_view storage, int index,
+                      const KeepReport& keep);
+
+// Every report kept in `storage` ("SR"), listed in PDU mode, given to `keep`; the read
+// storage is set back as it was. Reports that came while nobody read the modem's notices
+// are found this way. The count kept.
+int TakeStoredReports(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
+                      const KeepReport& keep);
 
 }  // namespace GSM

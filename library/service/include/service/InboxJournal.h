@@ -9,7 +9,10 @@
 //                      in hex; <part>, when there is one: a flag octet (1 international
 //                      sender, 2 concatenation element, 4 its 16-bit reference), the
 //                      reference (2 octets), count and number, then the UCS2 units
-//   A <key>                                        the reader has kept that message
+//   D <key> <fields hex>                           a delivery report: reference, status,
+//                      international flag, recipient, centre time and discharge time,
+//                      apart by 0x1F
+//   A <key>                                        the reader has kept that message or report
 // Records are appended; the start rewrites the file with the messages still unacknowledged.
 #pragma once
 
@@ -27,11 +30,19 @@ namespace GSM {
 // delivered twice has the same key.
 std::string InboxKey(const RecvMsg& message);
 
+// What a journal holds unacknowledged, in the order it came.
+struct JournalContent {
+    std::vector<Tarvik::ReceivedPart> parts;
+    std::vector<Tarvik::StatusReport> reports;
+};
+
 class CInboxJournal {
 public:
     // The journal at `path`; `replayed` gets its unacknowledged messages in the order they
-    // came. Nothing opened (Open() false) when the file cannot be read or rewritten.
-    CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed);
+    // came, `replayedReports` its reports. Nothing opened (Open() false) when the file
+    // cannot be read or rewritten.
+    CInboxJournal(std::string path, std::vector<Tarvik::ReceivedPart>& replayed,
+                  std::vector<Tarvik::StatusReport>& replayedReports);
     ~CInboxJournal();
     CInboxJournal(const CInboxJournal&) = delete;
     CInboxJournal& operator=(const CInboxJournal&) = delete;
@@ -40,8 +51,12 @@ public:
     // Appends the message and flushes it to the disk; false when that failed, and the
     // message must then stay on the modem.
     bool Record(const Tarvik::ReceivedPart& part);
+    // The same for a delivery report, before the modem's copy goes.
+    bool RecordReport(const Tarvik::StatusReport& report);
 
 private:
+    bool Append(const std::string& line);
+
     std::string path_;
     std::FILE* file_ = nullptr;
 };

@@ -80,6 +80,9 @@ private:
     bool needsSetup_ = false;
     std::atomic<bool> reportsAsked_{false};  // set by a part or by the caller
     bool reportsRouted_ = false;
+    // Report memory is read whole once reports are routed, after every set-up: reports that
+    // came while no program read the modem's notices wait there.
+    bool reportMemoryUnread_ = true;
     std::chrono::steady_clock::time_point reportsQuietSince_{};
     std::chrono::steady_clock::time_point routeAgainAt_{};
     std::atomic<bool> routingCheckDue_{false};
@@ -115,8 +118,13 @@ public:
     bool PopOutcome(Tarvik::PartOutcome& outcome) { return reportStore_.Pop(outcome); }
     // The ten functions' record of the same outcome.
     bool PopReport(SendReport& report);
-    bool PushStatusReport(const StatusReport& report) { return statusStore_.Push(report); }
+    // A report for the caller: written to the journal first once the caller keeps reports
+    // (KeepReports), so that the modem's copy may go. False when it was not taken.
+    bool PushStatusReport(const StatusReport& report);
     bool PopStatusReport(StatusReport& report) { return statusStore_.Pop(report); }
+    // The caller acknowledges reports in the journal: the journal's unacknowledged reports
+    // are given again, and every new one is written there before it is handed over.
+    void KeepReports();
     std::size_t OutgoingCount() const { return outQueue_.Size(); }
 
     // Discards every waiting record.
@@ -143,6 +151,9 @@ private:
     CBoundedStore<Tarvik::PartOutcome> reportStore_;
     CBoundedStore<StatusReport> statusStore_;
     std::unique_ptr<CInboxJournal> journal_;
+    // The journal's reports, kept until a caller that acknowledges reports comes.
+    std::vector<StatusReport> journalReports_;
+    std::atomic<bool> reportsKept_{false};
 };
 
 // "20yy-mm-dd hh:mm:ss" from the digit pairs of a record's time stamp, ending where the

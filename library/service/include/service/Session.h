@@ -53,6 +53,10 @@ struct ReceivedPart {
 // same text and time.
 std::string PartKey(const ReceivedPart& part);
 
+// The stable key of a delivery report, as the inbox journal names it and an
+// acknowledgement gives it back: the same report read twice has the same key.
+std::string ReportKey(const StatusReport& report);
+
 // The sender as a phone shows it: "+" and the digits of an international number, else the
 // record's number as it stands.
 std::string SenderOf(const ReceivedPart& part);
@@ -125,7 +129,9 @@ std::optional<ReceivedPart> NextMessage();
 std::optional<StatusReport> NextStatusReport();
 // Routes delivery reports from now on, as the first part that asks for one does, so that
 // the reports of parts an earlier start sent come to this one too; nothing when not
-// started.
+// started. With the inbox journal, the caller acknowledges reports there as it does
+// messages (under ReportKey): each report is written to it before the modem's copy goes,
+// and those not yet acknowledged come again.
 void AskReports();
 
 // The model code the start took the modem for (its dialect); 0 before a start.
