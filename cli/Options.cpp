@@ -222,6 +222,235 @@ bool Allowed(Verb verb, const std::string& option) {
     return false;
 }
 
+// The options as they are taken, with what --prefix and --no-prefix said until both are
+// known.
+struct Draft : Options {
+    bool prefixGiven = false;
+    bool noPrefix = false;
+};
+
+struct FlagOption {
+    const char* name;
+    bool Draft::*field;
+};
+
+constexpr std::array<FlagOption, 8> kFlags = {{
+    {"--no-prefix", &Draft::noPrefix},
+    {"--follow", &Draft::follow},
+    {"--paced", &Draft::paced},
+    {"--ack", &Draft::ack},
+    {"--ack-reports", &Draft::ackReports},
+    {"--cancel-pending", &Draft::cancelPending},
+    {"--separate", &Draft::separate},
+    {"--report", &Draft::report},
+}};
+
+// An option whose value is a number in a range, refused as "NAME takes UNIT from LOW to
+// HIGH, not 'VALUE'".
+struct NumberOption {
+    const char* name;
+    int Draft::*field;
+    int low;
+    int high;
+    const char* unit;
+};
+
+constexpr std::array<NumberOption, 7> kNumbers = {{
+    {"--port", &Draft::port, 1, 1024, "a number"},
+    {"--timeout", &Draft::timeoutS, 1, 86400, "seconds"},
+    {"--max-parts", &Draft::maxParts, 1, 255, "a count"},
+    {"--report-wait", &Draft::reportWaitS, 1, 86400, "seconds"},
+    {"--idle", &Draft::idleS, 1, 3600, "seconds"},
+    {"--reassembly-timeout-ms", &Draft::reassemblyTimeoutMs, 1, kMaxReassemblyTimeoutMs,
+     "milliseconds"},
+    {"--wait", &Draft::waitMs, 0, 600000, "milliseconds"},
+}};
+
+bool IsDigits(const std::string& value) {
+    return value.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The options whose value is checked on its own: each returns why the value is refused, or
+// nothing.
+using TakeValue = std::string (*)(Draft& draft, const std::string& value);
+
+std::string TakeDevice(Draft& draft, const std::string& value) {
+    if (value.empty()) {
+        return "--device needs the device's path";
+    }
+    draft.device = value;
+    return {};
+}
+
+std::string TakeBaud(Draft& draft, const std::string& value) {
+    draft.baud = NumberIn(value, 1, 99999999);
+    if (draft.baud < 0) {
+        return "--baud takes a rate such as 9600 or 115200, not '" + value + "'";
+    }
+    return {};
+}
+
+std::string TakePin(Draft& draft, const std::string& value) {
+    // The refusal does not repeat the value: it may be a real PIN, mistyped.
+    if (value.size() < 4 || value.size() > 8 || !IsDigits(value)) {
+        return "--pin takes the SIM's PIN, 4 to 8 digits";
+    }
+    draft.pin = value;
+    return {};
+}
+
+std::string TakePrefix(Draft& draft, const std::string& value) {
+    if (value.empty() || value.size() > 8 || !IsDigits(value)) {
+        return "--prefix takes digits, such as 86, not '" + value + "'";
+    }
+    draft.prefixGiven = true;
+    draft.prefix = value;
+    return {};
+}
+
+std::string TakeFormat(Draft& draft, const std::string& value) {
+    if (value != "text" && value != "json") {
+        return "--format takes text or json, not '" + value + "'";
+    }
+    draft.json = value == "json";
+    return {};
+}
+
+std::string TakeReceived(Draft& draft, const std::string& value) {
+    if (value.empty()) {
+        return "--received needs a file name";
+    }
+    draft.receivedPath = value;
+    return {};
+}
+
+struct ValueOption {
+    const char* name;
+    TakeValue take;
+};
+
+constexpr std::array<ValueOption, 6> kValues = {{
+    {"--device", TakeDevice},
+    {"--baud", TakeBaud},
+    {"--pin", TakePin},
+    {"--prefix", TakePrefix},
+    {"--format", TakeFormat},
+    {"--received", TakeReceived},
+}};
+
+// True when `arg` is a flag, which it then sets.
+bool TakeFlag(const std::string& arg, Draft& draft) {
+    for (const FlagOption& flag : kFlags) {
+        if (arg == flag.name) {
+            draft.*flag.field = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the value of the option `arg` is refused, or nothing once it is taken.
+std::string TakeOptionValue(const std::string& arg, const std::string& value, Draft& draft) {
+    for (const NumberOption& number : kNumbers) {
+        if (arg == number.name) {
+            draft.*number.field = NumberIn(value, number.low, number.high);
+            if (draft.*number.field < 0) {
+                return arg + " takes " + number.unit + " from " + std::to_string(number.low) +
+                       " to " + std::to_string(number.high) + ", not '" + value + "'";
+            }
+            return {};
+        }
+    }
+    for (const ValueOption& option : kValues) {
+        if (arg == option.name) {
+            return option.take(draft, value);
+        }
+    }
+    return {};  // Allowed() let through no other option
+}
+
+// "-h" and anything beginning with "--"; "-5" and "-" are words.
+bool IsOption(const std::string& arg) {
+    return arg.size() >= 2 && arg[0] == '-' && (arg[1] == '-' || arg == "-h");
+}
+
+// Takes the options and words after the command; why one is refused, or nothing. A help
+// option among them makes the draft's verb Help and ends the parse there.
+std::string TakeArguments(const std::vector<std::string>& args, Draft& draft) {
+    bool wordsOnly = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (wordsOnly || !IsOption(arg)) {
+            draft.words.push_back(arg);
+        } else if (arg == "--") {
+            wordsOnly = true;
+        } else if (arg == "-h" || arg == "--help") {
+            draft.verb = Verb::Help;
+            return {};
+        } else if (!Allowed(draft.verb, arg)) {
+            return "'" + draft.verbName + "' has no option " + arg;
+        } else if (!TakeFlag(arg, draft)) {
+            if (i + 1 >= args.size()) {
+                return arg + " needs a value";
+            }
+            if (std::string why = TakeOptionValue(arg, args[++i], draft); !why.empty()) {
+                return why;
+            }
+        }
+    }
+    return {};
+}
+
+// Why the words do not suit the command, or nothing.
+std::string WordsProblem(const Options& options) {
+    switch (options.verb) {
+        case Verb::Send:
+            return options.words.empty() ? "the NUMBER to send to is missing" : "";
+        case Verb::At:
+            return options.words.empty() ? "the COMMAND is missing" : "";
+        case Verb::Receive:
+        case Verb::Serve:
+        case Verb::Identify:
+            if (!options.words.empty()) {
+                return "'" + options.verbName + "' takes no argument '" + options.words.front() +
+                       "'";
+            }
+            return {};
+        case Verb::Ports:
+        case Verb::Help:
+        case Verb::Version:
+            break;
+    }
+    return {};
+}
+
+// Why the options taken together do not go, or nothing.
+std::string DraftProblem(const Draft& draft) {
+    if (draft.prefixGiven && draft.noPrefix) {
+        return "--prefix and --no-prefix exclude each other";
+    }
+    if (draft.port != 0 && !draft.device.empty()) {
+        return "--port and --device exclude each other";
+    }
+    if (draft.port == 0 && draft.device.empty() && draft.verb != Verb::Ports) {
+        return "--port is missing: the number N of the modem's port COM<N>, or --device "
+               "and the device's path";
+    }
+    return WordsProblem(draft);
+}
+
+ParsedOptions Refused(std::string why) {
+    ParsedOptions parsed;
+    parsed.error = std::move(why);
+    return parsed;
+}
+
+ParsedOptions Accepted(const Options& options) {
+    ParsedOptions parsed;
+    parsed.options = options;
+    return parsed;
+}
+
 }  // namespace
 
 std::string UsageText(const std::string& verbName) {
@@ -234,204 +463,40 @@ std::string UsageText(const std::string& verbName) {
 }
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
-    ParsedOptions parsed;
-    const auto fail = [&](std::string why) {
-        parsed.options.reset();
-        parsed.error = std::move(why);
-        return parsed;
-    };
-    Options options;
     if (args.empty()) {
-        return fail("a command is missing");
+        return Refused("a command is missing");
     }
     const std::string& first = args[0];
+    Draft draft;
     if (first == "-h" || first == "--help" || first == "help") {
-        options.verb = Verb::Help;
-        options.verbName = args.size() > 1 ? args[1] : "";
-        parsed.options = options;
-        return parsed;
+        draft.verb = Verb::Help;
+        draft.verbName = args.size() > 1 ? args[1] : "";
+        return Accepted(draft);
     }
     if (first == "--version") {
-        options.verb = Verb::Version;
-        parsed.options = options;
-        return parsed;
+        draft.verb = Verb::Version;
+        return Accepted(draft);
     }
     const auto info = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbInfo& v) { return first == v.name; });
     if (info == kVerbs.end()) {
-        return fail("unknown command '" + first + "'");
+        return Refused("unknown command '" + first + "'");
     }
-    options.verb = info->verb;
-    options.verbName = info->name;
-
-    bool prefixGiven = false;
-    bool noPrefix = false;
-    bool wordsOnly = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (wordsOnly || arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
-            options.words.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            wordsOnly = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            options.verb = Verb::Help;
-            parsed.options = options;
-            return parsed;
-        }
-        if (!Allowed(options.verb, arg)) {
-            return fail("'" + options.verbName + "' has no option " + arg);
-        }
-        if (arg == "--no-prefix") {
-            noPrefix = true;
-            continue;
-        }
-        if (arg == "--follow") {
-            options.follow = true;
-            continue;
-        }
-        if (arg == "--paced") {
-            options.paced = true;
-            continue;
-        }
-        if (arg == "--ack") {
-            options.ack = true;
-            continue;
-        }
-        if (arg == "--ack-reports") {
-            options.ackReports = true;
-            continue;
-        }
-        if (arg == "--cancel-pending") {
-            options.cancelPending = true;
-            continue;
-        }
-        if (arg == "--separate") {
-            options.separate = true;
-            continue;
-        }
-        if (arg == "--report") {
-            options.report = true;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            return fail(arg + " needs a value");
-        }
-        const std::string& value = args[++i];
-        if (arg == "--port") {
-            options.port = NumberIn(value, 1, 1024);
-            if (options.port < 0) {
-                return fail("--port takes a number from 1 to 1024, not '" + value + "'");
-            }
-        } else if (arg == "--device") {
-            if (value.empty()) {
-                return fail("--device needs the device's path");
-            }
-            options.device = value;
-        } else if (arg == "--baud") {
-            options.baud = NumberIn(value, 1, 99999999);
-            if (options.baud < 0) {
-                return fail("--baud takes a rate such as 9600 or 115200, not '" + value + "'");
-            }
-        } else if (arg == "--pin") {
-            if (value.size() < 4 || value.size() > 8 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
-                return fail("--pin takes the SIM's PIN, 4 to 8 digits");
-            }
-            options.pin = value;
-        } else if (arg == "--prefix") {
-            if (value.empty() || value.size() > 8 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
-                return fail("--prefix takes digits, such as 86, not '" + value + "'");
-            }
-            prefixGiven = true;
-            options.prefix = value;
-        } else if (arg == "--timeout") {
-            options.timeoutS = NumberIn(value, 1, 86400);
-            if (options.timeoutS < 0) {
-                return fail("--timeout takes seconds from 1 to 86400, not '" + value + "'");
-            }
-        } else if (arg == "--max-parts") {
-            options.maxParts = NumberIn(value, 1, 255);
-            if (options.maxParts < 0) {
-                return fail("--max-parts takes a count from 1 to 255, not '" + value + "'");
-            }
-        } else if (arg == "--report-wait") {
-            options.reportWaitS = NumberIn(value, 1, 86400);
-            if (options.reportWaitS < 0) {
-                return fail("--report-wait takes seconds from 1 to 86400, not '" + value + "'");
-            }
-        } else if (arg == "--idle") {
-            options.idleS = NumberIn(value, 1, 3600);
-            if (options.idleS < 0) {
-                return fail("--idle takes seconds from 1 to 3600, not '" + value + "'");
-            }
-        } else if (arg == "--reassembly-timeout-ms") {
-            options.reassemblyTimeoutMs = NumberIn(value, 1, kMaxReassemblyTimeoutMs);
-            if (options.reassemblyTimeoutMs < 0) {
-                return fail("--reassembly-timeout-ms takes milliseconds from 1 to " +
-                            std::to_string(kMaxReassemblyTimeoutMs) + ", not '" + value + "'");
-            }
-        } else if (arg == "--wait") {
-            options.waitMs = NumberIn(value, 0, 600000);
-            if (options.waitMs < 0) {
-                return fail("--wait takes milliseconds from 0 to 600000, not '" + value + "'");
-            }
-        } else if (arg == "--format") {
-            if (value != "text" && value != "json") {
-                return fail("--format takes text or json, not '" + value + "'");
-            }
-            options.json = value == "json";
-        } else if (arg == "--received") {
-            if (value.empty()) {
-                return fail("--received needs a file name");
-            }
-            options.receivedPath = value;
-        }
+    draft.verb = info->verb;
+    draft.verbName = info->name;
+    if (std::string why = TakeArguments(args, draft); !why.empty()) {
+        return Refused(std::move(why));
     }
-    if (prefixGiven && noPrefix) {
-        return fail("--prefix and --no-prefix exclude each other");
+    if (draft.verb == Verb::Help) {
+        return Accepted(draft);
     }
-    if (noPrefix) {
-        options.prefix.reset();
+    if (std::string why = DraftProblem(draft); !why.empty()) {
+        return Refused(std::move(why));
     }
-    if (options.port != 0 && !options.device.empty()) {
-        return fail("--port and --device exclude each other");
+    if (draft.noPrefix) {
+        draft.prefix.reset();
     }
-    if (options.port == 0 && options.device.empty() && options.verb != Verb::Ports) {
-        return fail(
-            "--port is missing: the number N of the modem's port COM<N>, or --device "
-            "and the device's path");
-    }
-    switch (options.verb) {
-        case Verb::Send:
-            if (options.words.empty()) {
-                return fail("the NUMBER to send to is missing");
-            }
-            break;
-        case Verb::At:
-            if (options.words.empty()) {
-                return fail("the COMMAND is missing");
-            }
-            break;
-        case Verb::Receive:
-        case Verb::Serve:
-        case Verb::Identify:
-            if (!options.words.empty()) {
-                return fail("'" + options.verbName + "' takes no argument '" +
-                            options.words.front() + "'");
-            }
-            break;
-        case Verb::Ports:
-        case Verb::Help:
-        case Verb::Version:
-            break;
-    }
-    parsed.options = options;
-    return parsed;
+    return Accepted(draft);
 }
 
 std::string LineName(const Options& options) {

@@ -95,36 +95,37 @@ int AwaitDelivery(CSession& session, std::vector<AwaitedPart> parts, const std::
     return failed > 0 ? kExitRefused : kExitDone;
 }
 
-}  // namespace
-
-int RunSend(const Options& options) {
-    const std::string& number = options.words.front();
-    std::string text;
+// The text the words after NUMBER give, joined by spaces, or standard input when there are
+// none.
+std::string TextToSend(const Options& options) {
     if (options.words.size() > 1) {
+        std::string text;
         for (std::size_t i = 1; i < options.words.size(); ++i) {
             text += (i > 1 ? " " : "") + options.words[i];
         }
-    } else {
-        if (InputIsTerminal()) {
-            std::fputs("tarvik: type the text, then Ctrl-D\n", stderr);
-        }
-        text = ReadAllInput();
+        return text;
     }
+    if (InputIsTerminal()) {
+        std::fputs("tarvik: type the text, then Ctrl-D\n", stderr);
+    }
+    return ReadAllInput();
+}
+
+// Why the text or the number cannot go, or nothing.
+std::string InputProblem(const std::string& text, const std::string& number,
+                         const Options& options) {
     if (text.empty()) {
-        return Complain(kExitUsage, "the text is empty: nothing to send");
+        return "the text is empty: nothing to send";
     }
     if (text.find('\0') != std::string::npos || !IsLocalText(text)) {
-        return Complain(kExitUsage, "the text is not valid " + LocalCodePageName());
+        return "the text is not valid " + LocalCodePageName();
     }
-    if (const std::string problem = NumberProblem(number, options.prefix); !problem.empty()) {
-        return Complain(kExitUsage, problem);
-    }
+    return NumberProblem(number, options.prefix);
+}
 
-    CSession session(SideSink(options.receivedPath));
-    std::string why;
-    if (!StartSession(session, options, why)) {
-        return Complain(kExitStartFailed, why);
-    }
+// Queues the text; once it is queued, says what the modem will not do and how it goes.
+Tarvik::Session::SendResult QueueText(const std::string& text, const std::string& number,
+                                      const Options& options) {
     Tarvik::Session::SendOptions how;
     how.concatenate = !options.separate;
     how.maxParts = static_cast<std::size_t>(options.maxParts);
@@ -132,7 +133,7 @@ int RunSend(const Options& options) {
     const Tarvik::Session::SendResult sent =
         Tarvik::Session::SendText(text, number, options.prefix, how);
     if (sent.sequence < 1) {
-        return Complain(kExitUsage, "not sent: " + sent.refusal);
+        return sent;
     }
     if (options.report && !sent.statusReport) {
         std::fputs("tarvik: this modem gives no delivery reports; the text goes without\n", stderr);
@@ -142,50 +143,69 @@ int RunSend(const Options& options) {
                     sent.concatenated ? "one concatenated message" : "independent messages");
         std::fflush(stdout);
     }
-    const int32_t sequence = sent.sequence;
-    CTracker tracker;
-    tracker.Queued(sequence, text);
+    return sent;
+}
 
-    const auto started = Clock::now();
-    auto lastProgress = started;
+// What the parts' reports told so far.
+struct PartTally {
+    CTracker tracker;
+    Clock::time_point lastProgress = Clock::now();
     int refused = 0;
-    std::vector<AwaitedPart> awaited;
-    bool done = false;
-    while (!done) {
+    std::vector<AwaitedPart> accepted;  // with their references, for the delivery reports
+};
+
+// Prints the reports that came; true once every part of the text is reported.
+bool TakeReports(CSession& session, PartTally& tally) {
+    Tarvik::PartOutcome report;
+    while (session.NextReport(report)) {
+        const PartOutcome outcome = tally.tracker.Report(report.report);
+        if (!outcome.known) {
+            continue;
+        }
+        tally.lastProgress = Clock::now();
+        if (outcome.accepted) {
+            std::printf("part %d accepted\n", outcome.part);
+            tally.accepted.push_back({outcome.part, report.messageReference});
+        } else {
+            ++tally.refused;
+            std::printf("part %d refused: %s\n", outcome.part, OneLine(LastError()).c_str());
+        }
+        std::fflush(stdout);
+        if (outcome.complete) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the wait for the parts' reports ends before they all came, or nothing.
+std::string GiveUpReason(const Options& options, Clock::time_point started,
+                         const PartTally& tally) {
+    const auto now = Clock::now();
+    if (Interrupts() > 0) {
+        return "interrupted";
+    }
+    if (options.timeoutS > 0 && now - started >= std::chrono::seconds(options.timeoutS)) {
+        return "no report within --timeout " + std::to_string(options.timeoutS) + " s";
+    }
+    if (options.timeoutS == 0 && now - tally.lastProgress >= kPartLimit) {
+        return "the modem reported nothing for " +
+               std::to_string(std::chrono::seconds(kPartLimit).count()) + " s";
+    }
+    return {};
+}
+
+// Waits for every part's report: kExitDone when all came, kExitGaveUp, with the session
+// stopped, when the wait ended first.
+int AwaitReports(CSession& session, const Options& options, PartTally& tally) {
+    const auto started = Clock::now();
+    while (true) {
         session.Fetch();
-        Tarvik::PartOutcome report;
-        while (!done && session.NextReport(report)) {
-            const PartOutcome outcome = tracker.Report(report.report);
-            if (!outcome.known) {
-                continue;
-            }
-            lastProgress = Clock::now();
-            if (outcome.accepted) {
-                std::printf("part %d accepted\n", outcome.part);
-                awaited.push_back({outcome.part, report.messageReference});
-            } else {
-                ++refused;
-                std::printf("part %d refused: %s\n", outcome.part, OneLine(LastError()).c_str());
-            }
-            std::fflush(stdout);
-            done = outcome.complete;
+        if (TakeReports(session, tally)) {
+            return kExitDone;
         }
-        if (done) {
-            break;
-        }
-        const auto now = Clock::now();
-        std::string giveUp;
-        if (Interrupts() > 0) {
-            giveUp = "interrupted";
-        } else if (options.timeoutS > 0 &&
-                   now - started >= std::chrono::seconds(options.timeoutS)) {
-            giveUp = "no report within --timeout " + std::to_string(options.timeoutS) + " s";
-        } else if (options.timeoutS == 0 && now - lastProgress >= kPartLimit) {
-            giveUp = "the modem reported nothing for " +
-                     std::to_string(std::chrono::seconds(kPartLimit).count()) + " s";
-        }
-        if (!giveUp.empty()) {
-            const TrackedMessage& message = tracker.InFlight().front();
+        if (const std::string giveUp = GiveUpReason(options, started, tally); !giveUp.empty()) {
+            const TrackedMessage& message = tally.tracker.InFlight().front();
             session.Stop(false);
             return Complain(kExitGaveUp, giveUp + " after " +
                                              std::to_string(message.partsReported) +
@@ -193,15 +213,40 @@ int RunSend(const Options& options) {
         }
         std::this_thread::sleep_for(kPollStep);
     }
-    if (!options.report || refused > 0) {
+}
+
+}  // namespace
+
+int RunSend(const Options& options) {
+    const std::string& number = options.words.front();
+    const std::string text = TextToSend(options);
+    if (const std::string problem = InputProblem(text, number, options); !problem.empty()) {
+        return Complain(kExitUsage, problem);
+    }
+
+    CSession session(SideSink(options.receivedPath));
+    std::string why;
+    if (!StartSession(session, options, why)) {
+        return Complain(kExitStartFailed, why);
+    }
+    const Tarvik::Session::SendResult sent = QueueText(text, number, options);
+    if (sent.sequence < 1) {
+        return Complain(kExitUsage, "not sent: " + sent.refusal);
+    }
+    PartTally tally;
+    tally.tracker.Queued(sent.sequence, text);
+    if (const int code = AwaitReports(session, options, tally); code != kExitDone) {
+        return code;
+    }
+    if (!options.report || tally.refused > 0) {
         session.Stop();
-        return refused > 0 ? kExitRefused : kExitDone;
+        return tally.refused > 0 ? kExitRefused : kExitDone;
     }
     if (!sent.statusReport) {
         session.Stop();
         return Complain(kExitGaveUp, "no delivery report to wait for");
     }
-    return AwaitDelivery(session, std::move(awaited), number, options.reportWaitS);
+    return AwaitDelivery(session, std::move(tally.accepted), number, options.reportWaitS);
 }
 
 }  // namespace TarvikCli

@@ -294,11 +294,9 @@ struct ReportOptions {
     }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const char* envDir = std::getenv("TARVIK_PORT_DIR");
-    std::string dir = envDir != nullptr && *envDir != '\0' ? envDir : "/tmp";
+// What the command line asks of the simulated modem; -1 and empty: not given.
+struct SimOptions {
+    std::string dir;
     int port = 1;
     std::string model = "MU609";
     bool modelGiven = false;
@@ -327,145 +325,300 @@ int main(int argc, char** argv) {
     int capacity = -1;
     ReportOptions reports;
     int refuseSubmission = -1;
-    // The options that take a number: its range, and where it goes (-1: not given).
-    const struct {
+};
+
+// What a step of the command line returns when it is taken and the parse goes on.
+constexpr int kGoOn = -1;
+
+// True when `arg` is an option without a value, which it then sets.
+bool TakeFlag(const std::string& arg, SimOptions& o) {
+    if (arg == "--echo") {
+        o.echo = true;
+    } else if (arg == "--generic") {
+        o.generic = true;
+    } else if (arg == "--refuse-sends") {
+        o.refuseSends = true;
+    } else if (arg == "--loopback-shuffle") {
+        o.loopbackShuffle = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// 1 when `arg` takes a number and `value` fits it, -1 when it does not fit, 0 for another
+// option.
+int TakeNumber(const std::string& arg, const std::string& value, SimOptions& o) {
+    if (const int taken = o.reports.Take(arg, value); taken != 0) {
+        return taken;
+    }
+    // Its range, and where it goes.
+    static constexpr struct {
         const char* name;
         int least;
         int most;
-        int* value;
-    } numbers[] = {
-        {"--port", 1, 1024, &port},
-        {"--latency", 0, 60000, &latencyMs},
-        {"--chatter", 100, 600000, &chatterMs},
-        {"--network-delay", 0, 600000, &networkDelayMs},
-        {"--slow-listing", 0, 60000, &slowListingMs},
-        {"--capacity", 1, 1000, &capacity},
-        {"--log-step", 1, 1000, &logStepMs},
-        {"--refuse-submission", 1, 100000, &refuseSubmission},
+        int SimOptions::*value;
+    } kNumbers[] = {
+        {"--port", 1, 1024, &SimOptions::port},
+        {"--latency", 0, 60000, &SimOptions::latencyMs},
+        {"--chatter", 100, 600000, &SimOptions::chatterMs},
+        {"--network-delay", 0, 600000, &SimOptions::networkDelayMs},
+        {"--slow-listing", 0, 60000, &SimOptions::slowListingMs},
+        {"--capacity", 1, 1000, &SimOptions::capacity},
+        {"--log-step", 1, 1000, &SimOptions::logStepMs},
+        {"--refuse-submission", 1, 100000, &SimOptions::refuseSubmission},
     };
+    for (const auto& number : kNumbers) {
+        if (arg == number.name) {
+            o.*number.value = NumberIn(value, number.least, number.most);
+            return o.*number.value < 0 ? -1 : 1;
+        }
+    }
+    if (arg == "--loopback-lose" || arg == "--loopback-repeat" || arg == "--loopback-gap") {
+        const bool gap = arg == "--loopback-gap";
+        const int n = NumberIn(value, gap ? 0 : 1, gap ? 100 : 255);
+        (arg == "--loopback-lose" ? o.loopbackLose : gap ? o.loopbackGap : o.loopbackRepeat) = n;
+        return n < 0 ? -1 : 1;
+    }
+    return 0;
+}
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
+// True when `arg` is an option of text and `value` suits it.
+bool TakeText(const std::string& arg, const std::string& value, SimOptions& o) {
+    if (arg == "--dir") {
+        o.dir = value;
+    } else if (arg == "--model") {
+        o.model = value;
+        o.modelGiven = true;
+    } else if (arg == "--own-number") {
+        o.ownNumber = value;
+    } else if (arg == "--registration" && ModemSim::RegistrationNumber(value) >= 0) {
+        o.registration = value;
+    } else if (arg == "--imsi" && IsImsi(value)) {
+        o.imsi = value;
+    } else if (value.empty()) {
+        return false;  // none of the options below takes an empty value
+    } else if (arg == "--chatter-line") {
+        o.chatterLines.push_back(value);
+    } else if (arg == "--profile") {
+        o.profilePath = value;
+    } else if (arg == "--control") {
+        o.controlPath = value;
+    } else if (arg == "--log") {
+        o.logPath = value;
+    } else if (arg == "--fail") {
+        o.failing.push_back(value);
+    } else if (arg == "--silence") {
+        o.silent.push_back(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Takes an option and its value: kGoOn, or the exit code, the reason printed.
+int TakeValue(const std::string& arg, const std::string& value, SimOptions& o) {
+    if (const int taken = TakeNumber(arg, value, o); taken != 0) {
+        return taken > 0 ? kGoOn : Usage(2);
+    }
+    if (arg == "--messages") {
+        return ReadMessages(value, o.messages) ? kGoOn : 2;
+    }
+    if (arg == "--message" || arg == "--part") {
+        const auto message = arg == "--message" ? ParseMessage(value) : ParsePart(value);
+        if (!message) {
+            return Usage(2);
+        }
+        o.messages.push_back(*message);
+        return kGoOn;
+    }
+    return TakeText(arg, value, o) ? kGoOn : Usage(2);
+}
+
+// Takes the command line: kGoOn, or the exit code (0 after --help).
+int ParseArgs(const std::vector<std::string>& args, SimOptions& o) {
+    const char* envDir = std::getenv("TARVIK_PORT_DIR");
+    o.dir = envDir != nullptr && *envDir != '\0' ? envDir : "/tmp";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             return Usage(0);
         }
-        if (arg == "--echo") {
-            echo = true;
-            continue;
-        }
-        if (arg == "--generic") {
-            generic = true;
-            continue;
-        }
-        if (arg == "--refuse-sends") {
-            refuseSends = true;
-            continue;
-        }
-        if (arg == "--loopback-shuffle") {
-            loopbackShuffle = true;
+        if (TakeFlag(arg, o)) {
             continue;
         }
         if (i + 1 >= args.size()) {
             return Usage(2);
         }
-        const std::string& value = args[++i];
-        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
-                                         [&](const auto& known) { return arg == known.name; });
-        if (const int taken = reports.Take(arg, value); taken != 0) {
-            if (taken < 0) {
-                return Usage(2);
-            }
-        } else if (number != std::end(numbers)) {
-            *number->value = NumberIn(value, number->least, number->most);
-            if (*number->value < 0) {
-                return Usage(2);
-            }
-        } else if (arg == "--dir") {
-            dir = value;
-        } else if (arg == "--chatter-line" && !value.empty()) {
-            chatterLines.push_back(value);
-        } else if (arg == "--loopback-lose" || arg == "--loopback-repeat" ||
-                   arg == "--loopback-gap") {
-            const int n = NumberIn(value, arg == "--loopback-gap" ? 0 : 1,
-                                   arg == "--loopback-gap" ? 100 : 255);
-            if (n < 0) {
-                return Usage(2);
-            }
-            (arg == "--loopback-lose"     ? loopbackLose
-             : arg == "--loopback-repeat" ? loopbackRepeat
-                                          : loopbackGap) = n;
-        } else if (arg == "--model") {
-            model = value;
-            modelGiven = true;
-        } else if (arg == "--profile" && !value.empty()) {
-            profilePath = value;
-        } else if (arg == "--registration") {
-            if (ModemSim::RegistrationNumber(value) < 0) {
-                return Usage(2);
-            }
-            registration = value;
-        } else if (arg == "--control" && !value.empty()) {
-            controlPath = value;
-        } else if (arg == "--log" && !value.empty()) {
-            logPath = value;
-        } else if (arg == "--own-number") {
-            ownNumber = value;
-        } else if (arg == "--imsi") {
-            if (!IsImsi(value)) {
-                return Usage(2);
-            }
-            imsi = value;
-        } else if (arg == "--message") {
-            auto message = ParseMessage(value);
-            if (!message) {
-                return Usage(2);
-            }
-            messages.push_back(*message);
-        } else if (arg == "--part") {
-            auto part = ParsePart(value);
-            if (!part) {
-                return Usage(2);
-            }
-            messages.push_back(*part);
-        } else if (arg == "--messages") {
-            if (!ReadMessages(value, messages)) {
-                return 2;
-            }
-        } else if (arg == "--fail" && !value.empty()) {
-            failing.push_back(value);
-        } else if (arg == "--silence" && !value.empty()) {
-            silent.push_back(value);
-        } else {
-            return Usage(2);
+        if (const int code = TakeValue(arg, args[++i], o); code != kGoOn) {
+            return code;
         }
     }
+    return kGoOn;
+}
 
-    if (modelGiven && !profilePath.empty()) {
+// The profile of --profile or --model; none, the reason printed, when there is none.
+std::optional<ModemSim::ModemProfile> ChosenProfile(const SimOptions& o) {
+    if (o.modelGiven && !o.profilePath.empty()) {
         std::fputs("tarvik-modemsim: --model and --profile exclude each other\n", stderr);
-        return 2;
+        return std::nullopt;
     }
-    std::optional<ModemSim::ModemProfile> chosen;
-    if (!profilePath.empty()) {
+    if (!o.profilePath.empty()) {
         std::string error;
-        chosen = ModemSim::LoadProfile(profilePath, error);
+        auto chosen = ModemSim::LoadProfile(o.profilePath, error);
         if (!chosen) {
             std::fprintf(stderr, "tarvik-modemsim: %s\n", error.c_str());
-            return 2;
         }
-    } else {
-        chosen = ModemSim::KnownProfile(model);
-        if (!chosen) {
-            std::fprintf(stderr,
-                         "tarvik-modemsim: unknown model %s; the known ones are %s, the "
-                         "families %s, and generic:NAME\n",
-                         model.c_str(), ModemSim::KnownModelNames().c_str(),
-                         ModemSim::KnownFamilyNames().c_str());
-            return 2;
+        return chosen;
+    }
+    auto chosen = ModemSim::KnownProfile(o.model);
+    if (!chosen) {
+        std::fprintf(stderr,
+                     "tarvik-modemsim: unknown model %s; the known ones are %s, the "
+                     "families %s, and generic:NAME\n",
+                     o.model.c_str(), ModemSim::KnownModelNames().c_str(),
+                     ModemSim::KnownFamilyNames().c_str());
+    }
+    return chosen;
+}
+
+// Options given change the profile; those left out keep what it says.
+void ApplyOptions(const SimOptions& o, ModemSim::ModemProfile& profile) {
+    profile.echo = profile.echo || o.echo;
+    profile.generic = profile.generic || o.generic;
+    if (o.latencyMs >= 0) {
+        profile.replyLatencyMs = o.latencyMs;
+    }
+    if (o.networkDelayMs >= 0) {
+        profile.networkDelayMs = o.networkDelayMs;
+    }
+    profile.loopbackShuffle = o.loopbackShuffle;
+    profile.loopbackLose = o.loopbackLose;
+    profile.loopbackRepeat = o.loopbackRepeat;
+    profile.loopbackGapListings = o.loopbackGap;
+    o.reports.Apply(profile);
+    if (o.slowListingMs >= 0) {
+        profile.listingPauseMs = o.slowListingMs;
+    }
+    if (!o.ownNumber.empty()) {
+        profile.ownNumber = o.ownNumber;
+    }
+    if (!o.imsi.empty()) {
+        profile.imsi = o.imsi;
+    }
+    if (!o.registration.empty()) {
+        profile.registration = o.registration;
+    }
+    if (o.capacity > 0) {
+        profile.capacity = o.capacity;
+    }
+}
+
+// The faults, stored messages and status lines the options ask of the modem.
+void SetUpModem(const SimOptions& o, ModemSim::CModem& modem) {
+    for (const auto& prefix : o.failing) {
+        modem.FailCommand(prefix);
+    }
+    for (const auto& prefix : o.silent) {
+        modem.SilenceCommand(prefix);
+    }
+    if (o.refuseSends) {
+        modem.FailSubmission();
+    }
+    if (o.refuseSubmission > 0) {
+        modem.FailSubmission("\r\n+CMS ERROR: 500\r\n", 1, o.refuseSubmission - 1);
+    }
+    for (const auto& message : o.messages) {
+        if (modem.StoreMessage(message) < 0) {
+            std::fprintf(stderr, "tarvik-modemsim: message from %s does not fit\n",
+                         message.number.c_str());
+        }
+    }
+    if (o.chatterMs > 0) {
+        std::vector<std::string> lines = o.chatterLines;
+        if (lines.empty()) {
+            lines = {"^RSSI:17", "+CREG: 1", "+CGREG: 1", "+CMTI: \"SM\",3"};
+        }
+        modem.StartChatter(lines, o.chatterMs, o.chatterMs / 3);
+    }
+}
+
+// --log: every byte the modem received, appended to a file as it comes.
+class CReceivedLog {
+public:
+    // False, with the reason printed, when the file cannot be written; no path: no log.
+    bool Open(const std::string& path) {
+        if (path.empty()) {
+            return true;
+        }
+        file_ = std::fopen(path.c_str(), "ab");
+        if (file_ == nullptr) {
+            std::fprintf(stderr, "tarvik-modemsim: cannot write %s\n", path.c_str());
+        }
+        return file_ != nullptr;
+    }
+    CReceivedLog() = default;
+    CReceivedLog(const CReceivedLog&) = delete;
+    CReceivedLog& operator=(const CReceivedLog&) = delete;
+    ~CReceivedLog() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
         }
     }
 
-    // Blocked before the port's thread starts, so that only sigwait below takes them.
+    // Brings the file up to date.
+    void Update(ModemSim::CModem& modem) {
+        if (file_ == nullptr) {
+            return;
+        }
+        const std::string received = modem.Port().Received();
+        if (received.size() > logged_) {
+            std::fwrite(received.data() + logged_, 1, received.size() - logged_, file_);
+            std::fflush(file_);
+            logged_ = received.size();
+        }
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::size_t logged_ = 0;
+};
+
+// Prints the link and answers until one of `stopSignals` comes: 0, or 2 when the log or
+// the control FIFO cannot be opened.
+int Serve(const SimOptions& o, ModemSim::CModem& modem, const sigset_t& stopSignals) {
+    CReceivedLog log;
+    if (!log.Open(o.logPath)) {
+        return 2;
+    }
+    CControl control;
+    if (!o.controlPath.empty() && !control.Open(o.controlPath)) {
+        return 2;
+    }
+    std::printf("%s\n", modem.Port().LinkPath().c_str());
+    std::fflush(stdout);
+    // The log is brought up to date every step, and once more at the end.
+    const timespec step = {o.logStepMs / 1000, (o.logStepMs % 1000) * 1000L * 1000L};
+    while (sigtimedwait(&stopSignals, nullptr, &step) < 0) {
+        log.Update(modem);
+        control.Poll(modem);
+    }
+    log.Update(modem);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    if (const int code = ParseArgs({argv + 1, argv + argc}, options); code != kGoOn) {
+        return code;
+    }
+    std::optional<ModemSim::ModemProfile> profile = ChosenProfile(options);
+    if (!profile) {
+        return 2;
+    }
+    // Blocked before the port's thread starts, so that only Serve's sigtimedwait takes them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -473,100 +626,12 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        // Options given change the profile; those left out keep what it says.
-        ModemSim::ModemProfile profile = std::move(*chosen);
-        profile.echo = profile.echo || echo;
-        profile.generic = profile.generic || generic;
-        if (latencyMs >= 0) {
-            profile.replyLatencyMs = latencyMs;
-        }
-        if (networkDelayMs >= 0) {
-            profile.networkDelayMs = networkDelayMs;
-        }
-        profile.loopbackShuffle = loopbackShuffle;
-        profile.loopbackLose = loopbackLose;
-        profile.loopbackRepeat = loopbackRepeat;
-        profile.loopbackGapListings = loopbackGap;
-        reports.Apply(profile);
-        if (slowListingMs >= 0) {
-            profile.listingPauseMs = slowListingMs;
-        }
-        if (!ownNumber.empty()) {
-            profile.ownNumber = ownNumber;
-        }
-        if (!imsi.empty()) {
-            profile.imsi = imsi;
-        }
-        if (!registration.empty()) {
-            profile.registration = registration;
-        }
-        if (capacity > 0) {
-            profile.capacity = capacity;
-        }
-        ModemSim::CModem modem(dir, port, profile);
-        for (const auto& prefix : failing) {
-            modem.FailCommand(prefix);
-        }
-        for (const auto& prefix : silent) {
-            modem.SilenceCommand(prefix);
-        }
-        if (refuseSends) {
-            modem.FailSubmission();
-        }
-        if (refuseSubmission > 0) {
-            modem.FailSubmission("\r\n+CMS ERROR: 500\r\n", 1, refuseSubmission - 1);
-        }
-        for (const auto& message : messages) {
-            if (modem.StoreMessage(message) < 0) {
-                std::fprintf(stderr, "tarvik-modemsim: message from %s does not fit\n",
-                             message.number.c_str());
-            }
-        }
-        if (chatterMs > 0) {
-            if (chatterLines.empty()) {
-                chatterLines = {"^RSSI:17", "+CREG: 1", "+CGREG: 1", "+CMTI: \"SM\",3"};
-            }
-            modem.StartChatter(chatterLines, chatterMs, chatterMs / 3);
-        }
-        std::FILE* log = nullptr;
-        if (!logPath.empty()) {
-            log = std::fopen(logPath.c_str(), "ab");
-            if (log == nullptr) {
-                std::fprintf(stderr, "tarvik-modemsim: cannot write %s\n", logPath.c_str());
-                return 2;
-            }
-        }
-        CControl control;
-        if (!controlPath.empty() && !control.Open(controlPath)) {
-            return 2;
-        }
-        std::printf("%s\n", modem.Port().LinkPath().c_str());
-        std::fflush(stdout);
-        // The log is brought up to date every step, and once more at the end.
-        std::size_t logged = 0;
-        const auto writeLog = [&] {
-            if (log == nullptr) {
-                return;
-            }
-            const std::string received = modem.Port().Received();
-            if (received.size() > logged) {
-                std::fwrite(received.data() + logged, 1, received.size() - logged, log);
-                std::fflush(log);
-                logged = received.size();
-            }
-        };
-        const timespec step = {logStepMs / 1000, (logStepMs % 1000) * 1000L * 1000L};
-        while (sigtimedwait(&stopSignals, nullptr, &step) < 0) {
-            writeLog();
-            control.Poll(modem);
-        }
-        writeLog();
-        if (log != nullptr) {
-            std::fclose(log);
-        }
+        ApplyOptions(options, *profile);
+        ModemSim::CModem modem(options.dir, options.port, std::move(*profile));
+        SetUpModem(options, modem);
+        return Serve(options, modem, stopSignals);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvik-modemsim: %s\n", e.what());
         return 1;
     }
-    return 0;
 }
