@@ -381,6 +381,10 @@ public:
                     return;
                 }
             }
+            if (AlreadyReported(report, now)) {
+                result = ReportResult::Copy;
+                return;
+            }
             db_->Exec(
                 "INSERT INTO unmatched_reports(modem, reference, number, status, sc_time, "
                 "discharge_time, at) VALUES(?, ?, ?, ?, ?, ?, ?)",
@@ -671,6 +675,22 @@ private:
     }
 
     // A part's report, in the message's history; true when it ended the message's delivery.
+    // A final report given again (its acknowledgement lost in a crash) finds its part
+    // closed with the same status: a copy, not a report of an unknown part.
+    bool AlreadyReported(const DeliveryReport& report, int64_t now) {
+        const CRows rows = db_->Exec(
+            "SELECT m.number FROM parts p JOIN messages m ON m.id = p.message_id WHERE "
+            "p.modem = ? AND p.reference = ? AND p.state = 'accepted' AND p.report_final = 1 "
+            "AND p.report_status = ? AND p.at >= ?",
+            {report.modem, report.reference, report.status, now - options_.deliveryTimeoutMs});
+        for (int i = 0; i < rows.Size(); ++i) {
+            if (SameRecipient(report.number, rows.Text(i, 0))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     bool PartReported(int64_t id, int part, int status, int64_t now) {
         const GSM::DeliveryState kind = GSM::DeliveryStateOf(status);
         db_->Exec(

@@ -137,7 +137,8 @@ struct DeliveryReport {
 };
 
 // Matched: a part took it. Final: and its message's delivery reached its end by it.
-enum class ReportResult { Unmatched, Matched, Final };
+// Copy: the final report of a part that has it already, given again.
+enum class ReportResult { Unmatched, Matched, Final, Copy };
 
 struct Counts {
     // Delivery reports: final ones by outcome, those that matched no part, and the time
@@ -230,7 +231,7 @@ public:
                               int64_t now) = 0;
     // Matches a delivery report to the newest accepted part of its modem with its reference
     // and recipient, sent within the report window and without a final report yet; one that
-    // matches none is kept unmatched.
+    // matches none is kept unmatched, unless it repeats a part's final report.
     virtual ReportResult RecordReport(const DeliveryReport& report, int64_t now) = 0;
     // The end of one attempt. Retry queues it again for `nextAt`; Released queues it
     // without counting the attempt (it never reached the modem).

@@ -385,8 +385,8 @@ int TakeNumber(const std::string& arg, const std::string& value, SimOptions& o) 
 
 // True when `arg` is an option of text and `value` suits it.
 bool TakeText(const std::string& arg, const std::string& value, SimOptions& o) {
-    if (arg == "--dir") {
-        o.dir = value;
+    if (arg == "--dir" && !value.empty()) {
+        o.dir = value;  // empty would put the link at the root
     } else if (arg == "--model") {
         o.model = value;
         o.modelGiven = true;

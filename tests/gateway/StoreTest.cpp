@@ -437,8 +437,10 @@ TEST_P(DeliveryStoreTest, ReportGoesToTheNewestUnreportedPartOfItsReferenceAndRe
     EXPECT_EQ(store_->Get(other)->delivery, "pending") << "another recipient, though newest";
     EXPECT_EQ(Report(7, "358401234567", 0, now_ + 10), ReportResult::Final);
     EXPECT_EQ(store_->Get(older)->delivery, "delivered");
+    // A report given again after a crash repeats a final one: a copy, counted nowhere.
+    EXPECT_EQ(Report(7, "+358401234567", 0, now_ + 15), ReportResult::Copy);
     // Nothing left to take a third: kept apart and counted, never forced on a message.
-    EXPECT_EQ(Report(7, "+358401234567", 0, now_ + 20), ReportResult::Unmatched);
+    EXPECT_EQ(Report(7, "+358401234567", 0x41, now_ + 20), ReportResult::Unmatched);
     EXPECT_EQ(Report(9, "+441234567890", 0, now_ + 30), ReportResult::Unmatched);
     EXPECT_EQ(Report(7, "567890", 0, now_ + 40), ReportResult::Unmatched) << "too few digits";
     EXPECT_EQ(store_->Get(other)->delivery, "pending");
