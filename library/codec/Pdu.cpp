@@ -144,7 +144,13 @@ bool ReadUserData(HexReader& reader, uint8_t firstOctet, Alphabet alphabet, MsgR
             if (skip > length) {
                 return false;
             }
-            textLength = UnpackSeptets(userData, skip, length - skip, record.text);
+            const std::vector<uint8_t> septets = Septets(userData, skip, length - skip);
+            textLength = GsmToLocal(septets, record.text);
+            if (result.concat) {
+                // Joined before decoding too: a sender may cut an escape pair.
+                result.units.assign(septets.begin(), septets.end());
+                result.septets = true;
+            }
             return true;
         }
         case Alphabet::Ucs2: {
@@ -325,6 +331,11 @@ DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record) {
 
 std::size_t UnpackSeptets(std::span<const uint8_t> octets, std::size_t first, std::size_t count,
                           std::span<char> out) {
+    return GsmToLocal(Septets(octets, first, count), out);
+}
+
+std::vector<uint8_t> Septets(std::span<const uint8_t> octets, std::size_t first,
+                             std::size_t count) {
     const std::size_t available = octets.size() * 8 / 7;
     const std::size_t end = first >= available ? first : std::min(available, first + count);
     std::vector<uint8_t> codes;
@@ -338,7 +349,7 @@ std::size_t UnpackSeptets(std::span<const uint8_t> octets, std::size_t first, st
         }
         codes.push_back(static_cast<uint8_t>(value & 0x7F));
     }
-    return GsmToLocal(codes, out);
+    return codes;
 }
 
 std::size_t SwapSemiOctets(std::string_view in, std::span<char> out, SemiOctets direction) {

@@ -467,7 +467,7 @@ int IComBaseCmd::ReadPduListing(CSXCom& port, MsgRecord* records, int* indexes,
         record.tag = static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF));
         indexes[count] = index;
         listedParts[static_cast<std::size_t>(count)] = {result.concat, result.internationalSender,
-                                                        result.units};
+                                                        result.units, result.septets};
         ++count;
     }
     return count;

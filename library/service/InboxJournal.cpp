@@ -69,12 +69,14 @@ bool IsKey(std::string_view word) {
 constexpr uint8_t kFlagInternational = 1;
 constexpr uint8_t kFlagConcat = 2;
 constexpr uint8_t kFlagWide = 4;
+constexpr uint8_t kFlagSeptets = 8;
 
 // What joining needs beyond the record; empty for a message that has none of it.
 std::string PartBytes(const Tarvik::ReceivedPart& part) {
     const uint8_t flags = (part.internationalSender ? kFlagInternational : 0) |
                           (part.concat ? kFlagConcat : 0) |
-                          (part.concat && part.concat->wideReference ? kFlagWide : 0);
+                          (part.concat && part.concat->wideReference ? kFlagWide : 0) |
+                          (part.septets ? kFlagSeptets : 0);
     if (flags == 0 && part.units.empty()) {
         return {};
     }
@@ -115,6 +117,7 @@ bool ReadPartBytes(std::string_view hex, Tarvik::ReceivedPart& part) {
     const auto octet = [&](std::size_t at) { return static_cast<uint8_t>(bytes[at]); };
     const uint8_t flags = octet(0);
     part.internationalSender = (flags & kFlagInternational) != 0;
+    part.septets = (flags & kFlagSeptets) != 0;
     if ((flags & kFlagConcat) != 0) {
         part.concat = Tarvik::ConcatHeader{static_cast<uint16_t>(octet(1) << 8 | octet(2)),
                                            octet(3), octet(4), (flags & kFlagWide) != 0};

@@ -116,15 +116,35 @@ bool CJoiner::Whole(const Set& set) {
                        [](const ReceivedPart& part) { return part.concat.has_value(); });
 }
 
+namespace {
+
+// Septets through the GSM alphabet; an escape and its character are one, whichever parts
+// they came in.
+std::string SeptetsToLocal(std::u16string_view septets) {
+    std::vector<uint8_t> codes;
+    codes.reserve(septets.size());
+    for (const char16_t septet : septets) {
+        codes.push_back(static_cast<uint8_t>(septet & 0x7F));
+    }
+    // No GSM character takes more than four bytes in any local code page.
+    std::string text(4 * codes.size() + 1, '\0');
+    text.resize(GSM::GsmToLocal(codes, text));
+    return text;
+}
+
+}  // namespace
+
 JoinedMessage CJoiner::Joined(const Set& set) {
     JoinedMessage message;
     message.key = set.key;
     message.parts = set.concat.count;
     message.partKeys = set.keys;
     bool firstFound = false;
-    std::u16string units;  // UCS2 parts in a row, decoded together
+    // Parts of one coding in a row, decoded together: UCS2 units, or 7-bit septets.
+    std::u16string units;
+    bool septets = false;
     const auto flush = [&] {
-        message.text += GSM::Utf16ToLocal(units);
+        message.text += septets ? SeptetsToLocal(units) : GSM::Utf16ToLocal(units);
         units.clear();
     };
     for (std::size_t i = 0; i < set.parts.size(); ++i) {
@@ -140,6 +160,10 @@ JoinedMessage CJoiner::Joined(const Set& set) {
             firstFound = true;
         }
         if (!part.units.empty()) {
+            if (part.septets != septets) {
+                flush();
+                septets = part.septets;
+            }
             units += part.units;
         } else {
             flush();

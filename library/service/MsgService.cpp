@@ -336,7 +336,7 @@ void CSendMsgThread::ReceivePass() {
             FormatReceivedStamp(record.timestamp, message.timestamp);
             const ListedPart& listed = link_.engine.listedParts[at];
             const Tarvik::ReceivedPart part{message, listed.concat, listed.internationalSender,
-                                            listed.units};
+                                            listed.units, listed.septets};
             // A message the store cannot take stays on the modem for a later pass; with
             // the journal, so does one the disk did not take.
             if (CInboxJournal* journal = service_.Journal()) {

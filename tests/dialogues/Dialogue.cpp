@@ -116,8 +116,11 @@ void AddJoined(Fields& out, int count, const std::vector<GSM::MsgRecord>& record
                              ConcatText(*listed[i].concat));
         }
         // The part as the service's reader builds it from the listing.
-        Tarvik::ReceivedPart part{
-            {}, listed[i].concat, listed[i].internationalSender, listed[i].units};
+        Tarvik::ReceivedPart part{{},
+                                  listed[i].concat,
+                                  listed[i].internationalSender,
+                                  listed[i].units,
+                                  listed[i].septets};
         GSM::Fields::Copy(part.message.text, GSM::Fields::View(records[i].text));
         GSM::Fields::Copy(part.message.number, GSM::Fields::View(records[i].number));
         GSM::FormatReceivedStamp(records[i].timestamp, part.message.timestamp);

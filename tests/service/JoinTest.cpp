@@ -37,6 +37,7 @@ ReceivedPart Part(const std::string& hex) {
     part.concat = result.concat;
     part.internationalSender = result.internationalSender;
     part.units = result.units;
+    part.septets = result.septets;
     return part;
 }
 
@@ -67,6 +68,38 @@ std::string Ucs2Unit(const std::string& digits, unsigned ton, const std::string&
     return std::string("00") + (header.empty() ? "04" : "44") +
            Octet(static_cast<unsigned>(digits.size())) + Octet(ton) + SemiOctets(digits) + "0008" +
            stamp + Octet(static_cast<unsigned>(data.size() / 2)) + data;
+}
+
+// A 7-bit SMS-DELIVER with a header, its septets packed behind the header's fill bits.
+std::string Gsm7Unit(const std::string& digits, const std::string& header,
+                     const std::string& septets) {
+    std::vector<int> bits;
+    const std::string udh = Octet(static_cast<unsigned>(header.size() / 2)) + header;
+    for (std::size_t i = 0; i < udh.size(); i += 2) {
+        const unsigned octet = static_cast<unsigned>(std::stoul(udh.substr(i, 2), nullptr, 16));
+        for (int b = 0; b < 8; ++b) {
+            bits.push_back(static_cast<int>((octet >> b) & 1));
+        }
+    }
+    while (bits.size() % 7 != 0) {
+        bits.push_back(0);  // fill bits up to a septet boundary
+    }
+    const std::size_t length = bits.size() / 7 + septets.size();
+    for (const char septet : septets) {
+        for (int b = 0; b < 7; ++b) {
+            bits.push_back((septet >> b) & 1);
+        }
+    }
+    std::string data;
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        unsigned octet = 0;
+        for (std::size_t b = 0; b < 8 && i + b < bits.size(); ++b) {
+            octet |= static_cast<unsigned>(bits[i + b]) << b;
+        }
+        data += Octet(octet);
+    }
+    return "0044" + Octet(static_cast<unsigned>(digits.size())) + "91" + SemiOctets(digits) +
+           "0000" + "42305041709023" + Octet(static_cast<unsigned>(length)) + data;
 }
 
 // The three parts of a 7-bit text a public Python modem library encodes in its tests
@@ -183,6 +216,18 @@ TEST(Join, APairSplitBetweenPartsArrivesWhole) {
         joiner.Add(Part(Ucs2Unit("8613912345678", 0x91, header + "01", u"OK \xD83D")), kStart);
     ASSERT_EQ(smile.size(), 1u);
     EXPECT_EQ(smile[0].text, "OK \xF0\x9F\x98\x80!");
+}
+
+TEST(Join, AnEscapePairSplitBetweenPartsArrivesWhole) {
+    // "€" is the escape 0x1B and 0x65: a sender cut it between the septets of two parts,
+    // and the parts come in reverse order.
+    CJoiner joiner(24h);
+    const std::string header = "0003B802";
+    EXPECT_TRUE(
+        joiner.Add(Part(Gsm7Unit("447700900123", header + "02", "\x65 due")), kStart).empty());
+    const auto price = joiner.Add(Part(Gsm7Unit("447700900123", header + "01", "10\x1B")), kStart);
+    ASSERT_EQ(price.size(), 1u);
+    EXPECT_EQ(price[0].text, "10\xE2\x82\xAC due");
 }
 
 TEST(Join, APartNoSetCanHoldIsAMessageOfItsOwn) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/MessageRecord.h"
 
@@ -51,7 +52,10 @@ struct DeliverResult {
     std::optional<ConcatHeader> concat;
     // A UCS2 text's units as they came, before decoding: a long message joins its parts'
     // units first, so that a surrogate pair split between two parts stays one character.
+    // For a 7-bit part of a long message, its septets (`septets`), so that an escape pair
+    // split between two parts stays one character.
     std::u16string units;
+    bool septets = false;
 };
 
 // The concatenation element among the information elements of a user-data header (without
@@ -69,6 +73,8 @@ DeliverResult ParseDeliverPdu(std::string_view pdu, MsgRecord& record);
 // through the GSM alphabet into `out`, NUL-terminated. Returns the bytes written.
 std::size_t UnpackSeptets(std::span<const uint8_t> octets, std::size_t first, std::size_t count,
                           std::span<char> out);
+// The same septets' codes, undecoded.
+std::vector<uint8_t> Septets(std::span<const uint8_t> octets, std::size_t first, std::size_t count);
 
 enum class SemiOctets { Encode, Decode };
 

@@ -54,7 +54,8 @@ inline constexpr const char* kTextCmgrFailed = "CMGR FAILED";
 struct ListedPart {
     std::optional<ConcatHeader> concat;
     bool internationalSender = false;
-    std::u16string units;  // a UCS2 text before decoding
+    std::u16string units;  // a UCS2 text before decoding, or a 7-bit part's septets
+    bool septets = false;  // units are septets
 };
 
 class IComBaseCmd {

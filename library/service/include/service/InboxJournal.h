@@ -7,8 +7,9 @@
 // record torn by a crash spoils only itself:
 //   M <key> <number hex> <time hex> <text hex> [<part hex>]   a message, its fields' bytes
 //                      in hex; <part>, when there is one: a flag octet (1 international
-//                      sender, 2 concatenation element, 4 its 16-bit reference), the
-//                      reference (2 octets), count and number, then the UCS2 units
+//                      sender, 2 concatenation element, 4 its 16-bit reference, 8 the
+//                      units are septets), the reference (2 octets), count and number,
+//                      then the UCS2 units (or septets, two octets each)
 //   D <key> <fields hex>                           a delivery report: reference, status,
 //                      international flag, recipient, centre time and discharge time,
 //                      apart by 0x1F

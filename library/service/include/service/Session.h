@@ -45,6 +45,7 @@ struct ReceivedPart {
     std::optional<ConcatHeader> concat;
     bool internationalSender = false;  // the sender's type of number is international
     std::u16string units;              // a UCS2 text's units before decoding; else empty
+    bool septets = false;              // units are a 7-bit part's septets instead
 };
 
 // The stable key of a part, as the inbox journal names it and an acknowledgement gives it
