@@ -253,6 +253,10 @@ std::string CollectListing(CSXCom& port, ModemNotes& notes, const char* command,
 
 }  // namespace
 
+std::string IComBaseCmd::ListAll(CSXCom& port) {
+    return CollectListing(port, notes, "AT+CMGL=4\r\n", "+CMGL:");
+}
+
 int IComBaseCmd::SendMessage(CSXCom& port, const OutgoingPart& part) {
     lastReference = -1;
     if (part.longPart) {

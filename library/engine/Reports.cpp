@@ -51,6 +51,29 @@ std::string ReadStorage(std::string_view reply) {
     return std::string(reply.substr(open + 1, close - open - 1));
 }
 
+// The reports of a listing: "+CMGL: <index>,<stat>,[<alpha>],<length>" and the unit on the
+// next line. A listing the buffer cut short yields its whole entries.
+std::vector<StatusReport> ListedReports(std::string_view listing) {
+    std::vector<StatusReport> reports;
+    for (std::size_t tag = listing.find("+CMGL:"); tag != std::string_view::npos;
+         tag = listing.find("+CMGL:")) {
+        listing.remove_prefix(tag);
+        const std::vector<int> numbers = NumbersAfter(listing, "+CMGL:");
+        const std::size_t line = listing.find("\r\n");
+        if (numbers.empty() || line == std::string_view::npos) {
+            break;
+        }
+        listing.remove_prefix(line + 2);
+        std::optional<StatusReport> report =
+            ParseStatusReportPdu(listing.substr(0, listing.find("\r\n")));
+        if (report) {
+            report->storageIndex = numbers.front();
+            reports.push_back(std::move(*report));
+        }
+    }
+    return reports;
+}
+
 Outcome SelectReadStorage(IComBaseCmd& engine, CSXCom& port, std::string_view storage) {
     char command[64];
     const std::string name(storage);
@@ -131,35 +154,13 @@ bool TakeStoredReport(IComBaseCmd& engine, CSXCom& port, std::string_view storag
 int TakeStoredReports(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
                       const KeepReport& keep) {
     std::string before;
-    std::string listing;
     if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
         ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
         return 0;
     }
-    std::vector<StatusReport> reports;
-    if (engine.SendSimpleCommand(port, "AT+CMGL=4\r\n", &listing) == Outcome::Done) {
-        // "+CMGL: <index>,<stat>,[<alpha>],<length>" and the unit on the next line.
-        std::string_view rest(listing);
-        for (std::size_t tag = rest.find("+CMGL:"); tag != std::string_view::npos;
-             tag = rest.find("+CMGL:")) {
-            rest.remove_prefix(tag);
-            const std::vector<int> numbers = NumbersAfter(rest, "+CMGL:");
-            const std::size_t line = rest.find("\r\n");
-            if (numbers.empty() || line == std::string_view::npos) {
-                break;
-            }
-            rest.remove_prefix(line + 2);
-            std::optional<StatusReport> report =
-                ParseStatusReportPdu(rest.substr(0, rest.find("\r\n")));
-            if (report) {
-                report->storageIndex = numbers.front();
-                reports.push_back(std::move(*report));
-            }
-        }
-    }
     // Deleted only once all are read: a deletion's reply cannot cut the listing short.
     int kept = 0;
-    for (const StatusReport& report : reports) {
+    for (const StatusReport& report : ListedReports(engine.ListAll(port))) {
         if (keep(report)) {
             engine.DeleteMessage(port, report.storageIndex);
             ++kept;

@@ -211,9 +211,10 @@ void CSendMsgThread::CollectReports() {
         }
     }
     if (reportsRouted_ && reportMemoryUnread_ && reportMemory) {
-        // In the PDU mode the listing reads in.
-        reportMemoryUnread_ = false;
-        collected |= TakeStoredReports(link_.engine, link_.port, "SR", keep) > 0;
+        // In the PDU mode the listing reads in; read again while a reading finds some, for
+        // one listing may not hold them all.
+        reportMemoryUnread_ = TakeStoredReports(link_.engine, link_.port, "SR", keep) > 0;
+        collected |= reportMemoryUnread_;
     }
     for (const StatusReport& report : reports) {
         collected |= keep(report);

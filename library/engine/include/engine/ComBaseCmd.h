@@ -123,6 +123,9 @@ public:
     // "OK", Failed after "ERROR" or five unanswered attempts.
     // `reply` (when given) gets the last burst read, without unsolicited lines.
     Outcome SendSimpleCommand(CSXCom& port, const char* command, std::string* reply = nullptr);
+    // "AT+CMGL=4" of the read storage, collected as the message listings are (a long one
+    // up to the listing buffer); empty when the modem answered "ERROR" or nothing.
+    std::string ListAll(CSXCom& port);
 
 private:
     Outcome RunStatusCommand(CSXCom& port, const char* command, const char* failureText);

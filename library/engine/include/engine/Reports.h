@@ -37,7 +37,7 @@ bool TakeStoredReport(IComBaseCmd& engine, CSXCom& port, std::string_view storag
 
 // Every report kept in `storage` ("SR"), listed in PDU mode, given to `keep`; the read
 // storage is set back as it was. Reports that came while nobody read the modem's notices
-// are found this way. The count kept.
+// are found this way. The count kept: more than a listing holds come at the next call.
 int TakeStoredReports(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
                       const KeepReport& keep);
 
