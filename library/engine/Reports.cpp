@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/Fields.h"
+#include "codec/Listing.h"
 #include "codec/Reply.h"
 #include "engine/CommandText.h"
 
@@ -51,23 +53,22 @@ std::string ReadStorage(std::string_view reply) {
     return std::string(reply.substr(open + 1, close - open - 1));
 }
 
-// The reports of a listing: "+CMGL: <index>,<stat>,[<alpha>],<length>" and the unit on the
-// next line. A listing the buffer cut short yields its whole entries.
+// The reports of a listing, framed as message listings are; a listing cut short yields
+// the entries before the cut.
 std::vector<StatusReport> ListedReports(std::string_view listing) {
+    constexpr std::string_view kTag = "+CMGL:";
     std::vector<StatusReport> reports;
-    for (std::size_t tag = listing.find("+CMGL:"); tag != std::string_view::npos;
-         tag = listing.find("+CMGL:")) {
-        listing.remove_prefix(tag);
-        const std::vector<int> numbers = NumbersAfter(listing, "+CMGL:");
-        const std::size_t line = listing.find("\r\n");
-        if (numbers.empty() || line == std::string_view::npos) {
+    for (std::size_t at = listing.find(kTag); at != std::string_view::npos;
+         at = listing.find(kTag, at)) {
+        const std::optional<ListedEntry> entry = FrameEntry(listing, at, kTag.size());
+        if (!entry || !HoldsAnnouncedOctets(entry->header, entry->body)) {
             break;
         }
-        listing.remove_prefix(line + 2);
-        std::optional<StatusReport> report =
-            ParseStatusReportPdu(listing.substr(0, listing.find("\r\n")));
-        if (report) {
-            report->storageIndex = numbers.front();
+        at = entry->end;
+        const int index = Fields::ReadIndex(entry->header.substr(kTag.size()));
+        std::optional<StatusReport> report = ParseStatusReportPdu(entry->body);
+        if (index >= 0 && report) {
+            report->storageIndex = index;
             reports.push_back(std::move(*report));
         }
     }
@@ -81,6 +82,20 @@ Outcome SelectReadStorage(IComBaseCmd& engine, CSXCom& port, std::string_view st
         return Outcome::Failed;
     }
     return engine.SendSimpleCommand(port, command);
+}
+
+// Runs `body` with `storage` as the read storage, then sets the one before back; 0 when the
+// storage could not be chosen.
+int InReadStorage(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
+                  const std::function<int()>& body) {
+    std::string before;
+    if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
+        ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
+        return 0;
+    }
+    const int result = body();
+    SelectReadStorage(engine, port, ReadStorage(before));
+    return result;
 }
 
 }  // namespace
@@ -122,52 +137,45 @@ bool ReportsStillRouted(IComBaseCmd& engine, CSXCom& port, int32_t code) {
 
 bool TakeStoredReport(IComBaseCmd& engine, CSXCom& port, std::string_view storage, int index,
                       const KeepReport& keep) {
-    std::string before;
-    if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
-        ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
-        return false;
-    }
-    char command[32];
-    FormatCommand(command, sizeof command, "AT+CMGR=%d\r\n", index);
-    std::string reply;
-    std::optional<StatusReport> report;
-    if (engine.SendSimpleCommand(port, command, &reply) == Outcome::Done) {
-        // "+CMGR: <stat>,[<alpha>],<length>" and the unit on the next line.
-        const std::size_t tag = reply.find("+CMGR:");
-        const std::size_t line = tag == std::string::npos ? tag : reply.find("\r\n", tag);
-        if (line != std::string::npos) {
-            report = ParseStatusReportPdu(std::string_view(reply).substr(line + 2));
-        }
-    }
-    bool kept = false;
-    if (report) {
-        report->storageIndex = index;
-        kept = keep(*report);
-        if (kept) {
-            engine.DeleteMessage(port, index);
-        }
-    }
-    SelectReadStorage(engine, port, ReadStorage(before));
-    return kept;
+    return InReadStorage(engine, port, storage, [&] {
+               char command[32];
+               FormatCommand(command, sizeof command, "AT+CMGR=%d\r\n", index);
+               std::string reply;
+               if (engine.SendSimpleCommand(port, command, &reply) != Outcome::Done) {
+                   return 0;
+               }
+               // "+CMGR: <stat>,[<alpha>],<length>" and the unit on the next line.
+               const std::size_t tag = reply.find("+CMGR:");
+               const std::size_t line = tag == std::string::npos ? tag : reply.find("\r\n", tag);
+               std::optional<StatusReport> report =
+                   line == std::string::npos
+                       ? std::nullopt
+                       : ParseStatusReportPdu(std::string_view(reply).substr(line + 2));
+               if (!report) {
+                   return 0;
+               }
+               report->storageIndex = index;
+               if (!keep(*report)) {
+                   return 0;
+               }
+               engine.DeleteMessage(port, index);
+               return 1;
+           }) > 0;
 }
 
 int TakeStoredReports(IComBaseCmd& engine, CSXCom& port, std::string_view storage,
                       const KeepReport& keep) {
-    std::string before;
-    if (engine.SendSimpleCommand(port, "AT+CPMS?\r\n", &before) != Outcome::Done ||
-        ReadStorage(before).empty() || SelectReadStorage(engine, port, storage) != Outcome::Done) {
-        return 0;
-    }
-    // Deleted only once all are read: a deletion's reply cannot cut the listing short.
-    int kept = 0;
-    for (const StatusReport& report : ListedReports(engine.ListAll(port))) {
-        if (keep(report)) {
-            engine.DeleteMessage(port, report.storageIndex);
-            ++kept;
+    return InReadStorage(engine, port, storage, [&] {
+        // Deleted only once all are read: a deletion's reply cannot cut the listing short.
+        int kept = 0;
+        for (const StatusReport& report : ListedReports(engine.ListAll(port))) {
+            if (keep(report)) {
+                engine.DeleteMessage(port, report.storageIndex);
+                ++kept;
+            }
         }
-    }
-    SelectReadStorage(engine, port, ReadStorage(before));
-    return kept;
+        return kept;
+    });
 }
 
 }  // namespace GSM
