@@ -161,11 +161,10 @@ CModem::Pieces CModem::Answer(const std::string& line) {
     return Reply("", kError);
 }
 
-std::span<const CModem::CommandRow> CModem::CommandTable() {
+// The profile's own answers first, then identity, SIM and network.
+std::span<const CModem::CommandRow> CModem::IdentityRows() {
     using Answered = std::optional<Pieces>;
-    // In the order they are tried: a row that declines a command leaves it to those below.
     static const CommandRow kRows[] = {
-        // The profile's own answers come before every built-in one.
         {"", true,
          [](CModem& m, const std::string& line) -> Answered {
              if (const auto it = m.profile_.identity.find(line); it != m.profile_.identity.end()) {
@@ -216,6 +215,14 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
          [](CModem& m, const std::string&) -> Answered {
              return Reply("+CCID: " + m.profile_.iccid, kOk);
          }},
+    };
+    return kRows;
+}
+
+// The service centre, the message format and the character set.
+std::span<const CModem::CommandRow> CModem::FormatRows() {
+    using Answered = std::optional<Pieces>;
+    static const CommandRow kRows[] = {
         {"AT+CSCA?", false,
          [](CModem& m, const std::string&) -> Answered {
              return Reply(m.profile_.serviceCentreLine, kOk);
@@ -251,6 +258,14 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
              const std::string name = "\"" + m.profile_.storageName + "\"";
              return Reply("+CPMS: (" + name + "),(" + name + "),(" + name + ")", kOk);
          }},
+    };
+    return kRows;
+}
+
+// Storages, character set, unprompted bodies and indications.
+std::span<const CModem::CommandRow> CModem::StorageRows() {
+    using Answered = std::optional<Pieces>;
+    static const CommandRow kRows[] = {
         {"AT+CPMS?", false,
          [](CModem& m, const std::string&) -> Answered {
              const std::string used = std::to_string(m.storage_.size());
@@ -301,6 +316,14 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
          [](CModem& m, const std::string&) -> Answered {
              return Reply("+CNMI: " + m.indication_, kOk);
          }},
+    };
+    return kRows;
+}
+
+// Submitting, listing, reading and deleting.
+std::span<const CModem::CommandRow> CModem::MessageRows() {
+    using Answered = std::optional<Pieces>;
+    static const CommandRow kRows[] = {
         {"AT+CSMP=", true,
          [](CModem& m, const std::string& line) -> Answered {
              const std::string arg = line.substr(8);
@@ -318,6 +341,18 @@ std::span<const CModem::CommandRow> CModem::CommandTable() {
         {"AT+CMGD=", true,
          [](CModem& m, const std::string& line) -> Answered { return m.AnswerDelete(line); }},
     };
+    return kRows;
+}
+
+std::span<const CModem::CommandRow> CModem::CommandTable() {
+    // In the order they are tried: a row that declines a command leaves it to those below.
+    static const std::vector<CommandRow> kRows = [] {
+        std::vector<CommandRow> rows;
+        for (const auto group : {IdentityRows(), FormatRows(), StorageRows(), MessageRows()}) {
+            rows.insert(rows.end(), group.begin(), group.end());
+        }
+        return rows;
+    }();
     return kRows;
 }
 

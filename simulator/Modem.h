@@ -141,6 +141,10 @@ private:
         std::optional<Pieces> (*answer)(CModem& modem, const std::string& line);
     };
     static std::span<const CommandRow> CommandTable();
+    static std::span<const CommandRow> IdentityRows();
+    static std::span<const CommandRow> FormatRows();
+    static std::span<const CommandRow> StorageRows();
+    static std::span<const CommandRow> MessageRows();
     static Pieces Reply(const std::string& info, const std::string& result);
 
     // Modem.cpp: input and dispatch.
